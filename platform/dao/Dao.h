@@ -1,0 +1,104 @@
+// The database engine as the jobs use it, shaped like DAO: one DBEngine for
+// the run, workspace 0, OpenDatabase, Execute, OpenRecordset with dynaset
+// (2) and snapshot (4) recordsets, EOF / MoveNext / AddNew / Edit / Fields /
+// Update / Close, and workspace transactions. Backed by SQLite files whose
+// declared column types use the engine's type names (TEXT(n), MEMO, BYTE,
+// SHORT, LONG, SINGLE, DOUBLE, CURRENCY, DATETIME, YESNO, COUNTER); every
+// assigned value is converted to its column's type as the engine does.
+// Every failure throws PlatformError with the engine's number.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Variant.h"
+
+namespace pendra::dao {
+
+enum RecordsetTypeEnum : int { dbOpenDynaset = 2, dbOpenSnapshot = 4 };
+enum UpdateTypeEnum : int { dbUpdateRegular = 1 };
+
+class Recordset;
+class Database;
+
+// One column of the current row (or of the row being added or edited).
+class Field {
+ public:
+  Field(Recordset& owner, int index) : owner_(&owner), index_(index) {}
+  Variant Value() const;
+  // Converts to the column's type; 3421 / 3163 / 3315 ... on refusal, and
+  // the column keeps its value.
+  void SetValue(const Variant& value);
+  Field& operator=(const Variant& value) { SetValue(value); return *this; }
+  std::string Name() const;
+
+ private:
+  Recordset* owner_;
+  int index_;
+};
+
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+  virtual bool EOF() = 0;
+  virtual void MoveNext() = 0;
+  virtual void AddNew() = 0;
+  virtual void Edit() = 0;
+  virtual void Update(int updateType = dbUpdateRegular, bool force = false) = 0;
+  virtual void Close() = 0;
+  // Column by name, letter case ignored; 3265 when there is none.
+  virtual Field Fields(std::string_view name) = 0;
+  // Rows of the recordset, for progress reports only.
+  virtual long RecordCount() = 0;
+
+ protected:
+  friend class Field;
+  virtual Variant GetValue(int index) = 0;
+  virtual void SetValue(int index, const Variant& value) = 0;
+  virtual std::string ColumnName(int index) = 0;
+};
+
+class Database {
+ public:
+  virtual ~Database() = default;
+  // An action statement ("DELETE FROM GroupMaster").
+  virtual void Execute(std::string_view statement) = 0;
+  virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view statement, int type) = 0;
+  // The same with "?" placeholders bound to the values given: never pasted
+  // into the SQL text.
+  virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view statement, int type,
+                                                   const std::vector<Variant>& parameters) = 0;
+  virtual void Close() = 0;
+  virtual const std::string& Name() const = 0;
+};
+
+class Workspace {
+ public:
+  virtual ~Workspace() = default;
+  // Opens an existing database file, shared, for reading and writing.
+  // Never creates one: 3024 for a missing file or folder, 3343 for a file
+  // that is not a database of this engine, 3260/3218 when locked.
+  virtual std::unique_ptr<Database> OpenDatabase(const std::string& path) = 0;
+  // Transactions over the databases open in this workspace. Nested
+  // BeginTrans is a savepoint; Rollback undoes to the innermost BeginTrans.
+  // A database dropped or closed inside a transaction rolls it back.
+  virtual void BeginTrans() = 0;
+  virtual void CommitTrans() = 0;
+  virtual void Rollback() = 0;
+};
+
+class DBEngine {
+ public:
+  static DBEngine& Instance();
+  // Item 0 is the default workspace; any other index raises 3265.
+  Workspace& Workspaces(int16_t index);
+
+ private:
+  DBEngine();
+  std::unique_ptr<Workspace> default_;
+};
+
+}  // namespace pendra::dao

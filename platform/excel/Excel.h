@@ -1,0 +1,137 @@
+// The spreadsheet application as the workbook jobs use it, shaped like the
+// automation object model: the probe for a running instance, creating an
+// instance, Workbooks.Add, binding to a file by its path, Sheets by name,
+// Cells(row, col).Value, Windows(name).Visible, Run(macro), SaveAs(path),
+// Application.Quit. Backed by LibreOffice Calc over UNO, each instance a
+// private headless soffice.bin. Cells move in blocks underneath; what a job
+// observes is what one call per cell would give. Every failure throws
+// PlatformError (429 cannot create, 9 no such sheet or window, 1004
+// application-defined, 440 automation error when the instance died ...).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+#include "core/Variant.h"
+
+namespace pendra::excel {
+
+class Application;
+class Workbook;
+class WorkbookCollection;
+class Worksheet;
+
+// A cell of a worksheet. Reads see every write made before them.
+class Range {
+ public:
+  Variant Value() const;
+  void SetValue(const Variant& value);
+  Range& operator=(const Variant& value) { SetValue(value); return *this; }
+
+ private:
+  friend class Worksheet;
+  Range(std::shared_ptr<struct SheetState> sheet, int16_t row, int16_t column);
+  std::shared_ptr<struct SheetState> sheet_;
+  int16_t row_;
+  int16_t column_;
+};
+
+class Worksheet {
+ public:
+  // Row and column counted from 1 (1 = A); outside the sheet raises 1004.
+  Range Cells(int16_t row, int16_t column);
+
+ private:
+  friend class Workbook;
+  explicit Worksheet(std::shared_ptr<struct SheetState> sheet);
+  std::shared_ptr<struct SheetState> sheet_;
+};
+
+class Window {
+ public:
+  void SetVisible(bool visible);
+
+ private:
+  friend class Workbook;
+  explicit Window(std::shared_ptr<struct DocumentState> document);
+  std::shared_ptr<struct DocumentState> document_;
+};
+
+class Workbook {
+ public:
+  // The worksheet of that name; 9 when the workbook has none.
+  Worksheet Sheets(const std::string& name);
+  // The workbook's window of that name (the file name); 9 when none.
+  Window Windows(const std::string& name);
+  // Stores the workbook under path in its own format (an .xls stays Excel
+  // 97-2003), replacing an existing file. Written beside the target first
+  // and renamed into place, so no half-written file ever carries the name.
+  void SaveAs(const std::string& path);
+  // The instance that holds the workbook.
+  std::shared_ptr<excel::Application> Application();
+
+ private:
+  friend class WorkbookCollection;
+  friend std::shared_ptr<Workbook> GetObject(const std::string& path);
+  explicit Workbook(std::shared_ptr<struct DocumentState> document);
+  std::shared_ptr<struct DocumentState> document_;
+};
+
+class WorkbookCollection {
+ public:
+  // A new blank workbook in this instance.
+  std::shared_ptr<Workbook> Add();
+
+ private:
+  friend class Application;
+  explicit WorkbookCollection(excel::Application& owner) : owner_(owner) {}
+  excel::Application& owner_;
+};
+
+// One spreadsheet application instance. Owned by whoever created it: Quit
+// ends it; dropping the last reference without Quit ends the process too, so
+// no invisible instance outlives the job that made it.
+class Application : public std::enable_shared_from_this<Application> {
+ public:
+  ~Application();
+  WorkbookCollection& Workbooks();
+  // Runs the macro of that name in the open workbook ("subResult" or
+  // "Module1.subResult"); a macro that does not exist raises 1004.
+  void Run(const std::string& macro);
+  // Ends the instance with its workbooks, saving nothing.
+  void Quit();
+
+ private:
+  friend std::shared_ptr<Application> CreateObject();
+  Application();
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  WorkbookCollection workbooks_{*this};
+  friend class WorkbookCollection;
+  friend class Workbook;
+  friend std::shared_ptr<Workbook> GetObject(const std::string& path);
+};
+
+// Bind to a running instance of "Excel.Application": succeeds exactly when
+// the user's own LibreOffice runs (a process of the same user that is not
+// one of ours); raises 429 when none runs.
+void GetRunningObject();
+
+// Create a new, invisible instance; 429 when the application cannot be
+// started (not installed, does not answer).
+std::shared_ptr<Application> CreateObject();
+
+// Bind to a file by its path alone: opens the workbook in the instance this
+// process created last that is still alive. 1004 for a missing or
+// non-workbook file.
+std::shared_ptr<Workbook> GetObject(const std::string& path);
+
+// Which processes the probe looks at. The default takes every process of
+// the current user; tests narrow it so that parallel runs and other users'
+// offices do not disturb them.
+void SetProbeScope(std::function<bool(pid_t pid)> inScope);
+
+}  // namespace pendra::excel
