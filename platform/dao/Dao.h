@@ -43,7 +43,9 @@ class Field {
 class Recordset {
  public:
   virtual ~Recordset() = default;
-  virtual bool EOF() = 0;
+  // EOF: true when there is no current row. Spelled Eof because <cstdio>
+  // owns the name EOF as a macro.
+  virtual bool Eof() = 0;
   virtual void MoveNext() = 0;
   virtual void AddNew() = 0;
   virtual void Edit() = 0;
