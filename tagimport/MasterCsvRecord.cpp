@@ -1,0 +1,98 @@
+#include "MasterCsvRecord.h"
+
+#include <string>
+
+namespace pendra::tagimport {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+MasterCsvRecord MasterCsvRecord::Malformed(long lineNumber, std::string problem) {
+  MasterCsvRecord record;
+  record.line_ = lineNumber;
+  record.problem_ = std::move(problem);
+  return record;
+}
+
+MasterCsvRecord MasterCsvRecord::FromLine(std::string_view line, long lineNumber) {
+  MasterCsvRecord record;
+  record.line_ = lineNumber;
+
+  int count = 0;                  // fields seen on the line
+  bool extraFieldHasText = false; // a field beyond position 25 that is not empty
+  std::string problem;
+  std::string extra;              // scratch for fields beyond position 25
+  size_t i = 0;
+  const size_t n = line.size();
+
+  for (;;) {
+    std::string& value = count < kFieldCount ? record.fields_[count] : extra;
+    value.clear();
+    if (i < n && line[i] == '"') {
+      // Quoted: commas inside belong to the value; a doubled quote stands
+      // for one quote, as spreadsheet programs write it.
+      size_t j = i + 1;
+      bool closed = false;
+      while (j < n) {
+        size_t q = line.find('"', j);
+        if (q == std::string_view::npos) {
+          value.append(line.substr(j));
+          j = n;
+          break;
+        }
+        value.append(line.substr(j, q - j));
+        if (q + 1 < n && line[q + 1] == '"') {
+          value += '"';
+          j = q + 2;
+        } else {
+          j = q + 1;
+          closed = true;
+          break;
+        }
+      }
+      if (!closed) {
+        problem = "引用符 (\") が閉じられていません";
+        break;
+      }
+      // Blanks between the closing quote and the comma are dropped; any
+      // other text there means the line is not what it seems.
+      while (j < n && IsBlank(line[j])) ++j;
+      if (j < n && line[j] != ',') {
+        problem = "引用符の後に余分な文字があります（" + std::to_string(count + 1) + " 番目の項目）";
+        break;
+      }
+      i = j;
+    } else {
+      size_t comma = line.find(',', i);
+      size_t end = comma == std::string_view::npos ? n : comma;
+      value.assign(line.substr(i, end - i));
+      i = end;
+    }
+    if (count >= kFieldCount && !value.empty()) extraFieldHasText = true;
+    ++count;
+    if (i >= n) break;
+    ++i;  // the comma; a comma at the end of the line gives one more empty field
+  }
+
+  // Position 0 decides a header before anything else is looked at (count
+  // is at least 1 once position 0 was read in full).
+  if (count >= 1 && record.fields_[0] == kHeaderName) {
+    record.header_ = true;
+    return record;
+  }
+  if (problem.empty() && (count < kFieldCount || extraFieldHasText)) {
+    // Too few fields, or text beyond position 25: some field is missing or
+    // split, and which one can't be told, so nothing of the line is used.
+    // Empty fields beyond position 25 (trailing commas, as spreadsheet
+    // programs add for a wider sheet) lose nothing and are accepted.
+    problem = "項目数が " + std::to_string(count) + " 個です（" +
+              std::to_string(kFieldCount) + " 個必要です）";
+  }
+  if (!problem.empty()) return Malformed(lineNumber, std::move(problem));
+  return record;
+}
+
+}  // namespace pendra::tagimport
