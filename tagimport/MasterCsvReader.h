@@ -9,8 +9,8 @@
 // - Empty lines (no character at all) carry nothing and are passed over,
 //   also at the end of the file: the end test is true when only empty lines
 //   are left.
-// - Fewer than 26 fields, or text in a field beyond position 25: malformed.
-//   Empty fields beyond position 25 are accepted (trailing commas).
+// - Fewer or more than 26 fields: malformed (trailing commas included: an
+//   unquoted comma in a name would otherwise shift every later field).
 // - A doubled quote inside a quoted field is one quote; an unclosed quote,
 //   or text after a closing quote, makes the line malformed. A quoted value
 //   cannot span lines.

@@ -22,7 +22,6 @@ MasterCsvRecord MasterCsvRecord::FromLine(std::string_view line, long lineNumber
   record.line_ = lineNumber;
 
   int count = 0;                  // fields seen on the line
-  bool extraFieldHasText = false; // a field beyond position 25 that is not empty
   std::string problem;
   std::string extra;              // scratch for fields beyond position 25
   size_t i = 0;
@@ -71,7 +70,6 @@ MasterCsvRecord MasterCsvRecord::FromLine(std::string_view line, long lineNumber
       value.assign(line.substr(i, end - i));
       i = end;
     }
-    if (count >= kFieldCount && !value.empty()) extraFieldHasText = true;
     ++count;
     if (i >= n) break;
     ++i;  // the comma; a comma at the end of the line gives one more empty field
@@ -83,11 +81,12 @@ MasterCsvRecord MasterCsvRecord::FromLine(std::string_view line, long lineNumber
     record.header_ = true;
     return record;
   }
-  if (problem.empty() && (count < kFieldCount || extraFieldHasText)) {
-    // Too few fields, or text beyond position 25: some field is missing or
-    // split, and which one can't be told, so nothing of the line is used.
-    // Empty fields beyond position 25 (trailing commas, as spreadsheet
-    // programs add for a wider sheet) lose nothing and are accepted.
+  if (problem.empty() && count != kFieldCount) {
+    // Some field is missing or split (a comma in an unquoted name), and
+    // which one can't be told, so nothing of the line is used. Even empty
+    // fields beyond position 25 are refused: a name split in two pushes
+    // every later field one place on, and the last, usually empty, field
+    // then looks like a harmless trailing comma.
     problem = "項目数が " + std::to_string(count) + " 個です（" +
               std::to_string(kFieldCount) + " 個必要です）";
   }
