@@ -70,6 +70,9 @@ class Workbook {
   // 97-2003), replacing an existing file. Written beside the target first
   // and renamed into place, so no half-written file ever carries the name.
   void SaveAs(const std::string& path);
+  // The same, but an existing target is left alone and raises 1004 when
+  // replaceExisting is false (the check and the rename are one step).
+  void SaveAs(const std::string& path, bool replaceExisting);
   // The instance that holds the workbook.
   std::shared_ptr<excel::Application> Application();
 
@@ -78,6 +81,7 @@ class Workbook {
   friend std::shared_ptr<Workbook> GetObject(const std::string& path);
   explicit Workbook(std::shared_ptr<struct DocumentState> document);
   std::shared_ptr<struct DocumentState> document_;
+  friend struct WorkbookAccess;
 };
 
 class WorkbookCollection {
@@ -112,6 +116,7 @@ class Application : public std::enable_shared_from_this<Application> {
   WorkbookCollection workbooks_{*this};
   friend class WorkbookCollection;
   friend class Workbook;
+  friend struct DocumentState;
   friend std::shared_ptr<Workbook> GetObject(const std::string& path);
 };
 

@@ -1,0 +1,361 @@
+#include "CellBlocks.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/sheet/CellFlags.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XSheetCellCursor.hpp>
+#include <com/sun/star/sheet/XSheetCellRangeContainer.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
+#include <com/sun/star/sheet/XUniqueCellFormatRangesSupplier.hpp>
+#include <com/sun/star/sheet/XUsedAreaCursor.hpp>
+#include <com/sun/star/table/CellRangeAddress.hpp>
+#include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/util/NumberFormat.hpp>
+
+#include "ExcelInternal.h"
+
+namespace pendra::excel {
+
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::Sequence;
+using css::uno::UNO_QUERY_THROW;
+using css::table::CellRangeAddress;
+namespace NumberFormat = css::util::NumberFormat;
+
+namespace {
+
+constexpr int32_t kWriteChunkRows = 8192;
+constexpr int32_t kReadBlockRows = 4096;
+constexpr int32_t kReadBlockColumns = 64;
+
+// The automation error codes and the formulas that produce them.
+struct ErrorKind {
+  int32_t code;
+  const char* formula;
+};
+constexpr ErrorKind kErrors[] = {
+    {2000, "=#NULL!"}, {2007, "=#DIV/0!"}, {2015, "=#VALUE!"}, {2023, "=#REF!"},
+    {2029, "=#NAME?"}, {2036, "=#NUM!"},   {2042, "=#N/A"},
+};
+
+// LibreOffice's formula error numbers, grouped as the .xls export does.
+int32_t AutomationError(sal_Int32 libreOfficeError) {
+  switch (libreOfficeError) {
+    case 532: return 2007;               // #DIV/0!
+    case 32767: return 2042;             // #N/A
+    case 524: return 2023;               // #REF!
+    case 525: case 526: case 527: return 2029;  // #NAME? (names, add-ins, macros)
+    case 503: case 523: return 2036;     // #NUM! (floating point, no convergence)
+    case 521: return 2000;               // #NULL!
+    default: return 2015;                // #VALUE! and the other evaluation errors
+  }
+}
+
+enum class Format { None, Plain, Boolean, Date, DateTime };
+
+Format FormatFor(const Variant& v) {
+  switch (v.Type()) {
+    case VarType::Boolean: return Format::Boolean;
+    case VarType::Date: return v.DoubleValue() == std::floor(v.DoubleValue()) ? Format::Date : Format::DateTime;
+    case VarType::Double: return Format::Plain;
+    default: return Format::None;
+  }
+}
+
+Any ToAny(const Variant& v) {
+  switch (v.Type()) {
+    case VarType::Boolean: return Any(v.BooleanValue() ? 1.0 : 0.0);
+    case VarType::Double:
+    case VarType::Date: return Any(v.DoubleValue());
+    case VarType::String: return Any(ToOU(v.StringValue()));
+    default: return Any(rtl::OUString());  // Empty, and errors written afterwards
+  }
+}
+
+bool Contains(const CellRangeAddress& a, int32_t row0, int32_t column0) {
+  return row0 >= a.StartRow && row0 <= a.EndRow && column0 >= a.StartColumn && column0 <= a.EndColumn;
+}
+
+}  // namespace
+
+Variant CellValueFor(const Variant& value) {
+  switch (value.Type()) {
+    case VarType::Empty:
+    case VarType::Null: return Variant();
+    case VarType::String: return value.StringValue().empty() ? Variant() : value;
+    case VarType::Boolean:
+    case VarType::Double:
+    case VarType::Date: return value;
+    case VarType::Byte:
+    case VarType::Integer:
+    case VarType::Long: return Variant(static_cast<double>(value.IntegerValue()));
+    case VarType::Single: return Variant(value.DoubleValue());
+    case VarType::Currency: return Variant(static_cast<double>(value.CurrencyScaled()) / 10000.0);
+    case VarType::Error:
+      for (const auto& e : kErrors)
+        if (e.code == value.ErrorCode()) return value;
+      break;
+  }
+  Raise(err::kApplicationDefined, StandardDescription(err::kApplicationDefined) +
+                                      " (セルに書けない値です: " + value.Describe() + ")");
+}
+
+void CellBlocks::Write(int32_t row, int32_t column, const Variant& value) {
+  auto& line = pending_[row];
+  if (line.size() < static_cast<size_t>(column)) line.resize(column);
+  line[column - 1] = value;
+}
+
+void CellBlocks::Forget() {
+  usedEnd_.reset();
+  blocks_.clear();
+}
+
+void CellBlocks::Flush() {
+  if (pending_.empty()) return;
+  // Rectangles of written cells: consecutive rows with the same run of
+  // columns share one, so that nothing unwritten is overwritten.
+  struct Rect {
+    int32_t row0, column0, rows, columns;
+  };
+  std::vector<Rect> rects;
+  std::map<std::pair<int32_t, int32_t>, Rect> open;  // (first column, last column) -> rect
+  for (const auto& [row, line] : pending_) {
+    std::map<std::pair<int32_t, int32_t>, Rect> next;
+    for (int32_t c = 0; c < static_cast<int32_t>(line.size());) {
+      if (!line[c]) { ++c; continue; }
+      int32_t end = c;
+      while (end + 1 < static_cast<int32_t>(line.size()) && line[end + 1]) ++end;
+      const auto key = std::make_pair(c, end);
+      auto it = open.find(key);
+      if (it != open.end() && it->second.row0 + it->second.rows == row - 1 && it->second.rows < kWriteChunkRows) {
+        Rect r = it->second;
+        ++r.rows;
+        next[key] = r;
+        open.erase(it);
+      } else {
+        next[key] = Rect{row - 1, c, 1, end - c + 1};
+      }
+      c = end + 1;
+    }
+    for (auto& [key, r] : open) rects.push_back(r);
+    open = std::move(next);
+  }
+  for (auto& [key, r] : open) rects.push_back(r);
+  std::sort(rects.begin(), rects.end(), [](const Rect& a, const Rect& b) {
+    return a.row0 != b.row0 ? a.row0 < b.row0 : a.column0 < b.column0;
+  });
+
+  auto valueAt = [this](int32_t row0, int32_t column0) -> const Variant& {
+    return *pending_.at(row0 + 1)[column0];
+  };
+  std::map<Format, std::vector<CellRangeAddress>> formats;
+  std::vector<std::pair<CellRangeAddress, const char*>> errors;
+  std::vector<Rect> plainRects;  // rectangles holding plain numbers
+  const sal_Int32 sheetIndex = 0;  // only used inside addresses given back to this sheet
+
+  for (const Rect& r : rects) {
+    Sequence<Sequence<Any>> data(r.rows);
+    auto* rowsOut = data.getArray();
+    bool hasPlain = false;
+    for (int32_t i = 0; i < r.rows; ++i) {
+      Sequence<Any> line(r.columns);
+      auto* cells = line.getArray();
+      for (int32_t j = 0; j < r.columns; ++j) {
+        const Variant& v = valueAt(r.row0 + i, r.column0 + j);
+        cells[j] = ToAny(v);
+        if (v.IsError()) {
+          for (const auto& e : kErrors)
+            if (e.code == v.ErrorCode())
+              errors.push_back({CellRangeAddress(sheetIndex, r.column0 + j, r.row0 + i, r.column0 + j, r.row0 + i), e.formula});
+        }
+        hasPlain |= v.Type() == VarType::Double;
+      }
+      rowsOut[i] = line;
+    }
+    Remote("setDataArray", [&] {
+      Reference<css::sheet::XCellRangeData> range(
+          sheet_->getCellRangeByPosition(r.column0, r.row0, r.column0 + r.columns - 1, r.row0 + r.rows - 1),
+          UNO_QUERY_THROW);
+      range->setDataArray(data);
+    });
+    if (hasPlain) plainRects.push_back(r);
+    // Column runs of cells that need a Boolean or a date format.
+    for (int32_t j = 0; j < r.columns; ++j) {
+      int32_t i = 0;
+      while (i < r.rows) {
+        const Format f = FormatFor(valueAt(r.row0 + i, r.column0 + j));
+        int32_t k = i;
+        while (k + 1 < r.rows && FormatFor(valueAt(r.row0 + k + 1, r.column0 + j)) == f) ++k;
+        if (f == Format::Boolean || f == Format::Date || f == Format::DateTime)
+          formats[f].push_back(CellRangeAddress(sheetIndex, r.column0 + j, r.row0 + i, r.column0 + j, r.row0 + k));
+        i = k + 1;
+      }
+    }
+  }
+
+  // A plain number written into a cell with a logical format would read
+  // back as a Boolean: such cells get the standard format.
+  auto sheetAddress = [this] {
+    return Remote("getRangeAddress", [&] {
+      Reference<css::sheet::XCellRangeAddressable> a(sheet_, UNO_QUERY_THROW);
+      return a->getRangeAddress().Sheet;
+    });
+  };
+  const sal_Int16 sheetNo = (formats.empty() && plainRects.empty() && errors.empty()) ? 0 : sheetAddress();
+  for (const Rect& r : plainRects) {
+    std::vector<CellRangeAddress> logical;
+    Remote("getUniqueCellFormatRanges", [&] {
+      Reference<css::sheet::XUniqueCellFormatRangesSupplier> supplier(
+          sheet_->getCellRangeByPosition(r.column0, r.row0, r.column0 + r.columns - 1, r.row0 + r.rows - 1),
+          UNO_QUERY_THROW);
+      auto groups = supplier->getUniqueCellFormatRanges();
+      const sal_Int32 n = groups->getCount();
+      for (sal_Int32 g = 0; g < n; ++g) {
+        Reference<css::sheet::XSheetCellRanges> ranges(groups->getByIndex(g), UNO_QUERY_THROW);
+        Reference<css::beans::XPropertySet> props(ranges, UNO_QUERY_THROW);
+        sal_Int32 key = 0;
+        props->getPropertyValue(ToOU("NumberFormat")) >>= key;
+        if (!(document_.FormatType(key) & NumberFormat::LOGICAL)) continue;
+        for (const auto& a : ranges->getRangeAddresses()) logical.push_back(a);
+      }
+    });
+    if (logical.empty()) continue;
+    for (int32_t i = 0; i < r.rows; ++i)
+      for (int32_t j = 0; j < r.columns; ++j)
+        if (valueAt(r.row0 + i, r.column0 + j).Type() == VarType::Double &&
+            std::any_of(logical.begin(), logical.end(),
+                        [&](const CellRangeAddress& a) { return Contains(a, r.row0 + i, r.column0 + j); }))
+          formats[Format::Plain].push_back(CellRangeAddress(sheetIndex, r.column0 + j, r.row0 + i, r.column0 + j, r.row0 + i));
+  }
+
+  for (auto& [format, addresses] : formats) {
+    if (addresses.empty()) continue;
+    const sal_Int32 key = format == Format::Boolean  ? document_.StandardFormat(NumberFormat::LOGICAL)
+                          : format == Format::Date   ? document_.StandardFormat(NumberFormat::DATE)
+                          : format == Format::DateTime ? document_.StandardFormat(NumberFormat::DATETIME)
+                                                     : document_.StandardFormat(NumberFormat::NUMBER);
+    for (auto& a : addresses) a.Sheet = sheetNo;
+    Remote("NumberFormat", [&] {
+      Reference<css::lang::XMultiServiceFactory> factory(document_.document, UNO_QUERY_THROW);
+      Reference<css::sheet::XSheetCellRangeContainer> container(
+          factory->createInstance(ToOU("com.sun.star.sheet.SheetCellRanges")), UNO_QUERY_THROW);
+      container->addRangeAddresses(Sequence<CellRangeAddress>(addresses.data(), static_cast<sal_Int32>(addresses.size())), false);
+      Reference<css::beans::XPropertySet> props(container, UNO_QUERY_THROW);
+      props->setPropertyValue(ToOU("NumberFormat"), Any(key));
+    });
+  }
+  for (const auto& [a, formula] : errors) {
+    Remote("setFormula", [&] {
+      sheet_->getCellByPosition(a.StartColumn, a.StartRow)->setFormula(rtl::OUString::createFromAscii(formula));
+    });
+  }
+  pending_.clear();
+}
+
+void CellBlocks::LoadUsedArea() {
+  usedEnd_ = Remote("gotoEndOfUsedArea", [&] {
+    auto cursor = sheet_->createCursor();
+    Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
+    used->gotoEndOfUsedArea(false);
+    Reference<css::sheet::XCellRangeAddressable> address(cursor, UNO_QUERY_THROW);
+    const auto a = address->getRangeAddress();
+    return std::make_pair(a.EndRow + 1, a.EndColumn + 1);
+  });
+}
+
+Variant CellBlocks::Read(int32_t row, int32_t column) {
+  if (!usedEnd_) LoadUsedArea();
+  if (row > usedEnd_->first || column > usedEnd_->second) return Variant();
+  const auto key = std::make_pair((row - 1) / kReadBlockRows, (column - 1) / kReadBlockColumns);
+  auto it = blocks_.find(key);
+  if (it == blocks_.end()) {
+    const int32_t firstRow = key.first * kReadBlockRows + 1;
+    const int32_t firstColumn = key.second * kReadBlockColumns + 1;
+    const int32_t rows = std::min(kReadBlockRows, usedEnd_->first - firstRow + 1);
+    const int32_t columns = std::min(kReadBlockColumns, usedEnd_->second - firstColumn + 1);
+    it = blocks_.emplace(key, Fetch(firstRow, firstColumn, rows, columns)).first;
+  }
+  const Block& b = it->second;
+  return b.cells[static_cast<size_t>(row - b.firstRow) * b.columns + (column - b.firstColumn)];
+}
+
+CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32_t rows, int32_t columns) {
+  Block block{firstRow, firstColumn, rows, columns, {}};
+  block.cells.resize(static_cast<size_t>(rows) * columns);
+  Remote("getDataArray", [&] {
+    auto range = sheet_->getCellRangeByPosition(firstColumn - 1, firstRow - 1, firstColumn + columns - 2,
+                                                firstRow + rows - 2);
+    const Sequence<Sequence<Any>> data = Reference<css::sheet::XCellRangeData>(range, UNO_QUERY_THROW)->getDataArray();
+    Reference<css::sheet::XCellRangesQuery> query(range, UNO_QUERY_THROW);
+    const auto formulaCells = query->queryContentCells(css::sheet::CellFlags::FORMULA)->getRangeAddresses();
+    Sequence<Sequence<rtl::OUString>> formulas;
+    if (formulaCells.getLength() > 0)
+      formulas = Reference<css::sheet::XCellRangeFormula>(range, UNO_QUERY_THROW)->getFormulaArray();
+    // Number format types by area: Booleans and dates are numbers with a
+    // logical or date/time format.
+    std::vector<std::pair<CellRangeAddress, sal_Int16>> typed;
+    Reference<css::sheet::XUniqueCellFormatRangesSupplier> supplier(range, UNO_QUERY_THROW);
+    auto groups = supplier->getUniqueCellFormatRanges();
+    const sal_Int32 n = groups->getCount();
+    for (sal_Int32 g = 0; g < n; ++g) {
+      Reference<css::sheet::XSheetCellRanges> ranges(groups->getByIndex(g), UNO_QUERY_THROW);
+      sal_Int32 key = 0;
+      Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)->getPropertyValue(ToOU("NumberFormat")) >>= key;
+      const sal_Int16 type = document_.FormatType(key);
+      if (!(type & (NumberFormat::LOGICAL | NumberFormat::DATE | NumberFormat::TIME))) continue;
+      for (const auto& a : ranges->getRangeAddresses()) typed.emplace_back(a, type);
+    }
+    // Per cell of the block: formula or not, and the number format type.
+    std::vector<char> formula(block.cells.size(), 0);
+    std::vector<sal_Int16> types(block.cells.size(), 0);
+    auto mark = [&](const CellRangeAddress& a, auto&& set) {
+      for (int32_t r = std::max<int32_t>(a.StartRow, firstRow - 1); r <= std::min<int32_t>(a.EndRow, firstRow + rows - 2); ++r)
+        for (int32_t c = std::max<int32_t>(a.StartColumn, firstColumn - 1);
+             c <= std::min<int32_t>(a.EndColumn, firstColumn + columns - 2); ++c)
+          set(static_cast<size_t>(r - firstRow + 1) * columns + (c - firstColumn + 1));
+    };
+    for (const auto& a : formulaCells) mark(a, [&](size_t k) { formula[k] = 1; });
+    for (const auto& [a, t] : typed) mark(a, [&, t = t](size_t k) { types[k] = t; });
+    for (int32_t i = 0; i < rows; ++i) {
+      const auto& line = data[i];
+      for (int32_t j = 0; j < columns; ++j) {
+        const int32_t row0 = firstRow - 1 + i, column0 = firstColumn - 1 + j;
+        const Any& cell = line[j];
+        Variant& out = block.cells[static_cast<size_t>(i) * columns + j];
+        const size_t k = static_cast<size_t>(i) * columns + j;
+        const bool isFormula = formula[k] != 0;
+        double number = 0;
+        rtl::OUString text;
+        if (cell >>= number) {
+          sal_Int16 type = types[k];
+          if (isFormula) {
+            const rtl::OUString f = formulas[i][j].toAsciiUpperCase();
+            if (f == "=TRUE()" || f == "=FALSE()") type = NumberFormat::LOGICAL;
+          }
+          if (type & NumberFormat::LOGICAL) out = Variant(number != 0);
+          else if (type & (NumberFormat::DATE | NumberFormat::TIME)) out = Variant::Date(number);
+          else out = Variant(number);
+        } else if (cell >>= text) {
+          // Only a formula yields text of length zero; an empty cell is Empty.
+          if (!text.isEmpty() || isFormula) out = Variant(FromOU(text));
+        } else if (isFormula) {
+          const sal_Int32 error = sheet_->getCellByPosition(column0, row0)->getError();
+          out = Variant::Error(AutomationError(error));
+        }
+      }
+    }
+  });
+  return block;
+}
+
+}  // namespace pendra::excel

@@ -1,0 +1,58 @@
+// The cells of one sheet as the layer moves them: writes wait in a buffer
+// and go over in rectangles (setDataArray), with the number formats that
+// Booleans and dates need applied per format in one call each; reads fetch
+// the used area in blocks together with the cell kinds and keep them until
+// something may have changed the sheet.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+
+#include "UnoSupport.h"
+#include "core/Variant.h"
+
+namespace pendra::excel {
+
+struct DocumentState;
+
+class CellBlocks {
+ public:
+  CellBlocks(DocumentState& document, css::uno::Reference<css::sheet::XSpreadsheet> sheet)
+      : document_(document), sheet_(std::move(sheet)) {}
+
+  // Buffers a write; the value must already be one a cell can take.
+  void Write(int32_t row, int32_t column, const Variant& value);
+  bool HasPending() const { return !pending_.empty(); }
+  // Sends every buffered write to the sheet, in the order of the rows.
+  void Flush();
+  // The cell's value; the caller has flushed every pending write first.
+  Variant Read(int32_t row, int32_t column);
+  // Forgets what was read (the sheet may have changed underneath).
+  void Forget();
+
+ private:
+  struct Block {
+    int32_t firstRow, firstColumn, rows, columns;
+    std::vector<Variant> cells;
+  };
+  void LoadUsedArea();
+  Block Fetch(int32_t firstRow, int32_t firstColumn, int32_t rows, int32_t columns);
+
+  DocumentState& document_;
+  css::uno::Reference<css::sheet::XSpreadsheet> sheet_;
+  // row -> values by column - 1 (unset: not written)
+  std::map<int32_t, std::vector<std::optional<Variant>>> pending_;
+  std::optional<std::pair<int32_t, int32_t>> usedEnd_;  // last used row, column (1-based)
+  std::map<std::pair<int32_t, int32_t>, Block> blocks_;
+};
+
+// The value a cell stores for a written variant: Null and "" leave the cell
+// empty; every number kind becomes a Double; raises 1004 for what no cell
+// can hold.
+Variant CellValueFor(const Variant& value);
+
+}  // namespace pendra::excel

@@ -1,0 +1,183 @@
+// Workbook, its sheets by name, its window and SaveAs.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/Locale.hpp>
+#include <com/sun/star/util/XNumberFormatTypes.hpp>
+#include <com/sun/star/util/XNumberFormatsSupplier.hpp>
+
+#include "ExcelInternal.h"
+
+namespace pendra::excel {
+
+namespace fs = std::filesystem;
+using css::uno::Reference;
+using css::uno::UNO_QUERY_THROW;
+
+namespace {
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+[[noreturn]] void CannotSave(const std::string& path, const std::string& why) {
+  Raise(err::kApplicationDefined, "'" + path + "' に保存できません。" + why);
+}
+
+// The format a new workbook is stored in, by the target's extension.
+rtl::OUString FilterForExtension(const fs::path& target) {
+  std::string ext = target.extension().string();
+  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".xlsx") return ToOU("Calc MS Excel 2007 XML");
+  if (ext == ".ods") return ToOU("calc8");
+  return ToOU("MS Excel 97");
+}
+
+}  // namespace
+
+void DocumentState::FlushAll() {
+  bool flushed = false;
+  for (auto& [name, sheet] : sheets) {
+    if (!sheet->cells.HasPending()) continue;
+    sheet->cells.Flush();
+    flushed = true;
+  }
+  // A formula on another sheet may show what was written.
+  if (flushed) ForgetReads();
+}
+
+void DocumentState::ForgetReads() {
+  for (auto& [name, sheet] : sheets) sheet->cells.Forget();
+}
+
+SheetData& DocumentState::Sheet(const std::string& name) {
+  auto it = sheets.find(name);
+  if (it != sheets.end()) return *it->second;
+  EnsureAlive();
+  auto found = Remote("Sheets", [&]() -> std::pair<std::string, Reference<css::sheet::XSpreadsheet>> {
+    auto all = document->getSheets();
+    const rtl::OUString wanted = ToOU(name);
+    if (all->hasByName(wanted)) return {name, Reference<css::sheet::XSpreadsheet>(all->getByName(wanted), UNO_QUERY_THROW)};
+    // Sheet names compare without regard to case, as in Excel.
+    for (const auto& candidate : all->getElementNames()) {
+      if (SameNameIgnoringCase(FromOU(candidate), name))
+        return {FromOU(candidate), Reference<css::sheet::XSpreadsheet>(all->getByName(candidate), UNO_QUERY_THROW)};
+    }
+    return {};
+  });
+  if (!found.second.is()) {
+    Raise(err::kSubscriptOutOfRange, StandardDescription(err::kSubscriptOutOfRange) + " (シート \"" + name + "\" がありません)");
+  }
+  auto existing = sheets.find(found.first);
+  if (existing != sheets.end()) return *existing->second;
+  auto data = std::make_unique<SheetData>(SheetData{found.first, CellBlocks(*this, found.second)});
+  return *sheets.emplace(found.first, std::move(data)).first->second;
+}
+
+sal_Int16 DocumentState::FormatType(sal_Int32 key) {
+  auto it = formatTypes.find(key);
+  if (it != formatTypes.end()) return it->second;
+  sal_Int16 type = 0;
+  Remote("NumberFormat", [&] {
+    Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
+    supplier->getNumberFormats()->getByKey(key)->getPropertyValue(ToOU("Type")) >>= type;
+  });
+  return formatTypes[key] = type;
+}
+
+sal_Int32 DocumentState::StandardFormat(sal_Int16 type) {
+  auto it = standardFormats.find(type);
+  if (it != standardFormats.end()) return it->second;
+  const sal_Int32 key = Remote("getStandardFormat", [&] {
+    Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
+    Reference<css::util::XNumberFormatTypes> types(supplier->getNumberFormats(), UNO_QUERY_THROW);
+    return types->getStandardFormat(type, css::lang::Locale(ToOU("ja"), ToOU("JP"), rtl::OUString()));
+  });
+  formatTypes[key] = type;
+  return standardFormats[type] = key;
+}
+
+Workbook::Workbook(std::shared_ptr<DocumentState> document) : document_(std::move(document)) {}
+
+Worksheet Workbook::Sheets(const std::string& name) {
+  SheetData& data = document_->Sheet(name);
+  return Worksheet(std::make_shared<SheetState>(SheetState{document_, &data}));
+}
+
+Window Workbook::Windows(const std::string& name) {
+  document_->EnsureAlive();
+  if (!SameNameIgnoringCase(name, document_->windowName)) {
+    Raise(err::kSubscriptOutOfRange,
+          StandardDescription(err::kSubscriptOutOfRange) + " (ウィンドウ \"" + name + "\" がありません)");
+  }
+  return Window(document_);
+}
+
+std::shared_ptr<excel::Application> Workbook::Application() { return document_->application; }
+
+void Workbook::SaveAs(const std::string& path) { SaveAs(path, true); }
+
+void Workbook::SaveAs(const std::string& path, bool replaceExisting) {
+  document_->EnsureAlive();
+  document_->FlushAll();
+  std::error_code ec;
+  const fs::path target = fs::absolute(path, ec).lexically_normal();
+  if (path.empty() || ec || !target.has_filename()) CannotSave(path, "ファイル名が正しくありません。");
+  const fs::path folder = target.parent_path();
+  if (!fs::is_directory(folder, ec)) CannotSave(path, "フォルダー '" + folder.string() + "' が存在しません。");
+  if (fs::is_directory(target, ec)) CannotSave(path, "同じ名前のフォルダーがあります。");
+  if (!replaceExisting && fs::exists(target, ec)) CannotSave(path, "同じ名前のファイルが既に存在します。");
+
+  // Stored beside the target under a temporary name, then renamed: the
+  // target never holds a half-written file.
+  std::string temp = (folder / (".~pendra-" + target.filename().string() + "-XXXXXX")).string();
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) CannotSave(path, "書き込みできません (" + std::string(std::strerror(errno)) + ")。");
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  close(fd);
+  try {
+    const rtl::OUString filter = document_->filter.isEmpty() ? FilterForExtension(target) : document_->filter;
+    Remote("SaveAs", [&] {
+      css::uno::Sequence<css::beans::PropertyValue> args(2);
+      args.getArray()[0].Name = ToOU("FilterName");
+      args.getArray()[0].Value <<= filter;
+      args.getArray()[1].Name = ToOU("Overwrite");
+      args.getArray()[1].Value <<= true;
+      Reference<css::frame::XStorable>(document_->document, UNO_QUERY_THROW)->storeToURL(FileUrl(temp), args);
+    });
+    int renamed;
+    if (replaceExisting) renamed = std::rename(temp.c_str(), target.c_str());
+    else renamed = renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    if (renamed != 0) CannotSave(path, std::strerror(errno));
+  } catch (...) {
+    unlink(temp.c_str());
+    throw;
+  }
+  document_->windowName = target.filename().string();
+}
+
+Window::Window(std::shared_ptr<DocumentState> document) : document_(std::move(document)) {}
+
+void Window::SetVisible(bool) {
+  // The instance is headless: there is no screen to show the window on.
+  // Showing it is still a point where the document is observed, so the
+  // buffered cells go over now, as they would have one by one.
+  document_->EnsureAlive();
+  document_->FlushAll();
+}
+
+}  // namespace pendra::excel

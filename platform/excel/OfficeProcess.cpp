@@ -1,0 +1,259 @@
+#include "OfficeProcess.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+
+extern char** environ;
+
+namespace pendra::excel {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::mutex gPidsMutex;
+std::set<pid_t> gPids;
+
+// Lets the imported VBA project load, run and be written back on save, and
+// turns off lock files (a stale one makes loading return nothing).
+constexpr const char* kRegistry = R"(<?xml version="1.0" encoding="UTF-8"?>
+<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+<item oor:path="/org.openoffice.Office.Calc/Filter/Import/VBA"><prop oor:name="Load" oor:op="fuse"><value>true</value></prop></item>
+<item oor:path="/org.openoffice.Office.Calc/Filter/Import/VBA"><prop oor:name="Executable" oor:op="fuse"><value>true</value></prop></item>
+<item oor:path="/org.openoffice.Office.Calc/Filter/Import/VBA"><prop oor:name="Save" oor:op="fuse"><value>true</value></prop></item>
+<item oor:path="/org.openoffice.Office.Calc/Filter/Import/VBA"><prop oor:name="UseExport" oor:op="fuse"><value>true</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="UseLocking" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="MacroSecurityLevel" oor:op="fuse"><value>0</value></prop></item>
+</oor:items>
+)";
+
+bool PidAlive(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
+
+// Profile folders left by a process of ours that was killed: the name
+// starts with the owner's PID.
+void RemoveOrphans(const std::string& root) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(root, ec)) {
+    const std::string name = entry.path().filename().string();
+    const pid_t owner = static_cast<pid_t>(std::atol(name.c_str()));
+    if (owner > 0 && owner != getpid() && !PidAlive(owner)) fs::remove_all(entry.path(), ec);
+  }
+}
+
+bool LocaleIsUtf8() {
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) {
+      std::string v(value);
+      return v.find("UTF-8") != std::string::npos || v.find("utf8") != std::string::npos;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+const std::string& ProfileRoot() {
+  static const std::string root = [] {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string base = (runtime && *runtime && access(runtime, W_OK) == 0) ? runtime : "/tmp";
+    std::string path = base + "/pendra-office-" + std::to_string(getuid());
+    mkdir(path.c_str(), 0700);
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
+      Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + "プロファイル フォルダー " + path + " を使えません。");
+    }
+    chmod(path.c_str(), 0700);
+    RemoveOrphans(path);
+    return path;
+  }();
+  return root;
+}
+
+std::set<pid_t> OwnPids() {
+  std::lock_guard lock(gPidsMutex);
+  return gPids;
+}
+
+std::unique_ptr<OfficeProcess> OfficeProcess::Start() {
+  const auto local = ClientContext();
+  std::unique_ptr<OfficeProcess> office(new OfficeProcess());
+  std::string dir = ProfileRoot() + "/" + std::to_string(getpid()) + "-XXXXXX";
+  if (!mkdtemp(dir.data())) Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + std::strerror(errno));
+  office->profileDir_ = dir;
+  {
+    fs::create_directories(dir + "/user");
+    std::ofstream(dir + "/user/registrymodifications.xcu") << kRegistry;
+  }
+  static std::atomic<int> counter{0};
+  office->pipeName_ = "pendra_" + std::to_string(getpid()) + "_" + std::to_string(++counter) + "_" +
+                      fs::path(dir).filename().string().substr(fs::path(dir).filename().string().find('-') + 1);
+
+  auto resolver = css::bridge::UnoUrlResolver::create(local);
+  const rtl::OUString url = ToOU("uno:pipe,name=" + office->pipeName_ + ";urp;StarOffice.ComponentContext");
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  int restarts = 0;
+  office->Spawn();
+  while (true) {
+    try {
+      auto remote = resolver->resolve(url);
+      office->context_.set(remote, css::uno::UNO_QUERY_THROW);
+      office->desktop_ = css::frame::Desktop::create(office->context_);
+      return office;
+    } catch (const css::connection::NoConnectException&) {
+    } catch (const css::uno::Exception& e) {
+      office->End(0ms);
+      Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + FromOU(e.Message));
+    }
+    if (!office->Running()) {
+      // A fresh profile makes the first start exit with 81 (restart request).
+      if (office->exitStatus_ == 81 && ++restarts <= 2) {
+        office->Spawn();
+        continue;
+      }
+      const int status = office->exitStatus_;
+      office->End(0ms);
+      Raise(err::kCannotCreateObject,
+            std::string(text::kCannotStart) + "soffice.bin が終了しました (終了コード " + std::to_string(status) + ")。");
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      office->End(0ms);
+      Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + "応答がありません。");
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
+void OfficeProcess::Spawn() {
+  // Everything the child needs is prepared before fork: after it only
+  // async-signal-safe calls run.
+  const std::string program = PENDRA_LO_PROGRAM "/soffice.bin";
+  std::vector<std::string> args = {
+      program, "--headless", "--invisible", "--nologo", "--norestore", "--nodefault",
+      "--nolockcheck", "--accept=pipe,name=" + pipeName_ + ";urp;",
+      "-env:UserInstallation=" + FromOU(FileUrl(profileDir_))};
+  std::vector<std::string> env;
+  const bool utf8 = LocaleIsUtf8();
+  for (char** e = environ; *e; ++e) {
+    std::string entry(*e);
+    if (!utf8 && (entry.rfind("LC_ALL=", 0) == 0 || entry.rfind("LANG=", 0) == 0)) continue;
+    env.push_back(entry);
+  }
+  // Storing fails under a non-UTF-8 locale such as LC_ALL=C.
+  if (!utf8) env.push_back("LC_ALL=C.UTF-8");
+  std::vector<char*> argv, envp;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  if (access(program.c_str(), X_OK) != 0) {
+    Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + program + " がありません。");
+  }
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + std::strerror(errno));
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    setpgid(0, 0);
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      dup2(null, 0);
+      dup2(null, 1);
+      dup2(null, 2);
+    }
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  pid_ = pid;
+  exitStatus_ = -1;
+  std::lock_guard lock(gPidsMutex);
+  gPids.insert(pid);
+}
+
+bool OfficeProcess::Running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  const pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == 0) return true;
+  exitStatus_ = (r == pid_ && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+  std::lock_guard lock(gPidsMutex);
+  gPids.erase(pid_);
+  pid_ = -1;
+  return false;
+}
+
+bool OfficeProcess::WaitExit(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (Running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+css::uno::Reference<css::uno::XInterface> OfficeProcess::Create(const char* service) const {
+  return Remote(service, [&] {
+    return context_->getServiceManager()->createInstanceWithContext(ToOU(service), context_);
+  });
+}
+
+void OfficeProcess::End(std::chrono::milliseconds grace) {
+  if (Running() && desktop_.is() && grace.count() > 0) {
+    // terminate() blocks when the office hangs: it runs on a helper thread
+    // and the PID is killed once the grace period is over, which makes the
+    // blocked call return with DisposedException.
+    auto desktop = desktop_;
+    std::atomic<bool> done{false};
+    std::thread asker([desktop, &done] {
+      try {
+        desktop->terminate();
+      } catch (...) {
+      }
+      done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    if (!WaitExit(done ? std::chrono::milliseconds(grace) : 0ms) && pid_ > 0) kill(pid_, SIGKILL);
+    WaitExit(5s);
+    asker.join();
+  }
+  if (Running()) {
+    kill(pid_, SIGKILL);
+    WaitExit(5s);
+  }
+  desktop_.clear();
+  context_.clear();
+  if (!profileDir_.empty()) {
+    std::error_code ec;
+    fs::remove_all(profileDir_, ec);
+    profileDir_.clear();
+  }
+}
+
+OfficeProcess::~OfficeProcess() {
+  try {
+    End();
+  } catch (...) {
+  }
+}
+
+}  // namespace pendra::excel

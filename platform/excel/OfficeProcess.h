@@ -1,0 +1,58 @@
+// One private headless soffice.bin: spawned by us on its own profile folder
+// and pipe, connected over the URL resolver, ended by us. Nothing of it
+// outlives the owner: the child dies with this process (PR_SET_PDEATHSIG),
+// and End() kills it by its PID when it does not leave in time.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <set>
+#include <string>
+#include <sys/types.h>
+
+#include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/lang/XMultiComponentFactory.hpp>
+
+#include "UnoSupport.h"
+
+namespace pendra::excel {
+
+class OfficeProcess {
+ public:
+  // Starts and connects a new instance; 429 when that fails.
+  static std::unique_ptr<OfficeProcess> Start();
+  ~OfficeProcess();
+
+  // Asks the instance to terminate; kills it by PID after `grace`, then
+  // removes the private profile folder. Idempotent.
+  void End(std::chrono::milliseconds grace = std::chrono::milliseconds(3000));
+
+  // The process still runs (reaps it when it has exited).
+  bool Running();
+  pid_t Pid() const { return pid_; }
+  const std::string& ProfileDir() const { return profileDir_; }
+
+  css::uno::Reference<css::uno::XComponentContext> Context() const { return context_; }
+  css::uno::Reference<css::frame::XDesktop2> Desktop() const { return desktop_; }
+  css::uno::Reference<css::uno::XInterface> Create(const char* service) const;
+
+ private:
+  OfficeProcess() = default;
+  void Spawn();
+  bool WaitExit(std::chrono::milliseconds limit);
+
+  pid_t pid_ = -1;
+  int exitStatus_ = -1;
+  std::string profileDir_;
+  std::string pipeName_;
+  css::uno::Reference<css::uno::XComponentContext> context_;
+  css::uno::Reference<css::frame::XDesktop2> desktop_;
+};
+
+// Where every private profile of this user's instances lies (0700); the
+// probe ignores offices whose profile is under it.
+const std::string& ProfileRoot();
+// PIDs this process has spawned and not yet reaped.
+std::set<pid_t> OwnPids();
+
+}  // namespace pendra::excel

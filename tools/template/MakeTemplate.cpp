@@ -1,0 +1,144 @@
+// pendra-make-template OUT.xls
+// Writes the template workbook "Pendra_原紙.xls": the sheets "GroupMaster"
+// and "KikiMaster" with their header rows, a sheet "集計" for the results of
+// the macros, and the VBA module with subResultClr and subResult. Values go
+// through the spreadsheet layer; sheets, formatting and the VBA project,
+// which only this builder needs, through UNO directly.
+#include <iostream>
+#include <vector>
+
+#include <com/sun/star/awt/FontWeight.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNameContainer.hpp>
+#include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/script/ModuleInfo.hpp>
+#include <com/sun/star/script/ModuleType.hpp>
+#include <com/sun/star/script/XLibraryContainer.hpp>
+#include <com/sun/star/script/vba/XVBACompatibility.hpp>
+#include <com/sun/star/script/vba/XVBAModuleInfo.hpp>
+#include <com/sun/star/table/XColumnRowRange.hpp>
+#include <com/sun/star/util/NumberFormat.hpp>
+
+#include "ExcelInternal.h"
+#include "TemplateMacros.h"
+
+namespace {
+
+using namespace pendra;
+using namespace pendra::excel;
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::UNO_QUERY_THROW;
+
+struct Column {
+  const char* header;
+  sal_Int32 width;  // 1/100 mm
+};
+
+struct SheetLayout {
+  const char* name;
+  std::vector<Column> columns;
+};
+
+const std::vector<SheetLayout> kSheets = {
+    {"GroupMaster", {{"GPno", 2000}, {"GP名称", 7000}, {"有効", 2000}}},
+    {"KikiMaster", {{"タグ名", 4500}, {"機器名称", 7000}, {"開始操作値", 3000}, {"終了操作値", 3000}}},
+    {"集計", {{"シート", 3500}, {"データ行数", 2800}, {"重複キー", 2800}, {"終端より下の行", 3800}, {"判定", 2500}}},
+};
+
+constexpr sal_Int32 kHeaderFill = 0xDDEBF7;  // light blue
+
+Reference<css::beans::XPropertySet> Props(const Reference<css::uno::XInterface>& object) {
+  return Reference<css::beans::XPropertySet>(object, UNO_QUERY_THROW);
+}
+
+void ArrangeSheets(css::uno::Reference<css::sheet::XSpreadsheetDocument> document) {
+  auto sheets = document->getSheets();
+  Reference<css::container::XIndexAccess> byIndex(sheets, UNO_QUERY_THROW);
+  Reference<css::container::XNamed>(byIndex->getByIndex(0), UNO_QUERY_THROW)->setName(ToOU(kSheets[0].name));
+  for (size_t i = 1; i < kSheets.size(); ++i) sheets->insertNewByName(ToOU(kSheets[i].name), static_cast<sal_Int16>(i));
+  while (byIndex->getCount() > static_cast<sal_Int32>(kSheets.size()))
+    sheets->removeByName(Reference<css::container::XNamed>(byIndex->getByIndex(byIndex->getCount() - 1), UNO_QUERY_THROW)->getName());
+}
+
+// Bold header on a light fill, readable column widths.
+void FormatSheet(css::uno::Reference<css::sheet::XSpreadsheetDocument> document, const SheetLayout& layout, int headerRow) {
+  Reference<css::sheet::XSpreadsheet> sheet(document->getSheets()->getByName(ToOU(layout.name)), UNO_QUERY_THROW);
+  const sal_Int32 last = static_cast<sal_Int32>(layout.columns.size()) - 1;
+  auto header = Props(sheet->getCellRangeByPosition(0, headerRow - 1, last, headerRow - 1));
+  header->setPropertyValue(ToOU("CharWeight"), Any(css::awt::FontWeight::BOLD));
+  header->setPropertyValue(ToOU("CharWeightAsian"), Any(css::awt::FontWeight::BOLD));
+  header->setPropertyValue(ToOU("CellBackColor"), Any(kHeaderFill));
+  auto columns = Reference<css::table::XColumnRowRange>(sheet, UNO_QUERY_THROW)->getColumns();
+  for (sal_Int32 c = 0; c <= last; ++c)
+    Props(Reference<css::uno::XInterface>(columns->getByIndex(c), UNO_QUERY_THROW))
+        ->setPropertyValue(ToOU("Width"), Any(layout.columns[c].width));
+}
+
+void AddMacros(css::uno::Reference<css::sheet::XSpreadsheetDocument> document) {
+  // LibreOffice writes the VBA project into the .xls when the Basic
+  // libraries are in VBA mode, named "VBAProject", with the module
+  // registered as a normal module; code page 932 keeps the Japanese
+  // comments intact in the file.
+  Reference<css::script::XLibraryContainer> libraries(Props(document)->getPropertyValue(ToOU("BasicLibraries")), UNO_QUERY_THROW);
+  Reference<css::script::vba::XVBACompatibility> vba(libraries, UNO_QUERY_THROW);
+  vba->setVBACompatibilityMode(true);
+  vba->setProjectName(ToOU("VBAProject"));
+  Props(libraries)->setPropertyValue(ToOU("VBATextEncoding"), Any(sal_Int16(60)));  // RTL_TEXTENCODING_MS_932
+  const auto project = ToOU("VBAProject");
+  Reference<css::container::XNameContainer> library(
+      libraries->hasByName(project) ? libraries->getByName(project) : Any(libraries->createLibrary(project)), UNO_QUERY_THROW);
+  css::script::ModuleInfo info;
+  info.ModuleType = css::script::ModuleType::NORMAL;
+  Reference<css::script::vba::XVBAModuleInfo>(library, UNO_QUERY_THROW)->insertModuleInfo(ToOU("Module1"), info);
+  library->insertByName(ToOU("Module1"), Any(ToOU(templatebook::MacroSource())));
+}
+
+void Build(const std::string& out) {
+  auto app = CreateObject();
+  auto workbook = app->Workbooks().Add();
+  DocumentState& state = WorkbookAccess::State(*workbook);
+  Remote("sheets", [&] { ArrangeSheets(state.document); });
+
+  for (const auto& layout : kSheets) {
+    auto sheet = workbook->Sheets(layout.name);
+    const int16_t headerRow = layout.name == std::string("集計") ? 2 : 1;
+    for (size_t c = 0; c < layout.columns.size(); ++c)
+      sheet.Cells(headerRow, static_cast<int16_t>(c + 1)) = Variant(layout.columns[c].header);
+    Remote("format", [&] { FormatSheet(state.document, layout, headerRow); });
+  }
+  auto summary = workbook->Sheets("集計");
+  summary.Cells(1, 1) = Variant("Pendra情報 集計");
+  summary.Cells(3, 1) = Variant("GroupMaster");
+  summary.Cells(4, 1) = Variant("KikiMaster");
+  summary.Cells(6, 1) = Variant("集計日時");
+  summary.Cells(8, 1) = Variant("subResultClr が結果欄を消し、subResult が数え直します。");
+  summary.Cells(9, 1) = Variant("データは 2 行目から、A 列が空の行の手前までです (GroupMaster は A〜C 列、KikiMaster は A〜D 列)。");
+  Remote("summary format", [&] {
+    Reference<css::sheet::XSpreadsheet> sheet(state.document->getSheets()->getByName(ToOU("集計")), UNO_QUERY_THROW);
+    Props(sheet->getCellByPosition(0, 0))->setPropertyValue(ToOU("CharWeight"), Any(css::awt::FontWeight::BOLD));
+    Props(sheet->getCellByPosition(0, 0))->setPropertyValue(ToOU("CharHeight"), Any(14.0f));
+    Props(sheet->getCellByPosition(1, 5))
+        ->setPropertyValue(ToOU("NumberFormat"), Any(state.StandardFormat(css::util::NumberFormat::DATETIME)));
+  });
+  Remote("macros", [&] { AddMacros(state.document); });
+  workbook->SaveAs(out);
+  app->Quit();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: pendra-make-template OUT.xls\n";
+    return 2;
+  }
+  try {
+    Build(argv[1]);
+  } catch (const PlatformError& e) {
+    std::cerr << "pendra-make-template: " << e.Number() << ": " << e.Description() << "\n";
+    return 1;
+  }
+  return 0;
+}
