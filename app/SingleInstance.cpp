@@ -1,0 +1,76 @@
+#include "SingleInstance.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace pendra::app {
+
+namespace {
+
+// FNV-1a, 64 bits: stable across builds and runs, unlike std::hash.
+std::uint64_t Fnv1a(const std::string& text) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+  std::error_code ec;
+  const auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : path.string();
+}
+
+std::string LockDirectory() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && *runtime != '\0') {
+    std::error_code ec;
+    if (std::filesystem::is_directory(runtime, ec)) return runtime;
+  }
+  return "/tmp";
+}
+
+std::string LockFilePath(const std::string& executablePath, const std::string& directory) {
+  char hash[17];
+  std::snprintf(hash, sizeof hash, "%016llx",
+                static_cast<unsigned long long>(Fnv1a(executablePath)));
+  std::string name = "Pendra_Set-";
+  // $XDG_RUNTIME_DIR belongs to one user; /tmp is shared, so the user's id
+  // keeps two users' instances apart.
+  if (directory == "/tmp") name += std::to_string(getuid()) + "-";
+  return directory + "/" + name + hash + ".lock";
+}
+
+InstanceLock::InstanceLock(const std::string& lockFile) {
+  // O_CLOEXEC: processes started by the program must not inherit the lock.
+  const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) {
+    fd_ = fd;  // kept open, never unlinked: unlinking would let a third start lock a new file
+    return;
+  }
+  anotherRuns_ = (errno == EWOULDBLOCK);
+  ::close(fd);
+}
+
+InstanceLock::~InstanceLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+}  // namespace pendra::app

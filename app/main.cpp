@@ -1,0 +1,20 @@
+// Pendra_Set: one instance at a time, one window, in the topmost band.
+#include <QApplication>
+
+#include "Form1.h"
+#include "SingleInstance.h"
+#include "Startup.h"
+
+int main(int argc, char* argv[]) {
+  using namespace pendra::app;
+  // Decided before the application object or any window exists: a second
+  // start ends silently, with success. The lock lives until the process ends.
+  const InstanceLock instance(LockFilePath(ExecutablePath(), LockDirectory()));
+  if (instance.AnotherInstanceRuns()) return 0;
+
+  QApplication app(argc, argv);
+  ConfigureApplication(app);
+  Form1 form;
+  form.Form_Load();
+  return QApplication::exec();
+}
