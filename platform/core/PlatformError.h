@@ -62,6 +62,15 @@ inline constexpr long kDataTypeConversion = 3421;
 inline constexpr long kObjectInvalid = 3420;        // object invalid or no longer set (closed)
 inline constexpr long kCommitWithoutBegin = 3034;
 inline constexpr long kDiskIO = 3043;
+inline constexpr long kNotValidPath = 3044;         // a folder, not a database file
+inline constexpr long kFileInUse = 3045;            // locked by another process at open
+inline constexpr long kCannotOpenFile = 3051;       // no permission
+inline constexpr long kTooFewParameters = 3061;     // unknown column in a statement
+inline constexpr long kCannotExecuteSelect = 3065;
+inline constexpr long kCharactersAfterEnd = 3142;
+inline constexpr long kRecordIsDeleted = 3167;
+inline constexpr long kInvalidArgument = 3001;
+inline constexpr long kInvalidOperation = 3219;
 }  // namespace err
 
 // The standard Japanese description of an error number ("オーバーフローしました。"

@@ -1,6 +1,5 @@
 #include "Variant.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -92,11 +91,31 @@ double Variant::ToDouble() const {
 
 namespace {
 
-std::string ShortestText(double value) {
+// A number as the runtime writes it: 15 significant digits for a Double, 7
+// for a Single, no trailing zeros, the exponent form ("1E+15", "1E-05")
+// outside the range the digits can show. So 0.1 + 0.2 is "0.3", as the
+// runtime and the engine store it in a text column.
+std::string NumberText(double value, int digits) {
   if (value == 0) return "0";
   char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
+  std::snprintf(buffer, sizeof buffer, "%.*G", digits, value);
+  return buffer;
+}
+
+// Currency: four decimal places at most, never an exponent.
+std::string CurrencyText(int64_t scaled) {
+  const bool negative = scaled < 0;
+  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+  std::string text = std::to_string(magnitude / 10000);
+  uint64_t fraction = magnitude % 10000;
+  if (fraction != 0) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, ".%04u", static_cast<unsigned>(fraction));
+    std::string part = buffer;
+    while (part.back() == '0') part.pop_back();
+    text += part;
+  }
+  return negative ? "-" + text : text;
 }
 
 // Automation date to y/m/d h:m:s. Day 0 is 1899-12-30, which is 25569 days
@@ -138,11 +157,11 @@ std::string Variant::ToText() const {
     case VarType::Long:
       return std::to_string(std::get<int64_t>(data_));
     case VarType::Currency:
-      return ShortestText(static_cast<double>(std::get<int64_t>(data_)) / 10000.0);
+      return CurrencyText(std::get<int64_t>(data_));
     case VarType::Single:
-      return ShortestText(static_cast<float>(std::get<double>(data_)));
+      return NumberText(std::get<double>(data_), 7);
     case VarType::Double:
-      return ShortestText(std::get<double>(data_));
+      return NumberText(std::get<double>(data_), 15);
     case VarType::Date:
       return DateText(std::get<double>(data_));
     case VarType::String:

@@ -64,7 +64,8 @@ class Variant {
 
   // Conversions with the automation rules. ToDouble: numbers, Booleans
   // (True = -1), dates, and text that is numeric (IsNumeric); anything
-  // else raises 13. ToText: numbers in their shortest round-trip form,
+  // else raises 13. ToText: numbers as the runtime writes them (15
+  // significant digits for a Double, 7 for a Single, "1E+15" beyond),
   // Booleans "True"/"False", Empty "", dates as yyyy/mm/dd [hh:mm:ss];
   // Null and errors raise 13 (94 for Null, as the runtime does).
   double ToDouble() const;

@@ -1,0 +1,151 @@
+#include "DateText.h"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace pendra::dao::detail {
+
+namespace {
+
+// Days from 1970-01-01 of a civil date, and back (Howard Hinnant's
+// algorithms); automation day 0 is 1899-12-30, 25569 days earlier.
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<long long>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+}
+
+bool LeapYear(long long y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+unsigned DaysInMonth(long long y, unsigned m) {
+  static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && LeapYear(y) ? 29 : kDays[m - 1];
+}
+
+// Splits into numbers and the separators between them.
+struct Token {
+  bool number;
+  long value;
+  std::string text;
+};
+
+std::vector<Token> Tokenize(std::string_view text) {
+  std::vector<Token> tokens;
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      long value = 0;
+      size_t digits = 0;
+      while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        if (++digits > 6) return {};
+        value = value * 10 + (text[i++] - '0');
+      }
+      tokens.push_back({true, value, {}});
+    } else if (c == ' ' || c == '\t') {
+      ++i;
+      if (!tokens.empty() && tokens.back().text != " ") tokens.push_back({false, 0, " "});
+    } else {
+      // One separator: an ASCII character or one UTF-8 sequence.
+      size_t length = 1;
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte >= 0xF0) length = 4;
+      else if (byte >= 0xE0) length = 3;
+      else if (byte >= 0xC0) length = 2;
+      tokens.push_back({false, 0, std::string(text.substr(i, length))});
+      i += length;
+    }
+  }
+  while (!tokens.empty() && tokens.back().text == " ") tokens.pop_back();
+  return tokens;
+}
+
+bool ParseTime(const std::vector<Token>& t, size_t at, double& fraction) {
+  // h:m or h:m:s from index at to the end.
+  const size_t n = t.size() - at;
+  if (n != 3 && n != 5) return false;
+  if (!t[at].number || t[at + 1].text != ":" || !t[at + 2].number) return false;
+  long h = t[at].value, mi = t[at + 2].value, s = 0;
+  if (n == 5) {
+    if (t[at + 3].text != ":" || !t[at + 4].number) return false;
+    s = t[at + 4].value;
+  }
+  if (h > 23 || mi > 59 || s > 59) return false;
+  fraction = (h * 3600 + mi * 60 + s) / 86400.0;
+  return true;
+}
+
+}  // namespace
+
+bool DateInRange(double date) { return date >= -657434.0 && date < 2958466.0; }
+
+std::string StoredDateText(double date) {
+  const double whole = std::trunc(date);
+  long seconds = std::lround(std::fabs(date - whole) * 86400.0);
+  long long day = static_cast<long long>(whole);
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    day += date < 0 ? -1 : 1;
+  }
+  long long y;
+  unsigned m, d;
+  CivilFromDays(day - 25569, y, m, d);
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02ld:%02ld:%02ld", y, m, d, seconds / 3600,
+                seconds / 60 % 60, seconds % 60);
+  return buffer;
+}
+
+std::optional<double> ParseDateText(std::string_view text) {
+  auto tokens = Tokenize(text);
+  if (tokens.empty()) return std::nullopt;
+  // The stored form may carry a "T" between date and time.
+  for (auto& token : tokens)
+    if (token.text == "T") token.text = " ";
+
+  double fraction = 0;
+  if (ParseTime(tokens, 0, fraction)) return fraction;   // a time alone: day 0
+
+  // y sep m sep d [年月日 form ends with 日]
+  if (tokens.size() < 5 || !tokens[0].number || !tokens[2].number || !tokens[4].number) return std::nullopt;
+  const std::string& s1 = tokens[1].text;
+  const std::string& s2 = tokens[3].text;
+  size_t next = 5;
+  if (s1 == "年" && s2 == "月") {
+    if (tokens.size() < 6 || tokens[5].text != "日") return std::nullopt;
+    next = 6;
+  } else if (!((s1 == "/" && s2 == "/") || (s1 == "-" && s2 == "-"))) {
+    return std::nullopt;
+  }
+  const long long y = tokens[0].value;
+  const long m = tokens[2].value, d = tokens[4].value;
+  if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1 || d > static_cast<long>(DaysInMonth(y, m)))
+    return std::nullopt;
+  double result = static_cast<double>(DaysFromCivil(y, m, d) + 25569);
+  if (next < tokens.size()) {
+    if (tokens[next].text != " ") return std::nullopt;
+    if (!ParseTime(tokens, next + 1, fraction)) return std::nullopt;
+    // Before day 0 the time counts away from zero, as automation dates do.
+    result = result < 0 ? result - fraction : result + fraction;
+  }
+  return result;
+}
+
+}  // namespace pendra::dao::detail

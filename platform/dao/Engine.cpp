@@ -1,0 +1,255 @@
+// DBEngine, the default workspace with its transactions, the Database, and
+// Field's forwarding to its recordset.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <algorithm>
+
+#include "Connection.h"
+#include "RecordsetImpl.h"
+#include "core/PlatformError.h"
+#include "dao/Dao.h"
+
+namespace pendra::dao {
+
+using detail::Connection;
+using detail::Operation;
+
+Variant Field::Value() const { return owner_->GetValue(index_); }
+void Field::SetValue(const Variant& value) { owner_->SetValue(index_, value); }
+std::string Field::Name() const { return owner_->ColumnName(index_); }
+
+namespace {
+
+// A lock held by another program is waited for this long, then reported.
+constexpr int kBusyTimeoutMs = 2000;
+
+class WorkspaceImpl;
+
+class DatabaseImpl final : public Database {
+ public:
+  DatabaseImpl(WorkspaceImpl& workspace, std::shared_ptr<Connection> connection)
+      : workspace_(&workspace), connection_(std::move(connection)) {}
+  ~DatabaseImpl() override;
+
+  void Execute(std::string_view statement) override;
+  std::unique_ptr<Recordset> OpenRecordset(std::string_view statement, int type) override {
+    return OpenRecordset(statement, type, {});
+  }
+  std::unique_ptr<Recordset> OpenRecordset(std::string_view statement, int type,
+                                           const std::vector<Variant>& parameters) override;
+  void Close() override;
+  const std::string& Name() const override { return connection_->name; }
+
+ private:
+  WorkspaceImpl* workspace_;
+  std::shared_ptr<Connection> connection_;
+};
+
+// Transactions span every database open in the workspace. The outer level
+// is BEGIN IMMEDIATE, so that another writer's lock shows at BeginTrans
+// (after the bounded wait), not in the middle of a job; nested levels are
+// savepoints named by their depth.
+class WorkspaceImpl final : public Workspace {
+ public:
+  std::unique_ptr<Database> OpenDatabase(const std::string& path) override;
+  void BeginTrans() override;
+  void CommitTrans() override;
+  void Rollback() override;
+
+  void Forget(Connection* connection) {
+    open_.erase(std::remove(open_.begin(), open_.end(), connection), open_.end());
+  }
+
+ private:
+  static void Begin(Connection& connection, int level) {
+    connection.Cached(level == 0 ? "BEGIN IMMEDIATE" : "SAVEPOINT pendra_" + std::to_string(level))
+        .Run(Operation::Transaction);
+    connection.transactionDepth = level + 1;
+  }
+
+  int depth_ = 0;
+  std::vector<Connection*> open_;
+};
+
+[[noreturn]] void FileNotFound(const std::string& path) {
+  Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
+}
+
+// Only an SQLite database file is opened: an empty file, a text file or a
+// genuine Access (.mdb/.accdb) file is refused before SQLite sees it, so
+// that nothing is ever created or rewritten.
+void CheckDatabaseFile(const std::string& path) {
+  if (path.empty()) FileNotFound(path);
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno == EACCES) Raise(err::kCannotOpenFile);
+    FileNotFound(path);
+  }
+  if (S_ISDIR(info.st_mode)) Raise(err::kNotValidPath, "'" + path + "' は正しいパスではありません。");
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) Raise(err::kCannotOpenFile, "ファイル '" + path + "' を開けません。" + std::strerror(errno));
+  char header[32] = {};
+  const size_t read = std::fread(header, 1, sizeof header, file);
+  std::fclose(file);
+  if (read >= 16 && std::memcmp(header, "SQLite format 3", 16) == 0) return;
+  const std::string_view signature(header + 4, read >= 19 ? 15 : 0);
+  if (signature == "Standard Jet DB" || signature == "Standard ACE DB") {
+    Raise(err::kUnrecognizedFormat,
+          "データベースの形式 '" + path +
+              "' を認識できません。このファイルは Access 形式のデータベースです。"
+              "このプログラムのデータベース エンジンは SQLite 形式のデータベースだけを読み書きします。");
+  }
+  Raise(err::kUnrecognizedFormat, "データベースの形式 '" + path + "' を認識できません。");
+}
+
+std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
+  CheckDatabaseFile(path);
+  auto connection = std::make_shared<Connection>();
+  connection->name = path;
+  // READWRITE without CREATE: never makes a file. No URI parsing: the path
+  // is taken literally.
+  const int rc = sqlite3_open_v2(path.c_str(), &connection->db, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc != SQLITE_OK) {
+    const int code = connection->db ? sqlite3_extended_errcode(connection->db) : rc;
+    sqlite3_close_v2(connection->db);
+    connection->db = nullptr;
+    if ((code & 0xFF) == SQLITE_CANTOPEN) FileNotFound(path);
+    detail::RaiseSqlite(nullptr, code, Operation::Read);
+  }
+  sqlite3_extended_result_codes(connection->db, 1);
+  sqlite3_busy_timeout(connection->db, kBusyTimeoutMs);
+  // Reading the schema proves the file is a database and that no other
+  // program holds it exclusively.
+  const int check = sqlite3_exec(connection->db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (check != SQLITE_OK) {
+    const int code = sqlite3_extended_errcode(connection->db);
+    connection->Close();
+    if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED)
+      Raise(err::kFileInUse, "ファイル '" + path + "' は既に使用されているため、使用できませんでした。");
+    if ((code & 0xFF) == SQLITE_NOTADB || (code & 0xFF) == SQLITE_CORRUPT)
+      Raise(err::kUnrecognizedFormat, "データベースの形式 '" + path + "' を認識できません。");
+    detail::RaiseSqlite(nullptr, code, Operation::Read);
+  }
+  // A database opened inside a transaction joins it at the current depth.
+  try {
+    for (int level = 0; level < depth_; ++level) Begin(*connection, level);
+  } catch (...) {
+    connection->Close();
+    throw;
+  }
+  open_.push_back(connection.get());
+  return std::make_unique<DatabaseImpl>(*this, std::move(connection));
+}
+
+void WorkspaceImpl::BeginTrans() {
+  std::vector<Connection*> begun;
+  try {
+    for (Connection* connection : open_) {
+      Begin(*connection, depth_);
+      begun.push_back(connection);
+    }
+  } catch (...) {
+    // All or none: undo the level on the files that already took it.
+    for (Connection* connection : begun) {
+      if (depth_ == 0) {
+        sqlite3_exec(connection->db, "ROLLBACK", nullptr, nullptr, nullptr);
+      } else {
+        const std::string name = "pendra_" + std::to_string(depth_);
+        sqlite3_exec(connection->db, ("ROLLBACK TO " + name + "; RELEASE " + name).c_str(), nullptr, nullptr,
+                     nullptr);
+      }
+      connection->transactionDepth = depth_;
+    }
+    throw;
+  }
+  ++depth_;
+}
+
+void WorkspaceImpl::CommitTrans() {
+  if (depth_ == 0) Raise(err::kCommitWithoutBegin);
+  const std::string sql = depth_ == 1 ? "COMMIT" : "RELEASE pendra_" + std::to_string(depth_ - 1);
+  for (Connection* connection : open_) {
+    if (connection->transactionDepth < depth_) continue;   // already done
+    if (depth_ == 1 && sqlite3_get_autocommit(connection->db)) {
+      // SQLite ended the transaction itself after a failure (disk full,
+      // I/O error): what it held is gone, which the caller must hear of.
+      connection->transactionDepth = 0;
+      Raise(err::kDiskIO, StandardDescription(err::kDiskIO) + " (transaction rolled back)");
+    }
+    connection->Cached(sql).Run(Operation::Transaction);
+    connection->transactionDepth = depth_ - 1;
+  }
+  --depth_;
+}
+
+void WorkspaceImpl::Rollback() {
+  if (depth_ == 0) Raise(err::kCommitWithoutBegin);
+  for (Connection* connection : open_) {
+    if (connection->transactionDepth < depth_) continue;
+    if (depth_ == 1) {
+      if (!sqlite3_get_autocommit(connection->db)) connection->Cached("ROLLBACK").Run(Operation::Transaction);
+    } else {
+      const std::string name = "pendra_" + std::to_string(depth_ - 1);
+      connection->Cached("ROLLBACK TO " + name).Run(Operation::Transaction);
+      connection->Cached("RELEASE " + name).Run(Operation::Transaction);
+    }
+    connection->transactionDepth = depth_ - 1;
+  }
+  --depth_;
+}
+
+DatabaseImpl::~DatabaseImpl() {
+  if (connection_->IsOpen()) {
+    workspace_->Forget(connection_.get());
+    connection_->Close();   // rolls back what a transaction left pending
+  }
+}
+
+void DatabaseImpl::Close() {
+  connection_->RequireOpen();
+  workspace_->Forget(connection_.get());
+  connection_->Close();
+}
+
+void DatabaseImpl::Execute(std::string_view statement) {
+  connection_->RequireOpen();
+  detail::Statement& stmt = connection_->Cached(std::string(statement));
+  if (sqlite3_stmt_readonly(stmt.get()) && sqlite3_column_count(stmt.get()) > 0) Raise(err::kCannotExecuteSelect);
+  const bool changesSchema = sqlite3_column_count(stmt.get()) == 0 && !sqlite3_stmt_readonly(stmt.get()) &&
+                             [&] {
+                               std::string head = detail::FoldName(statement.substr(0, 12));
+                               head.erase(0, head.find_first_not_of(" \t\r\n"));
+                               return head.rfind("create", 0) == 0 || head.rfind("alter", 0) == 0 ||
+                                      head.rfind("drop", 0) == 0;
+                             }();
+  stmt.Run(Operation::Execute);
+  if (changesSchema) connection_->ForgetSchema();
+}
+
+std::unique_ptr<Recordset> DatabaseImpl::OpenRecordset(std::string_view statement, int type,
+                                                       const std::vector<Variant>& parameters) {
+  connection_->RequireOpen();
+  if (type != dbOpenDynaset && type != dbOpenSnapshot) Raise(err::kInvalidArgument);
+  detail::QueryShape& shape = connection_->Shape(statement, type);
+  return std::make_unique<detail::RecordsetImpl>(connection_, shape, type, parameters);
+}
+
+}  // namespace
+
+DBEngine::DBEngine() : default_(std::make_unique<WorkspaceImpl>()) {}
+
+DBEngine& DBEngine::Instance() {
+  // Created on first use and kept for the whole run.
+  static DBEngine engine;
+  return engine;
+}
+
+Workspace& DBEngine::Workspaces(int16_t index) {
+  if (index != 0) Raise(err::kItemNotFound);
+  return *default_;
+}
+
+}  // namespace pendra::dao
