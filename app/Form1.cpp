@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,6 +53,21 @@ QLabel* Label(QWidget* form, int index, const char* caption) {
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label->setFocusPolicy(Qt::NoFocus);
   return label;
+}
+
+// The labels were sized for the font the design was measured with; the
+// substitute runs a little wider, and the first warning line would lose its
+// last character. Tightening the letter spacing by a fraction of a pixel
+// keeps the designed place and point size and shows the whole text.
+void FitTextToWidth(QLabel* label) {
+  QFont font = label->font();
+  for (int tenths = 0; tenths <= 10; ++tenths) {
+    font.setLetterSpacing(QFont::AbsoluteSpacing, -tenths / 10.0);
+    if (QFontMetricsF(font).horizontalAdvance(label->text()) <= label->width()) {
+      if (tenths > 0) label->setFont(font);
+      return;
+    }
+  }
 }
 
 }  // namespace
@@ -117,6 +133,7 @@ void Form1::CreateControls() {
   }
   label1_[0] = label0;
   label1_[1] = label1;
+  for (QLabel* label : {label0, label1, label4}) FitTextToWidth(label);
 
   setTabOrder(Command1, cmdSansyo);
   setTabOrder(cmdSansyo, txtBackDbPath);

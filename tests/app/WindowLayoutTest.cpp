@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -116,6 +117,15 @@ TEST_F(WindowLayout, WarningLinesAreRedAndThePathLabelUsesTheTextColour) {
   EXPECT_EQ(form->Label1(4)->palette().color(QPalette::WindowText),
             QApplication::palette(form->Label1(4)).color(QPalette::WindowText));
   EXPECT_NE(form->Label1(4)->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+}
+
+TEST_F(WindowLayout, EveryLabelShowsItsWholeText) {
+  for (int index : {0, 1, 4}) {
+    QLabel* label = form->Label1(index);
+    EXPECT_LE(QFontMetricsF(label->font()).horizontalAdvance(label->text()), label->width())
+        << index;
+    EXPECT_GE(label->height(), QFontMetrics(label->font()).ascent()) << index;
+  }
 }
 
 TEST_F(WindowLayout, PathBoxIsEmptyAtStart) {
