@@ -42,10 +42,10 @@ void Application::Impl::EnsureAlive() {
   if (quit || !office || !office->Running()) Raise(err::kAutomationError, text::kInstanceGone);
 }
 
-std::vector<std::shared_ptr<DocumentState>> Application::Impl::OpenDocuments() {
+std::vector<std::shared_ptr<DocumentState>> Application::Impl::OpenDocuments(
+    const std::shared_ptr<excel::Application>& self) {
   std::vector<std::shared_ptr<DocumentState>> open;
-  for (auto& weak : documents)
-    if (auto d = weak.lock()) open.push_back(std::move(d));
+  for (auto& d : documents) open.push_back(std::shared_ptr<DocumentState>(self, d.get()));
   return open;
 }
 
@@ -61,7 +61,21 @@ std::shared_ptr<DocumentState> Application::Impl::Load(std::shared_ptr<excel::Ap
     return office->Desktop()->loadComponentFromURL(url, ToOU("_blank"), 0, args);
   });
   Reference<css::sheet::XSpreadsheetDocument> sheets(component, UNO_QUERY);
-  if (!sheets.is()) {
+  // A new workbook has no format of its own yet: SaveAs picks it by the
+  // target's extension.
+  rtl::OUString filter;
+  if (sheets.is() && url.startsWith("file:")) {
+    Remote("getArgs", [&] {
+      for (const auto& a : Reference<css::frame::XModel>(sheets, UNO_QUERY_THROW)->getArgs())
+        if (a.Name == "FilterName") a.Value >>= filter;
+    });
+  }
+  // Anything can be read as text: only a .csv or .txt file counts as a
+  // workbook that way, not an unreadable file that merely ends in .xls.
+  std::string extension = fs::path(name).extension().string();
+  for (auto& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool textAsWorkbook = filter.startsWith("Text") && extension != ".csv" && extension != ".txt";
+  if (!sheets.is() || textAsWorkbook) {
     // Something that is not a workbook was opened as a text document, or
     // nothing could be read.
     if (component.is()) {
@@ -72,24 +86,20 @@ std::shared_ptr<DocumentState> Application::Impl::Load(std::shared_ptr<excel::Ap
     }
     CannotOpen(name, "を開けません。ファイル形式またはファイル拡張子が正しくありません。ファイルが破損しておらず、ファイル拡張子とファイル形式が一致していることを確認してください。");
   }
-  auto state = std::make_shared<DocumentState>();
-  state->application = std::move(self);
+  auto state = std::make_unique<DocumentState>();
+  state->application = self.get();
   state->document = sheets;
   state->windowName = name;
-  // A new workbook has no format of its own yet: SaveAs picks it by the
-  // target's extension.
-  if (url.startsWith("file:")) Remote("getArgs", [&] {
-    for (const auto& a : Reference<css::frame::XModel>(sheets, UNO_QUERY_THROW)->getArgs())
-      if (a.Name == "FilterName") a.Value >>= state->filter;
-  });
-  documents.push_back(state);
-  return state;
+  state->filter = filter;
+  documents.push_back(std::move(state));
+  return std::shared_ptr<DocumentState>(self, documents.back().get());
 }
 
 Application::Application() : impl_(std::make_unique<Impl>()) {}
 
 Application::~Application() {
   if (impl_->office) impl_->office->End();
+  impl_->documents.clear();
 }
 
 WorkbookCollection& Application::Workbooks() {
@@ -105,7 +115,7 @@ std::shared_ptr<Workbook> WorkbookCollection::Add() {
 
 void Application::Run(const std::string& macro) {
   impl_->EnsureAlive();
-  auto documents = impl_->OpenDocuments();
+  auto documents = impl_->OpenDocuments(shared_from_this());
   for (auto& d : documents) d->FlushAll();
   // "Book.xls!Macro" names the workbook as well; the others are searched
   // from the most recently opened on.
@@ -181,7 +191,7 @@ std::shared_ptr<Workbook> GetObject(const std::string& path) {
   }
   if (!app) app = CreateObject();
   const rtl::OUString url = FileUrl(path);
-  for (auto& d : app->impl_->OpenDocuments()) {
+  for (auto& d : app->impl_->OpenDocuments(app)) {
     const auto open = Remote("getURL", [&] { return Reference<css::frame::XModel>(d->document, UNO_QUERY_THROW)->getURL(); });
     if (open == url) return std::shared_ptr<Workbook>(new Workbook(d));
   }

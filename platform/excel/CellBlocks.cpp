@@ -37,14 +37,17 @@ constexpr int32_t kWriteChunkRows = 8192;
 constexpr int32_t kReadBlockRows = 4096;
 constexpr int32_t kReadBlockColumns = 64;
 
-// The automation error codes and the formulas that produce them.
+// The automation error codes and formulas that yield them. Where one
+// exists, an expression that also survives LibreOffice's .xls export (which
+// writes error constants as NA()); #NULL! and #NAME? have none, so those two
+// come back as #N/A from an .xls that LibreOffice wrote.
 struct ErrorKind {
   int32_t code;
   const char* formula;
 };
 constexpr ErrorKind kErrors[] = {
-    {2000, "=#NULL!"}, {2007, "=#DIV/0!"}, {2015, "=#VALUE!"}, {2023, "=#REF!"},
-    {2029, "=#NAME?"}, {2036, "=#NUM!"},   {2042, "=#N/A"},
+    {2000, "=#NULL!"},  {2007, "=1/0"},     {2015, "=\"a\"+1"}, {2023, "=INDIRECT(\"ZZZ\")"},
+    {2029, "=#NAME?"}, {2036, "=10^400"}, {2042, "=NA()"},
 };
 
 // LibreOffice's formula error numbers, grouped as the .xls export does.

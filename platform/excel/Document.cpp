@@ -125,7 +125,7 @@ Window Workbook::Windows(const std::string& name) {
   return Window(document_);
 }
 
-std::shared_ptr<excel::Application> Workbook::Application() { return document_->application; }
+std::shared_ptr<excel::Application> Workbook::Application() { return document_->application->shared_from_this(); }
 
 void Workbook::SaveAs(const std::string& path) { SaveAs(path, true); }
 

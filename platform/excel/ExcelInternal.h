@@ -19,12 +19,14 @@ namespace pendra::excel {
 struct Application::Impl {
   std::unique_ptr<OfficeProcess> office;
   bool quit = false;
-  std::vector<std::weak_ptr<DocumentState>> documents;
+  // Every workbook opened in this instance stays open (and reachable by
+  // Run) until the instance ends, referenced or not.
+  std::vector<std::unique_ptr<DocumentState>> documents;
 
   // Raises 440 once the instance was quit or died.
   void EnsureAlive();
-  // Every open workbook of this instance that is still referenced.
-  std::vector<std::shared_ptr<DocumentState>> OpenDocuments();
+  // Handles to the open workbooks: each keeps the application alive.
+  std::vector<std::shared_ptr<DocumentState>> OpenDocuments(const std::shared_ptr<excel::Application>& self);
   std::shared_ptr<DocumentState> Load(std::shared_ptr<excel::Application> self,
                                       const rtl::OUString& url, const std::string& name);
 };
@@ -34,8 +36,11 @@ struct SheetData {
   CellBlocks cells;
 };
 
+// Owned by its application; every handle to it is a shared_ptr that shares
+// ownership of the application (aliasing), so a workbook, sheet or window
+// keeps its instance alive, and the instance ends with the last of them.
 struct DocumentState {
-  std::shared_ptr<excel::Application> application;
+  excel::Application* application = nullptr;
   css::uno::Reference<css::sheet::XSpreadsheetDocument> document;
   std::string windowName;           // the file name, as Excel names the window
   rtl::OUString filter;             // the format it was loaded in ("" for a new one)

@@ -1,0 +1,205 @@
+// The life of an instance: Quit, a dropped last reference, a killed
+// office, and the probe for the user's own office.
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/wait.h>
+#include <thread>
+
+#include "ExcelInternal.h"
+#include "ExcelTestSupport.h"
+
+namespace pendra::excel::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+pid_t PidOf(Workbook& workbook) { return WorkbookAccess::State(workbook).App().office->Pid(); }
+std::string ProfileOf(Workbook& workbook) { return WorkbookAccess::State(workbook).App().office->ProfileDir(); }
+
+// Dead: gone, or a zombie that waits to be reaped by the layer. The leader
+// of a multi-threaded process shows Z before its other threads are gone and
+// it can be reaped: wait until it is the last task.
+bool DeadWithin(pid_t pid, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  auto zombie = [pid] {
+    const std::string dir = "/proc/" + std::to_string(pid);
+    std::ifstream in(dir + "/stat");
+    std::string line;
+    std::getline(in, line);
+    if (line.empty()) return true;
+    const auto close = line.rfind(')');
+    if (close == std::string::npos || line.size() <= close + 2 || line[close + 2] != 'Z') return false;
+    std::error_code ec;
+    const auto tasks = std::distance(fs::directory_iterator(dir + "/task", ec), fs::directory_iterator());
+    return tasks <= 1;
+  };
+  while (!zombie()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+TEST(InstanceLife, QuitEndsTheOfficeAndLaterCallsRaise440) {
+  auto app = CreateObject();
+  auto workbook = app->Workbooks().Add();
+  const pid_t pid = PidOf(*workbook);
+  const std::string profile = ProfileOf(*workbook);
+  ASSERT_TRUE(ProcessExists(pid));
+  ASSERT_TRUE(fs::is_directory(profile));
+  EXPECT_EQ(fs::status(profile).permissions() & fs::perms::all, fs::perms::owner_all);
+  workbook->Application()->Quit();
+  EXPECT_FALSE(ProcessExists(pid));
+  EXPECT_FALSE(fs::exists(profile));
+  EXPECT_EQ(ErrorNumber([&] { workbook->Sheets("Sheet1"); }), 440);
+  EXPECT_EQ(ErrorNumber([&] { app->Run("subResult"); }), 440);
+  EXPECT_EQ(ErrorNumber([&] { app->Workbooks(); }), 440);
+}
+
+TEST(InstanceLife, DroppingTheLastReferenceWithoutQuitEndsTheOffice) {
+  pid_t pid;
+  std::string profile;
+  {
+    auto app = CreateObject();
+    auto workbook = app->Workbooks().Add();
+    workbook->Sheets("Sheet1").Cells(1, 1) = Variant("保存されない");
+    pid = PidOf(*workbook);
+    profile = ProfileOf(*workbook);
+    app.reset();  // the workbook still holds the instance
+    EXPECT_TRUE(ProcessExists(pid));
+  }
+  EXPECT_FALSE(ProcessExists(pid));
+  EXPECT_FALSE(fs::exists(profile));
+}
+
+TEST(InstanceLife, AKilledOfficeTurnsEveryCallInto440AndLeavesNoProcess) {
+  TempFolder folder;
+  pid_t pid;
+  {
+    auto app = CreateObject();
+    auto workbook = app->Workbooks().Add();
+    auto sheet = workbook->Sheets("Sheet1");
+    sheet.Cells(1, 1) = Variant(1.0);
+    EXPECT_EQ(sheet.Cells(1, 1).Value(), Variant(1.0));
+    sheet.Cells(2, 1) = Variant(2.0);  // still buffered when the office dies
+    pid = PidOf(*workbook);
+    kill(pid, SIGKILL);
+    ASSERT_TRUE(DeadWithin(pid, 5s));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorNumber([&] { sheet.Cells(3, 1) = Variant(3.0); }), 440);
+    EXPECT_EQ(ErrorNumber([&] { sheet.Cells(1, 1).Value(); }), 440);
+    EXPECT_EQ(ErrorNumber([&] { workbook->SaveAs(folder.File("死んだ.xls")); }), 440);
+    EXPECT_EQ(ErrorNumber([&] { workbook->Windows("Book1").SetVisible(true); }), 440);
+    EXPECT_EQ(ErrorNumber([&] { app->Run("subResult"); }), 440);
+    EXPECT_EQ(ErrorNumber([&] { GetObject(folder.File("死んだ.xls")); }), 1004);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_FALSE(fs::exists(folder.File("死んだ.xls")));
+  }
+  EXPECT_FALSE(ProcessExists(pid));
+  EXPECT_TRUE(OwnPids().empty());
+}
+
+TEST(InstanceLife, AKillDuringAFlushSurfacesAs440AtTheObservingCall) {
+  auto app = CreateObject();
+  auto workbook = app->Workbooks().Add();
+  auto sheet = workbook->Sheets("Sheet1");
+  for (int16_t r = 1; r <= 2000; ++r) sheet.Cells(r, 1) = Variant(1.0 * r);
+  const pid_t pid = PidOf(*workbook);
+  kill(pid, SIGKILL);
+  ASSERT_TRUE(DeadWithin(pid, 5s));
+  // The buffered rows cannot go over: the macro call reports it.
+  EXPECT_EQ(ErrorNumber([&] { app->Run("subResultClr"); }), 440);
+}
+
+// A stand-in for the user's office: a copy of sh named soffice.bin that
+// waits on a pipe.
+class FakeOffice {
+ public:
+  FakeOffice(const TempFolder& folder, const std::string& extraArgument) {
+    const std::string exe = folder.File("soffice.bin");
+    if (!fs::exists(exe)) fs::copy_file("/bin/sh", exe);
+    fs::permissions(exe, fs::perms::owner_all);
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[0], 0);
+      close(fds[1]);
+      std::vector<std::string> args = {exe, "-c", "read x", extraArgument};
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(exe.c_str(), argv.data());
+      _exit(127);
+    }
+    close(fds[0]);
+    writeEnd_ = fds[1];
+    // Until exec has happened the process still looks like the test.
+    for (int i = 0; i < 200; ++i) {
+      char buf[256] = {};
+      const ssize_t n = readlink(("/proc/" + std::to_string(pid_) + "/exe").c_str(), buf, sizeof buf - 1);
+      if (n > 0 && std::string(buf, static_cast<size_t>(n)).ends_with("soffice.bin")) break;
+      std::this_thread::sleep_for(5ms);
+    }
+  }
+  ~FakeOffice() {
+    close(writeEnd_);
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_;
+  int writeEnd_;
+};
+
+TEST(InstanceLife, TheProbeSeesTheUsersOfficeAndIgnoresOurOwn) {
+  TempFolder folder;
+  auto app = CreateObject();
+  auto workbook = app->Workbooks().Add();
+  const pid_t own = PidOf(*workbook);
+  std::set<pid_t> scope = {own, getpid()};
+  SetProbeScope([&scope](pid_t pid) { return scope.count(pid) > 0; });
+  EXPECT_EQ(ErrorNumber([] { GetRunningObject(); }), 429);
+
+  {
+    // An office on a profile under our profile root belongs to a run of ours.
+    FakeOffice ours(folder, "-env:UserInstallation=file://" + ProfileRoot() + "/other-run");
+    scope.insert(ours.Pid());
+    EXPECT_EQ(ErrorNumber([] { GetRunningObject(); }), 429);
+  }
+  {
+    FakeOffice users(folder, "-env:UserInstallation=file:///home/someone/.config/libreoffice/4");
+    scope.insert(users.Pid());
+    EXPECT_EQ(ErrorNumber([] { GetRunningObject(); }), 0);
+  }
+  EXPECT_EQ(ErrorNumber([] { GetRunningObject(); }), 429);
+  SetProbeScope(nullptr);
+  app->Quit();
+}
+
+TEST(InstanceLife, BindingToAFileWithoutAnInstanceStartsOneOwnedByTheWorkbook) {
+  TempFolder folder;
+  const std::string path = folder.File("単独.xls");
+  {
+    auto app = CreateObject();
+    auto workbook = app->Workbooks().Add();
+    workbook->Sheets("Sheet1").Cells(1, 1) = Variant("単独");
+    workbook->SaveAs(path);
+    app->Quit();
+  }
+  pid_t pid;
+  {
+    auto workbook = GetObject(path);
+    pid = PidOf(*workbook);
+    EXPECT_EQ(workbook->Sheets("Sheet1").Cells(1, 1).Value(), Variant("単独"));
+  }
+  EXPECT_FALSE(ProcessExists(pid));
+}
+
+}  // namespace
+}  // namespace pendra::excel::test
