@@ -62,13 +62,6 @@ TEST_F(FileSelection, CancelKeepsTheEarlierPath) {
   EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(FileSelection, CancelOnAnEmptyPathBoxLeavesItEmpty) {
-  form->Form_Load();
-  form->cmdSansyo->click();  // no answer scripted: Cancel
-  EXPECT_TRUE(form->txtBackDbPath->text().isEmpty());
-  EXPECT_TRUE(IsTopmost(form.get()));
-}
-
 TEST_F(FileSelection, TheProposalComesBackOnEveryClick) {
   form->Form_Load();
   AnswerDialog(QStringLiteral("/a/other.xls"));

@@ -257,15 +257,5 @@ TEST(RealMessageBox, EscapeAnswersNo) {
   EXPECT_EQ(ShowQtMessageBox(nullptr, "?", MsgBoxButtons::YesNo, "t"), MsgBoxResult::No);
 }
 
-TEST(RealMessageBox, OkOnlyHasOneButton) {
-  SeenBox seen;
-  AnswerBox(seen, Qt::Key_Return);
-  EXPECT_EQ(ShowQtMessageBox(nullptr, QString::fromUtf8("完了しました。"), MsgBoxButtons::OkOnly,
-                             QString::fromUtf8("確認")),
-            MsgBoxResult::Ok);
-  EXPECT_EQ(seen.buttons.size(), 1);
-  EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
-}
-
 }  // namespace
 }  // namespace pendra::app::test

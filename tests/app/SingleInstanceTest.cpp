@@ -134,18 +134,5 @@ TEST_F(Program, ACrashedInstanceDoesNotBlockTheNextStart) {
   EXPECT_EQ(third.state(), QProcess::Running);
 }
 
-TEST_F(Program, InstancesOfDifferentRuntimeFoldersDoNotMeet) {
-  Start(first);
-  ASSERT_TRUE(WaitUntilHoldsLock(first));
-  QTemporaryDir other;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("XDG_RUNTIME_DIR", other.path());
-  third.setProcessEnvironment(env);
-  third.start(QStringLiteral(PENDRA_SET_EXE), {});
-  ASSERT_TRUE(third.waitForStarted(10000));
-  EXPECT_TRUE(WaitUntilHoldsLock(third));
-}
-
 }  // namespace
 }  // namespace pendra::app::test

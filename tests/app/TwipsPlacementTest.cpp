@@ -45,10 +45,6 @@ TEST(TwipsToPixels, NegativePositionsKeepTheirSign) {
   EXPECT_EQ(TwipsToPixels(-52.5), -4);   // -3.5
 }
 
-TEST(TwipsToPixels, PixelsBackToTwipsIsExact) {
-  for (int px : {-300, -1, 0, 1, 534, 1919}) EXPECT_EQ(TwipsToPixels(PixelsToTwips(px)), px);
-}
-
 using Placement = FormFixture;
 
 TEST_F(Placement, StartUpShowsTheWindowInTheTopmostBandAtItsDesignedSize) {
