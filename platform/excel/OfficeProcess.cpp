@@ -171,6 +171,9 @@ void OfficeProcess::Spawn() {
   const pid_t pid = fork();
   if (pid < 0) Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + std::strerror(errno));
   if (pid == 0) {
+    // Killed when the thread that spawned it ends: the jobs create their
+    // instances on the window's one thread, which lives as long as the
+    // program.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
     setpgid(0, 0);
