@@ -89,9 +89,8 @@ std::unique_ptr<QueryShape> ReadOnlyShape(sqlite3* db, std::string_view statemen
 }  // namespace
 
 int QueryShape::Find(std::string_view name) const {
-  for (size_t i = 0; i < names.size(); ++i)
-    if (SameName(names[i], name)) return static_cast<int>(i);
-  return -1;
+  auto it = byName.find(FoldName(name));
+  return it == byName.end() ? -1 : it->second;
 }
 
 Connection::~Connection() { Close(); }
@@ -147,6 +146,8 @@ QueryShape& Connection::Shape(std::string_view statement, int type) {
     }
   }
   if (!shape) shape = ReadOnlyShape(db, statement);
+  // The first of two equal names wins, as with the engine's Fields.
+  for (size_t i = 0; i < shape->names.size(); ++i) shape->byName.emplace(FoldName(shape->names[i]), static_cast<int>(i));
   return *shapes.emplace(std::move(key), std::move(shape)).first->second;
 }
 

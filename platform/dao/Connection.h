@@ -27,6 +27,14 @@ struct QueryShape {
   std::vector<FieldType> types;             // read conversion per column
   std::shared_ptr<const TableInfo> table;   // set when rows can be written
   int Find(std::string_view name) const;
+
+  // Filled on first use, so that the many AddNew/Update of a job build no
+  // SQL text: the defaults query, and INSERT/UPDATE statements by the set
+  // of columns they write.
+  Statement* defaults = nullptr;
+  std::unordered_map<std::vector<bool>, Statement*> inserts;
+  std::unordered_map<std::vector<bool>, Statement*> updates;
+  std::unordered_map<std::string, int> byName;   // folded name -> index
 };
 
 class Workspace;

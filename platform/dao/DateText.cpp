@@ -114,6 +114,28 @@ std::string StoredDateText(double date) {
 }
 
 std::optional<double> ParseDateText(std::string_view text) {
+  // The stored form "YYYY-MM-DD HH:MM:SS" is read for every DATETIME value:
+  // parsed directly, without the general tokenizer.
+  if (text.size() == 19 && text[4] == '-' && text[7] == '-' && text[10] == ' ' && text[13] == ':' &&
+      text[16] == ':') {
+    auto number = [&](size_t at, size_t length) {
+      long value = 0;
+      for (size_t i = at; i < at + length; ++i) {
+        if (text[i] < '0' || text[i] > '9') return -1L;
+        value = value * 10 + (text[i] - '0');
+      }
+      return value;
+    };
+    const long y = number(0, 4), m = number(5, 2), d = number(8, 2);
+    const long h = number(11, 2), mi = number(14, 2), s = number(17, 2);
+    if (y >= 100 && m >= 1 && m <= 12 && d >= 1 && d <= static_cast<long>(DaysInMonth(y, static_cast<unsigned>(m))) &&
+        h >= 0 && h <= 23 && mi >= 0 && mi <= 59 && s >= 0 && s <= 59) {
+      const double day = static_cast<double>(DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) + 25569);
+      const double fraction = (h * 3600 + mi * 60 + s) / 86400.0;
+      return day < 0 ? day - fraction : day + fraction;
+    }
+    return std::nullopt;
+  }
   auto tokens = Tokenize(text);
   if (tokens.empty()) return std::nullopt;
   // The stored form may carry a "T" between date and time.

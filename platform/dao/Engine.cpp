@@ -110,8 +110,8 @@ std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
   auto connection = std::make_shared<Connection>();
   connection->name = path;
   // READWRITE without CREATE: never makes a file. No URI parsing: the path
-  // is taken literally.
-  const int rc = sqlite3_open_v2(path.c_str(), &connection->db, SQLITE_OPEN_READWRITE, nullptr);
+  // is taken literally. NOMUTEX: a connection is used by one thread only.
+  const int rc = sqlite3_open_v2(path.c_str(), &connection->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     const int code = connection->db ? sqlite3_extended_errcode(connection->db) : rc;
     sqlite3_close_v2(connection->db);

@@ -1,5 +1,7 @@
 #include "RecordsetImpl.h"
 
+#include <algorithm>
+
 #include "core/PlatformError.h"
 
 namespace pendra::dao::detail {
@@ -103,10 +105,13 @@ void RecordsetImpl::AddNew() {
 
   // The new row starts from the table's defaults, evaluated now, as the
   // engine shows them right after AddNew.
-  std::string defaults;
-  for (const auto& column : table.columns)
-    defaults += (defaults.empty() ? "SELECT (" : ", (") + (column.defaultSql.empty() ? "NULL" : column.defaultSql) + ")";
-  Statement& select = connection_->Cached(defaults);
+  if (!shape_->defaults) {
+    std::string defaults;
+    for (const auto& column : table.columns)
+      defaults += (defaults.empty() ? "SELECT (" : ", (") + (column.defaultSql.empty() ? "NULL" : column.defaultSql) + ")";
+    shape_->defaults = &connection_->Cached(defaults);
+  }
+  Statement& select = *shape_->defaults;
   if (sqlite3_step(select.get()) == SQLITE_ROW) {
     for (size_t i = 0; i < count; ++i) {
       const ColumnInfo& column = table.columns[i];
@@ -163,17 +168,20 @@ void RecordsetImpl::Insert() {
   const TableInfo& table = *shape_->table;
   // Only the assigned columns are written; SQLite fills the others with
   // their defaults itself.
-  std::string names, values;
-  int bound = 0;
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    if (!changed_[i]) continue;
-    names += (bound ? ", " : "") + Quote(table.columns[i].name);
-    values += bound ? ", ?" : "?";
-    ++bound;
+  Statement*& cached = shape_->inserts[changed_];
+  if (!cached) {
+    std::string names, values;
+    int bound = 0;
+    for (size_t i = 0; i < table.columns.size(); ++i) {
+      if (!changed_[i]) continue;
+      names += (bound ? ", " : "") + Quote(table.columns[i].name);
+      values += bound ? ", ?" : "?";
+      ++bound;
+    }
+    cached = &connection_->Cached(bound ? "INSERT INTO " + Quote(table.name) + " (" + names + ") VALUES (" + values + ")"
+                                        : "INSERT INTO " + Quote(table.name) + " DEFAULT VALUES");
   }
-  const std::string sql = bound ? "INSERT INTO " + Quote(table.name) + " (" + names + ") VALUES (" + values + ")"
-                                : "INSERT INTO " + Quote(table.name) + " DEFAULT VALUES";
-  Statement& insert = connection_->Cached(sql);
+  Statement& insert = *cached;
   int parameter = 0;
   for (size_t i = 0; i < table.columns.size(); ++i)
     if (changed_[i]) BindStored(insert.get(), ++parameter, buffer_[i]);
@@ -192,16 +200,17 @@ void RecordsetImpl::Insert() {
 
 void RecordsetImpl::Store() {
   const TableInfo& table = *shape_->table;
-  std::string assignments;
-  int bound = 0;
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    if (!changed_[i]) continue;
-    assignments += (bound ? ", " : "") + Quote(table.columns[i].name) + " = ?";
-    ++bound;
-  }
-  if (bound > 0) {
-    Statement& update =
-        connection_->Cached("UPDATE " + Quote(table.name) + " SET " + assignments + " WHERE _rowid_ = ?");
+  if (std::find(changed_.begin(), changed_.end(), true) != changed_.end()) {
+    Statement*& cached = shape_->updates[changed_];
+    if (!cached) {
+      std::string assignments;
+      for (size_t i = 0; i < table.columns.size(); ++i) {
+        if (!changed_[i]) continue;
+        assignments += (assignments.empty() ? "" : ", ") + Quote(table.columns[i].name) + " = ?";
+      }
+      cached = &connection_->Cached("UPDATE " + Quote(table.name) + " SET " + assignments + " WHERE _rowid_ = ?");
+    }
+    Statement& update = *cached;
     int parameter = 0;
     for (size_t i = 0; i < table.columns.size(); ++i)
       if (changed_[i]) BindStored(update.get(), ++parameter, buffer_[i]);
