@@ -72,14 +72,14 @@ void MasterCsvReader::Open(const std::string& path) {
   begin_ = end_ = 0;
   eof_ = false;
   line_ = 0;
-  pending_.reset();
+  pending_ = false;
   if (!decoder_) decoder_.emplace();
 }
 
 void MasterCsvReader::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  pending_.reset();
+  pending_ = false;
   std::vector<char>().swap(buf_);
   begin_ = end_ = 0;
   eof_ = true;
@@ -153,39 +153,36 @@ bool MasterCsvReader::FetchLine() {
     ++line_;
 
     if (dropped > 0 || length > kMaxLineBytes) {
-      pending_ = MasterCsvRecord::Malformed(
-          line_, "行が長すぎます（" + std::to_string(dropped + length) + " バイト）");
-      return true;
+      current_.SetMalformed(line_, "行が長すぎます（" + std::to_string(dropped + length) + " バイト）");
+      return pending_ = true;
     }
     if (length == 0) continue;  // an empty line carries nothing
     if (std::memchr(line, '\0', length) != nullptr) {
       const auto at = static_cast<const char*>(std::memchr(line, '\0', length)) - line;
-      pending_ = MasterCsvRecord::Malformed(
-          line_, "NUL 文字 (0x00) があります（" + std::to_string(at + 1) + " バイト目）");
-      return true;
+      current_.SetMalformed(line_, "NUL 文字 (0x00) があります（" + std::to_string(at + 1) + " バイト目）");
+      return pending_ = true;
     }
     if (IsAscii(line, length)) {
       // ASCII is the same in code page 932 and UTF-8.
-      pending_ = MasterCsvRecord::FromLine(std::string_view(line, length), line_);
-      return true;
+      current_.Parse(std::string_view(line, length), line_);
+      return pending_ = true;
     }
     std::string problem;
     if (!decoder_->Decode(std::string_view(line, length), decoded_, problem)) {
-      pending_ = MasterCsvRecord::Malformed(line_, std::move(problem));
-      return true;
+      current_.SetMalformed(line_, std::move(problem));
+      return pending_ = true;
     }
-    pending_ = MasterCsvRecord::FromLine(decoded_, line_);
-    return true;
+    current_.Parse(decoded_, line_);
+    return pending_ = true;
   }
 }
 
 bool MasterCsvReader::EndOfFile() { return !FetchLine(); }
 
-MasterCsvRecord MasterCsvReader::NextRecord() {
+const MasterCsvRecord& MasterCsvReader::NextRecord() {
   if (!FetchLine()) Raise(62);
-  MasterCsvRecord record = std::move(*pending_);
-  pending_.reset();
-  return record;
+  pending_ = false;
+  return current_;
 }
 
 }  // namespace pendra::tagimport

@@ -46,9 +46,9 @@ class MasterCsvReader {
   // True when nothing of the file is left unread (empty lines don't count).
   bool EndOfFile();
 
-  // The next record (possibly a header or a malformed record). Raises 62
-  // when the end test is true, 57 on a read error.
-  MasterCsvRecord NextRecord();
+  // The next record (possibly a header or a malformed record), valid until
+  // the next call. Raises 62 when the end test is true, 57 on a read error.
+  const MasterCsvRecord& NextRecord();
 
   // Releases the file. Closing a reader that isn't open does nothing.
   void Close();
@@ -69,8 +69,9 @@ class MasterCsvReader {
   size_t end_ = 0;    // one past the last byte read into buf_
   bool eof_ = false;  // the file has no more bytes to read
   long line_ = 0;
-  // The line found by FetchLine and not yet handed out.
-  std::optional<MasterCsvRecord> pending_;
+  // The line found by FetchLine; pending_ until it is handed out.
+  MasterCsvRecord current_;
+  bool pending_ = false;
   std::optional<Cp932Decoder> decoder_;
   std::string decoded_;
 };

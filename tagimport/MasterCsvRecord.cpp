@@ -10,16 +10,24 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-MasterCsvRecord MasterCsvRecord::Malformed(long lineNumber, std::string problem) {
-  MasterCsvRecord record;
-  record.line_ = lineNumber;
-  record.problem_ = std::move(problem);
-  return record;
+void MasterCsvRecord::SetMalformed(long lineNumber, std::string problem) {
+  for (auto& field : fields_) field.clear();
+  line_ = lineNumber;
+  header_ = false;
+  problem_ = std::move(problem);
 }
 
 MasterCsvRecord MasterCsvRecord::FromLine(std::string_view line, long lineNumber) {
   MasterCsvRecord record;
+  record.Parse(line, lineNumber);
+  return record;
+}
+
+void MasterCsvRecord::Parse(std::string_view line, long lineNumber) {
+  MasterCsvRecord& record = *this;
   record.line_ = lineNumber;
+  record.header_ = false;
+  record.problem_.clear();
 
   int count = 0;                  // fields seen on the line
   std::string problem;
@@ -79,7 +87,7 @@ MasterCsvRecord MasterCsvRecord::FromLine(std::string_view line, long lineNumber
   // is at least 1 once position 0 was read in full).
   if (count >= 1 && record.fields_[0] == kHeaderName) {
     record.header_ = true;
-    return record;
+    return;
   }
   if (problem.empty() && count != kFieldCount) {
     // Some field is missing or split (a comma in an unquoted name), and
@@ -90,8 +98,12 @@ MasterCsvRecord MasterCsvRecord::FromLine(std::string_view line, long lineNumber
     problem = "項目数が " + std::to_string(count) + " 個です（" +
               std::to_string(kFieldCount) + " 個必要です）";
   }
-  if (!problem.empty()) return Malformed(lineNumber, std::move(problem));
-  return record;
+  if (!problem.empty()) {
+    SetMalformed(lineNumber, std::move(problem));
+    return;
+  }
+  // Fields a shorter line left untouched hold nothing of an earlier line:
+  // count is exactly kFieldCount here, so every field was written.
 }
 
 }  // namespace pendra::tagimport

@@ -25,8 +25,10 @@ class MasterCsvRecord {
 
   // Cuts one decoded line (UTF-8, without its line end) into fields.
   static MasterCsvRecord FromLine(std::string_view line, long lineNumber);
-  // A line that could not be cut into fields at all.
-  static MasterCsvRecord Malformed(long lineNumber, std::string problem);
+  // The same into this record, reusing its storage (the reader's way).
+  void Parse(std::string_view line, long lineNumber);
+  // Makes this record a malformed one: a line that is not a record.
+  void SetMalformed(long lineNumber, std::string problem);
 
   // The field at a position, 0 to 25.
   const std::string& Field(int position) const { return fields_.at(position); }

@@ -146,14 +146,15 @@ void Command1_Click(UserInterface& ui) {
   // 6. Record by record.
   long done = 0;
   for (;;) {
-    MasterCsvRecord record;
+    const MasterCsvRecord* next = nullptr;
     try {
       if (reader.EndOfFile()) break;
-      record = reader.NextRecord();
+      next = &reader.NextRecord();
     } catch (const PlatformError& error) {
       report.ReadingStopped(reader.LineNumber() + 1, error);
       break;
     }
+    const MasterCsvRecord& record = *next;
     if (record.IsHeader()) continue;
     if (record.IsMalformed()) {
       report.LineSkipped(record.LineNumber(), record.Problem());
