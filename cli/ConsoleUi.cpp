@@ -1,0 +1,80 @@
+#include "ConsoleUi.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "Messages.h"
+
+namespace pendra::cli {
+
+namespace {
+
+// The messages that report a completed job. Every other message a job shows
+// on its own is a refusal or a failure.
+bool IsCompletion(std::string_view prompt) {
+  return prompt == schedule::msg::kExpansionDone || prompt == schedule::msg::kOutputDone;
+}
+
+bool AskOnTerminal(std::string_view prompt) {
+  std::cerr << prompt << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
+}
+
+}  // namespace
+
+ConsoleUi::ConsoleUi(ConsoleOptions options)
+    : options_(std::move(options)), progressToTerminal_(isatty(STDERR_FILENO) != 0) {}
+
+MsgBoxResult ConsoleUi::MsgBox(std::string_view prompt, MsgBoxButtons buttons, std::string_view) {
+  EndProgressLine();
+  if (buttons == MsgBoxButtons::OkOnly) {
+    if (IsCompletion(prompt)) {
+      std::cout << prompt << std::endl;
+    } else {
+      failed_ = true;
+      std::cerr << prompt << std::endl;
+    }
+    return MsgBoxResult::Ok;
+  }
+
+  if (options_.assumeYes) return MsgBoxResult::Yes;
+  if (isatty(STDIN_FILENO) && AskOnTerminal(prompt)) return MsgBoxResult::Yes;
+  if (!isatty(STDIN_FILENO))
+    std::cerr << prompt << "\n(--yes で確認を省略できます / answer with --yes when not on a terminal)"
+              << std::endl;
+  failed_ = true;
+  return MsgBoxResult::No;
+}
+
+void ConsoleUi::ReportProgress(std::string_view table, long done, long total) {
+  if (!progressToTerminal_) return;
+  if (table != progressTable_) {
+    EndProgressLine();
+    progressTable_ = table;
+  }
+  // A line per 1% or per 500 rows is enough for a person to see it move.
+  const long step = total > 0 ? std::max(1L, total / 100) : 500;
+  if (lastShown_ >= 0 && done - lastShown_ < step && done != total) return;
+  lastShown_ = done;
+  if (total >= 0)
+    std::fprintf(stderr, "\r%s: %ld / %ld", progressTable_.c_str(), done, total);
+  else
+    std::fprintf(stderr, "\r%s: %ld", progressTable_.c_str(), done);
+  std::fflush(stderr);
+  progressShown_ = true;
+}
+
+void ConsoleUi::EndProgressLine() {
+  if (progressShown_) std::fputc('\n', stderr);
+  progressShown_ = false;
+  progressTable_.clear();
+  lastShown_ = -1;
+}
+
+}  // namespace pendra::cli

@@ -1,0 +1,87 @@
+// pendra: the batch command. Runs the same job code as the window, through
+// a console implementation of the jobs' user interface.
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "ConsoleUi.h"
+#include "ScheduleJobs.h"
+#include "TagMasterUpdate.h"
+#include "Usage.h"
+
+namespace {
+
+constexpr int kCompleted = 0;
+constexpr int kFailed = 1;
+constexpr int kUsageError = 2;
+
+// The folder of the executable itself; through a link in /usr/bin this is
+// still the installation folder, since /proc resolves the link.
+std::string ExecutableFolder() {
+  std::error_code error;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string(".") : exe.parent_path().string();
+}
+
+int UsageError(const std::string& what) {
+  std::cerr << "pendra: " << what << "\n\n" << pendra::cli::kUsage;
+  return kUsageError;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> positional;
+  pendra::cli::ConsoleOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << pendra::cli::kUsage;
+      return kCompleted;
+    } else if (arg == "--version") {
+      std::cout << "pendra (Pendra_Set) 1.00\n";
+      return kCompleted;
+    } else if (arg == "--yes" || arg == "-y") {
+      options.assumeYes = true;
+    } else if (arg == "--base") {
+      if (++i == argc) return UsageError("--base needs a folder");
+      options.baseFolder = argv[i];
+    } else if (arg.rfind("--base=", 0) == 0) {
+      options.baseFolder = arg.substr(7);
+    } else if (arg.rfind("--", 0) == 0) {
+      return UsageError("unknown option " + arg);
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() != 2) return UsageError("expected a command and one argument");
+
+  const std::string& command = positional[0];
+  const std::string& argument = positional[1];
+  if (options.baseFolder.empty()) options.baseFolder = ExecutableFolder();
+  while (options.baseFolder.size() > 1 && options.baseFolder.back() == '/')
+    options.baseFolder.pop_back();
+
+  if (command == "output") {
+    pendra::cli::ConsoleUi ui(options);
+    pendra::schedule::subDbToXls(ui, std::filesystem::absolute(argument).string());
+    return ui.Failed() ? kFailed : kCompleted;
+  }
+  if (command == "expand") {
+    // An empty argument stays empty, so the job asks for a workbook.
+    options.pathBox = argument.empty() ? argument : std::filesystem::absolute(argument).string();
+    pendra::cli::ConsoleUi ui(options);
+    pendra::schedule::Command3_Click(ui);
+    return ui.Failed() ? kFailed : kCompleted;
+  }
+  if (command == "import-csv") {
+    options.pathBox = argument;
+    pendra::cli::ConsoleUi ui(options);
+    pendra::tagimport::Command1_Click(ui);
+    return ui.Failed() ? kFailed : kCompleted;
+  }
+  return UsageError("unknown command " + command);
+}

@@ -1,0 +1,33 @@
+// The texts the schedule jobs show, exactly as the users know them.
+#pragma once
+
+#include <string>
+
+#include "core/PlatformError.h"
+
+namespace pendra::schedule::msg {
+
+inline constexpr const char* kTitle = "確認";
+
+inline constexpr const char* kSpreadsheetRunning = "EXCELが立ち上がっている為、出力出来ません。";
+
+inline constexpr const char* kExpansionNoPath = "Pendra情報.xlsを指定して下さい";
+inline constexpr const char* kExpansionConfirm =
+    "指定されたPendra情報をデータベースへ展開します。 よろしいですか？";
+inline constexpr const char* kExpansionDone = "Pendra情報の展開が完了しました。";
+
+inline constexpr const char* kOutputDone = "Pendra情報のXLS出力が完了しました。";
+inline constexpr const char* kOutputFailed = "Pendra情報のXLS出力エラー";
+inline constexpr const char* kOutputOverTemplate =
+    "Pendra_原紙.xlsには出力できません。別のファイル名を指定して下さい。";
+inline constexpr const char* kOutputReplace = "指定されたファイルは既に存在します。上書きしますか？";
+
+// "Pendra情報の展開エラー ｴﾗｰ番号 " + Str(number) + ":" + description, where
+// Str puts a blank before a number that is not negative.
+inline std::string ExpansionFailed(const PlatformError& error) {
+  const long number = error.Number();
+  return std::string("Pendra情報の展開エラー ｴﾗｰ番号 ") + (number >= 0 ? " " : "") +
+         std::to_string(number) + ":" + error.Description();
+}
+
+}  // namespace pendra::schedule::msg

@@ -1,0 +1,231 @@
+// The workbook expansion through a real schedule database and a real
+// LibreOffice instance: what the tables hold afterwards, the numeric test's
+// fallbacks, and that every failure leaves both tables as they were.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Messages.h"
+#include "ScheduleJobs.h"
+#include "ScheduleTestSupport.h"
+
+namespace pendra::schedule::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* kGroups = "SELECT GPno, GP名称, 有効 FROM GroupMaster ORDER BY rowid";
+const char* kKiki = "SELECT タグ名, 機器名称, 開始操作値, 終了操作値 FROM KikiMaster ORDER BY rowid";
+
+class WorkbookExpansion : public ::testing::Test {
+ protected:
+  // Both tables as they stand, to compare after a failure.
+  std::vector<std::string> Snapshot() {
+    auto rows = Rows(base.ScheduleDb(), kGroups);
+    for (auto& row : Rows(base.ScheduleDb(), kKiki)) rows.push_back(row);
+    return rows;
+  }
+  std::string Workbook(const std::vector<SheetRows>& sheets, const std::vector<std::string>& remove = {}) {
+    const std::string path = base.File("編集済み " + std::to_string(++made_) + ".xls");
+    WriteWorkbook(base.Template(), path, sheets, remove);
+    return path;
+  }
+  void ExpectFailedWith(long number) {
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    const std::string prefix = "Pendra情報の展開エラー ｴﾗｰ番号  " + std::to_string(number) + ":";
+    EXPECT_EQ(ui.boxes[0].prompt.rfind(prefix, 0), 0u) << ui.boxes[0].prompt;
+    EXPECT_GT(ui.boxes[0].prompt.size(), prefix.size());
+    EXPECT_EQ(ui.boxes[0].title, "確認");
+    EXPECT_FALSE(ui.waitPointer);
+  }
+
+  BaseFolder base;
+  ProbeScope probe;
+  ScriptedUi ui{base.Path()};
+  int made_ = 0;
+};
+
+TEST_F(WorkbookExpansion, RoundTripGivesBackTheSameRows) {
+  const auto groupsBefore = Rows(base.ScheduleDb(), "SELECT GPno, GP名称, 有効 FROM GroupMaster ORDER BY GPno");
+  const auto kikiBefore = Rows(base.ScheduleDb(),
+      "SELECT タグ名, 機器名称, 開始操作値, 終了操作値 FROM KikiMaster ORDER BY タグ名");
+  const std::string workbook = base.File("往復.xls");
+  subDbToXls(ui, workbook);
+  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputDone});
+  Exec(base.ScheduleDb(), "DELETE FROM GroupMaster; DELETE FROM KikiMaster;");
+
+  ui.boxes.clear();
+  subXlsToDb(ui, workbook);
+  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  // Rows come back in the workbook's order, which is the output's order.
+  EXPECT_EQ(Rows(base.ScheduleDb(), kGroups), groupsBefore);
+  EXPECT_EQ(Rows(base.ScheduleDb(), kKiki), kikiBefore);
+  EXPECT_EQ(ui.doEvents, static_cast<long>(groupsBefore.size() + kikiBefore.size()));
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+TEST_F(WorkbookExpansion, TheNumericTestDecidesBetweenCellAndFallback) {
+  const std::string workbook = Workbook({
+      {"GroupMaster",
+       {{10.0, "数値", 0.0},
+        {11.0, "文字", "有効ではない"},
+        {12.0, "空", Variant()},
+        {13.0, "桁区切り", " 1,234 "},
+        {14.0, "真偽", false}}},
+      {"KikiMaster",
+       {{"K-1", "文字", "開", "閉"},
+        {"K-2", "数値", 5.0, 2.0},
+        {"K-3", "空", Variant(), Variant()},
+        {"K-4", "通貨と指数", "￥1,000", "1E2"}}},
+  });
+  subXlsToDb(ui, workbook);
+  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  EXPECT_EQ(Rows(base.ScheduleDb(), kGroups),
+            (std::vector<std::string>{"10|数値|0", "11|文字|-1", "12|空|0", "13|桁区切り|-1",
+                                      "14|真偽|0"}));
+  EXPECT_EQ(Rows(base.ScheduleDb(), kKiki),
+            (std::vector<std::string>{"K-1|文字|1|0", "K-2|数値|5|2", "K-3|空|NULL|NULL",
+                                      "K-4|通貨と指数|1000|100"}));
+}
+
+TEST_F(WorkbookExpansion, AnEmptyFirstCellEndsTheTable) {
+  const std::string workbook = Workbook({
+      {"GroupMaster", {}},
+      {"KikiMaster",
+       {{"K-1", "一", 1.0, 0.0}, {"", "空文字の行", 1.0, 0.0}, {"K-3", "その後", 1.0, 0.0}}},
+  });
+  subXlsToDb(ui, workbook);
+  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  EXPECT_TRUE(Rows(base.ScheduleDb(), kGroups).empty());
+  EXPECT_EQ(Rows(base.ScheduleDb(), kKiki), std::vector<std::string>{"K-1|一|1|0"});
+}
+
+TEST_F(WorkbookExpansion, AWorkbookWithoutKikiMasterChangesNothing) {
+  const auto before = Snapshot();
+  const std::string workbook = Workbook({{"GroupMaster", {{99.0, "新規", true}}}}, {"KikiMaster"});
+  subXlsToDb(ui, workbook);
+  ExpectFailedWith(9);
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+TEST_F(WorkbookExpansion, ARefusedValueInTheMiddleChangesNothing) {
+  const auto before = Snapshot();
+  const std::string workbook = Workbook({
+      {"GroupMaster", {{1.0, "一", true}}},
+      {"KikiMaster",
+       {{"K-1", "一", 1.0, 0.0},
+        {"K-2", std::string(65, 'x'), 1.0, 0.0},   // longer than 機器名称 allows
+        {"K-3", "三", 1.0, 0.0}}},
+  });
+  subXlsToDb(ui, workbook);
+  ExpectFailedWith(3163);
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(WorkbookExpansion, AnErrorValueInTheFirstColumnChangesNothing) {
+  const auto before = Snapshot();
+  const std::string workbook = Workbook({
+      {"GroupMaster", {{1.0, "一", true}, {Variant::Error(2007), "割り算", true}}},
+  });
+  subXlsToDb(ui, workbook);
+  ExpectFailedWith(13);
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(WorkbookExpansion, AMissingWorkbookChangesNothing) {
+  const auto before = Snapshot();
+  subXlsToDb(ui, base.File("存在しない.xls"));
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].prompt.rfind("Pendra情報の展開エラー ｴﾗｰ番号  ", 0), 0u);
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+TEST_F(WorkbookExpansion, EndingTheProgramMidwayChangesNothing) {
+  const std::string workbook = base.File("途中終了.xls");
+  subDbToXls(ui, workbook);
+  Exec(base.ScheduleDb(), "DELETE FROM KikiMaster WHERE rowid % 2 = 0");
+  const auto changed = Snapshot();
+  ui.boxes.clear();
+  // "終了" clicked while the job lets the window process its messages, in
+  // the second sheet.
+  ui.onDoEvents = [](long call) {
+    if (call == 9) throw ProgramEndRequested{};
+  };
+  EXPECT_THROW(subXlsToDb(ui, workbook), ProgramEndRequested);
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(Snapshot(), changed);
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+TEST_F(WorkbookExpansion, ARunningUsersOfficeRefusesAndTheProgramEnds) {
+  const auto before = Snapshot();
+  UsersOffice office(base.Path());
+  probe.Add(office.Pid());
+  ui.pathBox = base.File("何か.xls");
+  ui.answers = {MsgBoxResult::Yes};
+  Command3_Click(ui);
+  EXPECT_EQ(ui.Prompts(), (std::vector<std::string>{msg::kExpansionConfirm, msg::kSpreadsheetRunning}));
+  EXPECT_EQ(ui.endRequests, 1);
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(WorkbookExpansion, TheHandlerChecksAndConfirmsBeforeTheJob) {
+  // Empty path box: a message, the window out of the band, the program runs on.
+  Command3_Click(ui);
+  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionNoPath});
+  EXPECT_EQ(ui.topmostCalls, std::vector<bool>{false});
+  EXPECT_EQ(ui.endRequests, 0);
+
+  // No: nothing happens and the program runs on.
+  const auto before = Snapshot();
+  ui.boxes.clear();
+  ui.pathBox = base.File("どこか.xls");
+  ui.answers = {MsgBoxResult::No};
+  Command3_Click(ui);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].prompt, msg::kExpansionConfirm);
+  EXPECT_EQ(ui.boxes[0].buttons, MsgBoxButtons::YesNo);
+  EXPECT_EQ(ui.endRequests, 0);
+  EXPECT_EQ(Snapshot(), before);
+
+  // Yes on a missing workbook: the failure message, then the program ends.
+  ui.boxes.clear();
+  ui.answers = {MsgBoxResult::Yes};
+  Command3_Click(ui);
+  EXPECT_EQ(ui.boxes.size(), 2u);
+  EXPECT_EQ(ui.endRequests, 1);
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(WorkbookExpansion, RowCounterAllows32765RowsAndOverflowsAtThe32766th) {
+  std::vector<std::vector<Variant>> rows;
+  for (int i = 1; i <= 32766; ++i)
+    rows.push_back({Variant("T" + std::to_string(100000 + i)), Variant("機器"), 1.0, 0.0});
+  const std::string tooMany = Workbook({{"GroupMaster", {{1.0, "一", true}}}, {"KikiMaster", rows}});
+  rows.pop_back();
+  const std::string fits = Workbook({{"GroupMaster", {{1.0, "一", true}}}, {"KikiMaster", rows}});
+
+  const auto before = Snapshot();
+  subXlsToDb(ui, tooMany);
+  ExpectFailedWith(6);
+  EXPECT_EQ(Snapshot(), before);
+
+  ui.boxes.clear();
+  subXlsToDb(ui, fits);
+  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  EXPECT_EQ(Rows(base.ScheduleDb(), "SELECT count(*), max(タグ名) FROM KikiMaster"),
+            std::vector<std::string>{"32765|T132765"});
+}
+
+TEST(ExpansionMessage, NumberFormattingFollowsTheRuntimesStr) {
+  EXPECT_EQ(msg::ExpansionFailed(PlatformError(9, "インデックスが有効範囲にありません。")),
+            "Pendra情報の展開エラー ｴﾗｰ番号  9:インデックスが有効範囲にありません。");
+  EXPECT_EQ(msg::ExpansionFailed(PlatformError(-2147467259, "オートメーション エラーです。")),
+            "Pendra情報の展開エラー ｴﾗｰ番号 -2147467259:オートメーション エラーです。");
+  EXPECT_EQ(msg::ExpansionFailed(PlatformError(0, "")), "Pendra情報の展開エラー ｴﾗｰ番号  0:");
+}
+
+}  // namespace
+}  // namespace pendra::schedule::test
