@@ -25,6 +25,7 @@ checks=0
 failures=0
 installed_here=0
 group_existed=1
+user_made=0
 
 pass() { checks=$((checks + 1)); echo "  ok    $1"; }
 fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "  FAIL  $1"; }
@@ -49,6 +50,7 @@ finish() {
 # Whatever happens, a package installed by this script goes again, with every
 # file it left (nothing of it was there before), and so does the group.
 cleanup() {
+  if [ "$user_made" = 1 ]; then userdel pendra-pkgcheck || true; fi
   if [ "$installed_here" = 1 ]; then
     dpkg --purge pendra-set >/dev/null 2>&1 || true
     rm -rf "$PREFIX" /var/lib/pendra-set
@@ -241,15 +243,35 @@ fi
 check "the window program starts and stays up (offscreen, 4 s)" \
   bash -c "cd / && QT_QPA_PLATFORM=offscreen timeout 4 $PREFIX/Pendra_Set; test \$? = 124"
 
+# The jobs run as an ordinary member of the group pendra, made for this test:
+# that is how the installation is meant to be used, and LibreOffice instances
+# of other users (other test runs on this machine) are no concern of its.
+user=pendra-pkgcheck
+useradd --system --no-create-home --home-dir "$work/home" --shell /usr/sbin/nologin -G pendra "$user"
+user_made=1
+mkdir -p "$work/home" "$work/runtime" "$work/out"
+chown "$user" "$work/home" "$work/runtime" "$work/out"
+chmod 700 "$work/runtime"
+chmod 711 "$work"
+as_user() {
+  (cd "$work/out" && runuser -u "$user" -- env HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" "$@")
+}
 out="$work/out/Pendra情報.xls"
-mkdir -p "$work/out"
 before=$(sum "$PREFIX/${DATABASES[0]}")
 start=$(now_ms)
-check "pendra output on the installed demo folder" bash -c "cd '$work' && pendra output '$out' --yes"
+check "pendra output on the installed demo folder (as a member of pendra)" as_user pendra output "$out" --yes
 output_seconds=$(seconds_since "$start")
 check "the output workbook is an .xls file" \
   bash -c "file -b '$out' | grep -qi 'Composite Document File V2\|CDF V2'"
 check "output leaves the schedule database unchanged" test "$(sum "$PREFIX/${DATABASES[0]}")" = "$before"
+start=$(now_ms)
+check "pendra expand of that workbook writes the installed database (as a member of pendra)" \
+  as_user pendra expand "$out" --yes
+expand_seconds=$(seconds_since "$start")
+check "the expansion left no journal behind" \
+  bash -c "! ls '$PREFIX/OV_DataBase' | grep -q -- '-journal\|-wal'"
+userdel "$user"
+user_made=0
 
 # The user's work: a changed schedule database and a changed template.
 if command -v sqlite3 >/dev/null; then
@@ -288,5 +310,5 @@ installed_here=0
 check "the machine is as before ($PREFIX gone)" test ! -e "$PREFIX"
 
 echo "package: $(stat -c %s "$DEB") bytes, $file_count files, Installed-Size $(field Installed-Size) KiB"
-echo "times: cpack ${cpack_seconds}s, apt-get install ${install_seconds}s, pendra output ${output_seconds}s, remove+purge ${remove_seconds}s"
+echo "times: cpack ${cpack_seconds}s, apt-get install ${install_seconds}s, pendra output ${output_seconds}s, pendra expand ${expand_seconds}s, remove+purge ${remove_seconds}s"
 finish
