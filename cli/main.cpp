@@ -1,9 +1,13 @@
 // pendra: the batch command. Runs the same job code as the window, through
 // a console implementation of the jobs' user interface.
+#include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +15,7 @@
 #include "ScheduleJobs.h"
 #include "TagMasterUpdate.h"
 #include "Usage.h"
+#include "excel/Excel.h"
 
 namespace {
 
@@ -29,6 +34,29 @@ std::string ExecutableFolder() {
 int UsageError(const std::string& what) {
   std::cerr << "pendra: " << what << "\n\n" << pendra::cli::kUsage;
   return kUsageError;
+}
+
+// Test hook: PENDRA_PROBE_ONLY_PIDS, a list of process IDs separated by
+// commas (possibly empty), narrows the probe for a running office to those
+// processes. The test suites run this command while other tests start
+// stand-in user offices for a few milliseconds; the hook keeps those from
+// turning a run into a refusal. Unset, as in every real use, the probe looks
+// at every process of the user. Only this command reads it.
+void NarrowProbeForTests() {
+  const char* list = std::getenv("PENDRA_PROBE_ONLY_PIDS");
+  if (!list) return;
+  auto pids = std::make_shared<std::set<pid_t>>();
+  for (const char* p = list; *p;) {
+    char* end = nullptr;
+    const long pid = std::strtol(p, &end, 10);
+    if (end == p) {
+      ++p;
+      continue;
+    }
+    if (pid > 0) pids->insert(static_cast<pid_t>(pid));
+    p = end;
+  }
+  pendra::excel::SetProbeScope([pids](pid_t pid) { return pids->count(pid) > 0; });
 }
 
 }  // namespace
@@ -59,6 +87,7 @@ int main(int argc, char** argv) {
   }
   if (positional.size() != 2) return UsageError("expected a command and one argument");
 
+  NarrowProbeForTests();
   const std::string& command = positional[0];
   const std::string& argument = positional[1];
   if (options.baseFolder.empty()) options.baseFolder = ExecutableFolder();
