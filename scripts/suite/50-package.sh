@@ -190,6 +190,20 @@ seed
 check "a changed template is kept" test "$(sum "$base/$TEMPLATE")" = "$user_template"
 base="$root$PREFIX"
 
+# --- cmake --install -------------------------------------------------------
+echo "-- cmake --install into a staging folder"
+stage="$work/stage"
+check "cmake --install" env DESTDIR="$stage" cmake --install "$BUILD"
+for f in Pendra_Set pendra "$TEMPLATE" "${DATABASES[@]}" usr/share/applications/Pendra_Set.desktop; do
+  case "$f" in usr/*) path="$stage/$f" ;; *) path="$stage$PREFIX/$f" ;; esac
+  check "cmake --install lays out ${path#"$stage"}" test -e "$path"
+done
+printf 'changed by the user' >>"$stage$PREFIX/${DATABASES[1]}"
+changed_db=$(sum "$stage$PREFIX/${DATABASES[1]}")
+check "cmake --install again" env DESTDIR="$stage" cmake --install "$BUILD"
+check "installing again keeps a changed database" \
+  test "$(sum "$stage$PREFIX/${DATABASES[1]}")" = "$changed_db"
+
 # --- Real installation -----------------------------------------------------
 echo "-- real installation"
 why_not=""
