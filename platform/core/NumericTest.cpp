@@ -54,6 +54,10 @@ bool Fold(std::string_view text, std::string& out) {
       cp = (cp << 6) | (cc & 0x3F);
     }
     i += length;
+    // Only the shortest form of a code point is UTF-8: "\xC0\xB1" is not
+    // a hidden "1". Surrogates and values beyond U+10FFFF are not text.
+    static constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kShortest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
     if (cp == 0) return false;
     if (cp >= 0xFF01 && cp <= 0xFF5E) cp -= 0xFEE0;   // full-width ASCII
     if (cp == 0x3000) cp = ' ';                        // ideographic space
