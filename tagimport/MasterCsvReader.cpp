@@ -14,8 +14,6 @@ namespace pendra::tagimport {
 
 namespace {
 
-// Bytes read from the file at a time.
-constexpr size_t kChunkBytes = 256 * 1024;
 constexpr long kBadFileNameOrNumber = 52;
 
 [[noreturn]] void RaiseOpenError(int error) {
@@ -44,6 +42,9 @@ bool IsAscii(const char* p, size_t n) {
 
 }  // namespace
 
+MasterCsvReader::MasterCsvReader(size_t readBytes, size_t maxLineBytes)
+    : readBytes_(std::max<size_t>(readBytes, 1)), maxLineBytes_(maxLineBytes) {}
+
 MasterCsvReader::~MasterCsvReader() { Close(); }
 
 void MasterCsvReader::Open(const std::string& path) {
@@ -68,7 +69,7 @@ void MasterCsvReader::Open(const std::string& path) {
     Raise(err::kPathFileAccessError);
   }
   fd_ = fd;
-  buf_.assign(kChunkBytes, '\0');
+  buf_.assign(readBytes_, '\0');
   begin_ = end_ = 0;
   eof_ = false;
   line_ = 0;
@@ -93,7 +94,7 @@ bool MasterCsvReader::Fill() {
     end_ -= begin_;
     begin_ = 0;
   }
-  if (buf_.size() - end_ < kChunkBytes) buf_.resize(end_ + kChunkBytes);
+  if (buf_.size() - end_ < readBytes_) buf_.resize(end_ + readBytes_);
   for (;;) {
     ssize_t got = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (got > 0) {
@@ -133,7 +134,7 @@ bool MasterCsvReader::FetchLine() {
         break;
       }
       scanned = end_ - begin_;
-      if (scanned > kMaxLineBytes) {
+      if (scanned > maxLineBytes_) {
         // Far longer than any record: keep nothing of it but its length.
         dropped += scanned;
         begin_ = end_;
@@ -152,7 +153,7 @@ bool MasterCsvReader::FetchLine() {
     begin_ = lineEnd + endLength;
     ++line_;
 
-    if (dropped > 0 || length > kMaxLineBytes) {
+    if (dropped > 0 || length > maxLineBytes_) {
       current_.SetMalformed(line_, "行が長すぎます（" + std::to_string(dropped + length) + " バイト）");
       return pending_ = true;
     }

@@ -32,8 +32,14 @@ class MasterCsvReader {
  public:
   // Longest line read as a record; longer lines are malformed records.
   static constexpr size_t kMaxLineBytes = 1 << 20;
+  // Bytes read from the file at a time.
+  static constexpr size_t kReadBytes = 256 * 1024;
 
   MasterCsvReader() = default;
+  // A reader with other buffer edges: reads of readBytes (at least 1) and
+  // records of at most maxLineBytes. The import uses the defaults; the fuzz
+  // target makes both small, so that short inputs reach every edge.
+  MasterCsvReader(size_t readBytes, size_t maxLineBytes);
   ~MasterCsvReader();
   MasterCsvReader(const MasterCsvReader&) = delete;
   MasterCsvReader& operator=(const MasterCsvReader&) = delete;
@@ -63,6 +69,8 @@ class MasterCsvReader {
   // Reads more of the file into the buffer; false at the end of the file.
   bool Fill();
 
+  size_t readBytes_ = kReadBytes;
+  size_t maxLineBytes_ = kMaxLineBytes;
   int fd_ = -1;
   std::vector<char> buf_;
   size_t begin_ = 0;  // first unread byte in buf_
