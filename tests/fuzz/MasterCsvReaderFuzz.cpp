@@ -14,13 +14,11 @@
 // - a header is told by position 0 alone;
 // - after the last record the end test is true and NextRecord raises.
 //
-// Two optional layouts reach the reader's buffer edges, which short inputs
-// never touch: an input starting with 0xFF k is placed after a filler line
-// so that its first k + 1 bytes end the first 256 KiB read (a CR there must
-// still pair with an LF read after it); 0xFE k puts a filler of
-// kMaxLineBytes - k bytes without a line end before it, so that the first
-// line is about as long as the longest allowed. (Neither byte can start a
-// code page 932 line, so plain CSV inputs never start that way.)
+// An input that starts with 0xFF r m is read by a reader with small buffer
+// edges: reads of r + 1 bytes and records of at most 4 m bytes, so that
+// line ends, a CR LF split between two reads, and lines too long to keep
+// meet the edges of the buffer at every place. (0xFF cannot start a code
+// page 932 line; any other input is read with the import's own sizes.)
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -30,93 +28,16 @@
 #include <string_view>
 #include <vector>
 
-#include "Cp932Decoder.h"
+#include "CsvModel.h"
 #include "FuzzCheck.h"
 #include "MasterCsvReader.h"
 #include "core/PlatformError.h"
 
 namespace {
 
+using pendra::fuzz::ModelRecord;
 using pendra::tagimport::MasterCsvReader;
 using pendra::tagimport::MasterCsvRecord;
-
-// The reader's read size (MasterCsvReader.cpp).
-constexpr size_t kReadBytes = 256 * 1024;
-
-struct ModelRecord {
-  long line = 0;
-  bool header = false;
-  bool malformed = false;
-  std::vector<std::string> fields;
-};
-
-// Cuts one decoded line into fields; false for an open quote or text after
-// a closing quote.
-bool ModelFields(std::string_view line, std::vector<std::string>& fields) {
-  size_t i = 0;
-  const size_t n = line.size();
-  for (;;) {
-    std::string value;
-    if (i < n && line[i] == '"') {
-      ++i;
-      bool closed = false;
-      while (i < n) {
-        const char c = line[i++];
-        if (c != '"') {
-          value += c;
-        } else if (i < n && line[i] == '"') {
-          value += '"';
-          ++i;
-        } else {
-          closed = true;
-          break;
-        }
-      }
-      if (!closed) return false;
-      while (i < n && (line[i] == ' ' || line[i] == '\t')) ++i;
-      if (i < n && line[i] != ',') return false;
-    } else {
-      while (i < n && line[i] != ',') value += line[i++];
-    }
-    fields.push_back(std::move(value));
-    if (i == n) return true;
-    ++i;  // the comma
-  }
-}
-
-ModelRecord ModelLine(std::string_view raw, long number, pendra::tagimport::Cp932Decoder& decoder) {
-  ModelRecord record;
-  record.line = number;
-  record.malformed = true;
-  if (raw.size() > MasterCsvReader::kMaxLineBytes) return record;
-  if (raw.find('\0') != std::string_view::npos) return record;
-  std::string text, problem;
-  if (!decoder.Decode(raw, text, problem)) return record;
-  const bool wellFormed = ModelFields(text, record.fields);
-  record.header = !record.fields.empty() && record.fields[0] == MasterCsvRecord::kHeaderName;
-  record.malformed = !record.header && (!wellFormed || record.fields.size() != 26);
-  return record;
-}
-
-std::vector<ModelRecord> Model(std::string_view file, pendra::tagimport::Cp932Decoder& decoder) {
-  std::vector<ModelRecord> records;
-  long number = 0;
-  size_t start = 0;
-  size_t i = 0;
-  while (i <= file.size()) {
-    if (i == file.size() || file[i] == '\n' || file[i] == '\r') {
-      const std::string_view line = file.substr(start, i - start);
-      if (i == file.size() && line.empty()) break;  // nothing after the last line end
-      ++number;
-      if (!line.empty()) records.push_back(ModelLine(line, number, decoder));
-      if (i == file.size()) break;
-      if (file[i] == '\r' && i + 1 < file.size() && file[i + 1] == '\n') ++i;
-      start = i + 1;
-    }
-    ++i;
-  }
-  return records;
-}
 
 // The input as one in-memory file, reached through /proc like any path.
 class MemoryFile {
@@ -188,24 +109,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static MemoryFile file;
   static pendra::tagimport::Cp932Decoder modelDecoder;
 
-  std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::string contents;
-  if (size >= 2 && data[0] == 0xFF) {
-    contents.assign(kReadBytes - 2 - data[1], 'x');  // with its LF, ends at kReadBytes - k
-    contents += '\n';
-    contents.append(input.substr(2));
-  } else if (size >= 2 && data[0] == 0xFE) {
-    contents.assign(MasterCsvReader::kMaxLineBytes - data[1], 'x');
-    contents.append(input.substr(2));
-  } else {
-    contents.assign(input);
+  std::string_view contents(reinterpret_cast<const char*>(data), size);
+  size_t readBytes = MasterCsvReader::kReadBytes;
+  size_t maxLineBytes = MasterCsvReader::kMaxLineBytes;
+  if (size >= 3 && data[0] == 0xFF) {
+    readBytes = size_t{data[1]} + 1;
+    maxLineBytes = size_t{data[2]} * 4;
+    contents.remove_prefix(3);
   }
   file.Write(contents);
-  const std::vector<ModelRecord> expected = Model(contents, modelDecoder);
+  const std::vector<ModelRecord> expected =
+      pendra::fuzz::ModelCsvFile(contents, maxLineBytes, modelDecoder);
 
   // A fresh reader, then the same one again after Close: nothing of one
   // file may carry over into the next.
-  MasterCsvReader reader;
+  MasterCsvReader reader(readBytes, maxLineBytes);
   ReadAndCompare(reader, file.Path(), expected);
   ReadAndCompare(reader, file.Path(), expected);
   return 0;
