@@ -1,6 +1,7 @@
 #include "Connection.h"
 
 #include "core/PlatformError.h"
+#include "FieldType.h"
 
 namespace pendra::dao::detail {
 
@@ -73,8 +74,8 @@ bool SplitSelectStar(std::string_view sql, SingleTableSelect& out) {
 }
 
 // The shape of a statement whose rows are read only.
-std::unique_ptr<QueryShape> ReadOnlyShape(sqlite3* db, std::string_view statement) {
-  auto shape = std::make_unique<QueryShape>();
+std::shared_ptr<QueryShape> ReadOnlyShape(sqlite3* db, std::string_view statement) {
+  auto shape = std::make_shared<QueryShape>();
   shape->select = std::make_unique<Statement>(db, statement);
   sqlite3_stmt* stmt = shape->select->get();
   if (sqlite3_column_count(stmt) == 0 || !sqlite3_stmt_readonly(stmt)) Raise(err::kInvalidOperation);
@@ -86,11 +87,119 @@ std::unique_ptr<QueryShape> ReadOnlyShape(sqlite3* db, std::string_view statemen
   return shape;
 }
 
+// A DEFAULT written as a literal: a number, a quoted text, a blob, NULL,
+// TRUE or FALSE, possibly in parentheses. Its value never changes, so it
+// is evaluated once; anything else (CURRENT_TIMESTAMP, datetime('now'),
+// random()) may differ on every row.
+bool IsLiteral(std::string_view sql) {
+  auto trim = [](std::string_view t) {
+    while (!t.empty() && IsBlank(t.front())) t.remove_prefix(1);
+    while (!t.empty() && IsBlank(t.back())) t.remove_suffix(1);
+    return t;
+  };
+  sql = trim(sql);
+  while (sql.size() >= 2 && sql.front() == '(' && sql.back() == ')') sql = trim(sql.substr(1, sql.size() - 2));
+  if (sql.empty()) return false;
+  if (SameName(sql, "NULL") || SameName(sql, "TRUE") || SameName(sql, "FALSE")) return true;
+  if (sql.front() == '\'' || ((sql.front() == 'x' || sql.front() == 'X') && sql.size() > 1 && sql[1] == '\'')) {
+    size_t at = sql.front() == '\'' ? 1 : 2;
+    for (; at < sql.size(); ++at) {
+      if (sql[at] != '\'') continue;
+      if (at + 1 < sql.size() && sql[at + 1] == '\'') {
+        ++at;
+        continue;
+      }
+      return at + 1 == sql.size();   // the closing quote ends the text
+    }
+    return false;
+  }
+  size_t at = 0;
+  if (sql[at] == '+' || sql[at] == '-') ++at;
+  bool digits = false;
+  for (; at < sql.size(); ++at) {
+    const char c = sql[at];
+    if (c >= '0' && c <= '9') digits = true;
+    else if (c != '.' && c != 'e' && c != 'E' && c != '+' && c != '-') return false;
+  }
+  return digits;
+}
+
 }  // namespace
 
+size_t QueryShape::FoldedHash::operator()(std::string_view name) const {
+  size_t hash = 14695981039346656037ull;
+  for (char c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  }
+  return hash;
+}
+
+void QueryShape::IndexNames() {
+  // The first of two equal names wins, as with the engine's Fields.
+  firstOfName.assign(names.size(), false);
+  for (size_t i = 0; i < names.size(); ++i)
+    firstOfName[i] = byName.emplace(FoldName(names[i]), static_cast<int>(i)).second;
+}
+
 int QueryShape::Find(std::string_view name) const {
-  auto it = byName.find(FoldName(name));
-  return it == byName.end() ? -1 : it->second;
+  const size_t guess = nextGuess;
+  if (guess < names.size() && firstOfName[guess] && SameName(names[guess], name)) {
+    nextGuess = guess + 1;
+    return static_cast<int>(guess);
+  }
+  auto it = byName.find(name);
+  if (it == byName.end()) return -1;
+  nextGuess = static_cast<size_t>(it->second) + 1;
+  return it->second;
+}
+
+void QueryShape::PrepareDefaults(sqlite3* db) {
+  const auto& columns = table->columns;
+  const size_t count = columns.size();
+  std::vector<Variant> row(count, Variant::Null());
+  std::vector<std::unique_ptr<Statement>> deferred(count);
+  std::vector<std::unique_ptr<Statement>> counters(count);
+  std::string literals;
+  std::vector<size_t> literalColumns;
+  for (size_t i = 0; i < count; ++i) {
+    const ColumnInfo& column = columns[i];
+    if (column.spec.type == FieldType::Counter) {
+      counters[i] = std::make_unique<Statement>(
+          db, "SELECT coalesce(max(" + Quote(column.name) + "), 0) + 1 FROM " + Quote(table->name));
+    }
+    if (column.defaultSql.empty()) continue;
+    if (IsLiteral(column.defaultSql)) {
+      literals += (literals.empty() ? "SELECT (" : ", (") + column.defaultSql + ")";
+      literalColumns.push_back(i);
+    } else {
+      deferred[i] = std::make_unique<Statement>(db, "SELECT (" + column.defaultSql + ")");
+    }
+  }
+  if (!literals.empty()) {
+    Statement select(db, literals);
+    if (sqlite3_step(select.get()) == SQLITE_ROW) {
+      for (size_t k = 0; k < literalColumns.size(); ++k) {
+        const ColumnInfo& column = columns[literalColumns[k]];
+        row[literalColumns[k]] = DefaultValue(select.get(), static_cast<int>(k), column);
+      }
+    }
+  }
+  defaultRow = std::move(row);
+  deferredDefault = std::move(deferred);
+  counterNext = std::move(counters);
+  defaultsReady = true;
+}
+
+Variant DefaultValue(sqlite3_stmt* stmt, int index, const ColumnInfo& column) {
+  // A default is shown as the column's type when it converts, else as
+  // evaluated.
+  Variant value = ReadStored(stmt, index, FieldType::Variant);
+  try {
+    return ConvertForColumn(value, column.spec, column.qualified);
+  } catch (const PlatformError&) {
+    return value;
+  }
 }
 
 Connection::~Connection() { Close(); }
@@ -112,30 +221,50 @@ std::shared_ptr<const TableInfo> Connection::Table(std::string_view table) {
   return it->second;
 }
 
-QueryShape& Connection::Shape(std::string_view statement, int type) {
+std::shared_ptr<QueryShape> Connection::Shape(std::string_view statement, int type) {
+  const char typeMark = static_cast<char>('0' + type);
+  if (lastShape && lastShapeKey.size() == statement.size() + 1 && lastShapeKey[0] == typeMark &&
+      std::string_view(lastShapeKey).substr(1) == statement)
+    return lastShape;
   std::string key;
-  key.reserve(statement.size() + 2);
-  key += static_cast<char>('0' + type);
+  key.reserve(statement.size() + 1);
+  key += typeMark;
   key += statement;
   auto it = shapes.find(key);
-  if (it != shapes.end()) return *it->second;
+  if (it == shapes.end()) it = shapes.emplace(key, MakeShape(statement, type)).first;
+  lastShapeKey = std::move(key);
+  lastShape = it->second;
+  return lastShape;
+}
 
-  std::unique_ptr<QueryShape> shape;
+std::shared_ptr<QueryShape> Connection::MakeShape(std::string_view statement, int type) {
+  std::shared_ptr<QueryShape> shape;
   SingleTableSelect parts;
   if (type == 2 && SplitSelectStar(statement, parts)) {
     // A dynaset keeps each row's rowid, so that Edit/Update reach exactly
     // the row it stands on, with or without a primary key.
     auto table = Table(parts.table);
-    shape = std::make_unique<QueryShape>();
+    shape = std::make_shared<QueryShape>();
     try {
-      shape->select = std::make_unique<Statement>(db, "SELECT _rowid_, * FROM " + parts.spelled + parts.rest);
-    } catch (const PlatformError& error) {
-      if (error.Number() != err::kTooFewParameters) throw;
-      shape.reset();   // no rowid (a view or WITHOUT ROWID table): read only
+      // The rowids alone (often from the index, without reading the row);
+      // the values come from the row by its rowid when they are read.
+      shape->select = std::make_unique<Statement>(db, "SELECT _rowid_ FROM " + parts.spelled + parts.rest);
+      shape->keysOnly = true;
+    } catch (const PlatformError&) {
+      // A statement that needs the columns in its result (ORDER BY 2):
+      // rowids and rows read together, as they come.
+      try {
+        shape->select = std::make_unique<Statement>(db, "SELECT _rowid_, * FROM " + parts.spelled + parts.rest);
+      } catch (const PlatformError& error) {
+        if (error.Number() != err::kTooFewParameters) throw;
+        shape.reset();   // no rowid (a view or WITHOUT ROWID table): read only
+      }
     }
     if (shape) {
-      sqlite3_stmt* stmt = shape->select->get();
-      if (sqlite3_column_count(stmt) != static_cast<int>(table->columns.size()) + 1)
+      shape->fetch = std::make_unique<Statement>(db, "SELECT * FROM " + Quote(table->name) + " WHERE _rowid_ = ?");
+      const int columns = static_cast<int>(table->columns.size());
+      if (sqlite3_column_count(shape->fetch->get()) != columns ||
+          (!shape->keysOnly && sqlite3_column_count(shape->select->get()) != columns + 1))
         Raise(err::kInvalidOperation);
       shape->firstColumn = 1;
       for (const auto& column : table->columns) {
@@ -146,12 +275,29 @@ QueryShape& Connection::Shape(std::string_view statement, int type) {
     }
   }
   if (!shape) shape = ReadOnlyShape(db, statement);
-  // The first of two equal names wins, as with the engine's Fields.
-  for (size_t i = 0; i < shape->names.size(); ++i) shape->byName.emplace(FoldName(shape->names[i]), static_cast<int>(i));
-  return *shapes.emplace(std::move(key), std::move(shape)).first->second;
+  shape->IndexNames();
+  return shape;
 }
 
+Statement& Connection::Savepoint(int level) { return Nested(savepoints, level, "SAVEPOINT "); }
+Statement& Connection::Release(int level) { return Nested(releases, level, "RELEASE "); }
+Statement& Connection::RollbackTo(int level) { return Nested(rollbacks, level, "ROLLBACK TO "); }
+
+Statement& Connection::Nested(std::vector<Statement*>& cache, int level, const char* verb) {
+  const auto at = static_cast<size_t>(level);
+  if (cache.size() <= at) cache.resize(at + 1, nullptr);
+  if (!cache[at]) cache[at] = &Cached(verb + SavepointName(level));
+  return *cache[at];
+}
+
+std::string SavepointName(int level) { return "pendra_" + std::to_string(level); }
+
 void Connection::ForgetSchema() {
+  lastShape.reset();
+  lastShapeKey.clear();
+  savepoints.clear();
+  releases.clear();
+  rollbacks.clear();
   shapes.clear();
   tables.clear();
   statements.clear();

@@ -65,8 +65,7 @@ class WorkspaceImpl final : public Workspace {
 
  private:
   static void Begin(Connection& connection, int level) {
-    connection.Cached(level == 0 ? "BEGIN IMMEDIATE" : "SAVEPOINT pendra_" + std::to_string(level))
-        .Run(Operation::Transaction);
+    (level == 0 ? connection.Cached("BEGIN IMMEDIATE") : connection.Savepoint(level)).Run(Operation::Transaction);
     connection.transactionDepth = level + 1;
   }
 
@@ -157,7 +156,7 @@ void WorkspaceImpl::BeginTrans() {
       if (depth_ == 0) {
         sqlite3_exec(connection->db, "ROLLBACK", nullptr, nullptr, nullptr);
       } else {
-        const std::string name = "pendra_" + std::to_string(depth_);
+        const std::string name = detail::SavepointName(depth_);
         sqlite3_exec(connection->db, ("ROLLBACK TO " + name + "; RELEASE " + name).c_str(), nullptr, nullptr,
                      nullptr);
       }
@@ -170,7 +169,6 @@ void WorkspaceImpl::BeginTrans() {
 
 void WorkspaceImpl::CommitTrans() {
   if (depth_ == 0) Raise(err::kCommitWithoutBegin);
-  const std::string sql = depth_ == 1 ? "COMMIT" : "RELEASE pendra_" + std::to_string(depth_ - 1);
   for (Connection* connection : open_) {
     if (connection->transactionDepth < depth_) continue;   // already done
     if (depth_ == 1 && sqlite3_get_autocommit(connection->db)) {
@@ -179,7 +177,7 @@ void WorkspaceImpl::CommitTrans() {
       connection->transactionDepth = 0;
       Raise(err::kDiskIO, StandardDescription(err::kDiskIO) + " (transaction rolled back)");
     }
-    connection->Cached(sql).Run(Operation::Transaction);
+    (depth_ == 1 ? connection->Cached("COMMIT") : connection->Release(depth_ - 1)).Run(Operation::Transaction);
     connection->transactionDepth = depth_ - 1;
   }
   --depth_;
@@ -192,9 +190,8 @@ void WorkspaceImpl::Rollback() {
     if (depth_ == 1) {
       if (!sqlite3_get_autocommit(connection->db)) connection->Cached("ROLLBACK").Run(Operation::Transaction);
     } else {
-      const std::string name = "pendra_" + std::to_string(depth_ - 1);
-      connection->Cached("ROLLBACK TO " + name).Run(Operation::Transaction);
-      connection->Cached("RELEASE " + name).Run(Operation::Transaction);
+      connection->RollbackTo(depth_ - 1).Run(Operation::Transaction);
+      connection->Release(depth_ - 1).Run(Operation::Transaction);
     }
     connection->transactionDepth = depth_ - 1;
   }
@@ -233,8 +230,7 @@ std::unique_ptr<Recordset> DatabaseImpl::OpenRecordset(std::string_view statemen
                                                        const std::vector<Variant>& parameters) {
   connection_->RequireOpen();
   if (type != dbOpenDynaset && type != dbOpenSnapshot) Raise(err::kInvalidArgument);
-  detail::QueryShape& shape = connection_->Shape(statement, type);
-  return std::make_unique<detail::RecordsetImpl>(connection_, shape, type, parameters);
+  return std::make_unique<detail::RecordsetImpl>(connection_, connection_->Shape(statement, type), type, parameters);
 }
 
 }  // namespace

@@ -6,12 +6,32 @@
 
 namespace pendra::dao::detail {
 
-RecordsetImpl::RecordsetImpl(std::shared_ptr<Connection> connection, QueryShape& shape, int type,
+namespace {
+
+// The statement that writes `columns`, built on first use. The one used
+// last is tried first: a job writes the same set of columns row after row.
+Statement& FindWriter(std::vector<QueryShape::Writer>& writers, size_t& last, const std::vector<bool>& columns,
+                  sqlite3* db, const auto& build) {
+  if (last < writers.size() && writers[last].columns == columns) return *writers[last].statement;
+  for (size_t i = 0; i < writers.size(); ++i) {
+    if (writers[i].columns != columns) continue;
+    last = i;
+    return *writers[i].statement;
+  }
+  auto statement = std::make_unique<Statement>(db, build());
+  writers.push_back({columns, std::move(statement)});
+  last = writers.size() - 1;
+  return *writers.back().statement;
+}
+
+}  // namespace
+
+RecordsetImpl::RecordsetImpl(std::shared_ptr<Connection> connection, std::shared_ptr<QueryShape> shape, int type,
                              const std::vector<Variant>& parameters)
     : connection_(std::move(connection)),
-      shape_(&shape),
-      updatable_(type == dbOpenDynaset && shape.table != nullptr) {
-  Statement& select = *shape.select;
+      shape_(std::move(shape)),
+      updatable_(type == dbOpenDynaset && shape_->table != nullptr) {
+  Statement& select = *shape_->select;
   sqlite3_stmt* stmt = select.get();
   if (sqlite3_bind_parameter_count(stmt) != static_cast<int>(parameters.size())) {
     Raise(err::kTooFewParameters, "パラメーターが少なすぎます。" +
@@ -19,14 +39,17 @@ RecordsetImpl::RecordsetImpl(std::shared_ptr<Connection> connection, QueryShape&
   }
   try {
     for (size_t i = 0; i < parameters.size(); ++i) BindStored(stmt, static_cast<int>(i) + 1, parameters[i]);
-    const int columns = static_cast<int>(shape.types.size());
+    const int columns = static_cast<int>(shape_->types.size());
+    const bool withValues = !shape_->keysOnly;
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-      Row row;
-      if (shape.firstColumn == 1) row.rowid = sqlite3_column_int64(stmt, 0);
+      Row& row = rows_.emplace_back();
+      if (shape_->firstColumn == 1) row.rowid = sqlite3_column_int64(stmt, 0);
+      if (!withValues) continue;
       row.values.reserve(static_cast<size_t>(columns));
-      for (int i = 0; i < columns; ++i) row.values.push_back(ReadStored(stmt, i + shape.firstColumn, shape.types[i]));
-      rows_.push_back(std::move(row));
+      for (int i = 0; i < columns; ++i)
+        row.values.push_back(ReadStored(stmt, i + shape_->firstColumn, shape_->types[i]));
+      row.loaded = true;
     }
     if (rc != SQLITE_DONE) {
       const int code = sqlite3_extended_errcode(connection_->db);
@@ -78,11 +101,53 @@ Field RecordsetImpl::Fields(std::string_view name) {
 
 std::string RecordsetImpl::ColumnName(int index) { return shape_->names.at(static_cast<size_t>(index)); }
 
+void RecordsetImpl::Load(Row& row) {
+  Statement& fetch = *shape_->fetch;
+  sqlite3_stmt* stmt = fetch.get();
+  sqlite3_bind_int64(stmt, 1, row.rowid);
+  const int rc = sqlite3_step(stmt);
+  if (rc != SQLITE_ROW) {
+    const int code = sqlite3_extended_errcode(connection_->db);
+    fetch.Reset();
+    if (rc == SQLITE_DONE) Raise(err::kRecordIsDeleted);
+    RaiseSqlite(connection_->db, code, Operation::Read);
+  }
+  try {
+    const size_t columns = shape_->types.size();
+    std::vector<Variant> values;
+    values.reserve(columns);
+    for (size_t i = 0; i < columns; ++i) values.push_back(ReadStored(stmt, static_cast<int>(i), shape_->types[i]));
+    row.values = std::move(values);
+    row.loaded = true;
+  } catch (...) {
+    fetch.Reset();
+    throw;
+  }
+  fetch.Reset();
+}
+
+const std::vector<Variant>& RecordsetImpl::Current() {
+  if (position_ >= rows_.size()) Raise(err::kNoCurrentRecord);
+  Row& row = rows_[position_];
+  if (!row.loaded) Load(row);
+  return row.values;
+}
+
 Variant RecordsetImpl::GetValue(int index) {
   RequireOpen();
-  if (mode_ != Mode::None) return buffer_[static_cast<size_t>(index)];
-  if (position_ >= rows_.size()) Raise(err::kNoCurrentRecord);
-  return rows_[position_].values[static_cast<size_t>(index)];
+  const auto i = static_cast<size_t>(index);
+  if (mode_ == Mode::Add) {
+    if (!changed_[i] && deferred_[i]) {
+      // A default that changes (the clock), evaluated as it is shown.
+      Statement& select = *shape_->deferredDefault[i];
+      if (sqlite3_step(select.get()) == SQLITE_ROW) buffer_[i] = DefaultValue(select.get(), 0, shape_->table->columns[i]);
+      select.Reset();
+      deferred_[i] = false;
+    }
+    return buffer_[i];
+  }
+  if (mode_ == Mode::Edit && changed_[i]) return buffer_[i];
+  return Current()[i];
 }
 
 void RecordsetImpl::SetValue(int index, const Variant& value) {
@@ -98,40 +163,20 @@ void RecordsetImpl::SetValue(int index, const Variant& value) {
 
 void RecordsetImpl::AddNew() {
   RequireUpdatable();
-  const TableInfo& table = *shape_->table;
+  QueryShape& shape = *shape_;
+  if (!shape.defaultsReady) shape.PrepareDefaults(connection_->db);
+  const TableInfo& table = *shape.table;
   const size_t count = table.columns.size();
-  buffer_.assign(count, Variant::Null());
+  // The new row starts from the table's defaults, as the engine shows them
+  // right after AddNew.
+  buffer_ = shape.defaultRow;
   changed_.assign(count, false);
-
-  // The new row starts from the table's defaults, evaluated now, as the
-  // engine shows them right after AddNew.
-  if (!shape_->defaults) {
-    std::string defaults;
-    for (const auto& column : table.columns)
-      defaults += (defaults.empty() ? "SELECT (" : ", (") + (column.defaultSql.empty() ? "NULL" : column.defaultSql) + ")";
-    shape_->defaults = &connection_->Cached(defaults);
-  }
-  Statement& select = *shape_->defaults;
-  if (sqlite3_step(select.get()) == SQLITE_ROW) {
-    for (size_t i = 0; i < count; ++i) {
-      const ColumnInfo& column = table.columns[i];
-      if (column.defaultSql.empty()) continue;
-      Variant value = ReadStored(select.get(), static_cast<int>(i), FieldType::Variant);
-      try {
-        buffer_[i] = ConvertForColumn(value, column.spec, column.qualified);
-      } catch (const PlatformError&) {
-        buffer_[i] = std::move(value);
-      }
-    }
-  }
-  select.Reset();
-
-  // COUNTER columns are numbered here, one past the highest so far.
+  deferred_.assign(count, false);
   for (size_t i = 0; i < count; ++i) {
-    const ColumnInfo& column = table.columns[i];
-    if (column.spec.type != FieldType::Counter) continue;
-    Statement& next = connection_->Cached("SELECT coalesce(max(" + Quote(column.name) + "), 0) + 1 FROM " +
-                                          Quote(table.name));
+    if (shape.deferredDefault[i]) deferred_[i] = true;
+    // COUNTER columns are numbered here, one past the highest so far.
+    if (!shape.counterNext[i]) continue;
+    Statement& next = *shape.counterNext[i];
     if (sqlite3_step(next.get()) == SQLITE_ROW) {
       buffer_[i] = Variant(static_cast<int32_t>(sqlite3_column_int64(next.get(), 0)));
       changed_[i] = true;
@@ -144,8 +189,9 @@ void RecordsetImpl::AddNew() {
 void RecordsetImpl::Edit() {
   RequireUpdatable();
   if (position_ >= rows_.size()) Raise(err::kNoCurrentRecord);
-  buffer_ = rows_[position_].values;
-  changed_.assign(buffer_.size(), false);
+  const size_t count = shape_->table->columns.size();
+  buffer_.assign(count, Variant());
+  changed_.assign(count, false);
   mode_ = Mode::Edit;
 }
 
@@ -153,9 +199,15 @@ void RecordsetImpl::Update(int /*updateType*/, bool /*force*/) {
   RequireOpen();
   if (mode_ == Mode::None) Raise(err::kUpdateWithoutAddNew);
   const TableInfo& table = *shape_->table;
+  // The columns an edit leaves alone keep the row's values, which the file
+  // already holds as valid; a deferred default is SQLite's to evaluate
+  // (and to refuse, with the same number, when it gives Null).
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnInfo& column = table.columns[i];
-    if (column.notNull && buffer_[i].IsNull() && !(mode_ == Mode::Add && column.rowidAlias)) {
+    if (!column.notNull) continue;
+    if (mode_ == Mode::Add && column.rowidAlias) continue;   // SQLite numbers it
+    const bool checked = changed_[i] || (mode_ == Mode::Add && !deferred_[i]);
+    if (checked && buffer_[i].IsNull()) {
       Raise(err::kFieldRequired,
             "フィールド '" + column.qualified + "' には値が必要です。このフィールドに値を入力してください。");
     }
@@ -168,8 +220,7 @@ void RecordsetImpl::Insert() {
   const TableInfo& table = *shape_->table;
   // Only the assigned columns are written; SQLite fills the others with
   // their defaults itself.
-  Statement*& cached = shape_->inserts[changed_];
-  if (!cached) {
+  Statement& insert = FindWriter(shape_->inserts, shape_->lastInsert, changed_, connection_->db, [&] {
     std::string names, values;
     int bound = 0;
     for (size_t i = 0; i < table.columns.size(); ++i) {
@@ -178,47 +229,44 @@ void RecordsetImpl::Insert() {
       values += bound ? ", ?" : "?";
       ++bound;
     }
-    cached = &connection_->Cached(bound ? "INSERT INTO " + Quote(table.name) + " (" + names + ") VALUES (" + values + ")"
-                                        : "INSERT INTO " + Quote(table.name) + " DEFAULT VALUES");
-  }
-  Statement& insert = *cached;
+    return bound ? "INSERT INTO " + Quote(table.name) + " (" + names + ") VALUES (" + values + ")"
+                 : "INSERT INTO " + Quote(table.name) + " DEFAULT VALUES";
+  });
   int parameter = 0;
   for (size_t i = 0; i < table.columns.size(); ++i)
     if (changed_[i]) BindStored(insert.get(), ++parameter, buffer_[i]);
   insert.Run(Operation::RowWrite);
 
-  Row row;
-  row.rowid = sqlite3_last_insert_rowid(connection_->db);
-  for (size_t i = 0; i < table.columns.size(); ++i)
-    if (table.columns[i].rowidAlias && buffer_[i].IsNull()) buffer_[i] = Variant(static_cast<int32_t>(row.rowid));
-  row.values = std::move(buffer_);
-  // The added row joins the end of the dynaset; the current row stays.
+  // The added row joins the end of the dynaset, read from the file when it
+  // is shown; the current row stays.
   const bool atEnd = position_ >= rows_.size();
-  rows_.push_back(std::move(row));
+  rows_.push_back(Row{sqlite3_last_insert_rowid(connection_->db), false, {}});
   if (atEnd) position_ = rows_.size();
 }
 
 void RecordsetImpl::Store() {
   const TableInfo& table = *shape_->table;
-  if (std::find(changed_.begin(), changed_.end(), true) != changed_.end()) {
-    Statement*& cached = shape_->updates[changed_];
-    if (!cached) {
-      std::string assignments;
-      for (size_t i = 0; i < table.columns.size(); ++i) {
-        if (!changed_[i]) continue;
-        assignments += (assignments.empty() ? "" : ", ") + Quote(table.columns[i].name) + " = ?";
-      }
-      cached = &connection_->Cached("UPDATE " + Quote(table.name) + " SET " + assignments + " WHERE _rowid_ = ?");
+  if (std::find(changed_.begin(), changed_.end(), true) == changed_.end()) return;
+  Statement& update = FindWriter(shape_->updates, shape_->lastUpdate, changed_, connection_->db, [&] {
+    std::string assignments;
+    for (size_t i = 0; i < table.columns.size(); ++i) {
+      if (!changed_[i]) continue;
+      assignments += (assignments.empty() ? "" : ", ") + Quote(table.columns[i].name) + " = ?";
     }
-    Statement& update = *cached;
-    int parameter = 0;
+    return "UPDATE " + Quote(table.name) + " SET " + assignments + " WHERE _rowid_ = ?";
+  });
+  int parameter = 0;
+  for (size_t i = 0; i < table.columns.size(); ++i)
+    if (changed_[i]) BindStored(update.get(), ++parameter, buffer_[i]);
+  sqlite3_bind_int64(update.get(), ++parameter, rows_[position_].rowid);
+  update.Run(Operation::RowWrite);
+  if (sqlite3_changes(connection_->db) == 0) Raise(err::kRecordIsDeleted);
+  // A row already read shows the stored values; one not read yet is read
+  // from the file when it is shown.
+  Row& row = rows_[position_];
+  if (row.loaded)
     for (size_t i = 0; i < table.columns.size(); ++i)
-      if (changed_[i]) BindStored(update.get(), ++parameter, buffer_[i]);
-    sqlite3_bind_int64(update.get(), ++parameter, rows_[position_].rowid);
-    update.Run(Operation::RowWrite);
-    if (sqlite3_changes(connection_->db) == 0) Raise(err::kRecordIsDeleted);
-  }
-  rows_[position_].values = std::move(buffer_);
+      if (changed_[i]) row.values[i] = std::move(buffer_[i]);
 }
 
 void RecordsetImpl::Close() {

@@ -1,6 +1,8 @@
-// The recordset of an open database: its rows are read when it opens (a
-// dynaset with each row's rowid), the current row is an index into them,
-// and AddNew/Edit work on a copy of a row until Update stores it.
+// The recordset of an open database. A snapshot reads its rows when it
+// opens. A dynaset reads the rowids of its rows when it opens and a row's
+// values when one of them is first read (a dynaset opened to write a row
+// never reads it); the current row is an index into them, and AddNew/Edit
+// collect the assigned values until Update stores them.
 #pragma once
 
 #include <memory>
@@ -13,12 +15,13 @@ namespace pendra::dao::detail {
 
 struct Row {
   sqlite3_int64 rowid = 0;
+  bool loaded = false;          // values read (always, for a snapshot)
   std::vector<Variant> values;
 };
 
 class RecordsetImpl final : public Recordset {
  public:
-  RecordsetImpl(std::shared_ptr<Connection> connection, QueryShape& shape, int type,
+  RecordsetImpl(std::shared_ptr<Connection> connection, std::shared_ptr<QueryShape> shape, int type,
                 const std::vector<Variant>& parameters);
 
   bool Eof() override;
@@ -39,18 +42,27 @@ class RecordsetImpl final : public Recordset {
   enum class Mode { None, Edit, Add };
   void RequireOpen() const;
   void RequireUpdatable() const;
+  // The values of the current row, read from the file on first use; 3167
+  // when the row has been deleted since the dynaset opened.
+  const std::vector<Variant>& Current();
+  void Load(Row& row);
   void Insert();
   void Store();
 
   std::shared_ptr<Connection> connection_;
-  QueryShape* shape_;
+  std::shared_ptr<QueryShape> shape_;
   bool updatable_;
   bool closed_ = false;
   std::vector<Row> rows_;
   size_t position_ = 0;
   Mode mode_ = Mode::None;
+  // Add: the new row (defaults, then the assigned values). Edit: the
+  // assigned values; the others are the row's own.
   std::vector<Variant> buffer_;
   std::vector<bool> changed_;
+  // Add: columns whose default is evaluated when it is first shown (or by
+  // SQLite when the row is stored without it).
+  std::vector<bool> deferred_;
 };
 
 }  // namespace pendra::dao::detail
