@@ -43,13 +43,18 @@ bool IsUsersOffice(pid_t pid, const std::string& ownProfiles) {
   const ssize_t n = readlink((dir + "/exe").c_str(), exe, sizeof exe - 1);
   const std::string exeName = n > 0 ? BaseName(std::string(exe, static_cast<size_t>(n))) : "";
   if (!IsOfficeName(exeName) && (args.empty() || !IsOfficeName(BaseName(args[0])))) return false;
-  // Our own instances run on profiles under our profile root.
+  // Our own instances run on profiles under our profile root. An instance
+  // of another Pendra run (a batch command started with another runtime
+  // folder) has its profile in a folder of the same name: it is no user's
+  // office either.
   const std::string marker = "-env:UserInstallation=";
+  const std::string pendraProfiles = "/pendra-office-" + std::to_string(getuid()) + "/";
   for (const auto& a : args) {
     if (a.rfind(marker, 0) != 0) continue;
     std::string url = a.substr(marker.size());
     if (url.rfind("file://", 0) == 0) url = url.substr(7);
     if (url.rfind(ownProfiles + "/", 0) == 0) return false;
+    if (url.find(pendraProfiles) != std::string::npos) return false;
   }
   return true;
 }
