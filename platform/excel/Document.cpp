@@ -47,12 +47,53 @@ rtl::OUString FilterForExtension(const fs::path& target) {
 
 }  // namespace
 
+namespace {
+
+// While blocks of cells go in, Calc would fit every touched row's height to
+// its text, laying the text out cell by cell: six times the cost of the
+// transfer itself. Rows keep their height (the template's); the setting is
+// restored afterwards, so a person editing the workbook sees no difference.
+class RowHeightsKept {
+ public:
+  explicit RowHeightsKept(const css::uno::Reference<css::sheet::XSpreadsheetDocument>& document)
+      : props_(document, css::uno::UNO_QUERY) {
+    if (!props_.is()) return;
+    Remote("IsAdjustHeightEnabled", [&] {
+      props_->getPropertyValue(ToOU("IsAdjustHeightEnabled")) >>= previous_;
+      if (previous_) props_->setPropertyValue(ToOU("IsAdjustHeightEnabled"), css::uno::Any(false));
+    });
+  }
+  ~RowHeightsKept() {
+    if (!props_.is() || !previous_) return;
+    try {
+      props_->setPropertyValue(ToOU("IsAdjustHeightEnabled"), css::uno::Any(true));
+    } catch (...) {
+      // The instance died during the transfer; that error is already on its way.
+    }
+  }
+  RowHeightsKept(const RowHeightsKept&) = delete;
+  RowHeightsKept& operator=(const RowHeightsKept&) = delete;
+
+ private:
+  css::uno::Reference<css::beans::XPropertySet> props_;
+  bool previous_ = false;
+};
+
+}  // namespace
+
 void DocumentState::FlushAll() {
+  bool pending = false;
+  for (auto& [name, sheet] : sheets) pending |= sheet->cells.HasPending();
+  if (!pending) return;
+
   bool flushed = false;
-  for (auto& [name, sheet] : sheets) {
-    if (!sheet->cells.HasPending()) continue;
-    sheet->cells.Flush();
-    flushed = true;
+  {
+    RowHeightsKept heights(document);
+    for (auto& [name, sheet] : sheets) {
+      if (!sheet->cells.HasPending()) continue;
+      sheet->cells.Flush();
+      flushed = true;
+    }
   }
   // A formula on another sheet may show what was written.
   if (flushed) ForgetReads();
