@@ -58,6 +58,37 @@ void RemoveOrphans(const std::string& root) {
   }
 }
 
+// A fresh profile costs LibreOffice a first start that initialises it and
+// exits asking to be started again. The first profile that came up is kept
+// as a seed under the profile root, and later instances start from a copy of
+// it: one start instead of two.
+std::string SeedProfile() { return ProfileRoot() + "/seed"; }
+
+bool CopySeedProfile(const std::string& dir) {
+  const std::string seed = SeedProfile();
+  std::error_code ec;
+  if (!fs::exists(seed + "/user/registrymodifications.xcu", ec)) return false;
+  fs::copy(seed, dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    // Start from nothing rather than from half a copy.
+    for (const auto& entry : fs::directory_iterator(dir, ec)) fs::remove_all(entry.path(), ec);
+    return false;
+  }
+  return true;
+}
+
+void KeepSeedProfile(const std::string& dir) {
+  const std::string seed = SeedProfile();
+  std::error_code ec;
+  if (fs::exists(seed, ec)) return;
+  // Copied under a name of this process first (cleaned up as an orphan if
+  // we die), then renamed: another process never sees half a seed.
+  const std::string staging = dir + "-seed";
+  fs::copy(dir, staging, fs::copy_options::recursive, ec);
+  fs::remove(staging + "/.lock", ec);
+  if (ec || rename(staging.c_str(), seed.c_str()) != 0) fs::remove_all(staging, ec);
+}
+
 bool LocaleIsUtf8() {
   for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     const char* value = std::getenv(name);
@@ -99,7 +130,8 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Start() {
   std::string dir = ProfileRoot() + "/" + std::to_string(getpid()) + "-XXXXXX";
   if (!mkdtemp(dir.data())) Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + std::strerror(errno));
   office->profileDir_ = dir;
-  {
+  bool seeded = CopySeedProfile(dir);
+  if (!seeded) {
     fs::create_directories(dir + "/user");
     std::ofstream(dir + "/user/registrymodifications.xcu") << kRegistry;
   }
@@ -117,6 +149,7 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Start() {
       auto remote = resolver->resolve(url);
       office->context_.set(remote, css::uno::UNO_QUERY_THROW);
       office->desktop_ = css::frame::Desktop::create(office->context_);
+      if (!seeded) KeepSeedProfile(dir);
       return office;
     } catch (const css::connection::NoConnectException&) {
     } catch (const css::uno::Exception& e) {
@@ -126,6 +159,17 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Start() {
     if (!office->Running()) {
       // A fresh profile makes the first start exit with 81 (restart request).
       if (office->exitStatus_ == 81 && ++restarts <= 2) {
+        office->Spawn();
+        continue;
+      }
+      // A seed that does not start is dropped; this instance starts fresh.
+      if (seeded) {
+        std::error_code ec;
+        fs::remove_all(SeedProfile(), ec);
+        for (const auto& entry : fs::directory_iterator(dir, ec)) fs::remove_all(entry.path(), ec);
+        fs::create_directories(dir + "/user");
+        std::ofstream(dir + "/user/registrymodifications.xcu") << kRegistry;
+        seeded = false;
         office->Spawn();
         continue;
       }
