@@ -7,7 +7,7 @@ namespace pendra::templatebook {
 // They run in a headless instance too: no End(xlUp), no Select; a sheet's
 // keys are read in one Range.Value and walked in Basic.
 std::string MacroSource() {
-  return R"(Option VBASupport 1
+  return R"basic(Option VBASupport 1
 Option Explicit
 
 ' 集計シートの結果欄 (B3:E4 と集計日時) を空にする。
@@ -28,38 +28,29 @@ Sub subResult()
     ws.Range("B6").Value = Now
 End Sub
 
-' A 列が空 (空のセルか長さ 0 の文字列) か。
-Private Function IsEndKey(v As Variant) As Boolean
-    IsEndKey = False
-    If IsEmpty(v) Then
-        IsEndKey = True
-    ElseIf VarType(v) = vbString Then
-        If Len(v) = 0 Then IsEndKey = True
-    End If
-End Function
-
+' 一枚のシートを数える。数える作業は表計算の関数に任せる (Basic で 3 万行を
+' 回すより桁違いに速い)。作業用のセル H1:H3 に式を置いて値を読み、消す。
+'   データ行数: 2 行目から、A 列が空 (空のセルか長さ 0 の文字列) の最初の行の手前まで
+'   重複キー: 出力はキーの昇順に並ぶので、隣り合う行どうしで数える
+'   終端より下の行: 終端の次の行から下で A 列が空でない行
 Private Sub CountSheet(sheetName As String, ws As Object, outRow As Integer)
-    Dim keys As Variant
-    Dim seen As New Collection
-    Dim n As Long, i As Long, dup As Long, below As Long
-    keys = ThisWorkbook.Worksheets(sheetName).Range("A2:A32767").Value
-    n = 0
-    Do While n < 32766
-        If IsEndKey(keys(n + 1, 1)) Then Exit Do
-        n = n + 1
-    Loop
+    Dim keys As String
+    Dim n As Long, dup As Long, below As Long
+    keys = "'" & sheetName & "'!A2:A32767"
+    ws.Range("H1").Formula = "=IFERROR(MATCH(0,INDEX(LEN(" & keys & "),0),0)-1,32766)"
+    n = ws.Range("H1").Value
     dup = 0
-    For i = 1 To n
-        On Error Resume Next
-        Err.Clear
-        seen.Add i, "k" & CStr(keys(i, 1))
-        If Err.Number <> 0 Then dup = dup + 1
-        On Error GoTo 0
-    Next i
+    If n >= 2 Then
+        ws.Range("H2").Formula = "=SUMPRODUCT(--('" & sheetName & "'!A3:A" & (n + 1) & _
+                                 "='" & sheetName & "'!A2:A" & n & "))"
+        dup = ws.Range("H2").Value
+    End If
     below = 0
-    For i = n + 2 To 32766
-        If Not IsEndKey(keys(i, 1)) Then below = below + 1
-    Next i
+    If n + 3 <= 32767 Then
+        ws.Range("H3").Formula = "=COUNTA('" & sheetName & "'!A" & (n + 3) & ":A32767)"
+        below = ws.Range("H3").Value
+    End If
+    ws.Range("H1:H3").ClearContents
     ws.Cells(outRow, 2).Value = n
     ws.Cells(outRow, 3).Value = dup
     ws.Cells(outRow, 4).Value = below
@@ -69,7 +60,7 @@ Private Sub CountSheet(sheetName As String, ws As Object, outRow As Integer)
         ws.Cells(outRow, 5).Value = "要確認"
     End If
 End Sub
-)";
+)basic";
 }
 
 }  // namespace pendra::templatebook
