@@ -58,23 +58,34 @@ void ConsoleUi::ReportProgress(std::string_view table, long done, long total) {
     EndProgressLine();
     progressTable_ = table;
   }
+  lastDone_ = done;
+  lastTotal_ = total;
   // A line per 1% or per 500 rows is enough for a person to see it move.
   const long step = total > 0 ? std::max(1L, total / 100) : 500;
   if (lastShown_ >= 0 && done - lastShown_ < step && done != total) return;
-  lastShown_ = done;
-  if (total >= 0)
-    std::fprintf(stderr, "\r%s: %ld / %ld", progressTable_.c_str(), done, total);
+  ShowProgress();
+}
+
+void ConsoleUi::ShowProgress() {
+  lastShown_ = lastDone_;
+  if (lastTotal_ >= 0)
+    std::fprintf(stderr, "\r%s: %ld / %ld", progressTable_.c_str(), lastDone_, lastTotal_);
   else
-    std::fprintf(stderr, "\r%s: %ld", progressTable_.c_str(), done);
+    std::fprintf(stderr, "\r%s: %ld", progressTable_.c_str(), lastDone_);
   std::fflush(stderr);
   progressShown_ = true;
 }
 
 void ConsoleUi::EndProgressLine() {
+  // A table whose size is known only at its end (the expansion counts rows
+  // until the first empty cell) ends on its last count, not on the last
+  // step shown.
+  if (progressShown_ && lastDone_ != lastShown_) ShowProgress();
   if (progressShown_) std::fputc('\n', stderr);
   progressShown_ = false;
   progressTable_.clear();
   lastShown_ = -1;
+  lastDone_ = -1;
 }
 
 }  // namespace pendra::cli

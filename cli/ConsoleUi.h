@@ -36,6 +36,7 @@ class ConsoleUi : public UserInterface {
 
  private:
   void EndProgressLine();
+  void ShowProgress();
 
   ConsoleOptions options_;
   bool failed_ = false;
@@ -43,6 +44,8 @@ class ConsoleUi : public UserInterface {
   bool progressToTerminal_ = false;
   std::string progressTable_;
   long lastShown_ = -1;
+  long lastDone_ = -1;
+  long lastTotal_ = -1;
 };
 
 }  // namespace pendra::cli
