@@ -1,0 +1,204 @@
+// The three jobs through the batch command on a demo base folder: what each
+// prints, its exit status, and what the files hold afterwards.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "CliFixture.h"
+#include "TestFiles.h"
+
+namespace pendra::cli::test {
+namespace {
+
+namespace fs = std::filesystem;
+using tagimport::testing::Fields;
+using tagimport::testing::HeaderLine;
+using tagimport::testing::ToCp932;
+
+constexpr const char* kOutputDone = "Pendra情報のXLS出力が完了しました。\n";
+constexpr const char* kExpansionDone = "Pendra情報の展開が完了しました。\n";
+constexpr const char* kOfficeRuns = "EXCELが立ち上がっている為、出力出来ません。";
+
+class Jobs : public BatchCommand {
+ protected:
+  std::string Csv(const std::string& name, const std::vector<std::string>& utf8Lines) {
+    std::string bytes;
+    for (const auto& line : utf8Lines) bytes += ToCp932(line) + "\r\n";
+    const std::string path = base.File(name);
+    WriteFile(path, bytes);
+    return path;
+  }
+};
+
+TEST_F(Jobs, OutputWritesTheWorkbookAndSaysSo) {
+  const auto before = ScheduleSnapshot(ScheduleDb());
+  const std::string target = base.File("出力 (1).xls");
+  const Outcome run = RunPendra(On({"output", target}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, kOutputDone);
+  EXPECT_EQ(run.err, "");  // no progress: standard error is no terminal
+  ASSERT_TRUE(fs::exists(target));
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+
+  schedule::test::SavedWorkbook saved(target);
+  const auto kiki = saved.Table("KikiMaster", 4);
+  const auto tags = Rows(ScheduleDb(), "SELECT タグ名 FROM KikiMaster ORDER BY タグ名");
+  ASSERT_EQ(kiki.size(), tags.size());
+  for (size_t i = 0; i < tags.size(); ++i) EXPECT_EQ(kiki[i][0].ToText(), tags[i]);
+  EXPECT_EQ(saved.Table("GroupMaster", 3).size(), Rows(ScheduleDb(), "SELECT 1 FROM GroupMaster").size());
+}
+
+TEST_F(Jobs, ExpandWithYesRefillsBothTablesFromTheWorkbook) {
+  const auto content = ScheduleContent(ScheduleDb());
+  const std::string workbook = base.File("往復.xls");
+  ASSERT_EQ(RunPendra(On({"output", workbook})).exitCode, 0);
+  schedule::test::Exec(ScheduleDb(), "DELETE FROM GroupMaster; DELETE FROM KikiMaster WHERE rowid % 2 = 0;"
+                                     "UPDATE KikiMaster SET 機器名称 = '変更済み';");
+
+  const Outcome run = RunPendra(On({"expand", workbook, "--yes"}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, kExpansionDone);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(ScheduleContent(ScheduleDb()), content);
+}
+
+TEST_F(Jobs, ExpandWithoutYesAndWithoutTerminalRefusesAndChangesNothing) {
+  const std::string workbook = base.File("往復.xls");
+  ASSERT_EQ(RunPendra(On({"output", workbook})).exitCode, 0);
+  schedule::test::Exec(ScheduleDb(), "DELETE FROM KikiMaster WHERE rowid > 3");
+  const auto before = ScheduleSnapshot(ScheduleDb());
+
+  const Outcome run = RunPendra(On({"expand", workbook}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("指定されたPendra情報をデータベースへ展開します。 よろしいですか？"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("--yes"), std::string::npos) << run.err;
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+}
+
+TEST_F(Jobs, ExpandOfAnEmptyPathAsksForTheWorkbook) {
+  const auto before = ScheduleSnapshot(ScheduleDb());
+  const Outcome run = RunPendra(On({"expand", "", "--yes"}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "Pendra情報.xlsを指定して下さい\n");
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+}
+
+TEST_F(Jobs, ExpandOfAMissingWorkbookFailsWithItsNumberedError) {
+  const auto before = ScheduleSnapshot(ScheduleDb());
+  const Outcome run = RunPendra(On({"expand", base.File("ない.xls"), "--yes"}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.rfind("Pendra情報の展開エラー ｴﾗｰ番号  1004:", 0), 0u) << run.err;
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+}
+
+TEST_F(Jobs, ImportCsvOfACodePage932FileUpdatesAndAddsTags) {
+  const long rowsBefore = std::stol(Rows(TagDb(), "SELECT count(*) FROM M_TAG")[0]);
+  const std::string csv = Csv("ﾏｽﾀｰ情報.csv", {
+      HeaderLine(),
+      Fields({"1", "FIC-101", "原水流量（更新）", "X.00", "1200"}),
+      Fields({"2", "NEW-①", "新規ﾀｸﾞ　～", "X", "", "", "", "", "", "", "", "FALSE"}),
+  });
+  const Outcome run = RunPendra(On({"import-csv", csv, "--yes"}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Rows(TagDb(), "SELECT tag名称, 有効桁, 最大値 FROM M_TAG WHERE TAG = 'FIC-101'"),
+            std::vector<std::string>{"原水流量（更新）|0.00|1200.0"});
+  EXPECT_EQ(Rows(TagDb(), "SELECT tag名称, 有効桁, 最大値, TOTAL_FLG, AVE_FLG FROM M_TAG WHERE TAG = 'NEW-①'"),
+            std::vector<std::string>{"新規ﾀｸﾞ　～|0|999.0|0|-1"});
+  EXPECT_EQ(std::stol(Rows(TagDb(), "SELECT count(*) FROM M_TAG")[0]), rowsBefore + 1);
+}
+
+TEST_F(Jobs, ImportCsvOfAMissingFileFailsOnStandardErrorAndChangesNothing) {
+  const auto before = TagSnapshot(TagDb());
+  const std::string missing = base.File("ない.csv");
+  const Outcome run = RunPendra(On({"import-csv", missing, "--yes"}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("ﾏｽﾀｰ情報.csvを開けません。"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("ｴﾗｰ番号 53:"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(missing), std::string::npos) << run.err;
+  EXPECT_EQ(TagSnapshot(TagDb()), before);
+}
+
+TEST_F(Jobs, ImportCsvWithoutYesAndWithoutTerminalRefuses) {
+  const auto before = TagSnapshot(TagDb());
+  const std::string csv = Csv("m.csv", {Fields({"1", "FIC-101", "別名"})});
+  const Outcome run = RunPendra(On({"import-csv", csv}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("指定されたﾏｽﾀｰ情報をデータベースへ展開します。 よろしいですか？"), std::string::npos) << run.err;
+  EXPECT_EQ(TagSnapshot(TagDb()), before);
+}
+
+TEST_F(Jobs, ImportCsvOfAnEmptyPathAsksForTheFile) {
+  const Outcome run = RunPendra(On({"import-csv", "", "--yes"}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "ﾏｽﾀｰ情報.csvを指定して下さい\n");
+}
+
+TEST_F(Jobs, AnExistingTargetIsReplacedOnlyWithYes) {
+  const std::string target = base.File("既存.xls");
+  WriteFile(target, "keep me");
+  const Outcome refused = RunPendra(On({"output", target}));
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("指定されたファイルは既に存在します。上書きしますか？"), std::string::npos) << refused.err;
+  EXPECT_EQ(ReadFile(target), "keep me");
+
+  const Outcome replaced = RunPendra(On({"output", target, "--yes"}));
+  EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+  EXPECT_EQ(replaced.out, kOutputDone);
+  EXPECT_EQ(ReadFile(target).substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // an .xls (OLE) file
+}
+
+TEST_F(Jobs, TheTemplateIsNeverATarget) {
+  const std::string before = ReadFile(base.Template());
+  const Outcome run = RunPendra(On({"output", base.Template(), "--yes"}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("Pendra_原紙.xlsには出力できません。"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(base.Template()), before);
+}
+
+TEST_F(Jobs, WithoutBaseTheProgramsOwnFolderIsTheBase) {
+  const std::string copy = base.File("pendra");
+  fs::copy_file(PendraPath(), copy);
+  const std::string csv = Csv("m.csv", {Fields({"1", "HERE-1", "ここ"})});
+  Launch launch;
+  launch.program = copy;
+  launch.args = {"import-csv", csv, "--yes"};
+  const Outcome run = RunLaunched(launch);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Rows(TagDb(), "SELECT tag名称 FROM M_TAG WHERE TAG = 'HERE-1'"), std::vector<std::string>{"ここ"});
+}
+
+TEST_F(Jobs, AUsersOfficeMakesBothScheduleJobsRefuse) {
+  schedule::test::UsersOffice office(base.Path());
+  const std::string scope = std::to_string(office.Pid());
+  const auto before = ScheduleSnapshot(ScheduleDb());
+  const std::string workbook = base.File("往復.xls");
+  {
+    Launch launch;
+    launch.args = On({"output", workbook});
+    launch.env = {{"PENDRA_PROBE_ONLY_PIDS", scope}};
+    const Outcome run = RunLaunched(launch);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, std::string(kOfficeRuns) + "\n");
+    EXPECT_FALSE(fs::exists(workbook));
+  }
+  // The same office outside the probe's scope is not seen.
+  ASSERT_EQ(RunPendra(On({"output", workbook})).exitCode, 0);
+  {
+    Launch launch;
+    launch.args = On({"expand", workbook, "--yes"});
+    launch.env = {{"PENDRA_PROBE_ONLY_PIDS", scope}};
+    const Outcome run = RunLaunched(launch);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, std::string(kOfficeRuns) + "\n");
+  }
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+}
+
+}  // namespace
+}  // namespace pendra::cli::test

@@ -1,0 +1,82 @@
+// The command line itself: help, version and usage errors, which start no
+// job and touch no file.
+#include <gtest/gtest.h>
+
+#include "PendraRun.h"
+
+namespace pendra::cli::test {
+namespace {
+
+bool HasJapanese(const std::string& line) {
+  for (unsigned char c : line)
+    if (c >= 0xE3) return true;  // lead bytes of kana and kanji in UTF-8
+  return false;
+}
+
+TEST(BatchCommandLine, HelpExplainsEveryOptionInEnglishAndJapanese) {
+  for (const char* help : {"--help", "-h"}) {
+    const Outcome run = RunPendra({help});
+    EXPECT_EQ(run.exitCode, 0) << help;
+    EXPECT_EQ(run.err, "");
+    for (const char* word : {"output TARGET", "expand WORKBOOK", "import-csv FILE", "--base DIR", "--yes",
+                             "--help", "--version", "Exit status"})
+      EXPECT_NE(run.out.find(word), std::string::npos) << help << " lacks " << word;
+    // Each command and option has its Japanese line beside the English one.
+    for (const char* japanese : {"出力します", "置き換えます", "M_TAG を更新", "データベースと原紙のあるフォルダ",
+                                 "確認に「はい」と答えます", "ヘルプを表示", "バージョンを表示", "終了コード"})
+      EXPECT_NE(run.out.find(japanese), std::string::npos) << help << " lacks " << japanese;
+    size_t english = 0, japanese = 0;
+    for (size_t start = 0; start < run.out.size();) {
+      const size_t end = run.out.find('\n', start);
+      const std::string line = run.out.substr(start, end - start);
+      (HasJapanese(line) ? japanese : english) += line.empty() ? 0 : 1;
+      start = end == std::string::npos ? run.out.size() : end + 1;
+    }
+    EXPECT_GE(japanese, 8u);
+    EXPECT_GE(english, 8u);
+  }
+}
+
+TEST(BatchCommandLine, HelpWinsOverAnythingElseOnTheLine) {
+  const Outcome run = RunPendra({"expand", "x.xls", "--help", "--base", "/nonexistent"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out.rfind("Usage: pendra", 0), 0u);
+}
+
+TEST(BatchCommandLine, VersionIsOnePointZeroZero) {
+  const Outcome run = RunPendra({"--version"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.out.find("1.00"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(BatchCommandLine, UsageErrorsExitWithTwoAndExplainOnStandardError) {
+  const std::vector<std::vector<std::string>> lines = {
+      {},
+      {"output"},
+      {"expand", "a.xls", "b.xls"},
+      {"frobnicate", "x"},
+      {"output", "x.xls", "--bogus"},
+      {"output", "x.xls", "--base"},
+      {"import-csv"},
+  };
+  for (const auto& line : lines) {
+    std::string shown;
+    for (const auto& a : line) shown += " " + a;
+    const Outcome run = RunPendra(line);
+    EXPECT_EQ(run.exitCode, 2) << shown;
+    EXPECT_EQ(run.out, "") << shown;
+    EXPECT_EQ(run.err.rfind("pendra: ", 0), 0u) << shown << ": " << run.err;
+    EXPECT_NE(run.err.find("Usage: pendra"), std::string::npos) << shown;
+  }
+}
+
+TEST(BatchCommandLine, UnknownCommandIsNamedInTheError) {
+  const Outcome run = RunPendra({"frobnicate", "x"});
+  EXPECT_NE(run.err.find("frobnicate"), std::string::npos) << run.err;
+  const Outcome option = RunPendra({"output", "x.xls", "--bogus"});
+  EXPECT_NE(option.err.find("--bogus"), std::string::npos) << option.err;
+}
+
+}  // namespace
+}  // namespace pendra::cli::test
