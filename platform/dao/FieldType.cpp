@@ -35,10 +35,42 @@ size_t Utf16Length(const std::string& text) {
   return units;
 }
 
+// Plain decimal text ("-12", "1.5"): at most 15 digits, so the digits are
+// a Double exactly and one division by a power of ten rounds correctly -
+// the value strtod gives. Anything else (blanks, grouping, signs after,
+// exponents, full-width digits, longer numbers) takes the general parse.
+bool PlainDecimal(std::string_view text, double& number) {
+  size_t at = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) ++at;
+  int64_t digits = 0;
+  int count = 0, scale = 0;
+  bool point = false;
+  for (; at < text.size(); ++at) {
+    const char c = text[at];
+    if (c >= '0' && c <= '9') {
+      if (++count > 15) return false;
+      digits = digits * 10 + (c - '0');
+      if (point) ++scale;
+    } else if (c == '.' && !point && count > 0) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0 || (point && scale == 0)) return false;
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  number = static_cast<double>(digits) / kPowers[scale];
+  if (negative) number = -number;
+  return true;
+}
+
 // The number a value stands for, as the runtime converts it to a number.
 double NumberOf(const Variant& value) {
   switch (value.Type()) {
     case VarType::String: {
+      if (double plain; PlainDecimal(value.StringValue(), plain)) return plain;
       auto number = ParseNumericText(value.StringValue());
       if (!number) ConversionError();
       return *number;

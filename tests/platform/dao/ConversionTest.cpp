@@ -1,7 +1,12 @@
 // Assigned values are converted to the column's declared engine type, a
 // refused value leaves the column as it was, and values read back with the
 // column's type.
+#include <bit>
+#include <cstdint>
+#include <vector>
+
 #include "DaoTestSupport.h"
+#include "core/NumericTest.h"
 
 namespace pendra::testing {
 namespace {
@@ -48,6 +53,31 @@ TEST_F(Conversion, TextIntoWholeNumbers) {
   EXPECT_EQ(Assign("s", "-7"), Variant(int16_t{-7}));
   EXPECT_EQ(Assign("b", "255"), Variant::Byte(255));
   EXPECT_EQ(Assign("s", Variant(true)), Variant(int16_t{-1}));
+}
+
+// Plain decimal texts are converted without the general parse: the
+// result must be the very Double the general parse gives.
+TEST_F(Conversion, PlainDecimalTextGivesTheGeneralParsesNumber) {
+  std::vector<std::string> texts = {"0", "-0", "0.0", "1.5", "-1.005", "0.1", "0.3", "2.675",
+                                    "123456789012345", "-999999999999999", "12345678.9012345",
+                                    "0.000000000000001", "9007199254740993", "0.30000000000000004",
+                                    "1.", "007", "1.10"};
+  uint64_t seed = 12345;
+  for (int i = 0; i < 3000; ++i) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    const int digits = 1 + static_cast<int>(seed >> 60);
+    std::string text = std::to_string((seed >> 8) % 1000000000000000ull).substr(0, static_cast<size_t>(digits));
+    const size_t point = (seed >> 4) % (text.size() + 1);
+    if (point < text.size()) text.insert(point == 0 ? 0 : point, point == 0 ? "0." : ".");
+    texts.push_back((seed & 1) ? "-" + text : text);
+  }
+  for (const std::string& text : texts) {
+    const auto expected = ParseNumericText(text);
+    ASSERT_TRUE(expected) << text;
+    const Variant value = Assign("d", Variant(text));
+    ASSERT_EQ(value.Type(), VarType::Double) << text;
+    EXPECT_EQ(std::bit_cast<uint64_t>(value.DoubleValue()), std::bit_cast<uint64_t>(*expected)) << text;
+  }
 }
 
 TEST_F(Conversion, RefusedValueKeepsTheColumn) {
