@@ -137,7 +137,7 @@ size_t QueryShape::FoldedHash::operator()(std::string_view name) const {
 
 void QueryShape::IndexNames() {
   // The first of two equal names wins, as with the engine's Fields.
-  firstOfName.assign(names.size(), false);
+  firstOfName.assign(names.size(), 0);
   for (size_t i = 0; i < names.size(); ++i)
     firstOfName[i] = byName.emplace(FoldName(names[i]), static_cast<int>(i)).second;
 }

@@ -48,7 +48,7 @@ struct QueryShape {
   // first use so that the many AddNew/Update of a job build no SQL text.
   // The last one used is tried first: a job writes the same columns again.
   struct Writer {
-    std::vector<bool> columns;
+    std::vector<char> columns;
     std::unique_ptr<Statement> statement;
   };
   std::vector<Writer> inserts;
@@ -67,7 +67,7 @@ struct QueryShape {
     bool operator()(std::string_view a, std::string_view b) const { return SameName(a, b); }
   };
   std::unordered_map<std::string, int, FoldedHash, FoldedEqual> byName;
-  std::vector<bool> firstOfName;   // the column is the first with its name
+  std::vector<char> firstOfName;   // the column is the first with its name
   mutable size_t nextGuess = 0;
   void IndexNames();
 };

@@ -10,7 +10,7 @@ namespace {
 
 // The statement that writes `columns`, built on first use. The one used
 // last is tried first: a job writes the same set of columns row after row.
-Statement& FindWriter(std::vector<QueryShape::Writer>& writers, size_t& last, const std::vector<bool>& columns,
+Statement& FindWriter(std::vector<QueryShape::Writer>& writers, size_t& last, const std::vector<char>& columns,
                   sqlite3* db, const auto& build) {
   if (last < writers.size() && writers[last].columns == columns) return *writers[last].statement;
   for (size_t i = 0; i < writers.size(); ++i) {
@@ -142,7 +142,7 @@ Variant RecordsetImpl::GetValue(int index) {
       Statement& select = *shape_->deferredDefault[i];
       if (sqlite3_step(select.get()) == SQLITE_ROW) buffer_[i] = DefaultValue(select.get(), 0, shape_->table->columns[i]);
       select.Reset();
-      deferred_[i] = false;
+      deferred_[i] = 0;
     }
     return buffer_[i];
   }
@@ -158,7 +158,7 @@ void RecordsetImpl::SetValue(int index, const Variant& value) {
   const ColumnInfo& column = shape_->table->columns[i];
   // Converted first: a refused value leaves the buffer as it was.
   buffer_[i] = ConvertForColumn(value, column.spec, column.qualified);
-  changed_[i] = true;
+  changed_[i] = 1;
 }
 
 void RecordsetImpl::AddNew() {
@@ -170,16 +170,16 @@ void RecordsetImpl::AddNew() {
   // The new row starts from the table's defaults, as the engine shows them
   // right after AddNew.
   buffer_ = shape.defaultRow;
-  changed_.assign(count, false);
-  deferred_.assign(count, false);
+  changed_.assign(count, 0);
+  deferred_.assign(count, 0);
   for (size_t i = 0; i < count; ++i) {
-    if (shape.deferredDefault[i]) deferred_[i] = true;
+    if (shape.deferredDefault[i]) deferred_[i] = 1;
     // COUNTER columns are numbered here, one past the highest so far.
     if (!shape.counterNext[i]) continue;
     Statement& next = *shape.counterNext[i];
     if (sqlite3_step(next.get()) == SQLITE_ROW) {
       buffer_[i] = Variant(static_cast<int32_t>(sqlite3_column_int64(next.get(), 0)));
-      changed_[i] = true;
+      changed_[i] = 1;
     }
     next.Reset();
   }
@@ -191,7 +191,7 @@ void RecordsetImpl::Edit() {
   if (position_ >= rows_.size()) Raise(err::kNoCurrentRecord);
   const size_t count = shape_->table->columns.size();
   buffer_.assign(count, Variant());
-  changed_.assign(count, false);
+  changed_.assign(count, 0);
   mode_ = Mode::Edit;
 }
 
@@ -246,7 +246,7 @@ void RecordsetImpl::Insert() {
 
 void RecordsetImpl::Store() {
   const TableInfo& table = *shape_->table;
-  if (std::find(changed_.begin(), changed_.end(), true) == changed_.end()) return;
+  if (std::find(changed_.begin(), changed_.end(), 1) == changed_.end()) return;
   Statement& update = FindWriter(shape_->updates, shape_->lastUpdate, changed_, connection_->db, [&] {
     std::string assignments;
     for (size_t i = 0; i < table.columns.size(); ++i) {

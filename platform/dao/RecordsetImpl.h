@@ -59,10 +59,10 @@ class RecordsetImpl final : public Recordset {
   // Add: the new row (defaults, then the assigned values). Edit: the
   // assigned values; the others are the row's own.
   std::vector<Variant> buffer_;
-  std::vector<bool> changed_;
+  std::vector<char> changed_;   // per column: assigned since AddNew/Edit
   // Add: columns whose default is evaluated when it is first shown (or by
   // SQLite when the row is stored without it).
-  std::vector<bool> deferred_;
+  std::vector<char> deferred_;
 };
 
 }  // namespace pendra::dao::detail

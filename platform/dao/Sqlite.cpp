@@ -114,6 +114,7 @@ std::string FoldName(std::string_view name) {
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;   // the usual case: spelled as declared
   for (size_t i = 0; i < a.size(); ++i) {
     char x = a[i], y = b[i];
     if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
