@@ -62,6 +62,7 @@ void KillSeries(const KillJob& job) {
   int killed = 0, survived = 0, officeUp = 0, inTransaction = 0, rolledBack = 0, committed = 0, endedFirst = 0;
   std::vector<std::string> leftFolders;
   std::ostringstream moments;
+  double slowestOfficeEnd = 0;
   for (int i = 0; i < kKills; ++i) {
     double at = std::max(0.005, length * (0.03 + 0.92 * i / (kKills - 1)) + jitter(random));
     for (int attempt = 0;; ++attempt) {
@@ -86,7 +87,12 @@ void KillSeries(const KillJob& job) {
       officeUp += withOffice ? 1 : 0;
       moments << (i ? " " : "") << std::fixed << std::setprecision(2) << at;
 
+      // The office dies with its parent (PR_SET_PDEATHSIG): gone at once.
+      const auto killedAt = std::chrono::steady_clock::now();
       const bool officesGone = OfficesGone(run.Pid(), 3000);
+      if (withOffice)
+        slowestOfficeEnd = std::max(slowestOfficeEnd,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - killedAt).count());
       for (auto& folder : cli::test::ProfileFoldersOf(cli::test::ProfileRoot(), run.Pid()))
         leftFolders.push_back(folder);
       const DbLook look = LookAt(job.db);
@@ -122,6 +128,9 @@ void KillSeries(const KillJob& job) {
          "; killed inside the transaction " + std::to_string(inTransaction) + ", with the office running " +
          std::to_string(officeUp) + "; runs that ended before their kill and were retried earlier " +
          std::to_string(endedFirst) + ")");
+  if (officeUp > 0)
+    Figure(job.name + ": offices of killed runs gone after at most " +
+           std::to_string(static_cast<int>(slowestOfficeEnd * 1000)) + " ms");
   Figure(job.name + ": profile folders left by killed runs: " + std::to_string(leftFolders.size()) +
          ", removed by the next run: " + std::to_string(removed));
   EXPECT_EQ(killed, kKills);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <iomanip>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -32,13 +33,19 @@ std::set<std::string> Listing(const std::string& folder) {
   return names;
 }
 
-// Waits until the run has an office; its first PID, or -1 when the run
-// ended first.
-pid_t FirstOffice(PendraProcess& run) {
+// Waits until the run has an office that has lived 0.25 s; its PID, or -1
+// when the run ended first. An office on a fresh profile first exits by
+// itself after about 0.1 s and is started again: that first process is not
+// the one that does the work, so it is not the one to kill.
+pid_t SettledOffice(PendraProcess& run) {
+  std::map<pid_t, std::chrono::steady_clock::time_point> seen;
   pid_t office = -1;
   cli::test::WaitFor([&] {
-    const auto offices = OfficesOf(run.Pid());
-    if (!offices.empty()) office = offices.front();
+    const auto now = std::chrono::steady_clock::now();
+    for (pid_t pid : OfficesOf(run.Pid())) {
+      auto [at, fresh] = seen.emplace(pid, now);
+      if (!fresh && now - at->second >= std::chrono::milliseconds(250)) office = pid;
+    }
     return office > 0 || !run.Running();
   }, std::chrono::seconds(60));
   return office;
@@ -58,9 +65,12 @@ std::string Seconds(double s) {
 
 struct Moment {
   std::string name;
-  // Waits, from the moment the run's first office is seen, until the office
+  // Waits, from the moment the run's office has settled, until the office
   // is to die; false when the run ended first.
   std::function<bool(PendraProcess&)> wait;
+  // An office that dies before it answers is started again by the layer:
+  // the job may then end normally, having done all of its work.
+  bool mayRecover = false;
 };
 
 bool WaitSeconds(PendraProcess& run, double seconds) {
@@ -72,24 +82,50 @@ bool WaitSeconds(PendraProcess& run, double seconds) {
   return true;
 }
 
-// Common checks after the office died: the run ended with the job's error,
-// nothing of the run is left.
-void ExpectCleanEnd(PendraProcess& run, const Outcome& outcome, const std::string& what) {
-  EXPECT_EQ(outcome.exitCode, 1) << what << ": " << outcome.out << outcome.err;
-  EXPECT_EQ(outcome.out, "") << what;
+// Until a file whose name starts with prefix shows in folder.
+bool WaitForFile(PendraProcess& run, const std::string& folder, const std::string& prefix) {
+  return cli::test::WaitFor([&] {
+           std::error_code ec;
+           for (const auto& entry : fs::directory_iterator(folder, ec))
+             if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+           return !run.Running();
+         }, std::chrono::seconds(60)) && run.Running();
+}
+
+// Starts the command, kills its office at the moment, and checks what every
+// outcome must show: the run ended (with its error, or normally when the
+// layer recovered), nothing of it is left running, no profile folder.
+Outcome KillOfficeAt(const std::vector<std::string>& args, const Moment& moment, const std::string& what,
+                     double* killedAt) {
+  Launch launch;
+  launch.args = args;
+  PendraProcess run(launch);
+  const pid_t office = SettledOffice(run);
+  EXPECT_GT(office, 0) << what << ": the run started no office";
+  const bool inTime = office > 0 && moment.wait(run);
+  *killedAt = run.SecondsSinceStart();
+  if (office > 0) KillOffices(run.Pid(), office);
+  const Outcome outcome = run.Wait(std::chrono::seconds(60));
+  EXPECT_TRUE(inTime) << what << ": the run ended before the office was killed";
+  if (!(moment.mayRecover && outcome.exitCode == 0)) {
+    EXPECT_EQ(outcome.exitCode, 1) << what << ": " << outcome.out << outcome.err;
+    EXPECT_EQ(outcome.out, "") << what;
+  }
   EXPECT_TRUE(OfficesGone(run.Pid(), 3000)) << what << ": an office is left";
   EXPECT_TRUE(cli::test::ProfileFoldersOf(cli::test::ProfileRoot(), run.Pid()).empty())
       << what << ": the run's profile folder is left";
+  return outcome;
 }
 
 TEST(OfficeDiesMidJob, ExpansionEndsWithItsErrorAndTablesUnchanged) {
   schedule::test::BaseFolder base;
   const std::string workbook = LargeWorkbook(base.Template());
   const std::string db = base.ScheduleDb();
+  const std::string pristine = cli::test::ReadFile(db);
   const auto before = ScheduleDump(db);
   const std::vector<Moment> moments = {
-      {"while it starts", [](PendraProcess&) { return true; }},
-      {"while the workbook loads", [](PendraProcess& run) { return WaitSeconds(run, 0.6); }},
+      {"while it connects", [](PendraProcess&) { return true; }, true},
+      {"while the workbook loads", [](PendraProcess& run) { return WaitSeconds(run, 1.0); }, true},
       {"while rows are stored",
        [&](PendraProcess& run) {
          return cli::test::WaitFor([&] { return fs::exists(db + "-journal") || !run.Running(); },
@@ -97,33 +133,39 @@ TEST(OfficeDiesMidJob, ExpansionEndsWithItsErrorAndTablesUnchanged) {
                 run.Running();
        }},
   };
-  int ended = 0;
+  int failedCleanly = 0;
   for (const auto& moment : moments) {
     const std::string what = "expand, office killed " + moment.name;
-    Launch launch;
-    launch.args = {"expand", workbook, "--yes", "--base", base.Path()};
-    PendraProcess run(launch);
-    const pid_t office = FirstOffice(run);
-    ASSERT_GT(office, 0) << what << ": the run started no office";
-    const bool inTime = moment.wait(run);
-    const double at = run.SecondsSinceStart();
-    KillOffices(run.Pid(), office);
-    const Outcome outcome = run.Wait(std::chrono::seconds(60));
-    ASSERT_TRUE(inTime) << what << ": the run ended first";
-    ExpectCleanEnd(run, outcome, what);
-    const std::string prefix = "Pendra情報の展開エラー ｴﾗｰ番号  ";
-    EXPECT_EQ(outcome.err.rfind(prefix, 0), 0u) << what << ": " << outcome.err;
+    double at = 0;
+    const Outcome outcome = KillOfficeAt({"expand", workbook, "--yes", "--base", base.Path()}, moment, what, &at);
     const DbLook look = LookAt(db);
     EXPECT_FALSE(look.journalLeft) << what << ": the job did not roll back itself";
     EXPECT_EQ(look.integrity, "ok") << what;
-    EXPECT_EQ(ScheduleDump(db), before) << what << ": tables changed";
-    const std::string number = outcome.err.substr(prefix.size(), outcome.err.find(':') - prefix.size());
-    Figure(what + " (" + Seconds(at) + " s): exit " + std::to_string(outcome.exitCode) + ", error " + number +
-           " after " + Seconds(outcome.seconds - at) + " s, tables " +
-           (ScheduleDump(db) == before ? "unchanged" : "CHANGED"));
-    ++ended;
+    std::string result;
+    if (outcome.exitCode == 0) {
+      // Recovered: every row of the workbook is there.
+      EXPECT_EQ(Dump(db, "KikiMaster").size(), static_cast<size_t>(kLargeKiki)) << what;
+      EXPECT_EQ(Dump(db, "GroupMaster").size(), static_cast<size_t>(kLargeGroups)) << what;
+      result = "a new office was started, the job completed whole";
+      Restore(db, pristine);
+    } else {
+      const std::string prefix = "Pendra情報の展開エラー ｴﾗｰ番号  ";
+      EXPECT_EQ(outcome.err.rfind(prefix, 0), 0u) << what << ": " << outcome.err;
+      const bool unchanged = ScheduleDump(db) == before;
+      EXPECT_TRUE(unchanged) << what << ": tables changed";
+      const auto colon = outcome.err.find(':');
+      const std::string number = colon != std::string::npos && colon > prefix.size()
+                                     ? outcome.err.substr(prefix.size(), colon - prefix.size())
+                                     : "?";
+      result = "exit 1, error " + number + " after " + Seconds(outcome.seconds - at) + " s, tables " +
+               (unchanged ? "unchanged" : "CHANGED");
+      ++failedCleanly;
+      if (!unchanged) Restore(db, pristine);
+    }
+    Figure(what + " (at " + Seconds(at) + " s): " + result);
   }
-  EXPECT_EQ(ended, 3);
+  // The kill during the transfer cannot be recovered from.
+  EXPECT_GE(failedCleanly, 1);
 }
 
 TEST(OfficeDiesMidJob, OutputEndsWithItsErrorAndWritesNoTarget) {
@@ -132,48 +174,40 @@ TEST(OfficeDiesMidJob, OutputEndsWithItsErrorAndWritesNoTarget) {
   FillLargeTables(db);
   const auto before = ScheduleDump(db);
   const std::string folder = base.Path();
-
-  // A whole output first, to know how long its office lives.
-  double officeLife = 0;
-  {
-    const std::string target = base.File("計測.xls");
-    Launch launch;
-    launch.args = {"output", target, "--base", folder};
-    PendraProcess run(launch);
-    ASSERT_GT(FirstOffice(run), 0);
-    const double seen = run.SecondsSinceStart();
-    const Outcome outcome = run.Wait();
-    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    officeLife = outcome.seconds - seen;
-    fs::remove(target);
-  }
   const auto listing = Listing(folder);
+  const std::string target = base.File("出力 \"途中\".xls");
 
-  int ended = 0;
-  for (double fraction : {0.0, 0.25, 0.5, 0.7}) {
-    const std::string target = base.File("出力 \"途中\".xls");
-    const std::string what = "output, office killed at " + Seconds(fraction) + " of its life";
-    Launch launch;
-    launch.args = {"output", target, "--base", folder};
-    PendraProcess run(launch);
-    const pid_t office = FirstOffice(run);
-    ASSERT_GT(office, 0) << what;
-    const bool inTime = WaitSeconds(run, fraction * officeLife);
-    const double at = run.SecondsSinceStart();
-    KillOffices(run.Pid(), office);
-    const Outcome outcome = run.Wait(std::chrono::seconds(60));
-    ASSERT_TRUE(inTime) << what << ": the run ended first";
-    ExpectCleanEnd(run, outcome, what);
-    EXPECT_EQ(outcome.err, "Pendra情報のXLS出力エラー\n") << what;
-    EXPECT_FALSE(fs::exists(target)) << what << ": a target was written";
-    EXPECT_EQ(Listing(folder), listing) << what << ": files were left beside the target";
+  const std::vector<Moment> moments = {
+      {"while it connects", [](PendraProcess&) { return true; }, true},
+      {"while it fills the sheets", [](PendraProcess& run) { return WaitSeconds(run, 1.0); }, true},
+      {"while it saves", [&](PendraProcess& run) { return WaitForFile(run, folder, ".~pendra-"); }},
+  };
+  int failedCleanly = 0;
+  for (const auto& moment : moments) {
+    const std::string what = "output, office killed " + moment.name;
+    double at = 0;
+    const Outcome outcome = KillOfficeAt({"output", target, "--base", folder}, moment, what, &at);
     EXPECT_EQ(ScheduleDump(db), before) << what;
-    Figure(what + " (" + Seconds(at) + " s of a " + Seconds(officeLife) + " s office life): exit " +
-           std::to_string(outcome.exitCode) + ", " + (fs::exists(target) ? "TARGET WRITTEN" : "no target") +
-           ", tables " + (ScheduleDump(db) == before ? "unchanged" : "CHANGED"));
-    ++ended;
+    std::string result;
+    if (outcome.exitCode == 0) {
+      EXPECT_EQ(cli::test::ReadFile(target).substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4)) << what;
+      result = "a new office was started, the workbook was written whole";
+      fs::remove(target);
+    } else {
+      EXPECT_EQ(outcome.err, "Pendra情報のXLS出力エラー\n") << what;
+      EXPECT_FALSE(fs::exists(target)) << what << ": a target was written";
+      result = std::string("exit 1, ") + (fs::exists(target) ? "TARGET WRITTEN" : "no target");
+      ++failedCleanly;
+    }
+    const auto now = Listing(folder);
+    EXPECT_EQ(now, listing) << what << ": files were left beside the target";
+    for (const auto& name : now)
+      if (!listing.count(name)) result += ", left behind: " + name;
+    Figure(what + " (at " + Seconds(at) + " s): " + result);
+    for (const auto& name : now)
+      if (!listing.count(name)) fs::remove_all(fs::path(folder) / name);
   }
-  EXPECT_EQ(ended, 4);
+  EXPECT_GE(failedCleanly, 1);
 }
 
 }  // namespace
