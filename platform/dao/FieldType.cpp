@@ -165,6 +165,30 @@ FieldSpec ParseDeclaredType(std::string_view declared) {
   return spec;
 }
 
+namespace {
+
+// The checks of a text going into a Text or Memo column.
+void CheckText(const std::string& text, const FieldSpec& spec, std::string_view field) {
+  if (text.empty() && !spec.allowZeroLength) {
+    Raise(err::kZeroLengthNotAllowed,
+          "フィールド '" + std::string(field) + "' には長さ 0 の文字列は入力できません。");
+  }
+  if (spec.type == FieldType::Text && Utf16Length(text) > static_cast<size_t>(spec.size)) {
+    Raise(err::kFieldTooSmall);
+  }
+}
+
+}  // namespace
+
+void AssignForColumn(Variant& target, const Variant& value, const FieldSpec& spec, std::string_view field) {
+  if (value.IsString() && (spec.type == FieldType::Text || spec.type == FieldType::Memo)) {
+    CheckText(value.StringValue(), spec, field);
+    target = value;
+    return;
+  }
+  target = ConvertForColumn(value, spec, field);
+}
+
 Variant ConvertForColumn(const Variant& value, const FieldSpec& spec, std::string_view field) {
   // Empty is the runtime's "nothing assigned yet": the engine stores Null.
   // A yes/no column can't hold Null and stores No, as the engine does.
@@ -180,13 +204,7 @@ Variant ConvertForColumn(const Variant& value, const FieldSpec& spec, std::strin
     case FieldType::Memo: {
       if (value.IsError()) ConversionError();
       std::string text = value.ToText();
-      if (text.empty() && !spec.allowZeroLength) {
-        Raise(err::kZeroLengthNotAllowed,
-              "フィールド '" + std::string(field) + "' には長さ 0 の文字列は入力できません。");
-      }
-      if (spec.type == FieldType::Text && Utf16Length(text) > static_cast<size_t>(spec.size)) {
-        Raise(err::kFieldTooSmall);
-      }
+      CheckText(text, spec, field);
       return Variant(std::move(text));
     }
     case FieldType::Byte:

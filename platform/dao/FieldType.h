@@ -40,6 +40,11 @@ FieldSpec ParseDeclaredType(std::string_view declared);
 // column in the descriptions.
 Variant ConvertForColumn(const Variant& value, const FieldSpec& spec, std::string_view field);
 
+// target = ConvertForColumn(value, spec, field), with text going into a
+// text column copied once (into the target's own storage where it fits).
+// On refusal target keeps its value.
+void AssignForColumn(Variant& target, const Variant& value, const FieldSpec& spec, std::string_view field);
+
 // A stored value as the column's type.
 Variant ReadStored(sqlite3_stmt* stmt, int column, FieldType type);
 

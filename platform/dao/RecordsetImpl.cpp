@@ -157,7 +157,7 @@ void RecordsetImpl::SetValue(int index, const Variant& value) {
   const auto i = static_cast<size_t>(index);
   const ColumnInfo& column = shape_->table->columns[i];
   // Converted first: a refused value leaves the buffer as it was.
-  buffer_[i] = ConvertForColumn(value, column.spec, column.qualified);
+  AssignForColumn(buffer_[i], value, column.spec, column.qualified);
   changed_[i] = 1;
 }
 
