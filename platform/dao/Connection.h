@@ -79,7 +79,6 @@ Variant DefaultValue(sqlite3_stmt* stmt, int index, const ColumnInfo& column);
 // "pendra_<level>": the name of a nested transaction level's savepoint.
 std::string SavepointName(int level);
 
-
 struct Connection {
   sqlite3* db = nullptr;
   std::string name;
