@@ -37,7 +37,7 @@ status=${PIPESTATUS[0]}
 seconds=$(( $(date +%s) - start ))
 
 echo "-- reliability figures"
-grep -a 'kills survived:' "$log" | sed 's/^  figure: /  /'
+grep -a -E 'kills survived:|kills timed inside|offices of killed runs|profile folders left' "$log" | sed 's/^  figure: /  /'
 grep -a 'lock wait:' "$log" | sed 's/^  figure: /  /'
 grep -a 'office killed' "$log" | sed 's/^  figure: /  /'
 inputs=$(grep -a -o 'inputs tried: [0-9]*' "$log" | awk '{ n += $3 } END { print n + 0 }')

@@ -124,10 +124,21 @@ std::string Numbered(const char* format, int i) {
 
 }  // namespace
 
+// The folder of the large workbook, removed when the test program ends.
+struct LargeWorkbookFolder {
+  std::string path;
+  ~LargeWorkbookFolder() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove_all(path, ignored);
+  }
+};
+
 std::string LargeWorkbook(const std::string& templatePath) {
+  static LargeWorkbookFolder folder;
   static const std::string path = [&] {
     std::string dir = (fs::temp_directory_path() / "pendra-large-XXXXXX").string();
     if (!mkdtemp(dir.data())) throw std::runtime_error("mkdtemp");
+    folder.path = dir;
     const std::string target = dir + "/大きな Pendra情報.xls";
     schedule::test::SheetRows groups{"GroupMaster", {}};
     for (int i = 1; i <= kLargeGroups; ++i)
