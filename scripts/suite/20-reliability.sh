@@ -42,7 +42,7 @@ grep -a 'lock wait:' "$log" | sed 's/^  figure: /  /'
 grep -a 'office killed' "$log" | sed 's/^  figure: /  /'
 inputs=$(grep -a -o 'inputs tried: [0-9]*' "$log" | awk '{ n += $3 } END { print n + 0 }')
 survived=$(grep -a -o 'kills survived: [0-9]*/[0-9]*' "$log" | awk -F'[ /]' '{ s += $3; t += $4 } END { printf "%d/%d", s, t }')
-echo "  kills survived: $survived (all kill series together)"
+echo "  kills survived: $survived (the series spread over each run, 20 kills per job)"
 echo "  inputs tried: $inputs"
 echo "  suite time: ${seconds} s"
 if [ "$status" -ne 0 ]; then
