@@ -1,5 +1,7 @@
 // Workbook, its sheets by name, its window and SaveAs.
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -78,6 +80,20 @@ class RowHeightsKept {
   css::uno::Reference<css::beans::XPropertySet> props_;
   bool previous_ = false;
 };
+
+// Save folders left in a target's folder by a process of ours that died
+// while saving (".~pendra-<pid>-XXXXXX" of a process that no longer runs).
+void RemoveStaleSaveFolders(const fs::path& folder) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".~pendra-", 0) != 0 || !entry.is_directory(ec)) continue;
+    const pid_t owner = static_cast<pid_t>(std::atol(name.c_str() + 9));
+    if (owner <= 0 || owner == getpid()) continue;
+    if (kill(owner, 0) == 0 || errno == EPERM) continue;
+    fs::remove_all(entry.path(), ec);
+  }
+}
 
 }  // namespace
 
@@ -181,15 +197,14 @@ void Workbook::SaveAs(const std::string& path, bool replaceExisting) {
   if (fs::is_directory(target, ec)) CannotSave(path, "同じ名前のフォルダーがあります。");
   if (!replaceExisting && fs::exists(target, ec)) CannotSave(path, "同じ名前のファイルが既に存在します。");
 
-  // Stored beside the target under a temporary name, then renamed: the
-  // target never holds a half-written file.
-  std::string temp = (folder / (".~pendra-" + target.filename().string() + "-XXXXXX")).string();
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) CannotSave(path, "書き込みできません (" + std::string(std::strerror(errno)) + ")。");
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  close(fd);
+  // Stored into a private folder beside the target, then renamed into
+  // place: the target never holds a half-written file, and the temporary
+  // files LibreOffice makes while storing stay inside that folder, which
+  // goes away whatever happens to the office.
+  RemoveStaleSaveFolders(folder);
+  std::string staging = (folder / (".~pendra-" + std::to_string(getpid()) + "-XXXXXX")).string();
+  if (!mkdtemp(staging.data())) CannotSave(path, "書き込みできません (" + std::string(std::strerror(errno)) + ")。");
+  const std::string temp = staging + "/" + target.filename().string();
   try {
     const rtl::OUString filter = document_->filter.isEmpty() ? FilterForExtension(target) : document_->filter;
     Remote("SaveAs", [&] {
@@ -200,14 +215,19 @@ void Workbook::SaveAs(const std::string& path, bool replaceExisting) {
       args.getArray()[1].Value <<= true;
       Reference<css::frame::XStorable>(document_->document, UNO_QUERY_THROW)->storeToURL(FileUrl(temp), args);
     });
+    // A new file gets the permissions any new file of this user gets.
+    const mode_t mask = umask(0);
+    umask(mask);
+    chmod(temp.c_str(), 0666 & ~mask);
     int renamed;
     if (replaceExisting) renamed = std::rename(temp.c_str(), target.c_str());
     else renamed = renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
     if (renamed != 0) CannotSave(path, std::strerror(errno));
   } catch (...) {
-    unlink(temp.c_str());
+    fs::remove_all(staging, ec);
     throw;
   }
+  fs::remove_all(staging, ec);
   document_->windowName = target.filename().string();
 }
 
