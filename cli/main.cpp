@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ConsoleUi.h"
+#include "core/PlatformError.h"
 #include "ScheduleJobs.h"
 #include "TagMasterUpdate.h"
 #include "Usage.h"
@@ -94,23 +95,33 @@ int main(int argc, char** argv) {
   while (options.baseFolder.size() > 1 && options.baseFolder.back() == '/')
     options.baseFolder.pop_back();
 
-  if (command == "output") {
+  // The jobs report their own outcomes; anything that still escapes one (a
+  // fault no job foresaw) is told on standard error instead of aborting.
+  auto run = [&](auto job) {
     pendra::cli::ConsoleUi ui(options);
-    pendra::schedule::subDbToXls(ui, std::filesystem::absolute(argument).string());
+    try {
+      job(ui);
+    } catch (const pendra::PlatformError& e) {
+      std::cerr << "pendra: ｴﾗｰ番号 " << e.Number() << ":" << e.Description() << "\n";
+      return kFailed;
+    } catch (const std::exception& e) {
+      std::cerr << "pendra: " << e.what() << "\n";
+      return kFailed;
+    }
     return ui.Failed() ? kFailed : kCompleted;
+  };
+  if (command == "output") {
+    const std::string target = std::filesystem::absolute(argument).string();
+    return run([&](pendra::UserInterface& ui) { pendra::schedule::subDbToXls(ui, target); });
   }
   if (command == "expand") {
     // An empty argument stays empty, so the job asks for a workbook.
     options.pathBox = argument.empty() ? argument : std::filesystem::absolute(argument).string();
-    pendra::cli::ConsoleUi ui(options);
-    pendra::schedule::Command3_Click(ui);
-    return ui.Failed() ? kFailed : kCompleted;
+    return run([](pendra::UserInterface& ui) { pendra::schedule::Command3_Click(ui); });
   }
   if (command == "import-csv") {
     options.pathBox = argument;
-    pendra::cli::ConsoleUi ui(options);
-    pendra::tagimport::Command1_Click(ui);
-    return ui.Failed() ? kFailed : kCompleted;
+    return run([](pendra::UserInterface& ui) { pendra::tagimport::Command1_Click(ui); });
   }
   return UsageError("unknown command " + command);
 }

@@ -9,7 +9,7 @@
 #include "core/NumericTest.h"
 #include "dao/Dao.h"
 #include "Messages.h"
-#include "RunningSpreadsheet.h"
+#include "JobSteps.h"
 #include "ScheduleJobs.h"
 #include "ScheduleLayout.h"
 #include "Transaction.h"
@@ -60,21 +60,15 @@ void Command3_Click(UserInterface& ui) {
 void subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
   try {
     ui.SetWaitPointer(true);
-    if (SpreadsheetApplicationRuns()) {
-      ui.MsgBox(msg::kSpreadsheetRunning, MsgBoxButtons::OkOnly, msg::kTitle);
-      ui.SetWaitPointer(false);
-      return;
-    }
+    if (RefusedWhileSpreadsheetRuns(ui)) return;
 
     std::shared_ptr<excel::Application> xlApp = excel::CreateObject();
     std::shared_ptr<excel::Workbook> xlBook = xlApp->Workbooks().Add();
     xlBook = excel::GetObject(workbookPath);
 
-    dao::Workspace& ws = dao::DBEngine::Instance().Workspaces(0);
-    std::unique_ptr<dao::Database> db =
-        ws.OpenDatabase(UnderBaseFolder(ui.BaseFolder(), kScheduleDatabase));
+    std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
     {
-      Transaction transaction(ws);
+      Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
       for (const TableLayout* layout : ScheduleTables()) TransferSheet(ui, *xlBook, *db, *layout);
       transaction.Commit();
     }

@@ -12,7 +12,7 @@
 #include "core/Int16.h"
 #include "dao/Dao.h"
 #include "Messages.h"
-#include "RunningSpreadsheet.h"
+#include "JobSteps.h"
 #include "ScheduleJobs.h"
 #include "ScheduleLayout.h"
 
@@ -67,19 +67,13 @@ void subDbToXls(UserInterface& ui, const std::string& target) {
 
   try {
     ui.SetWaitPointer(true);
-    if (SpreadsheetApplicationRuns()) {
-      ui.MsgBox(msg::kSpreadsheetRunning, MsgBoxButtons::OkOnly, msg::kTitle);
-      ui.SetWaitPointer(false);
-      return;
-    }
+    if (RefusedWhileSpreadsheetRuns(ui)) return;
 
     std::shared_ptr<excel::Application> xlApp = excel::CreateObject();
     std::shared_ptr<excel::Workbook> xlBook = xlApp->Workbooks().Add();
     xlBook = excel::GetObject(templatePath);
 
-    dao::Workspace& ws = dao::DBEngine::Instance().Workspaces(0);
-    std::unique_ptr<dao::Database> db =
-        ws.OpenDatabase(UnderBaseFolder(ui.BaseFolder(), kScheduleDatabase));
+    std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
     for (const TableLayout* layout : ScheduleTables()) WriteSheet(ui, *xlBook, *db, *layout);
     db->Close();
 
