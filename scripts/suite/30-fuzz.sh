@@ -28,8 +28,7 @@ if [ "${PENDRA_QUICK:-0}" = 1 ]; then
   exit 0
 fi
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-seconds_since() { awk -v ms="$(($(now_ms) - $1))" 'BEGIN { printf "%.1f", ms / 1000 }'; }
+source "$SRC/scripts/lib/clang-build.sh"
 suite_start=$(now_ms)
 work="$(mktemp -d /tmp/pendra-fuzz.XXXXXX)"
 trap 'rm -rf "$work"' EXIT
@@ -37,20 +36,7 @@ trap 'rm -rf "$work"' EXIT
 # --- Build -----------------------------------------------------------------
 echo "-- building the fuzz targets (clang, libFuzzer, ASan, UBSan) in $FUZZ_BUILD"
 start=$(now_ms)
-if ! cmake -S "$SRC" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-      -DPENDRA_WITH_GUI=OFF -DPENDRA_WITH_EXCEL=OFF \
-      -DPENDRA_FUZZ=ON -DPENDRA_SANITIZE=ON >"$work/configure.log" 2>&1; then
-  tail -30 "$work/configure.log"
-  echo "  FAIL  configuring the fuzz build"
-  exit 1
-fi
-if ! cmake --build "$FUZZ_BUILD" -j "$processors" --target "${TARGETS[@]/#/pendra_fuzz_}" \
-      >"$work/build.log" 2>&1; then
-  grep -E "error|FAILED" "$work/build.log" | head -30
-  echo "  FAIL  building the fuzz targets"
-  exit 1
-fi
+clang_build "$FUZZ_BUILD" "the fuzz targets" -DPENDRA_FUZZ=ON -- "${TARGETS[@]/#/pendra_fuzz_}" || exit 1
 echo "  ok    built in $(seconds_since "$start") s"
 
 # Reports of either sanitizer end the run with a stack; libFuzzer keeps the input.

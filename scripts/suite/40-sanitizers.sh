@@ -28,8 +28,7 @@ if [ "${PENDRA_QUICK:-0}" = 1 ]; then
   exit 0
 fi
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-seconds_since() { awk -v ms="$(($(now_ms) - $1))" 'BEGIN { printf "%.1f", ms / 1000 }'; }
+source "$SRC/scripts/lib/clang-build.sh"
 suite_start=$(now_ms)
 work="$(mktemp -d /tmp/pendra-sanitize.XXXXXX)"
 trap 'rm -rf "$work"' EXIT
@@ -37,19 +36,7 @@ trap 'rm -rf "$work"' EXIT
 # --- Build -----------------------------------------------------------------
 echo "-- building the tests with ASan and UBSan (clang) in $SAN_BUILD"
 start=$(now_ms)
-if ! cmake -S "$SRC" -B "$SAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-      -DPENDRA_SANITIZE=ON -DPENDRA_FUZZ=OFF -DPENDRA_WITH_GUI=OFF \
-      -DPENDRA_WITH_EXCEL=OFF >"$work/configure.log" 2>&1; then
-  tail -30 "$work/configure.log"
-  echo "  FAIL  configuring the sanitizer build"
-  exit 1
-fi
-if ! cmake --build "$SAN_BUILD" -j "$processors" >"$work/build.log" 2>&1; then
-  grep -E "error|FAILED" "$work/build.log" | head -30
-  echo "  FAIL  building with the sanitizers"
-  exit 1
-fi
+clang_build "$SAN_BUILD" "the tests with the sanitizers" -DPENDRA_FUZZ=OFF || exit 1
 build_seconds=$(seconds_since "$start")
 echo "  ok    built in $build_seconds s"
 
