@@ -1,20 +1,13 @@
 #include "ScheduleTestSupport.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
 #include <fstream>
-#include <mutex>
 #include <stdexcept>
-#include <thread>
 
 #include "ExcelInternal.h"
 #include "UnoSupport.h"
@@ -78,38 +71,6 @@ std::vector<std::string> ScriptedUi::Prompts() const {
   std::vector<std::string> prompts;
   for (const auto& box : boxes) prompts.push_back(box.prompt);
   return prompts;
-}
-
-UsersOffice::UsersOffice(const std::string& folder) {
-  // A copy of the shell named soffice.bin, waiting on a pipe, with the
-  // profile argument a user's office has.
-  const std::string exe = folder + "/soffice.bin";
-  if (!fs::exists(exe)) fs::copy_file("/bin/sh", exe);
-  fs::permissions(exe, fs::perms::owner_all);
-  int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe");
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(fds[0], 0);
-    close(fds[1]);
-    execl(exe.c_str(), exe.c_str(), "-c", "read x",
-          "-env:UserInstallation=file:///home/user/.config/libreoffice/4", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[0]);
-  writeEnd_ = fds[1];
-  for (int i = 0; i < 400; ++i) {
-    std::error_code ec;
-    const auto target = fs::read_symlink("/proc/" + std::to_string(pid_) + "/exe", ec);
-    if (!ec && target.filename() == "soffice.bin") break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
-UsersOffice::~UsersOffice() {
-  close(writeEnd_);
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
 }
 
 ProbeScope::ProbeScope() : pids_(std::make_shared<std::set<pid_t>>()) {

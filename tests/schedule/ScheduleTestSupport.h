@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Fixture.h"
+#include "UsersOffice.h"
 #include "core/UserInterface.h"
 #include "core/Variant.h"
 
@@ -83,18 +84,8 @@ class ScriptedUi : public UserInterface {
   std::string baseFolder_;
 };
 
-// A user's own office, as the probe sees it: a process named soffice.bin
-// with the user's profile, alive until destroyed.
-class UsersOffice {
- public:
-  explicit UsersOffice(const std::string& folder);
-  ~UsersOffice();
-  pid_t Pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  int writeEnd_ = -1;
-};
+// A user's own office, as the probe sees it.
+using excel::test::UsersOffice;
 
 // Narrows the probe to the processes named in the set, so that offices of
 // tests running in parallel are not taken for the user's.

@@ -9,6 +9,7 @@
 
 #include "ExcelInternal.h"
 #include "ExcelTestSupport.h"
+#include "UsersOffice.h"
 
 namespace pendra::excel::test {
 namespace {
@@ -114,49 +115,6 @@ TEST(InstanceLife, AKillDuringAFlushSurfacesAs440AtTheObservingCall) {
   EXPECT_EQ(ErrorNumber([&] { app->Run("subResultClr"); }), 440);
 }
 
-// A stand-in for the user's office: a copy of sh named soffice.bin that
-// waits on a pipe.
-class FakeOffice {
- public:
-  FakeOffice(const TempFolder& folder, const std::string& extraArgument) {
-    const std::string exe = folder.File("soffice.bin");
-    if (!fs::exists(exe)) fs::copy_file("/bin/sh", exe);
-    fs::permissions(exe, fs::perms::owner_all);
-    int fds[2];
-    if (pipe(fds) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[0], 0);
-      close(fds[1]);
-      std::vector<std::string> args = {exe, "-c", "read x", extraArgument};
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(exe.c_str(), argv.data());
-      _exit(127);
-    }
-    close(fds[0]);
-    writeEnd_ = fds[1];
-    // Until exec has happened the process still looks like the test.
-    for (int i = 0; i < 200; ++i) {
-      char buf[256] = {};
-      const ssize_t n = readlink(("/proc/" + std::to_string(pid_) + "/exe").c_str(), buf, sizeof buf - 1);
-      if (n > 0 && std::string(buf, static_cast<size_t>(n)).ends_with("soffice.bin")) break;
-      std::this_thread::sleep_for(5ms);
-    }
-  }
-  ~FakeOffice() {
-    close(writeEnd_);
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  pid_t Pid() const { return pid_; }
-
- private:
-  pid_t pid_;
-  int writeEnd_;
-};
-
 TEST(InstanceLife, TheProbeSeesTheUsersOfficeAndIgnoresOurOwn) {
   TempFolder folder;
   auto app = CreateObject();
@@ -168,12 +126,12 @@ TEST(InstanceLife, TheProbeSeesTheUsersOfficeAndIgnoresOurOwn) {
 
   {
     // An office on a profile under our profile root belongs to a run of ours.
-    FakeOffice ours(folder, "-env:UserInstallation=file://" + ProfileRoot() + "/other-run");
+    UsersOffice ours(folder.Path().string(), "-env:UserInstallation=file://" + ProfileRoot() + "/other-run");
     scope.insert(ours.Pid());
     EXPECT_EQ(ErrorNumber([] { GetRunningObject(); }), 429);
   }
   {
-    FakeOffice users(folder, "-env:UserInstallation=file:///home/someone/.config/libreoffice/4");
+    UsersOffice users(folder.Path().string());
     scope.insert(users.Pid());
     EXPECT_EQ(ErrorNumber([] { GetRunningObject(); }), 0);
   }
