@@ -84,16 +84,6 @@ std::vector<std::string> Dump(const std::string& db, const std::string& table, c
   }
 }
 
-void Execute(const std::string& db, const std::string& sql) {
-  sqlite3* handle = OpenForWriting(db);
-  char* error = nullptr;
-  const int rc = sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, &error);
-  std::string message = error ? error : "";
-  sqlite3_free(error);
-  sqlite3_close(handle);
-  if (rc != SQLITE_OK) throw std::runtime_error(message);
-}
-
 std::vector<std::string> ScheduleDump(const std::string& db) {
   auto rows = Dump(db, "GroupMaster");
   for (auto& row : Dump(db, "KikiMaster")) rows.push_back("K|" + row);
@@ -154,17 +144,17 @@ std::string LargeWorkbook(const std::string& templatePath) {
 }
 
 void FillLargeTables(const std::string& db) {
-  Execute(db, "BEGIN;"
-              "DELETE FROM GroupMaster; DELETE FROM KikiMaster;"
-              "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-                  std::to_string(kLargeGroups) +
-                  ") INSERT INTO GroupMaster (GPno, GP名称, 有効) "
-                  "SELECT i, 'グループ ' || i, CASE WHEN i % 5 THEN -1 ELSE 0 END FROM n;"
-                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-                  std::to_string(kLargeKiki) +
-                  ") INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値) "
-                  "SELECT printf('TAG-%05d', i), printf('機器 %05d', i), i % 100, i % 7 FROM n;"
-                  "COMMIT;");
+  schedule::test::Exec(db, "BEGIN;"
+                       "DELETE FROM GroupMaster; DELETE FROM KikiMaster;"
+                       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                           std::to_string(kLargeGroups) +
+                           ") INSERT INTO GroupMaster (GPno, GP名称, 有効) "
+                           "SELECT i, 'グループ ' || i, CASE WHEN i % 5 THEN -1 ELSE 0 END FROM n;"
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                           std::to_string(kLargeKiki) +
+                           ") INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値) "
+                           "SELECT printf('TAG-%05d', i), printf('機器 %05d', i), i % 100, i % 7 FROM n;"
+                           "COMMIT;");
 }
 
 void WriteLargeCsv(const std::string& path, int records) {

@@ -28,9 +28,6 @@ DbLook LookAt(const std::string& db);
 std::vector<std::string> Dump(const std::string& db, const std::string& table,
                               const std::string& columns = "*");
 
-// Raw statements on a database file, outside the layer under test.
-void Execute(const std::string& db, const std::string& sql);
-
 // Both schedule tables, all columns in stored order: equal means the tables
 // hold exactly the rows they held.
 std::vector<std::string> ScheduleDump(const std::string& db);

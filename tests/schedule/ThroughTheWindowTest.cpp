@@ -3,7 +3,6 @@
 // person's answers to the dialog and the message boxes are scripted.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,7 +15,6 @@
 #include "Messages.h"
 #include "ScheduleJobs.h"
 #include "ScheduleTestSupport.h"
-#include "Startup.h"
 #include "WindowPos.h"
 
 namespace pendra::schedule::test {
@@ -133,22 +131,3 @@ TEST_F(ThroughTheWindow, CancelRunsNoOutput) {
 
 }  // namespace
 }  // namespace pendra::schedule::test
-
-namespace {
-
-// The offscreen platform warns about every window operation it cannot do.
-void QuietOffscreen(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-  if (message.startsWith(QLatin1String("This plugin does not support"))) return;
-  fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  qInstallMessageHandler(QuietOffscreen);
-  QApplication app(argc, argv);
-  pendra::app::ConfigureApplication(app);
-  return RUN_ALL_TESTS();
-}
