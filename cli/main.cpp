@@ -111,6 +111,8 @@ int main(int argc, char** argv) {
     return ui.Failed() ? kFailed : kCompleted;
   };
   if (command == "output") {
+    // An empty name is no file: absolute() would throw outside the job.
+    if (argument.empty()) return UsageError("output needs a target file name");
     const std::string target = std::filesystem::absolute(argument).string();
     return run([&](pendra::UserInterface& ui) { pendra::schedule::subDbToXls(ui, target); });
   }

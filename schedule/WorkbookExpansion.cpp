@@ -8,11 +8,11 @@
 #include "core/Int16.h"
 #include "core/NumericTest.h"
 #include "dao/Dao.h"
+#include "dao/Transaction.h"
 #include "Messages.h"
 #include "JobSteps.h"
 #include "ScheduleJobs.h"
 #include "ScheduleLayout.h"
-#include "Transaction.h"
 
 namespace pendra::schedule {
 
@@ -68,7 +68,7 @@ void subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
 
     std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
     {
-      Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
+      dao::Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
       for (const TableLayout* layout : ScheduleTables()) TransferSheet(ui, *xlBook, *db, *layout);
       transaction.Commit();
     }

@@ -1,6 +1,7 @@
 #include "TagMasterUpdate.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "core/BasePath.h"
 #include "core/PlatformError.h"
 #include "dao/Dao.h"
+#include "dao/Transaction.h"
 
 namespace pendra::tagimport {
 
@@ -48,10 +50,8 @@ void ShowOpenFailure(UserInterface& ui, std::string_view what, const PlatformErr
 void ImportRecord(Workspace& ws, Database& db, const MasterCsvRecord& record,
                   ImportReport& report) {
   const std::string& tag = record[1];
-  bool savepoint = false;
   try {
-    ws.BeginTrans();
-    savepoint = true;
+    dao::Transaction savepoint(ws);
     std::unique_ptr<Recordset> rs =
         db.OpenRecordset(kLookup, dao::dbOpenDynaset, std::vector<Variant>{Variant(tag)});
     if (rs->Eof()) {
@@ -76,22 +76,15 @@ void ImportRecord(Workspace& ws, Database& db, const MasterCsvRecord& record,
     }
     rs->Update(dao::dbUpdateRegular, false);
     rs->Close();
-    savepoint = false;
-    ws.CommitTrans();
+    savepoint.Commit();
     for (const auto& [column, error] : refusedColumns) {
       report.ColumnRefused(record.LineNumber(), tag, column->column,
                            record[column->position], error);
     }
     report.Stored(!allWritten);
   } catch (const PlatformError& error) {
-    if (savepoint) {
-      try {
-        ws.Rollback();
-      } catch (const PlatformError&) {
-        // The savepoint is gone with the transaction; the commit at the
-        // end reports that.
-      }
-    }
+    // The savepoint rolled back as it went out of scope (or is gone with
+    // the transaction, which the commit at the end reports).
     report.RecordRefused(record.LineNumber(), tag, error);
   }
 }
@@ -131,10 +124,12 @@ void Command1_Click(UserInterface& ui) {
   }
 
   // 5. The whole import is one transaction: one disk sync, and a process
-  // that dies half way leaves M_TAG as it was.
+  // that dies half way leaves M_TAG as it was. The guard rolls it back
+  // on every way out that does not commit, an unforeseen exception included.
+  std::optional<dao::Transaction> transaction;
   ImportReport report;
   try {
-    ws->BeginTrans();
+    transaction.emplace(*ws);
   } catch (const PlatformError& error) {
     reader.Close();
     try { db->Close(); } catch (const PlatformError&) {}
@@ -169,9 +164,9 @@ void Command1_Click(UserInterface& ui) {
 
   // 8. Commit and close the database.
   try {
-    ws->CommitTrans();
+    transaction->Commit();
   } catch (const PlatformError& error) {
-    try { ws->Rollback(); } catch (const PlatformError&) {}
+    transaction.reset();
     try { db->Close(); } catch (const PlatformError&) {}
     ui.MsgBox(ErrorLine(error) + "\nﾏｽﾀｰ情報はデータベースへ展開されませんでした。",
               MsgBoxButtons::OkOnly, kTitle);

@@ -9,6 +9,7 @@
 
 #include "Connection.h"
 #include "RecordsetImpl.h"
+#include "SchemaText.h"
 #include "core/PlatformError.h"
 #include "dao/Dao.h"
 
@@ -216,12 +217,7 @@ void DatabaseImpl::Execute(std::string_view statement) {
   detail::Statement& stmt = connection_->Cached(std::string(statement));
   if (sqlite3_stmt_readonly(stmt.get()) && sqlite3_column_count(stmt.get()) > 0) Raise(err::kCannotExecuteSelect);
   const bool changesSchema = sqlite3_column_count(stmt.get()) == 0 && !sqlite3_stmt_readonly(stmt.get()) &&
-                             [&] {
-                               std::string head = detail::FoldName(statement.substr(0, 12));
-                               head.erase(0, head.find_first_not_of(" \t\r\n"));
-                               return head.rfind("create", 0) == 0 || head.rfind("alter", 0) == 0 ||
-                                      head.rfind("drop", 0) == 0;
-                             }();
+                             detail::ChangesSchema(statement);
   stmt.Run(Operation::Execute);
   if (changesSchema) connection_->ForgetSchema();
 }

@@ -241,7 +241,11 @@ void CellBlocks::Flush() {
           formats[Format::Plain].push_back(CellRangeAddress(sheetIndex, r.column0 + j, r.row0 + i, r.column0 + j, r.row0 + i));
   }
 
-  for (auto& [format, addresses] : formats) {
+  // Plain loops, not structured bindings: clang (before 16) does not let a
+  // lambda capture a binding.
+  for (auto& entry : formats) {
+    const Format format = entry.first;
+    std::vector<CellRangeAddress>& addresses = entry.second;
     if (addresses.empty()) continue;
     const sal_Int32 key = format == Format::Boolean  ? document_.StandardFormat(NumberFormat::LOGICAL)
                           : format == Format::Date   ? document_.StandardFormat(NumberFormat::DATE)
@@ -257,7 +261,9 @@ void CellBlocks::Flush() {
       props->setPropertyValue(ToOU("NumberFormat"), Any(key));
     });
   }
-  for (const auto& [a, formula] : errors) {
+  for (const auto& error : errors) {
+    const CellRangeAddress& a = error.first;
+    const char* formula = error.second;
     Remote("setFormula", [&] {
       sheet_->getCellByPosition(a.StartColumn, a.StartRow)->setFormula(rtl::OUString::createFromAscii(formula));
     });

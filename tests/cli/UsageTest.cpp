@@ -54,6 +54,7 @@ TEST(BatchCommandLine, UsageErrorsExitWithTwoAndExplainOnStandardError) {
   const std::vector<std::vector<std::string>> lines = {
       {},
       {"output"},
+      {"output", ""},
       {"expand", "a.xls", "b.xls"},
       {"frobnicate", "x"},
       {"output", "x.xls", "--bogus"},

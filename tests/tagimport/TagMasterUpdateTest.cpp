@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "TagDatabase.h"
 #include "TagMasterUpdate.h"
 #include "TestFiles.h"
+#include "core/PlatformError.h"
+#include "dao/Dao.h"
 
 namespace pendra::tagimport {
 namespace {
@@ -397,6 +400,31 @@ TEST_F(TagImport, ProcessEndingMidImportLeavesTheTableAsItWas) {
   ASSERT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(db.Snapshot(), before);
   EXPECT_EQ(Text("T1", "tag名称"), "old");
+}
+
+TEST_F(TagImport, UnforeseenExceptionLeavesNoTransactionOpenForTheNextJob) {
+  // The window keeps running after an exception that is no engine error;
+  // the next import of the same session must really store its rows.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 1500; ++i) lines.push_back(Record("N" + std::to_string(i), {"n"}));
+  struct Failing : ScriptedUi {
+    void ReportProgress(std::string_view, long, long) override { throw std::runtime_error("unforeseen"); }
+  } failing;
+  failing.pathBox = db.Folder().WriteLines("m.csv", lines);
+  failing.baseFolder = db.BaseFolder();
+  failing.answers.push_back(MsgBoxResult::Yes);
+  EXPECT_THROW(Command1_Click(failing), std::runtime_error);
+  EXPECT_EQ(db.RowCount(), 0);
+
+  Run({Record("A1", {"a"}), Record("A2", {"b"})});
+  EXPECT_EQ(After().size(), 0u);
+  EXPECT_EQ(db.RowCount(), 2);
+  try {
+    dao::DBEngine::Instance().Workspaces(0).CommitTrans();
+    ADD_FAILURE() << "a transaction level was left open";
+  } catch (const PlatformError& error) {
+    EXPECT_EQ(error.Number(), err::kCommitWithoutBegin);
+  }
 }
 
 }  // namespace
