@@ -7,17 +7,10 @@
 #include <iostream>
 #include <string>
 
-#include "Messages.h"
 
 namespace pendra::cli {
 
 namespace {
-
-// The messages that report a completed job. Every other message a job shows
-// on its own is a refusal or a failure.
-bool IsCompletion(std::string_view prompt) {
-  return prompt == schedule::msg::kExpansionDone || prompt == schedule::msg::kOutputDone;
-}
 
 bool AskOnTerminal(std::string_view prompt) {
   std::cerr << prompt << " [y/N] " << std::flush;
@@ -34,12 +27,9 @@ ConsoleUi::ConsoleUi(ConsoleOptions options)
 MsgBoxResult ConsoleUi::MsgBox(std::string_view prompt, MsgBoxButtons buttons, std::string_view) {
   EndProgressLine();
   if (buttons == MsgBoxButtons::OkOnly) {
-    if (IsCompletion(prompt)) {
-      std::cout << prompt << std::endl;
-    } else {
-      failed_ = true;
-      std::cerr << prompt << std::endl;
-    }
+    // A job's message is its last word: where it goes is known once the
+    // job has returned its outcome.
+    messages_.emplace_back(prompt);
     return MsgBoxResult::Ok;
   }
 
@@ -48,8 +38,14 @@ MsgBoxResult ConsoleUi::MsgBox(std::string_view prompt, MsgBoxButtons buttons, s
   if (!isatty(STDIN_FILENO))
     std::cerr << prompt << "\n(--yes で確認を省略できます / answer with --yes when not on a terminal)"
               << std::endl;
-  failed_ = true;
   return MsgBoxResult::No;
+}
+
+void ConsoleUi::Finish(const JobOutcome& outcome) {
+  EndProgressLine();
+  std::ostream& stream = outcome.IsCompleted() ? std::cout : std::cerr;
+  for (const std::string& message : messages_) stream << message << std::endl;
+  messages_.clear();
 }
 
 void ConsoleUi::ReportProgress(std::string_view table, long done, long total) {

@@ -1,11 +1,15 @@
 // The jobs' user interface on a terminal: message boxes become lines on
-// standard output (completion) or standard error (refusal, failure), the
+// standard output (completion) or standard error (refusal, failure), told
+// apart by the job's outcome, the
 // confirmation is answered by --yes or asked on the terminal, and long work
 // shows its progress when standard error is a terminal.
 #pragma once
 
 #include <string>
 
+#include <vector>
+
+#include "core/JobOutcome.h"
 #include "core/UserInterface.h"
 
 namespace pendra::cli {
@@ -30,16 +34,16 @@ class ConsoleUi : public UserInterface {
   std::string BaseFolder() override { return options_.baseFolder; }
   void ReportProgress(std::string_view table, long done, long total) override;
 
-  // True when the job said anything but its completion: a refusal, a
-  // failure, a report of refused records, or a No to a question.
-  bool Failed() const { return failed_; }
+  // The job has returned: its messages go to standard output when it
+  // completed, to standard error otherwise.
+  void Finish(const JobOutcome& outcome);
 
  private:
   void EndProgressLine();
   void ShowProgress();
 
   ConsoleOptions options_;
-  bool failed_ = false;
+  std::vector<std::string> messages_;   // shown by the job, told at Finish
   bool progressShown_ = false;
   bool progressToTerminal_ = false;
   std::string progressTable_;

@@ -100,30 +100,32 @@ int main(int argc, char** argv) {
   auto run = [&](auto job) {
     pendra::cli::ConsoleUi ui(options);
     try {
-      job(ui);
+      const pendra::JobOutcome outcome = job(ui);
+      ui.Finish(outcome);
+      return outcome.IsCompleted() ? kCompleted : kFailed;
     } catch (const pendra::PlatformError& e) {
+      ui.Finish(pendra::JobOutcome::Failed());
       std::cerr << "pendra: ｴﾗｰ番号 " << e.Number() << ":" << e.Description() << "\n";
-      return kFailed;
     } catch (const std::exception& e) {
+      ui.Finish(pendra::JobOutcome::Failed());
       std::cerr << "pendra: " << e.what() << "\n";
-      return kFailed;
     }
-    return ui.Failed() ? kFailed : kCompleted;
+    return kFailed;
   };
   if (command == "output") {
     // An empty name is no file: absolute() would throw outside the job.
     if (argument.empty()) return UsageError("output needs a target file name");
     const std::string target = std::filesystem::absolute(argument).string();
-    return run([&](pendra::UserInterface& ui) { pendra::schedule::subDbToXls(ui, target); });
+    return run([&](pendra::UserInterface& ui) { return pendra::schedule::subDbToXls(ui, target); });
   }
   if (command == "expand") {
     // An empty argument stays empty, so the job asks for a workbook.
     options.pathBox = argument.empty() ? argument : std::filesystem::absolute(argument).string();
-    return run([](pendra::UserInterface& ui) { pendra::schedule::Command3_Click(ui); });
+    return run([](pendra::UserInterface& ui) { return pendra::schedule::Command3_Click(ui); });
   }
   if (command == "import-csv") {
     options.pathBox = argument;
-    return run([](pendra::UserInterface& ui) { pendra::tagimport::Command1_Click(ui); });
+    return run([](pendra::UserInterface& ui) { return pendra::tagimport::Command1_Click(ui); });
   }
   return UsageError("unknown command " + command);
 }

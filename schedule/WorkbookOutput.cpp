@@ -21,8 +21,8 @@ namespace pendra::schedule {
 namespace {
 
 // Writes the table's rows in its SELECT order from row 2 of its sheet, each
-// field's value unchanged into its cell.
-void WriteSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
+// field's value unchanged into its cell; returns how many.
+long WriteSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
                 const TableLayout& layout) {
   excel::Worksheet xlSheet = xlBook.Sheets(layout.sheet());
   auto rs = db.OpenRecordset(layout.selectStatement, dao::dbOpenSnapshot);
@@ -37,6 +37,7 @@ void WriteSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
     rs->MoveNext();
   }
   rs->Close();
+  return row - kFirstDataRow;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -61,20 +62,21 @@ bool TargetAccepted(UserInterface& ui, const std::string& target, const std::str
 
 }  // namespace
 
-void subDbToXls(UserInterface& ui, const std::string& target) {
+JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
   const std::string templatePath = UnderBaseFolder(ui.BaseFolder(), kTemplateWorkbook);
-  if (!TargetAccepted(ui, target, templatePath)) return;
+  if (!TargetAccepted(ui, target, templatePath)) return JobOutcome::Refused();
 
   try {
     ui.SetWaitPointer(true);
-    if (RefusedWhileSpreadsheetRuns(ui)) return;
+    if (RefusedWhileSpreadsheetRuns(ui)) return JobOutcome::Refused();
 
     std::shared_ptr<excel::Application> xlApp = excel::CreateObject();
     std::shared_ptr<excel::Workbook> xlBook = xlApp->Workbooks().Add();
     xlBook = excel::GetObject(templatePath);
 
     std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
-    for (const TableLayout* layout : ScheduleTables()) WriteSheet(ui, *xlBook, *db, *layout);
+    long rows = 0;
+    for (const TableLayout* layout : ScheduleTables()) rows += WriteSheet(ui, *xlBook, *db, *layout);
     db->Close();
 
     xlBook->Windows(kTemplateWindow).SetVisible(true);
@@ -88,9 +90,11 @@ void subDbToXls(UserInterface& ui, const std::string& target) {
 
     ui.SetWaitPointer(false);
     ui.MsgBox(msg::kOutputDone, MsgBoxButtons::OkOnly, msg::kTitle);
+    return JobOutcome::Completed(rows);
   } catch (const PlatformError&) {
     ui.SetWaitPointer(false);
     ui.MsgBox(msg::kOutputFailed, MsgBoxButtons::OkOnly, msg::kTitle);
+    return JobOutcome::Failed();
   }
 }
 

@@ -91,14 +91,14 @@ void ImportRecord(Workspace& ws, Database& db, const MasterCsvRecord& record,
 
 }  // namespace
 
-void Command1_Click(UserInterface& ui) {
+JobOutcome Command1_Click(UserInterface& ui) {
   // 1. A master file must be named.
   if (ui.PathBoxText().empty()) {
     ui.MsgBox(kSpecifyFile, MsgBoxButtons::OkOnly, kTitle);
-    return;
+    return JobOutcome::Refused();
   }
   // 2. Confirmation; nothing is opened unless the answer is Yes.
-  if (ui.MsgBox(kConfirm, MsgBoxButtons::YesNo, kTitle) != MsgBoxResult::Yes) return;
+  if (ui.MsgBox(kConfirm, MsgBoxButtons::YesNo, kTitle) != MsgBoxResult::Yes) return JobOutcome::Refused();
 
   // 3. The tag master database.
   const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kDatabaseText);
@@ -109,7 +109,7 @@ void Command1_Click(UserInterface& ui) {
     db = ws->OpenDatabase(databasePath);
   } catch (const PlatformError& error) {
     ShowOpenFailure(ui, "データベースを開けません。", error, databasePath);
-    return;
+    return JobOutcome::Failed();
   }
 
   // 4. The master file, at the path box's text unchanged.
@@ -120,7 +120,7 @@ void Command1_Click(UserInterface& ui) {
   } catch (const PlatformError& error) {
     try { db->Close(); } catch (const PlatformError&) {}
     ShowOpenFailure(ui, "ﾏｽﾀｰ情報.csvを開けません。", error, csvPath);
-    return;
+    return JobOutcome::Failed();
   }
 
   // 5. The whole import is one transaction: one disk sync, and a process
@@ -135,7 +135,7 @@ void Command1_Click(UserInterface& ui) {
     try { db->Close(); } catch (const PlatformError&) {}
     ui.MsgBox(ErrorLine(error) + "\nﾏｽﾀｰ情報はデータベースへ展開されませんでした。",
               MsgBoxButtons::OkOnly, kTitle);
-    return;
+    return JobOutcome::Failed();
   }
 
   // 6. Record by record.
@@ -170,12 +170,14 @@ void Command1_Click(UserInterface& ui) {
     try { db->Close(); } catch (const PlatformError&) {}
     ui.MsgBox(ErrorLine(error) + "\nﾏｽﾀｰ情報はデータベースへ展開されませんでした。",
               MsgBoxButtons::OkOnly, kTitle);
-    return;
+    return JobOutcome::Failed();
   }
   try { db->Close(); } catch (const PlatformError&) {}
   ui.ReportProgress(kTable, done, done);
 
-  if (!report.Clean()) ui.MsgBox(report.Message(), MsgBoxButtons::OkOnly, kTitle);
+  if (report.Clean()) return JobOutcome::Completed(report.StoredCount());
+  ui.MsgBox(report.Message(), MsgBoxButtons::OkOnly, kTitle);
+  return JobOutcome::Failed(report.StoredCount(), report.RefusedCount());
 }
 
 }  // namespace pendra::tagimport

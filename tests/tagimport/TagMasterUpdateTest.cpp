@@ -427,5 +427,39 @@ TEST_F(TagImport, UnforeseenExceptionLeavesNoTransactionOpenForTheNextJob) {
   }
 }
 
+// The outcome the job returns says what its messages say, with counts.
+TEST_F(TagImport, OutcomeTellsCompletedRefusedOrFailedWithCounts) {
+  db.Execute("CREATE UNIQUE INDEX name_unique ON M_TAG (\"tag名称\")");
+  struct Case {
+    const char* name;
+    std::vector<std::string> lines;
+    MsgBoxResult answer;
+    JobStatus status;
+    long rows, refused;
+  };
+  const std::vector<Case> cases = {
+      {"clean", {HeaderLine(), Record("A1", {"a"}), Record("A2", {"b"})}, MsgBoxResult::Yes, JobStatus::Completed, 2, 0},
+      {"answered No", {Record("B1", {"c"})}, MsgBoxResult::No, JobStatus::Refused, 0, 0},
+      {"one refused, one skipped", {Record("C1", {"a"}), Record("C2", {"d"}), "not,a,record"},
+       MsgBoxResult::Yes, JobStatus::Failed, 1, 2},
+  };
+  for (const Case& c : cases) {
+    ScriptedUi person;
+    person.pathBox = db.Folder().WriteLines("m.csv", c.lines);
+    person.baseFolder = db.BaseFolder();
+    person.answers.push_back(c.answer);
+    const JobOutcome outcome = Command1_Click(person);
+    EXPECT_EQ(outcome.status, c.status) << c.name;
+    EXPECT_EQ(outcome.rows, c.rows) << c.name;
+    EXPECT_EQ(outcome.refused, c.refused) << c.name;
+  }
+  ui.pathBox = "";
+  ui.baseFolder = db.BaseFolder();
+  EXPECT_EQ(Command1_Click(ui).status, JobStatus::Refused);
+  ui.pathBox = "/nowhere/m.csv";
+  ui.answers.push_back(MsgBoxResult::Yes);
+  EXPECT_EQ(Command1_Click(ui).status, JobStatus::Failed);
+}
+
 }  // namespace
 }  // namespace pendra::tagimport
