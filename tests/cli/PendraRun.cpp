@@ -16,7 +16,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <set>
+#include <sstream>
 #include <stdexcept>
+
+#include "BatchCommand.h"
+#include "excel/Excel.h"
 
 extern char** environ;
 
@@ -25,6 +31,24 @@ namespace fs = std::filesystem;
 namespace pendra::cli::test {
 
 std::string PendraPath() { return PENDRA_BINARY; }
+
+Outcome RunInProcess(const std::vector<std::string>& args, const std::vector<pid_t>& probeScope) {
+  auto scope = std::make_shared<std::set<pid_t>>(probeScope.begin(), probeScope.end());
+  excel::SetProbeScope([scope](pid_t pid) { return scope->count(pid) > 0; });
+  std::ostringstream out, err;
+  std::istringstream in;
+  Outcome outcome;
+  try {
+    outcome.exitCode = RunBatchCommand(args, {out, err, in, false, false}, ".");
+  } catch (...) {
+    excel::SetProbeScope(nullptr);
+    throw;
+  }
+  excel::SetProbeScope(nullptr);
+  outcome.out = out.str();
+  outcome.err = err.str();
+  return outcome;
+}
 
 namespace {
 
