@@ -21,10 +21,9 @@ using dao::Database;
 using dao::Recordset;
 using dao::Workspace;
 
-constexpr std::string_view kTitle = "確認";
+constexpr std::string_view kTitle = kMessageBoxTitle;
 constexpr std::string_view kSpecifyFile = "ﾏｽﾀｰ情報.csvを指定して下さい";
 constexpr std::string_view kConfirm = "指定されたﾏｽﾀｰ情報をデータベースへ展開します。 よろしいですか？";
-constexpr std::string_view kDatabaseText = "\\VL_Database\\Velmora.mdb";
 // The tag is bound, never pasted into the text: any tag, apostrophes
 // included, is looked up literally.
 constexpr std::string_view kLookup = "SELECT * FROM M_TAG WHERE TAG = ?";
@@ -89,6 +88,47 @@ void ImportRecord(Workspace& ws, Database& db, const MasterCsvRecord& record,
   }
 }
 
+// Every line after the header records, until the end of the file or a
+// reading error; returns how many lines were handled.
+long ImportRecords(UserInterface& ui, MasterCsvReader& reader, Workspace& ws, Database& db,
+                   ImportReport& report) {
+  long done = 0;
+  for (;;) {
+    const MasterCsvRecord* next = nullptr;
+    try {
+      if (reader.EndOfFile()) break;
+      next = &reader.NextRecord();
+    } catch (const PlatformError& error) {
+      report.ReadingStopped(reader.LineNumber() + 1, error);
+      break;
+    }
+    const MasterCsvRecord& record = *next;
+    if (record.IsHeader()) continue;
+    if (record.IsMalformed()) {
+      report.LineSkipped(record.LineNumber(), record.Problem());
+    } else {
+      ImportRecord(ws, db, record, report);
+    }
+    if (++done % kProgressEvery == 0) ui.ReportProgress(kTable, done, -1);
+  }
+  return done;
+}
+
+// Closes the database; what was committed stays so whatever the close says.
+void CloseQuietly(Database& db) {
+  try {
+    db.Close();
+  } catch (const PlatformError&) {
+  }
+}
+
+// The transaction could not begin or commit: nothing of the file is in
+// the table, and the user is told so with the error.
+JobOutcome NothingImported(UserInterface& ui, const PlatformError& error) {
+  ui.MsgBox(ErrorLine(error) + "\nﾏｽﾀｰ情報はデータベースへ展開されませんでした。", MsgBoxButtons::OkOnly, kTitle);
+  return JobOutcome::Failed();
+}
+
 }  // namespace
 
 JobOutcome Command1_Click(UserInterface& ui) {
@@ -101,7 +141,7 @@ JobOutcome Command1_Click(UserInterface& ui) {
   if (ui.MsgBox(kConfirm, MsgBoxButtons::YesNo, kTitle) != MsgBoxResult::Yes) return JobOutcome::Refused();
 
   // 3. The tag master database.
-  const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kDatabaseText);
+  const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kTagMasterDatabase);
   Workspace* ws = nullptr;
   std::unique_ptr<Database> db;
   try {
@@ -118,7 +158,7 @@ JobOutcome Command1_Click(UserInterface& ui) {
   try {
     reader.Open(csvPath);
   } catch (const PlatformError& error) {
-    try { db->Close(); } catch (const PlatformError&) {}
+    CloseQuietly(*db);
     ShowOpenFailure(ui, "ﾏｽﾀｰ情報.csvを開けません。", error, csvPath);
     return JobOutcome::Failed();
   }
@@ -127,37 +167,17 @@ JobOutcome Command1_Click(UserInterface& ui) {
   // that dies half way leaves M_TAG as it was. The guard rolls it back
   // on every way out that does not commit, an unforeseen exception included.
   std::optional<dao::Transaction> transaction;
-  ImportReport report;
   try {
     transaction.emplace(*ws);
   } catch (const PlatformError& error) {
     reader.Close();
-    try { db->Close(); } catch (const PlatformError&) {}
-    ui.MsgBox(ErrorLine(error) + "\nﾏｽﾀｰ情報はデータベースへ展開されませんでした。",
-              MsgBoxButtons::OkOnly, kTitle);
-    return JobOutcome::Failed();
+    CloseQuietly(*db);
+    return NothingImported(ui, error);
   }
 
   // 6. Record by record.
-  long done = 0;
-  for (;;) {
-    const MasterCsvRecord* next = nullptr;
-    try {
-      if (reader.EndOfFile()) break;
-      next = &reader.NextRecord();
-    } catch (const PlatformError& error) {
-      report.ReadingStopped(reader.LineNumber() + 1, error);
-      break;
-    }
-    const MasterCsvRecord& record = *next;
-    if (record.IsHeader()) continue;
-    if (record.IsMalformed()) {
-      report.LineSkipped(record.LineNumber(), record.Problem());
-    } else {
-      ImportRecord(*ws, *db, record, report);
-    }
-    if (++done % kProgressEvery == 0) ui.ReportProgress(kTable, done, -1);
-  }
+  ImportReport report;
+  const long done = ImportRecords(ui, reader, *ws, *db, report);
 
   // 7. The master file.
   reader.Close();
@@ -167,12 +187,10 @@ JobOutcome Command1_Click(UserInterface& ui) {
     transaction->Commit();
   } catch (const PlatformError& error) {
     transaction.reset();
-    try { db->Close(); } catch (const PlatformError&) {}
-    ui.MsgBox(ErrorLine(error) + "\nﾏｽﾀｰ情報はデータベースへ展開されませんでした。",
-              MsgBoxButtons::OkOnly, kTitle);
-    return JobOutcome::Failed();
+    CloseQuietly(*db);
+    return NothingImported(ui, error);
   }
-  try { db->Close(); } catch (const PlatformError&) {}
+  CloseQuietly(*db);
   ui.ReportProgress(kTable, done, done);
 
   if (report.Clean()) return JobOutcome::Completed(report.StoredCount());

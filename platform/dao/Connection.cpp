@@ -1,5 +1,7 @@
 #include "Connection.h"
 
+#include "core/AsciiText.h"
+#include "core/Fnv1a.h"
 #include "core/PlatformError.h"
 #include "FieldType.h"
 #include "SchemaText.h"
@@ -25,12 +27,9 @@ std::shared_ptr<QueryShape> ReadOnlyShape(sqlite3* db, std::string_view statemen
 }  // namespace
 
 size_t QueryShape::FoldedHash::operator()(std::string_view name) const {
-  size_t hash = 14695981039346656037ull;
-  for (char c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  }
-  return hash;
+  std::uint64_t hash = kFnv1aOffset;
+  for (char c : name) hash = Fnv1aStep(hash, static_cast<unsigned char>(AsciiLower(c)));
+  return static_cast<size_t>(hash);
 }
 
 void QueryShape::IndexNames() {

@@ -78,6 +78,10 @@ class WorkspaceImpl final : public Workspace {
   Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
 }
 
+[[noreturn]] void UnrecognizedFormat(const std::string& path, const std::string& why = "") {
+  Raise(err::kUnrecognizedFormat, "データベースの形式 '" + path + "' を認識できません。" + why);
+}
+
 // Only an SQLite database file is opened: an empty file, a text file or a
 // genuine Access (.mdb/.accdb) file is refused before SQLite sees it, so
 // that nothing is ever created or rewritten.
@@ -97,12 +101,11 @@ void CheckDatabaseFile(const std::string& path) {
   if (read >= 16 && std::memcmp(header, "SQLite format 3", 16) == 0) return;
   const std::string_view signature(header + 4, read >= 19 ? 15 : 0);
   if (signature == "Standard Jet DB" || signature == "Standard ACE DB") {
-    Raise(err::kUnrecognizedFormat,
-          "データベースの形式 '" + path +
-              "' を認識できません。このファイルは Access 形式のデータベースです。"
-              "このプログラムのデータベース エンジンは SQLite 形式のデータベースだけを読み書きします。");
+    UnrecognizedFormat(path,
+                       "このファイルは Access 形式のデータベースです。"
+                       "このプログラムのデータベース エンジンは SQLite 形式のデータベースだけを読み書きします。");
   }
-  Raise(err::kUnrecognizedFormat, "データベースの形式 '" + path + "' を認識できません。");
+  UnrecognizedFormat(path);
 }
 
 std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
@@ -130,7 +133,7 @@ std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
     if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED)
       Raise(err::kFileInUse, "ファイル '" + path + "' は既に使用されているため、使用できませんでした。");
     if ((code & 0xFF) == SQLITE_NOTADB || (code & 0xFF) == SQLITE_CORRUPT)
-      Raise(err::kUnrecognizedFormat, "データベースの形式 '" + path + "' を認識できません。");
+      UnrecognizedFormat(path);
     detail::RaiseSqlite(nullptr, code, Operation::Read);
   }
   // A database opened inside a transaction joins it at the current depth.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "DateText.h"
+#include "core/AsciiText.h"
 #include "core/NumericTest.h"
 #include "core/PlatformError.h"
 
@@ -15,12 +16,11 @@ namespace pendra::dao::detail {
 
 namespace {
 
+// Upper case, blanks left out: how type names and Yes/No words compare.
 std::string Upper(std::string_view text) {
   std::string upper;
-  for (char c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != ' ' && c != '\t') upper += c;
-  }
+  for (char c : text)
+    if (c != ' ' && c != '\t') upper += AsciiUpper(c);
   return upper;
 }
 

@@ -235,10 +235,7 @@ void RecordsetImpl::Update(int /*updateType*/, bool /*force*/) {
     if (!column.notNull) continue;
     if (mode_ == Mode::Add && column.rowidAlias) continue;   // SQLite numbers it
     const bool checked = changed_[i] || (mode_ == Mode::Add && !deferred_[i]);
-    if (checked && buffer_[i].IsNull()) {
-      Raise(err::kFieldRequired,
-            "フィールド '" + column.qualified + "' には値が必要です。このフィールドに値を入力してください。");
-    }
+    if (checked && buffer_[i].IsNull()) RaiseFieldRequired(column.qualified);
   }
   if (mode_ == Mode::Add) Insert(); else Store();
   mode_ = Mode::None;

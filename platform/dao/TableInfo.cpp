@@ -23,9 +23,7 @@ std::shared_ptr<const TableInfo> LoadTableInfo(sqlite3* db, std::string_view tab
       info->name = reinterpret_cast<const char*>(sqlite3_column_text(lookup.get(), 0));
       if (auto* sql = sqlite3_column_text(lookup.get(), 1)) normalizedSql = NormalizeDdl(reinterpret_cast<const char*>(sql));
     } else if (rc == SQLITE_DONE) {
-      Raise(err::kTableNotFound, "入力テーブルまたはクエリ '" + std::string(table) +
-                                     "' が見つかりません。存在していること、"
-                                     "および名前のスペルが正しいことを確認してください。");
+      RaiseTableNotFound(table);
     } else {
       RaiseSqlite(db, rc, Operation::Read);
     }

@@ -22,6 +22,7 @@
 #include <stdexcept>
 
 #include "BatchCommand.h"
+#include "core/Fnv1a.h"
 #include "excel/Excel.h"
 
 extern char** environ;
@@ -293,10 +294,10 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string Digest(const std::vector<std::string>& rows) {
-  uint64_t hash = 1469598103934665603ull;
+  uint64_t hash = kFnv1aOffset;
   for (const auto& row : rows) {
-    for (unsigned char c : row) hash = (hash ^ c) * 1099511628211ull;
-    hash = (hash ^ '\n') * 1099511628211ull;
+    for (unsigned char c : row) hash = Fnv1aStep(hash, c);
+    hash = Fnv1aStep(hash, '\n');
   }
   char text[17];
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
