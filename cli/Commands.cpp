@@ -32,21 +32,23 @@ int RunJob(const ConsoleOptions& options, const ConsoleStreams& streams,
   return kFailed;
 }
 
-int Output(const std::string& argument, ConsoleOptions options, const ConsoleStreams& streams) {
+int Output(const std::string& argument, const ConsoleOptions& options, const ConsoleStreams& streams) {
   const std::string target = std::filesystem::absolute(argument).string();
   return RunJob(options, streams, [&](UserInterface& ui) { return schedule::subDbToXls(ui, target); });
 }
 
-int Expand(const std::string& argument, ConsoleOptions options, const ConsoleStreams& streams) {
+int Expand(const std::string& argument, const ConsoleOptions& options, const ConsoleStreams& streams) {
+  ConsoleOptions withPath = options;
   // An empty argument stays empty, so the job asks for a workbook.
-  options.pathBox = argument.empty() ? argument : std::filesystem::absolute(argument).string();
-  return RunJob(options, streams, [](UserInterface& ui) { return schedule::Command3_Click(ui); });
+  withPath.pathBox = argument.empty() ? argument : std::filesystem::absolute(argument).string();
+  return RunJob(withPath, streams, [](UserInterface& ui) { return schedule::Command3_Click(ui); });
 }
 
-int ImportCsv(const std::string& argument, ConsoleOptions options, const ConsoleStreams& streams) {
+int ImportCsv(const std::string& argument, const ConsoleOptions& options, const ConsoleStreams& streams) {
+  ConsoleOptions withPath = options;
   // The path box's text is used unchanged, as the window does.
-  options.pathBox = argument;
-  return RunJob(options, streams, [](UserInterface& ui) { return tagimport::Command1_Click(ui); });
+  withPath.pathBox = argument;
+  return RunJob(withPath, streams, [](UserInterface& ui) { return tagimport::Command1_Click(ui); });
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ struct Command {
   // answers an empty argument (as the window answers an empty path box).
   std::string_view emptyArgumentError;
   // Runs the command on its argument; returns the exit status.
-  int (*run)(const std::string& argument, ConsoleOptions options, const ConsoleStreams& streams);
+  int (*run)(const std::string& argument, const ConsoleOptions& options, const ConsoleStreams& streams);
 };
 
 const std::vector<Command>& Commands();

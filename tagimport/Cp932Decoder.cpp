@@ -8,6 +8,7 @@
 namespace pendra::tagimport {
 
 Cp932Decoder::Cp932Decoder() : cd_(iconv_open("UTF-8", "CP932")) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): (iconv_t)-1 is iconv_open's documented failure value.
   if (cd_ == reinterpret_cast<iconv_t>(-1)) {
     Raise(err::kInvalidProcedureCall, "コードページ 932 の変換表がありません (iconv CP932)。");
   }

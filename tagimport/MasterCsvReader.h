@@ -33,7 +33,7 @@ class MasterCsvReader {
   // Longest line read as a record; longer lines are malformed records.
   static constexpr size_t kMaxLineBytes = 1 << 20;
   // Bytes read from the file at a time.
-  static constexpr size_t kReadBytes = 256 * 1024;
+  static constexpr size_t kReadBytes = size_t{256} * 1024;
 
   MasterCsvReader() = default;
   // A reader with other buffer edges: reads of readBytes (at least 1) and

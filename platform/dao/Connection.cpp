@@ -36,7 +36,7 @@ void QueryShape::IndexNames() {
   // The first of two equal names wins, as with the engine's Fields.
   firstOfName.assign(names.size(), 0);
   for (size_t i = 0; i < names.size(); ++i)
-    firstOfName[i] = byName.emplace(FoldName(names[i]), static_cast<int>(i)).second;
+    firstOfName[i] = static_cast<char>(byName.emplace(FoldName(names[i]), static_cast<int>(i)).second);
 }
 
 int QueryShape::Find(std::string_view name) const {

@@ -111,7 +111,7 @@ std::optional<double> ParseDateText(std::string_view text) {
     if (token.text == "T") token.text = " ";
 
   long secondOfDay = 0;
-  if (ParseTime(tokens, 0, secondOfDay)) return secondOfDay / 86400.0;   // a time alone: day 0
+  if (ParseTime(tokens, 0, secondOfDay)) return static_cast<double>(secondOfDay) / 86400.0;   // a time alone: day 0
 
   // y sep m sep d [年月日 form ends with 日]
   if (tokens.size() < 5 || !tokens[0].number || !tokens[2].number || !tokens[4].number) return std::nullopt;

@@ -161,8 +161,9 @@ void WorkspaceImpl::BeginTrans() {
         sqlite3_exec(connection->db, "ROLLBACK", nullptr, nullptr, nullptr);
       } else {
         const std::string name = detail::SavepointName(depth_);
-        sqlite3_exec(connection->db, ("ROLLBACK TO " + name + "; RELEASE " + name).c_str(), nullptr, nullptr,
-                     nullptr);
+        std::string undo = "ROLLBACK TO " + name;
+        undo += "; RELEASE " + name;
+        sqlite3_exec(connection->db, undo.c_str(), nullptr, nullptr, nullptr);
       }
       connection->transactionDepth = depth_;
     }

@@ -50,7 +50,7 @@ std::vector<std::shared_ptr<DocumentState>> Application::Impl::OpenDocuments(
   return open;
 }
 
-std::shared_ptr<DocumentState> Application::Impl::Load(std::shared_ptr<excel::Application> self,
+std::shared_ptr<DocumentState> Application::Impl::Load(const std::shared_ptr<excel::Application>& self,
                                                        const rtl::OUString& url, const std::string& name) {
   EnsureAlive();
   // Hidden: the instance has no screen; MacroExecutionMode 4: the

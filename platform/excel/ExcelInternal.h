@@ -27,7 +27,7 @@ struct Application::Impl {
   void EnsureAlive();
   // Handles to the open workbooks: each keeps the application alive.
   std::vector<std::shared_ptr<DocumentState>> OpenDocuments(const std::shared_ptr<excel::Application>& self);
-  std::shared_ptr<DocumentState> Load(std::shared_ptr<excel::Application> self,
+  std::shared_ptr<DocumentState> Load(const std::shared_ptr<excel::Application>& self,
                                       const rtl::OUString& url, const std::string& name);
 };
 

@@ -77,7 +77,7 @@ Reference<css::beans::XPropertySet> Props(const Reference<css::uno::XInterface>&
   return Reference<css::beans::XPropertySet>(object, UNO_QUERY_THROW);
 }
 
-void ArrangeSheets(css::uno::Reference<css::sheet::XSpreadsheetDocument> document) {
+void ArrangeSheets(const css::uno::Reference<css::sheet::XSpreadsheetDocument>& document) {
   auto sheets = document->getSheets();
   Reference<css::container::XIndexAccess> byIndex(sheets, UNO_QUERY_THROW);
   Reference<css::container::XNamed>(byIndex->getByIndex(0), UNO_QUERY_THROW)->setName(ToOU(kSheets[0].name));
@@ -87,7 +87,7 @@ void ArrangeSheets(css::uno::Reference<css::sheet::XSpreadsheetDocument> documen
 }
 
 // Bold header on a light fill, readable column widths.
-void FormatSheet(css::uno::Reference<css::sheet::XSpreadsheetDocument> document, const SheetLayout& layout, int headerRow) {
+void FormatSheet(const css::uno::Reference<css::sheet::XSpreadsheetDocument>& document, const SheetLayout& layout, int headerRow) {
   Reference<css::sheet::XSpreadsheet> sheet(document->getSheets()->getByName(ToOU(layout.name)), UNO_QUERY_THROW);
   const sal_Int32 last = static_cast<sal_Int32>(layout.columns.size()) - 1;
   auto header = Props(sheet->getCellRangeByPosition(0, headerRow - 1, last, headerRow - 1));
@@ -100,7 +100,7 @@ void FormatSheet(css::uno::Reference<css::sheet::XSpreadsheetDocument> document,
         ->setPropertyValue(ToOU("Width"), Any(layout.columns[c].width));
 }
 
-void AddMacros(css::uno::Reference<css::sheet::XSpreadsheetDocument> document) {
+void AddMacros(const css::uno::Reference<css::sheet::XSpreadsheetDocument>& document) {
   // LibreOffice writes the VBA project into the .xls when the Basic
   // libraries are in VBA mode, named "VBAProject", with the module
   // registered as a normal module; code page 932 keeps the Japanese
