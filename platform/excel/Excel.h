@@ -9,6 +9,8 @@
 // application-defined, 440 automation error when the instance died ...).
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -133,6 +135,23 @@ std::shared_ptr<Application> CreateObject();
 // process created last that is still alive. 1004 for a missing or
 // non-workbook file.
 std::shared_ptr<Workbook> GetObject(const std::string& path);
+
+// What an instance may cost: the memory the office process holds, and the
+// time from its start to its end (a job's whole use of it). An instance
+// that reaches either is killed; the call that waited on it raises 7 (the
+// memory limit) or 440 (the time limit) with a description naming the limit.
+// The defaults lie far above what a normal workbook needs (the largest
+// schedule tables take about 0.4 GB and a few seconds).
+struct OfficeLimits {
+  size_t memoryMegabytes = 2048;
+  std::chrono::seconds time{120};
+};
+// For instances created from now on.
+void SetOfficeLimits(const OfficeLimits& limits);
+OfficeLimits GetOfficeLimits();
+// The limits given, overridden by PENDRA_OFFICE_MEMORY_MB and
+// PENDRA_OFFICE_SECONDS where those hold positive whole numbers.
+OfficeLimits OfficeLimitsFromEnvironment(OfficeLimits limits = {});
 
 // Which processes the probe looks at. The default takes every process of
 // the current user; tests narrow it so that parallel runs and other users'
