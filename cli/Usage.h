@@ -3,7 +3,7 @@
 
 namespace pendra::cli {
 
-inline constexpr const char* kUsage = R"(Usage: pendra COMMAND ARGUMENT [--base DIR] [--yes]
+inline constexpr const char* kUsage = R"(Usage: pendra COMMAND ARGUMENT [--base DIR] [--yes] [--office-memory MB] [--office-seconds S]
        pendra --help | --version
 
 Runs the jobs of Pendra_Set without its window, on the same databases.
@@ -29,6 +29,13 @@ Options / オプション:
                        existing TARGET. Without it the question is asked on the
                        terminal, and refused when there is none.
                        確認に「はい」と答えます。省略時は端末で尋ね、端末がなければ中止します。
+  --office-memory MB   The most memory the spreadsheet application may hold
+                       (default 2048, or PENDRA_OFFICE_MEMORY_MB).
+                       スプレッドシート アプリケーションのメモリ上限 (MB)。
+  --office-seconds S   The longest a job may use the spreadsheet application
+                       (default 120, or PENDRA_OFFICE_SECONDS); past either
+                       limit it is ended and the job fails, changing nothing.
+                       ジョブがスプレッドシート アプリケーションを使える時間の上限 (秒)。
   --help               Show this help. / このヘルプを表示します。
   --version            Show the version. / バージョンを表示します。
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -60,11 +61,20 @@ void NarrowProbeForTests() {
   pendra::excel::SetProbeScope([pids](pid_t pid) { return pids->count(pid) > 0; });
 }
 
+// A positive whole number given to an option, or nothing.
+std::optional<long> PositiveNumber(const std::string& text) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value <= 0) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> positional;
   pendra::cli::ConsoleOptions options;
+  pendra::excel::OfficeLimits limits = pendra::excel::OfficeLimitsFromEnvironment();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -80,6 +90,12 @@ int main(int argc, char** argv) {
       options.baseFolder = argv[i];
     } else if (arg.rfind("--base=", 0) == 0) {
       options.baseFolder = arg.substr(7);
+    } else if (arg == "--office-memory" || arg == "--office-seconds") {
+      if (++i == argc) return UsageError(arg + " needs a number");
+      const auto value = PositiveNumber(argv[i]);
+      if (!value) return UsageError(arg + " needs a positive whole number");
+      if (arg == "--office-memory") limits.memoryMegabytes = static_cast<size_t>(*value);
+      else limits.time = std::chrono::seconds(*value);
     } else if (arg.rfind("--", 0) == 0) {
       return UsageError("unknown option " + arg);
     } else {
@@ -89,6 +105,7 @@ int main(int argc, char** argv) {
   if (positional.size() != 2) return UsageError("expected a command and one argument");
 
   NarrowProbeForTests();
+  pendra::excel::SetOfficeLimits(limits);
   const std::string& command = positional[0];
   const std::string& argument = positional[1];
   if (options.baseFolder.empty()) options.baseFolder = ExecutableFolder();
