@@ -20,6 +20,10 @@ inline constexpr const char* kOutputDone = "Pendra情報のXLS出力が完了し
 inline constexpr const char* kOutputFailed = "Pendra情報のXLS出力エラー";
 inline constexpr const char* kOutputOverTemplate =
     "Pendra_原紙.xlsには出力できません。別のファイル名を指定して下さい。";
+inline constexpr const char* kOutputOverDatabase =
+    "データベース ファイルには出力できません。別のファイル名を指定して下さい。";
+inline constexpr const char* kOutputNotAFile =
+    "指定された名前は通常のファイルではないため出力できません。別のファイル名を指定して下さい。";
 inline constexpr const char* kOutputReplace = "指定されたファイルは既に存在します。上書きしますか？";
 
 // "Pendra情報の展開エラー ｴﾗｰ番号 " + Str(number) + ":" + description, where

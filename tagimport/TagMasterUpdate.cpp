@@ -22,7 +22,7 @@ using dao::Workspace;
 constexpr std::string_view kTitle = "確認";
 constexpr std::string_view kSpecifyFile = "ﾏｽﾀｰ情報.csvを指定して下さい";
 constexpr std::string_view kConfirm = "指定されたﾏｽﾀｰ情報をデータベースへ展開します。 よろしいですか？";
-constexpr std::string_view kDatabaseText = "\\VL_Database\\Velmora.mdb";
+constexpr std::string_view kDatabaseText = kTagMasterDatabase;
 // The tag is bound, never pasted into the text: any tag, apostrophes
 // included, is looked up literally.
 constexpr std::string_view kLookup = "SELECT * FROM M_TAG WHERE TAG = ?";

@@ -9,6 +9,9 @@
 
 namespace pendra {
 
+// The tag master database under the base folder.
+inline constexpr const char* kTagMasterDatabase = "\\VL_Database\\Velmora.mdb";
+
 inline std::string UnderBaseFolder(std::string_view baseFolder, std::string_view fixedText) {
   std::string path(baseFolder);
   for (char c : fixedText) path += (c == '\\') ? '/' : c;

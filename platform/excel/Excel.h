@@ -17,6 +17,7 @@
 #include <string>
 #include <sys/types.h>
 
+#include "core/PinnedFolder.h"
 #include "core/Variant.h"
 
 namespace pendra::excel {
@@ -75,6 +76,11 @@ class Workbook {
   // The same, but an existing target is left alone and raises 1004 when
   // replaceExisting is false (the check and the rename are one step).
   void SaveAs(const std::string& path, bool replaceExisting);
+  // The same into folder, the target's folder as the caller opened it when
+  // it checked the target: the file lands there even if the folder's path
+  // leads elsewhere by now. An existing target that is not a regular file
+  // (a folder, a device, a FIFO) raises 1004.
+  void SaveAs(const std::string& path, bool replaceExisting, const PinnedFolder& folder);
   // The instance that holds the workbook.
   std::shared_ptr<excel::Application> Application();
 
