@@ -111,9 +111,9 @@ void subDbToXls(UserInterface& ui, const std::string& target) {
 
     ui.SetWaitPointer(false);
     ui.MsgBox(msg::kOutputDone, MsgBoxButtons::OkOnly, msg::kTitle);
-  } catch (const PlatformError&) {
+  } catch (const PlatformError& error) {
     ui.SetWaitPointer(false);
-    ui.MsgBox(msg::kOutputFailed, MsgBoxButtons::OkOnly, msg::kTitle);
+    ui.MsgBox(msg::OutputFailed(error), MsgBoxButtons::OkOnly, msg::kTitle);
   }
 }
 
