@@ -28,6 +28,9 @@ enum class ImportResult {
   Failed,     // nothing changed: the file or a value was refused
 };
 
-ImportResult ImportAccessFile(UserInterface& ui, const std::string& accessFile, bool dryRun, std::ostream& report);
+// What was carried goes to report, line by line; the error that stopped the
+// job to errors.
+ImportResult ImportAccessFile(UserInterface& ui, const std::string& accessFile, bool dryRun, std::ostream& report,
+                              std::ostream& errors);
 
 }  // namespace pendra::accessimport

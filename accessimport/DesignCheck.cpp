@@ -1,6 +1,6 @@
 #include "DesignCheck.h"
 
-#include "core/Ascii.h"
+#include "core/AsciiText.h"
 
 namespace pendra::accessimport {
 
@@ -30,7 +30,7 @@ DesignComparison CompareDesign(const mdb::AccessTable& access, const std::vector
   for (const auto& field : ours) {
     size_t found = access.columns.size();
     for (size_t i = 0; i < access.columns.size(); ++i)
-      if (EqualsIgnoringAsciiCase(access.columns[i].name, field.Name)) found = i;
+      if (EqualIgnoringAsciiCase(access.columns[i].name, field.Name)) found = i;
     if (found == access.columns.size()) {
       result.differences.push_back(table + "." + field.Name + ": Access 側にない列 (既定値になります)");
       continue;

@@ -30,6 +30,8 @@ Options / オプション:
                        existing TARGET. Without it the question is asked on the
                        terminal, and refused when there is none.
                        確認に「はい」と答えます。省略時は端末で尋ね、端末がなければ中止します。
+  --dry-run            import-mdb: report what would be carried over and
+                       change nothing. / 取り込みを試すだけで何も変更しません。
   --office-memory MB   The most memory the spreadsheet application may hold
                        (default 2048, or PENDRA_OFFICE_MEMORY_MB).
                        スプレッドシート アプリケーションのメモリ上限 (MB)。
@@ -89,6 +91,8 @@ int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& 
       return kCompleted;
     } else if (arg == "--yes" || arg == "-y") {
       options.assumeYes = true;
+    } else if (arg == "--dry-run") {
+      options.dryRun = true;
     } else if (arg == "--base") {
       if (++i == args.size()) return UsageError(streams, "--base needs a folder");
       options.baseFolder = args[i];
@@ -115,6 +119,7 @@ int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& 
     return UsageError(streams, std::string(command->emptyArgumentError));
 
   excel::SetOfficeLimits(limits);
+  if (options.dryRun && !command->dryRun) return UsageError(streams, "--dry-run goes with import-mdb");
   if (options.baseFolder.empty()) options.baseFolder = programFolder;
   while (options.baseFolder.size() > 1 && options.baseFolder.back() == '/') options.baseFolder.pop_back();
   return command->run(argument, options, streams);

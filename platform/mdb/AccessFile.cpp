@@ -89,6 +89,10 @@ AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& option
   }
   if (child == 0) {
     close(pipeFds[0]);
+    // libmdb prints warnings of its own about odd files: the errors that
+    // matter come back through the pipe.
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) dup2(null, STDERR_FILENO);
     ChildMain(pipeFds[1], path, options);
   }
   close(pipeFds[1]);

@@ -82,7 +82,8 @@ struct AccessDatabase {
 };
 
 struct ReadOptions {
-  // Which tables' rows to read (all when unset); every table's design is read.
+  // Which tables' rows to keep (all when unset). Every table is read
+  // through all the same, so that damage anywhere in the file is found.
   std::function<bool(const std::string& table)> rowsOf;
   // How long the reading may take; 0: 30 s plus 1 s per megabyte of file.
   std::chrono::seconds timeLimit{0};

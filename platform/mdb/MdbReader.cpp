@@ -145,12 +145,17 @@ class Reader {
   // rows and skips rows that moved to another page), so the pages are
   // walked here: a deleted slot is passed over, a moved row is followed to
   // where it lies now.
-  void Rows(MdbTableDef* def, AccessTable& table) {
+  void Rows(MdbTableDef* def, AccessTable& table, bool keep) {
+    long read = 0;
+    auto take = [&](AccessRow row) {
+      ++read;
+      if (keep) table.rows.push_back(std::move(row));
+    };
     mdb_rewind_table(def);
     while (mdb_read_next_dpg(def)) {
       const int slots = mdb_get_int16(mdb_->pg_buf, mdb_->fmt->row_count_offset);
       for (int slot = 0; slot < slots; ++slot) {
-        const std::string place = std::to_string(table.rows.size() + 1) + " 行目";
+        const std::string place = std::to_string(read + 1) + " 行目";
         int start = 0;
         size_t size = 0;
         if (mdb_find_row(mdb_, slot, &start, &size) != 0) DamagedAt(table, place);
@@ -163,15 +168,15 @@ class Reader {
           if (size < 4 || mdb_read_pg(mdb_, page) != mdb_->fmt->pg_size ||
               mdb_find_row(mdb_, static_cast<int>(row), &start, &size) != 0)
             DamagedAt(table, place + "、移動先 " + std::to_string(page) + "/" + std::to_string(row));
-          table.rows.push_back(Row(def, start & kOffsetMask, size, table));
+          take(Row(def, start & kOffsetMask, size, table, read));
           if (mdb_read_pg(mdb_, def->cur_phys_pg) != mdb_->fmt->pg_size) DamagedAt(table, place);
         } else {
-          table.rows.push_back(Row(def, start & kOffsetMask, size, table));
+          take(Row(def, start & kOffsetMask, size, table, read));
         }
       }
     }
-    if (static_cast<long>(table.rows.size()) != table.recordedRows) {
-      DamagedAt(table, std::to_string(table.rows.size()) + " 行しか読めません (記録上は " +
+    if (read != table.recordedRows) {
+      DamagedAt(table, std::to_string(read) + " 行しか読めません (記録上は " +
                            std::to_string(table.recordedRows) + " 行)");
     }
   }
@@ -189,18 +194,18 @@ class Reader {
   // The parsed fields come fixed-length columns first; each names its
   // column, and deleted columns have none: the row is laid out by the
   // table's columns.
-  AccessRow Row(MdbTableDef* def, int start, size_t size, const AccessTable& table) {
+  AccessRow Row(MdbTableDef* def, int start, size_t size, const AccessTable& table, long before) {
     MdbField fields[MDB_MAX_COLS];
     mdb_crack_row(def, start, size, fields);
     AccessRow row(def->num_cols, Variant::Null());
     for (unsigned i = 0; i < def->num_cols; ++i) {
       const int index = fields[i].colnum;
-      if (index < 0 || index >= static_cast<int>(def->num_cols)) DamagedAt(table, std::to_string(table.rows.size() + 1) + " 行目の列の並び");
+      if (index < 0 || index >= static_cast<int>(def->num_cols)) DamagedAt(table, std::to_string(before + 1) + " 行目の列の並び");
       const auto* column = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, index));
       try {
         row[static_cast<size_t>(index)] = Value(*column, fields[i], table.columns[static_cast<size_t>(index)]);
       } catch (const PlatformError&) {
-        DamagedAt(table, std::to_string(table.rows.size() + 1) + " 行目の列 '" + column->name + "'");
+        DamagedAt(table, std::to_string(before + 1) + " 行目の列 '" + column->name + "'");
       }
     }
     return row;
@@ -284,7 +289,9 @@ AccessDatabase ReadInThisProcess(const std::string& path, const ReadOptions& opt
     const TableDef table{mdb_read_table(entry)};
     if (!table.def || !mdb_read_columns(table.def)) Damaged(path);
     database.tables.push_back(reader.Design(entry, table.def));
-    if (!options.rowsOf || options.rowsOf(database.tables.back().name)) reader.Rows(table.def, database.tables.back());
+    // Every table is read through, so damage anywhere in the file shows;
+    // the rows of the tables asked for are kept.
+    reader.Rows(table.def, database.tables.back(), !options.rowsOf || options.rowsOf(database.tables.back().name));
   }
   return database;
 }
