@@ -116,6 +116,10 @@ void CellBlocks::Write(int32_t row, int32_t column, const Variant& value) {
   auto& line = pending_[row];
   if (line.size() < static_cast<size_t>(column)) line.resize(column);
   line[column - 1] = value;
+  if (value.Type() == VarType::Boolean)
+    writtenBooleans_.emplace(row, column);
+  else
+    writtenBooleans_.erase({row, column});
 }
 
 void CellBlocks::Forget() {
@@ -266,6 +270,7 @@ void CellBlocks::Flush() {
 }
 
 void CellBlocks::LoadUsedArea() {
+  kinds_ = document_.Kinds();
   usedEnd_ = Remote("gotoEndOfUsedArea", [&] {
     auto cursor = sheet_->createCursor();
     Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
@@ -299,14 +304,30 @@ CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32
     auto range = sheet_->getCellRangeByPosition(firstColumn - 1, firstRow - 1, firstColumn + columns - 2,
                                                 firstRow + rows - 2);
     const Sequence<Sequence<Any>> data = Reference<css::sheet::XCellRangeData>(range, UNO_QUERY_THROW)->getDataArray();
+    // Calls f(k) for each cell of the block inside a, k counting row by row.
+    auto forEachCell = [&](const CellRangeAddress& a, auto&& f) {
+      for (int32_t r = std::max<int32_t>(a.StartRow, firstRow - 1); r <= std::min<int32_t>(a.EndRow, firstRow + rows - 2); ++r)
+        for (int32_t c = std::max<int32_t>(a.StartColumn, firstColumn - 1);
+             c <= std::min<int32_t>(a.EndColumn, firstColumn + columns - 2); ++c)
+          f(static_cast<size_t>(r - firstRow + 1) * columns + (c - firstColumn + 1));
+    };
+    // What each cell stores. getDataArray gives an empty cell and a text of
+    // length zero alike, so the text and formula cells are asked for by area.
+    std::vector<StoredKind> kinds(block.cells.size(), StoredKind::Empty);
+    for (int32_t i = 0; i < rows; ++i)
+      for (int32_t j = 0; j < columns; ++j)
+        if (data[i][j].getValueTypeClass() == css::uno::TypeClass_DOUBLE) kinds[static_cast<size_t>(i) * columns + j] = StoredKind::Value;
     Reference<css::sheet::XCellRangesQuery> query(range, UNO_QUERY_THROW);
+    for (const auto& a : query->queryContentCells(css::sheet::CellFlags::STRING)->getRangeAddresses())
+      forEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Text; });
     const auto formulaCells = query->queryContentCells(css::sheet::CellFlags::FORMULA)->getRangeAddresses();
+    for (const auto& a : formulaCells) forEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Formula; });
     Sequence<Sequence<rtl::OUString>> formulas;
     if (formulaCells.getLength() > 0)
       formulas = Reference<css::sheet::XCellRangeFormula>(range, UNO_QUERY_THROW)->getFormulaArray();
-    // Number format types by area: Booleans and dates are numbers with a
-    // logical or date/time format.
-    std::vector<std::pair<CellRangeAddress, sal_Int16>> typed;
+    // Number format types by area, for dates and for the logical format
+    // LibreOffice gives the Booleans it imports.
+    std::vector<sal_Int16> types(block.cells.size(), 0);
     Reference<css::sheet::XUniqueCellFormatRangesSupplier> supplier(range, UNO_QUERY_THROW);
     auto groups = supplier->getUniqueCellFormatRanges();
     const sal_Int32 n = groups->getCount();
@@ -316,44 +337,19 @@ CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32
       Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)->getPropertyValue(ToOU("NumberFormat")) >>= key;
       const sal_Int16 type = document_.FormatType(key);
       if (!(type & (NumberFormat::LOGICAL | NumberFormat::DATE | NumberFormat::TIME))) continue;
-      for (const auto& a : ranges->getRangeAddresses()) typed.emplace_back(a, type);
+      for (const auto& a : ranges->getRangeAddresses()) forEachCell(a, [&](size_t k) { types[k] = type; });
     }
-    // Per cell of the block: formula or not, and the number format type.
-    std::vector<char> formula(block.cells.size(), 0);
-    std::vector<sal_Int16> types(block.cells.size(), 0);
-    auto mark = [&](const CellRangeAddress& a, auto&& set) {
-      for (int32_t r = std::max<int32_t>(a.StartRow, firstRow - 1); r <= std::min<int32_t>(a.EndRow, firstRow + rows - 2); ++r)
-        for (int32_t c = std::max<int32_t>(a.StartColumn, firstColumn - 1);
-             c <= std::min<int32_t>(a.EndColumn, firstColumn + columns - 2); ++c)
-          set(static_cast<size_t>(r - firstRow + 1) * columns + (c - firstColumn + 1));
-    };
-    for (const auto& a : formulaCells) mark(a, [&](size_t k) { formula[k] = 1; });
-    for (const auto& [a, t] : typed) mark(a, [&, t = t](size_t k) { types[k] = t; });
     for (int32_t i = 0; i < rows; ++i) {
-      const auto& line = data[i];
       for (int32_t j = 0; j < columns; ++j) {
-        const int32_t row0 = firstRow - 1 + i, column0 = firstColumn - 1 + j;
-        const Any& cell = line[j];
-        Variant& out = block.cells[static_cast<size_t>(i) * columns + j];
         const size_t k = static_cast<size_t>(i) * columns + j;
-        const bool isFormula = formula[k] != 0;
-        double number = 0;
-        rtl::OUString text;
-        if (cell >>= number) {
-          sal_Int16 type = types[k];
-          if (isFormula) {
-            const rtl::OUString f = formulas[i][j].toAsciiUpperCase();
-            if (f == "=TRUE()" || f == "=FALSE()") type = NumberFormat::LOGICAL;
-          }
-          if (type & NumberFormat::LOGICAL) out = Variant(number != 0);
-          else if (type & (NumberFormat::DATE | NumberFormat::TIME)) out = Variant::Date(number);
-          else out = Variant(number);
-        } else if (cell >>= text) {
-          // Only a formula yields text of length zero; an empty cell is Empty.
-          if (!text.isEmpty() || isFormula) out = Variant(FromOU(text));
-        } else if (isFormula) {
-          const sal_Int32 error = sheet_->getCellByPosition(column0, row0)->getError();
-          out = Variant::Error(AutomationError(error));
+        const bool written = (types[k] & NumberFormat::LOGICAL) && writtenBooleans_.count({firstRow + i, firstColumn + j});
+        const StoredCell cell{kinds[k], data[i][j], types[k], kinds[k] == StoredKind::Formula ? &formulas[i][j] : nullptr,
+                              written};
+        if (auto value = ValueOf(cell, kinds_)) {
+          block.cells[k] = std::move(*value);
+        } else {
+          const sal_Int32 error = sheet_->getCellByPosition(firstColumn - 1 + j, firstRow - 1 + i)->getError();
+          block.cells[k] = Variant::Error(AutomationError(error));
         }
       }
     }
