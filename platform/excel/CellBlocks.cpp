@@ -314,9 +314,16 @@ CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32
     // What each cell stores. getDataArray gives an empty cell and a text of
     // length zero alike, so the text and formula cells are asked for by area.
     std::vector<StoredKind> kinds(block.cells.size(), StoredKind::Empty);
-    for (int32_t i = 0; i < rows; ++i)
-      for (int32_t j = 0; j < columns; ++j)
-        if (data[i][j].getValueTypeClass() == css::uno::TypeClass_DOUBLE) kinds[static_cast<size_t>(i) * columns + j] = StoredKind::Value;
+    for (int32_t i = 0; i < rows; ++i) {
+      for (int32_t j = 0; j < columns; ++j) {
+        const Any& content = data[i][j];
+        if (content.getValueTypeClass() == css::uno::TypeClass_DOUBLE)
+          kinds[static_cast<size_t>(i) * columns + j] = StoredKind::Value;
+        else if (content.getValueTypeClass() == css::uno::TypeClass_STRING &&
+                 !static_cast<const rtl::OUString*>(content.getValue())->isEmpty())
+          kinds[static_cast<size_t>(i) * columns + j] = StoredKind::Text;
+      }
+    }
     Reference<css::sheet::XCellRangesQuery> query(range, UNO_QUERY_THROW);
     for (const auto& a : query->queryContentCells(css::sheet::CellFlags::STRING)->getRangeAddresses())
       forEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Text; });

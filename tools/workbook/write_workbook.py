@@ -13,6 +13,7 @@ row 1 of a sheet is its first list. A cell is one of
     1.5                           a number
     true / false                  a Boolean
     {"number": 5, "format": "\"TRUE\";\"TRUE\";\"FALSE\""}   a number with a display format
+                                  (OpenDocument: always the Boolean data style)
     {"date": 45000.5}             a date, given as days since the workbook's base date
     {"formula": "1=1", "boolean": true} / {"formula": "2+3", "number": 5} /
     {"formula": "\"\"", "text": ""}
