@@ -312,7 +312,8 @@ CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32
           f(static_cast<size_t>(r - firstRow + 1) * columns + (c - firstColumn + 1));
     };
     // What each cell stores. getDataArray gives an empty cell and a text of
-    // length zero alike, so the text and formula cells are asked for by area.
+    // length zero alike, so where the document can hold such texts the text
+    // cells are asked for by area; so are the formula cells.
     std::vector<StoredKind> kinds(block.cells.size(), StoredKind::Empty);
     for (int32_t i = 0; i < rows; ++i) {
       for (int32_t j = 0; j < columns; ++j) {
@@ -325,8 +326,10 @@ CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32
       }
     }
     Reference<css::sheet::XCellRangesQuery> query(range, UNO_QUERY_THROW);
-    for (const auto& a : query->queryContentCells(css::sheet::CellFlags::STRING)->getRangeAddresses())
-      forEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Text; });
+    if (!kinds_.excelImport) {  // the Excel formats' imports drop texts of length zero
+      for (const auto& a : query->queryContentCells(css::sheet::CellFlags::STRING)->getRangeAddresses())
+        forEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Text; });
+    }
     const auto formulaCells = query->queryContentCells(css::sheet::CellFlags::FORMULA)->getRangeAddresses();
     for (const auto& a : formulaCells) forEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Formula; });
     Sequence<Sequence<rtl::OUString>> formulas;

@@ -108,7 +108,7 @@ std::optional<Variant> ValueOf(const StoredCell& cell, const DocumentKinds& docu
       if (!(cell.content >>= number)) return Variant();
       // A stored Boolean is 0 or 1; a number with a logical format in an
       // Excel format is just a number (the import made its Booleans formulas).
-      if (logical && (number == 0 || number == 1) && (!document.booleansAreFormulas || cell.writtenAsBoolean))
+      if (logical && (number == 0 || number == 1) && (!document.excelImport || cell.writtenAsBoolean))
         return Variant(number != 0);
       if (dated) return Variant::Date(number + document.dateOffset);
       return Variant(number);

@@ -34,8 +34,10 @@ namespace pendra::excel {
 
 // How a document stores its cells, for the decisions below.
 struct DocumentKinds {
-  bool booleansAreFormulas = false;  // loaded from an Excel format
-  double dateOffset = 0;             // base date minus 1899-12-30, in days
+  // Loaded through an Excel format: its Booleans came in as formulas and
+  // its texts of length zero were dropped.
+  bool excelImport = false;
+  double dateOffset = 0;  // base date minus 1899-12-30, in days
 };
 
 enum class StoredKind { Empty, Value, Text, Formula };
