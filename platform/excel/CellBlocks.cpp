@@ -18,6 +18,7 @@
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/table/CellRangeAddress.hpp>
 #include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/table/XCellRange.hpp>
 #include <com/sun/star/util/NumberFormat.hpp>
 
 #include "ExcelInternal.h"
@@ -269,6 +270,68 @@ void CellBlocks::Flush() {
   pending_.clear();
 }
 
+namespace {
+
+// A block's place on the sheet (0-based) and its cells' order, row by row.
+struct BlockArea {
+  int32_t row0, column0, rows, columns;
+  size_t Index(int32_t i, int32_t j) const { return static_cast<size_t>(i) * columns + j; }
+  // Calls f(index) for each cell of the block inside a.
+  template <typename F>
+  void ForEachCell(const CellRangeAddress& a, F&& f) const {
+    const int32_t lastRow = std::min<int32_t>(a.EndRow, row0 + rows - 1);
+    const int32_t lastColumn = std::min<int32_t>(a.EndColumn, column0 + columns - 1);
+    for (int32_t r = std::max<int32_t>(a.StartRow, row0); r <= lastRow; ++r)
+      for (int32_t c = std::max<int32_t>(a.StartColumn, column0); c <= lastColumn; ++c) f(Index(r - row0, c - column0));
+  }
+};
+
+// The cell types: values and non-empty texts from the data, formulas (and,
+// when asked, texts of length zero) from range queries.
+std::vector<StoredKind> StoredKinds(const Reference<css::table::XCellRange>& range, const BlockArea& area,
+                                    const Sequence<Sequence<Any>>& data, bool askForTexts) {
+  std::vector<StoredKind> kinds(static_cast<size_t>(area.rows) * area.columns, StoredKind::Empty);
+  for (int32_t i = 0; i < area.rows; ++i) {
+    for (int32_t j = 0; j < area.columns; ++j) {
+      const Any& content = data[i][j];
+      if (content.getValueTypeClass() == css::uno::TypeClass_DOUBLE)
+        kinds[area.Index(i, j)] = StoredKind::Value;
+      else if (content.getValueTypeClass() == css::uno::TypeClass_STRING &&
+               !static_cast<const rtl::OUString*>(content.getValue())->isEmpty())
+        kinds[area.Index(i, j)] = StoredKind::Text;
+    }
+  }
+  Reference<css::sheet::XCellRangesQuery> query(range, UNO_QUERY_THROW);
+  if (askForTexts) {
+    for (const auto& a : query->queryContentCells(css::sheet::CellFlags::STRING)->getRangeAddresses())
+      area.ForEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Text; });
+  }
+  for (const auto& a : query->queryContentCells(css::sheet::CellFlags::FORMULA)->getRangeAddresses())
+    area.ForEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Formula; });
+  return kinds;
+}
+
+// The number format type of each cell where it is logical, a date or a
+// time (0 elsewhere), taken by area.
+std::vector<sal_Int16> FormatTypes(const Reference<css::table::XCellRange>& range, const BlockArea& area,
+                                   DocumentState& document) {
+  std::vector<sal_Int16> types(static_cast<size_t>(area.rows) * area.columns, 0);
+  Reference<css::sheet::XUniqueCellFormatRangesSupplier> supplier(range, UNO_QUERY_THROW);
+  auto groups = supplier->getUniqueCellFormatRanges();
+  const sal_Int32 n = groups->getCount();
+  for (sal_Int32 g = 0; g < n; ++g) {
+    Reference<css::sheet::XSheetCellRanges> ranges(groups->getByIndex(g), UNO_QUERY_THROW);
+    sal_Int32 key = 0;
+    Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)->getPropertyValue(ToOU("NumberFormat")) >>= key;
+    const sal_Int16 type = document.FormatType(key);
+    if (!(type & (NumberFormat::LOGICAL | NumberFormat::DATE | NumberFormat::TIME))) continue;
+    for (const auto& a : ranges->getRangeAddresses()) area.ForEachCell(a, [&](size_t k) { types[k] = type; });
+  }
+  return types;
+}
+
+}  // namespace
+
 void CellBlocks::LoadUsedArea() {
   kinds_ = document_.Kinds();
   usedEnd_ = Remote("gotoEndOfUsedArea", [&] {
@@ -303,58 +366,22 @@ CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32
   Remote("getDataArray", [&] {
     auto range = sheet_->getCellRangeByPosition(firstColumn - 1, firstRow - 1, firstColumn + columns - 2,
                                                 firstRow + rows - 2);
+    const BlockArea area{firstRow - 1, firstColumn - 1, rows, columns};
     const Sequence<Sequence<Any>> data = Reference<css::sheet::XCellRangeData>(range, UNO_QUERY_THROW)->getDataArray();
-    // Calls f(k) for each cell of the block inside a, k counting row by row.
-    auto forEachCell = [&](const CellRangeAddress& a, auto&& f) {
-      for (int32_t r = std::max<int32_t>(a.StartRow, firstRow - 1); r <= std::min<int32_t>(a.EndRow, firstRow + rows - 2); ++r)
-        for (int32_t c = std::max<int32_t>(a.StartColumn, firstColumn - 1);
-             c <= std::min<int32_t>(a.EndColumn, firstColumn + columns - 2); ++c)
-          f(static_cast<size_t>(r - firstRow + 1) * columns + (c - firstColumn + 1));
-    };
-    // What each cell stores. getDataArray gives an empty cell and a text of
-    // length zero alike, so where the document can hold such texts the text
-    // cells are asked for by area; so are the formula cells.
-    std::vector<StoredKind> kinds(block.cells.size(), StoredKind::Empty);
-    for (int32_t i = 0; i < rows; ++i) {
-      for (int32_t j = 0; j < columns; ++j) {
-        const Any& content = data[i][j];
-        if (content.getValueTypeClass() == css::uno::TypeClass_DOUBLE)
-          kinds[static_cast<size_t>(i) * columns + j] = StoredKind::Value;
-        else if (content.getValueTypeClass() == css::uno::TypeClass_STRING &&
-                 !static_cast<const rtl::OUString*>(content.getValue())->isEmpty())
-          kinds[static_cast<size_t>(i) * columns + j] = StoredKind::Text;
-      }
-    }
-    Reference<css::sheet::XCellRangesQuery> query(range, UNO_QUERY_THROW);
-    if (!kinds_.excelImport) {  // the Excel formats' imports drop texts of length zero
-      for (const auto& a : query->queryContentCells(css::sheet::CellFlags::STRING)->getRangeAddresses())
-        forEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Text; });
-    }
-    const auto formulaCells = query->queryContentCells(css::sheet::CellFlags::FORMULA)->getRangeAddresses();
-    for (const auto& a : formulaCells) forEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Formula; });
+    // Where the document can hold texts of length zero, the text cells are
+    // asked for: getDataArray gives such a text and an empty cell alike.
+    const auto kinds = StoredKinds(range, area, data, !kinds_.excelImport);
+    const bool anyFormula = std::find(kinds.begin(), kinds.end(), StoredKind::Formula) != kinds.end();
     Sequence<Sequence<rtl::OUString>> formulas;
-    if (formulaCells.getLength() > 0)
-      formulas = Reference<css::sheet::XCellRangeFormula>(range, UNO_QUERY_THROW)->getFormulaArray();
-    // Number format types by area, for dates and for the logical format
-    // LibreOffice gives the Booleans it imports.
-    std::vector<sal_Int16> types(block.cells.size(), 0);
-    Reference<css::sheet::XUniqueCellFormatRangesSupplier> supplier(range, UNO_QUERY_THROW);
-    auto groups = supplier->getUniqueCellFormatRanges();
-    const sal_Int32 n = groups->getCount();
-    for (sal_Int32 g = 0; g < n; ++g) {
-      Reference<css::sheet::XSheetCellRanges> ranges(groups->getByIndex(g), UNO_QUERY_THROW);
-      sal_Int32 key = 0;
-      Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)->getPropertyValue(ToOU("NumberFormat")) >>= key;
-      const sal_Int16 type = document_.FormatType(key);
-      if (!(type & (NumberFormat::LOGICAL | NumberFormat::DATE | NumberFormat::TIME))) continue;
-      for (const auto& a : ranges->getRangeAddresses()) forEachCell(a, [&](size_t k) { types[k] = type; });
-    }
+    if (anyFormula) formulas = Reference<css::sheet::XCellRangeFormula>(range, UNO_QUERY_THROW)->getFormulaArray();
+    const auto types = FormatTypes(range, area, document_);
     for (int32_t i = 0; i < rows; ++i) {
       for (int32_t j = 0; j < columns; ++j) {
-        const size_t k = static_cast<size_t>(i) * columns + j;
-        const bool written = (types[k] & NumberFormat::LOGICAL) && writtenBooleans_.count({firstRow + i, firstColumn + j});
-        const StoredCell cell{kinds[k], data[i][j], types[k], kinds[k] == StoredKind::Formula ? &formulas[i][j] : nullptr,
-                              written};
+        const size_t k = area.Index(i, j);
+        const bool written =
+            (types[k] & NumberFormat::LOGICAL) && writtenBooleans_.count({firstRow + i, firstColumn + j});
+        const rtl::OUString* formula = kinds[k] == StoredKind::Formula ? &formulas[i][j] : nullptr;
+        const StoredCell cell{kinds[k], data[i][j], types[k], formula, written};
         if (auto value = ValueOf(cell, kinds_)) {
           block.cells[k] = std::move(*value);
         } else {
