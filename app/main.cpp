@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "Form1.h"
+#include "excel/Excel.h"
 #include "SingleInstance.h"
 #include "Startup.h"
 
@@ -11,6 +12,11 @@ int main(int argc, char* argv[]) {
   // start ends silently, with success. The lock lives until the process ends.
   const InstanceLock instance(LockFilePath(ExecutablePath(), LockDirectory()));
   if (instance.AnotherInstanceRuns()) return 0;
+
+  // The window takes no options: the office's limits come from the
+  // environment (PENDRA_OFFICE_MEMORY_MB, PENDRA_OFFICE_SECONDS) or stay at
+  // their defaults.
+  pendra::excel::SetOfficeLimits(pendra::excel::OfficeLimitsFromEnvironment());
 
   QApplication app(argc, argv);
   ConfigureApplication(app);

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "ScheduleJobs.h"
+#include "AccessImport.h"
 #include "TagMasterUpdate.h"
 #include "core/PlatformError.h"
 
@@ -51,6 +52,13 @@ int ImportCsv(const std::string& argument, const ConsoleOptions& options, const 
   return RunJob(withPath, streams, [](UserInterface& ui) { return tagimport::Command1_Click(ui); });
 }
 
+int ImportMdb(const std::string& argument, const ConsoleOptions& options, const ConsoleStreams& streams) {
+  ConsoleUi ui(options, streams);
+  const auto result = accessimport::ImportAccessFile(ui, argument, options.dryRun, streams.out, streams.err);
+  ui.Finish(result == accessimport::ImportResult::Completed ? JobOutcome::Completed(0) : JobOutcome::Refused());
+  return result == accessimport::ImportResult::Completed ? kCompleted : kFailed;
+}
+
 }  // namespace
 
 const std::vector<Command>& Commands() {
@@ -72,6 +80,13 @@ const std::vector<Command>& Commands() {
         "the master CSV FILE (code page 932).",
         "マスター CSV (Shift_JIS) で M_TAG を更新・追加します。"},
        "", ImportCsv},
+      {"import-mdb", "ACCESS_FILE",
+       {"Replace GroupMaster, KikiMaster and M_TAG with the tables of",
+        "the genuine Access database ACCESS_FILE (.mdb or .accdb) that",
+        "holds them, after comparing their designs with ours; all or",
+        "nothing. With --dry-run, report and change nothing.",
+        "Access のデータベースからテーブルを取り込みます (全部か無し)。"},
+       "import-mdb needs an Access file", ImportMdb, true},
   };
   return commands;
 }

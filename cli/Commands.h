@@ -23,6 +23,8 @@ struct Command {
   std::string_view emptyArgumentError;
   // Runs the command on its argument; returns the exit status.
   int (*run)(const std::string& argument, const ConsoleOptions& options, const ConsoleStreams& streams);
+  // It takes --dry-run.
+  bool dryRun = false;
 };
 
 const std::vector<Command>& Commands();

@@ -19,6 +19,7 @@ struct ConsoleOptions {
   std::string pathBox;      // what the window's path box would hold
   std::string baseFolder;   // where the databases and the template lie
   bool assumeYes = false;   // --yes
+  bool dryRun = false;      // --dry-run: do the whole job, then roll back
 };
 
 // Where the batch command reads and writes, and which of them is a

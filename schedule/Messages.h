@@ -21,14 +21,28 @@ inline constexpr const char* kOutputDone = "Pendra情報のXLS出力が完了し
 inline constexpr const char* kOutputFailed = "Pendra情報のXLS出力エラー";
 inline constexpr const char* kOutputOverTemplate =
     "Pendra_原紙.xlsには出力できません。別のファイル名を指定して下さい。";
+inline constexpr const char* kOutputOverDatabase =
+    "データベース ファイルには出力できません。別のファイル名を指定して下さい。";
+inline constexpr const char* kOutputNotAFile =
+    "指定された名前は通常のファイルではないため出力できません。別のファイル名を指定して下さい。";
 inline constexpr const char* kOutputReplace = "指定されたファイルは既に存在します。上書きしますか？";
 
-// "Pendra情報の展開エラー ｴﾗｰ番号 " + Str(number) + ":" + description, where
-// Str puts a blank before a number that is not negative.
-inline std::string ExpansionFailed(const PlatformError& error) {
+// "ｴﾗｰ番号 " + Str(number) + ":" + description, where Str puts a blank
+// before a number that is not negative.
+inline std::string ErrorNumberAndDescription(const PlatformError& error) {
   const long number = error.Number();
-  return std::string("Pendra情報の展開エラー ｴﾗｰ番号 ") + (number >= 0 ? " " : "") +
-         std::to_string(number) + ":" + error.Description();
+  return std::string("ｴﾗｰ番号 ") + (number >= 0 ? " " : "") + std::to_string(number) + ":" + error.Description();
+}
+
+inline std::string ExpansionFailed(const PlatformError& error) {
+  return "Pendra情報の展開エラー " + ErrorNumberAndDescription(error);
+}
+
+// The output's own text, then a line with the failure's number and
+// description: the text alone cannot tell a missing folder from a full
+// disk or from a limit that ended the spreadsheet application.
+inline std::string OutputFailed(const PlatformError& error) {
+  return std::string(kOutputFailed) + "\n" + ErrorNumberAndDescription(error);
 }
 
 }  // namespace pendra::schedule::msg

@@ -2,14 +2,19 @@
 // made from the template, the template's two macros run, and the workbook
 // saved under the name the user chose. The database is only read.
 //
-// Two guards the tool's first versions lacked: the template itself is never
-// a target (it would be overwritten with data), and an existing target is
-// replaced only after the user said so.
+// Guards the tool's first versions lacked: the template and the databases
+// are never a target (they would be overwritten with data), nor is anything
+// that is not a regular file; an existing target is replaced only after the
+// user said so, and a target that appears while the job runs is not
+// replaced at all; the workbook lands in the folder that was checked.
 #include <filesystem>
+#include <memory>
+#include <sys/stat.h>
 #include <system_error>
 
 #include "core/BasePath.h"
 #include "core/Int16.h"
+#include "core/PinnedFolder.h"
 #include "dao/Dao.h"
 #include "Messages.h"
 #include "JobSteps.h"
@@ -40,31 +45,49 @@ long WriteSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
   return row - kFirstDataRow;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code ignored;
-  return std::filesystem::weakly_canonical(a, ignored) ==
-         std::filesystem::weakly_canonical(b, ignored);
-}
+// The target as the job checked it: its folder, held open so that the
+// workbook is saved into that very folder, and whether the user agreed to
+// replace an existing file.
+struct CheckedTarget {
+  explicit CheckedTarget(const std::filesystem::path& target) : folder(target.parent_path().string()) {}
+  PinnedFolder folder;
+  bool replace = false;
+};
 
-// The target checks that come before any work. False when the job must not
-// go on (the user was told, or answered No).
-bool TargetAccepted(UserInterface& ui, const std::string& target, const std::string& templatePath) {
-  if (SameFile(target, templatePath)) {
-    ui.MsgBox(msg::kOutputOverTemplate, MsgBoxButtons::OkOnly, msg::kTitle);
-    return false;
+// The target checks that come before any work, by file identity, not by
+// name: the template or a database under another name (a hard link, a bind
+// mount, another case) is still refused. Nothing when the job must not go
+// on (the user was told, or answered No).
+std::unique_ptr<CheckedTarget> CheckTarget(UserInterface& ui, const std::string& target) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(target, ec).lexically_normal();
+  auto checked = std::make_unique<CheckedTarget>(ec ? std::filesystem::path() : absolute);
+  const auto identity = IdentityOf(target);
+  if (!identity) return checked;  // a new file: saved only if it is still new then
+
+  const std::string base = ui.BaseFolder();
+  const char* refusal = nullptr;
+  struct stat st {};
+  if (stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) refusal = msg::kOutputNotAFile;
+  if (identity == IdentityOf(UnderBaseFolder(base, kTemplateWorkbook))) refusal = msg::kOutputOverTemplate;
+  if (identity == IdentityOf(UnderBaseFolder(base, kScheduleDatabase)) ||
+      identity == IdentityOf(UnderBaseFolder(base, kTagMasterDatabase)))
+    refusal = msg::kOutputOverDatabase;
+  if (refusal) {
+    ui.MsgBox(refusal, MsgBoxButtons::OkOnly, msg::kTitle);
+    return nullptr;
   }
-  std::error_code ignored;
-  if (std::filesystem::exists(target, ignored)) {
-    return ui.MsgBox(msg::kOutputReplace, MsgBoxButtons::YesNo, msg::kTitle) == MsgBoxResult::Yes;
-  }
-  return true;
+  if (ui.MsgBox(msg::kOutputReplace, MsgBoxButtons::YesNo, msg::kTitle) != MsgBoxResult::Yes) return nullptr;
+  checked->replace = true;
+  return checked;
 }
 
 }  // namespace
 
 JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
   const std::string templatePath = UnderBaseFolder(ui.BaseFolder(), kTemplateWorkbook);
-  if (!TargetAccepted(ui, target, templatePath)) return JobOutcome::Refused();
+  const std::unique_ptr<CheckedTarget> checked = CheckTarget(ui, target);
+  if (!checked) return JobOutcome::Refused();
 
   try {
     ui.SetWaitPointer(true);
@@ -83,7 +106,7 @@ JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
     xlApp->Run("subResultClr");
     xlApp->Run("subResult");
 
-    xlBook->SaveAs(target);
+    xlBook->SaveAs(target, checked->replace, checked->folder);
 
     xlBook->Application()->Quit();
     xlBook.reset();
@@ -91,9 +114,9 @@ JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
     ui.SetWaitPointer(false);
     ui.MsgBox(msg::kOutputDone, MsgBoxButtons::OkOnly, msg::kTitle);
     return JobOutcome::Completed(rows);
-  } catch (const PlatformError&) {
+  } catch (const PlatformError& error) {
     ui.SetWaitPointer(false);
-    ui.MsgBox(msg::kOutputFailed, MsgBoxButtons::OkOnly, msg::kTitle);
+    ui.MsgBox(msg::OutputFailed(error), MsgBoxButtons::OkOnly, msg::kTitle);
     return JobOutcome::Failed();
   }
 }

@@ -17,6 +17,7 @@ namespace pendra::dao {
 
 using detail::Connection;
 using detail::Operation;
+using detail::FieldType;
 
 Variant Field::Value() const { return owner_->GetValue(index_); }
 void Field::SetValue(const Variant& value) { owner_->SetValue(index_, value); }
@@ -43,6 +44,8 @@ class DatabaseImpl final : public Database {
                                            const std::vector<Variant>& parameters) override;
   void Close() override;
   const std::string& Name() const override { return connection_->name; }
+  std::vector<FieldDef> TableDefFields(std::string_view table) override;
+  sqlite3* Handle() override { return connection_->db; }
 
  private:
   WorkspaceImpl* workspace_;
@@ -103,7 +106,8 @@ void CheckDatabaseFile(const std::string& path) {
   if (signature == "Standard Jet DB" || signature == "Standard ACE DB") {
     UnrecognizedFormat(path,
                        "このファイルは Access 形式のデータベースです。"
-                       "このプログラムのデータベース エンジンは SQLite 形式のデータベースだけを読み書きします。");
+                       "このプログラムのデータベース エンジンは SQLite 形式のデータベースだけを読み書きします。"
+                       "Access のデータベースの内容は「pendra import-mdb ファイル名」で取り込めます。");
   }
   UnrecognizedFormat(path);
 }
@@ -201,6 +205,33 @@ void WorkspaceImpl::Rollback() {
     connection->transactionDepth = depth_ - 1;
   }
   --depth_;
+}
+
+std::vector<FieldDef> DatabaseImpl::TableDefFields(std::string_view table) {
+  auto info = connection_->Table(table);
+  std::vector<FieldDef> fields;
+  for (const auto& column : info->columns) {
+    FieldDef field;
+    field.Name = column.name;
+    switch (column.spec.type) {
+      case FieldType::YesNo: field.Type = dbBoolean; break;
+      case FieldType::Byte: field.Type = dbByte; break;
+      case FieldType::Short: field.Type = dbInteger; break;
+      case FieldType::Long: case FieldType::Counter: field.Type = dbLong; break;
+      case FieldType::Currency: field.Type = dbCurrency; break;
+      case FieldType::Single: field.Type = dbSingle; break;
+      case FieldType::Double: field.Type = dbDouble; break;
+      case FieldType::DateTime: field.Type = dbDate; break;
+      case FieldType::Text: field.Type = dbText; break;
+      case FieldType::Memo: field.Type = dbMemo; break;
+      case FieldType::Variant: field.Type = 0; break;
+    }
+    field.Size = column.spec.type == FieldType::Text ? column.spec.size : 0;
+    field.Required = column.notNull;
+    field.AllowZeroLength = column.spec.allowZeroLength;
+    fields.push_back(std::move(field));
+  }
+  return fields;
 }
 
 DatabaseImpl::~DatabaseImpl() {

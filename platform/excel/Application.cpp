@@ -4,6 +4,8 @@
 #include <mutex>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/script/provider/XScriptProviderSupplier.hpp>
 #include <com/sun/star/script/vba/XVBAMacroResolver.hpp>
@@ -40,6 +42,9 @@ css::beans::PropertyValue Property(const char* name, const Any& value) {
 }  // namespace
 
 void Application::Impl::EnsureAlive() {
+  if (office) {
+    if (auto limit = office->LimitReached()) throw *limit;
+  }
   if (quit || !office || !office->Running()) Raise(err::kAutomationError, text::kInstanceGone);
 }
 
@@ -53,11 +58,14 @@ std::vector<std::shared_ptr<DocumentState>> Application::Impl::OpenDocuments(
 std::shared_ptr<DocumentState> Application::Impl::Load(const std::shared_ptr<excel::Application>& self,
                                                        const rtl::OUString& url, const std::string& name) {
   EnsureAlive();
-  // Hidden: the instance has no screen; MacroExecutionMode 4: the
-  // workbook's macros may run without asking.
-  Sequence<css::beans::PropertyValue> args(2);
+  // Hidden: the instance has no screen; MacroExecutionMode 0: nothing a
+  // workbook carries ever runs on its own (a cell calling one of its macros
+  // gets an error value instead). Run still calls a macro by name.
+  // UpdateDocMode NO_UPDATE: links keep what the file stored.
+  Sequence<css::beans::PropertyValue> args(3);
   args.getArray()[0] = Property("Hidden", Any(true));
-  args.getArray()[1] = Property("MacroExecutionMode", Any(sal_Int16(4)));
+  args.getArray()[1] = Property("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE));
+  args.getArray()[2] = Property("UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE));
   auto component = Remote("Open", [&] {
     return office->Desktop()->loadComponentFromURL(url, ToOU("_blank"), 0, args);
   });

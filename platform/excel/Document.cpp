@@ -1,11 +1,14 @@
 // Workbook, its sheets by name, its window and SaveAs.
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +17,7 @@
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/Locale.hpp>
+#include <com/sun/star/util/Date.hpp>
 #include <com/sun/star/util/XNumberFormatTypes.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 
@@ -74,19 +78,73 @@ class RowHeightsKept {
   bool previous_ = false;
 };
 
-// Save folders left in a target's folder by a process of ours that died
-// while saving (".~pendra-<pid>-XXXXXX" of a process that no longer runs).
-void RemoveStaleSaveFolders(const fs::path& folder) {
+// Save folders left in a target's folder by a process of this user that
+// died while saving (".~pendra-<pid>-XXXXXX" of a process that no longer
+// runs). Folders of other users are never touched, whatever their names.
+void RemoveStaleSaveFolders(const PinnedFolder& folder) {
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+  for (const auto& entry : fs::directory_iterator(folder.Path(), ec)) {
     const std::string name = entry.path().filename().string();
-    if (name.rfind(".~pendra-", 0) != 0 || !entry.is_directory(ec)) continue;
+    if (name.rfind(".~pendra-", 0) != 0) continue;
+    struct stat st {};
+    if (fstatat(folder.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != getuid())
+      continue;
     const pid_t owner = static_cast<pid_t>(std::atol(name.c_str() + 9));
     if (owner <= 0 || owner == getpid()) continue;
     if (kill(owner, 0) == 0 || errno == EPERM) continue;
     fs::remove_all(entry.path(), ec);
   }
 }
+
+// A private folder beside the target, made inside the pinned folder, where
+// LibreOffice stores the workbook and its temporary files. Removed with all
+// it holds when it goes out of scope.
+class SaveFolder {
+ public:
+  SaveFolder(const PinnedFolder& folder, const std::string& path) : folder_(folder) {
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      name_ = ".~pendra-" + std::to_string(getpid()) + "-" + std::to_string(std::random_device()() % 1000000);
+      if (mkdirat(folder.Fd(), name_.c_str(), 0700) != 0) {
+        if (errno == EEXIST) continue;
+        CannotSave(path, "書き込みできません (" + std::string(std::strerror(errno)) + ")。");
+      }
+      fd_ = openat(folder.Fd(), name_.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd_ < 0) CannotSave(path, "書き込みできません。");
+  }
+  ~SaveFolder() {
+    // LibreOffice's leftovers are plain files; the folder is ours alone.
+    const int dir = openat(folder_.Fd(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (DIR* d = dir >= 0 ? fdopendir(dir) : nullptr) {
+      while (dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) unlinkat(dirfd(d), e->d_name, 0);
+      }
+      closedir(d);
+    }
+    unlinkat(folder_.Fd(), name_.c_str(), AT_REMOVEDIR);
+    close(fd_);
+  }
+  SaveFolder(const SaveFolder&) = delete;
+  SaveFolder& operator=(const SaveFolder&) = delete;
+
+  int Fd() const { return fd_; }
+  // The path the office stores to. Refused unless it still leads into this
+  // folder: otherwise the office would write somewhere else.
+  std::string PathFor(const std::string& file, const std::string& target) const {
+    const std::string path = folder_.Path() + "/" + name_;
+    struct stat held {};
+    const auto now = IdentityOf(path);
+    if (fstat(fd_, &held) != 0 || !now || !(*now == FileIdentity{held.st_dev, held.st_ino}))
+      CannotSave(target, "保存先のフォルダーが途中で置き換えられました。");
+    return path + "/" + file;
+  }
+
+ private:
+  const PinnedFolder& folder_;
+  std::string name_;
+  int fd_ = -1;
+};
 
 }  // namespace
 
@@ -147,6 +205,16 @@ sal_Int16 DocumentState::FormatType(sal_Int32 key) {
   return formatTypes[key] = type;
 }
 
+DocumentKinds DocumentState::Kinds() {
+  css::util::Date base;
+  Remote("NullDate", [&] {
+    Reference<css::beans::XPropertySet>(document, UNO_QUERY_THROW)->getPropertyValue(ToOU("NullDate")) >>= base;
+  });
+  using namespace std::chrono;
+  const auto days = sys_days(year(base.Year) / base.Month / base.Day) - sys_days(year(1899) / 12 / 30);
+  return DocumentKinds{IsExcelFilter(filter), static_cast<double>(days.count())};
+}
+
 sal_Int32 DocumentState::StandardFormat(sal_Int16 type) {
   auto it = standardFormats.find(type);
   if (it != standardFormats.end()) return it->second;
@@ -180,48 +248,50 @@ std::shared_ptr<excel::Application> Workbook::Application() { return document_->
 void Workbook::SaveAs(const std::string& path) { SaveAs(path, true); }
 
 void Workbook::SaveAs(const std::string& path, bool replaceExisting) {
+  std::error_code ec;
+  const fs::path target = fs::absolute(path, ec).lexically_normal();
+  const PinnedFolder folder(ec ? std::string() : target.parent_path().string());
+  SaveAs(path, replaceExisting, folder);
+}
+
+void Workbook::SaveAs(const std::string& path, bool replaceExisting, const PinnedFolder& folder) {
   document_->EnsureAlive();
   document_->FlushAll();
   std::error_code ec;
-  const fs::path target = fs::absolute(path, ec).lexically_normal();
+  const fs::path target = path.empty() ? fs::path() : fs::absolute(path, ec).lexically_normal();
   if (path.empty() || ec || !target.has_filename()) CannotSave(path, "ファイル名が正しくありません。");
-  const fs::path folder = target.parent_path();
-  if (!fs::is_directory(folder, ec)) CannotSave(path, "フォルダー '" + folder.string() + "' が存在しません。");
-  if (fs::is_directory(target, ec)) CannotSave(path, "同じ名前のフォルダーがあります。");
-  if (!replaceExisting && fs::exists(target, ec)) CannotSave(path, "同じ名前のファイルが既に存在します。");
+  if (!folder.Valid()) CannotSave(path, "フォルダー '" + target.parent_path().string() + "' が存在しません。");
+  const std::string name = target.filename().string();
+  if (const auto existing = folder.Stat(name)) {
+    if (S_ISDIR(existing->st_mode)) CannotSave(path, "同じ名前のフォルダーがあります。");
+    if (!S_ISREG(existing->st_mode)) CannotSave(path, "通常のファイルではありません。");
+    if (!replaceExisting) CannotSave(path, "同じ名前のファイルが既に存在します。");
+  }
 
   // Stored into a private folder beside the target, then renamed into
-  // place: the target never holds a half-written file, and the temporary
-  // files LibreOffice makes while storing stay inside that folder, which
-  // goes away whatever happens to the office.
+  // place within the pinned folder: the target never holds a half-written
+  // file, the temporary files LibreOffice makes while storing stay inside
+  // that folder, which goes away whatever happens to the office, and the
+  // rename cannot be redirected through a path swapped in meanwhile.
   RemoveStaleSaveFolders(folder);
-  std::string staging = (folder / (".~pendra-" + std::to_string(getpid()) + "-XXXXXX")).string();
-  if (!mkdtemp(staging.data())) CannotSave(path, "書き込みできません (" + std::string(std::strerror(errno)) + ")。");
-  const std::string temp = staging + "/" + target.filename().string();
-  try {
-    const rtl::OUString filter = document_->filter.isEmpty() ? FilterForExtension(target) : document_->filter;
-    Remote("SaveAs", [&] {
-      css::uno::Sequence<css::beans::PropertyValue> args(2);
-      args.getArray()[0].Name = ToOU("FilterName");
-      args.getArray()[0].Value <<= filter;
-      args.getArray()[1].Name = ToOU("Overwrite");
-      args.getArray()[1].Value <<= true;
-      Reference<css::frame::XStorable>(document_->document, UNO_QUERY_THROW)->storeToURL(FileUrl(temp), args);
-    });
-    // A new file gets the permissions any new file of this user gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    chmod(temp.c_str(), 0666 & ~mask);
-    int renamed;
-    if (replaceExisting) renamed = std::rename(temp.c_str(), target.c_str());
-    else renamed = renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-    if (renamed != 0) CannotSave(path, std::strerror(errno));
-  } catch (...) {
-    fs::remove_all(staging, ec);
-    throw;
-  }
-  fs::remove_all(staging, ec);
-  document_->windowName = target.filename().string();
+  const SaveFolder staging(folder, path);
+  const std::string temp = staging.PathFor(name, path);
+  const rtl::OUString filter = document_->filter.isEmpty() ? FilterForExtension(target) : document_->filter;
+  Remote("SaveAs", [&] {
+    css::uno::Sequence<css::beans::PropertyValue> args(2);
+    args.getArray()[0].Name = ToOU("FilterName");
+    args.getArray()[0].Value <<= filter;
+    args.getArray()[1].Name = ToOU("Overwrite");
+    args.getArray()[1].Value <<= true;
+    Reference<css::frame::XStorable>(document_->document, UNO_QUERY_THROW)->storeToURL(FileUrl(temp), args);
+  });
+  // A new file gets the permissions any new file of this user gets.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmodat(staging.Fd(), name.c_str(), 0666 & ~mask, 0);
+  if (renameat2(staging.Fd(), name.c_str(), folder.Fd(), name.c_str(), replaceExisting ? 0 : RENAME_NOREPLACE) != 0)
+    CannotSave(path, std::strerror(errno));
+  document_->windowName = name;
 }
 
 Window::Window(std::shared_ptr<DocumentState> document) : document_(std::move(document)) {}

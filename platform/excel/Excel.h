@@ -9,12 +9,15 @@
 // application-defined, 440 automation error when the instance died ...).
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
 
+#include "core/PinnedFolder.h"
 #include "core/Variant.h"
 
 namespace pendra::excel {
@@ -73,6 +76,11 @@ class Workbook {
   // The same, but an existing target is left alone and raises 1004 when
   // replaceExisting is false (the check and the rename are one step).
   void SaveAs(const std::string& path, bool replaceExisting);
+  // The same into folder, the target's folder as the caller opened it when
+  // it checked the target: the file lands there even if the folder's path
+  // leads elsewhere by now. An existing target that is not a regular file
+  // (a folder, a device, a FIFO) raises 1004.
+  void SaveAs(const std::string& path, bool replaceExisting, const PinnedFolder& folder);
   // The instance that holds the workbook.
   std::shared_ptr<excel::Application> Application();
 
@@ -133,6 +141,23 @@ std::shared_ptr<Application> CreateObject();
 // process created last that is still alive. 1004 for a missing or
 // non-workbook file.
 std::shared_ptr<Workbook> GetObject(const std::string& path);
+
+// What an instance may cost: the memory the office process holds, and the
+// time from its start to its end (a job's whole use of it). An instance
+// that reaches either is killed; the call that waited on it raises 7 (the
+// memory limit) or 440 (the time limit) with a description naming the limit.
+// The defaults lie far above what a normal workbook needs (the largest
+// schedule tables take about 0.4 GB and a few seconds).
+struct OfficeLimits {
+  size_t memoryMegabytes = 2048;
+  std::chrono::seconds time{120};
+};
+// For instances created from now on.
+void SetOfficeLimits(const OfficeLimits& limits);
+OfficeLimits GetOfficeLimits();
+// The limits given, overridden by PENDRA_OFFICE_MEMORY_MB and
+// PENDRA_OFFICE_SECONDS where those hold positive whole numbers.
+OfficeLimits OfficeLimitsFromEnvironment(OfficeLimits limits = {});
 
 // Which processes the probe looks at. The default takes every process of
 // the current user; tests narrow it so that parallel runs and other users'

@@ -1,5 +1,7 @@
 #include "OfficeProcess.h"
 
+#include "NetworkIsolation.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -32,8 +34,11 @@ namespace {
 std::mutex gPidsMutex;
 std::set<pid_t> gPids;
 
-// Lets the imported VBA project load, run and be written back on save, and
-// turns off lock files (a stale one makes loading return nothing).
+// Lets the imported VBA project load, run and be written back on save (the
+// template's macros are run by name; nothing runs on loading, see Load),
+// turns off lock files (a stale one makes loading return nothing), never
+// updates links when loading, and blocks linked images of documents from
+// untrusted places (a second fence behind the network namespace).
 constexpr const char* kRegistry = R"(<?xml version="1.0" encoding="UTF-8"?>
 <oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
 <item oor:path="/org.openoffice.Office.Calc/Filter/Import/VBA"><prop oor:name="Load" oor:op="fuse"><value>true</value></prop></item>
@@ -41,7 +46,8 @@ constexpr const char* kRegistry = R"(<?xml version="1.0" encoding="UTF-8"?>
 <item oor:path="/org.openoffice.Office.Calc/Filter/Import/VBA"><prop oor:name="Save" oor:op="fuse"><value>true</value></prop></item>
 <item oor:path="/org.openoffice.Office.Calc/Filter/Import/VBA"><prop oor:name="UseExport" oor:op="fuse"><value>true</value></prop></item>
 <item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="UseLocking" oor:op="fuse"><value>false</value></prop></item>
-<item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="MacroSecurityLevel" oor:op="fuse"><value>0</value></prop></item>
+<item oor:path="/org.openoffice.Office.Calc/Content/Update"><prop oor:name="Link" oor:op="fuse"><value>1</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="BlockUntrustedRefererLinks" oor:op="fuse"><value>true</value></prop></item>
 </oor:items>
 )";
 
@@ -62,7 +68,9 @@ void RemoveOrphans(const std::string& root) {
 // exits asking to be started again. The first profile that came up is kept
 // as a seed under the profile root, and later instances start from a copy of
 // it: one start instead of two.
-std::string SeedProfile() { return ProfileRoot() + "/seed"; }
+// Named after the settings it was made with: a seed of older settings is
+// never copied.
+std::string SeedProfile() { return ProfileRoot() + "/seed-2"; }
 
 bool CopySeedProfile(const std::string& dir) {
   const std::string seed = SeedProfile();
@@ -126,6 +134,7 @@ std::set<pid_t> OwnPids() {
 
 std::unique_ptr<OfficeProcess> OfficeProcess::Start() {
   const auto local = ClientContext();
+  ClearLastLimitReached();
   std::unique_ptr<OfficeProcess> office(new OfficeProcess());
   std::string dir = ProfileRoot() + "/" + std::to_string(getpid()) + "-XXXXXX";
   if (!mkdtemp(dir.data())) Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + std::strerror(errno));
@@ -211,6 +220,7 @@ void OfficeProcess::Spawn() {
   if (access(program.c_str(), X_OK) != 0) {
     Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + program + " がありません。");
   }
+  const NetworkIsolation isolation = NetworkIsolation::Prepare();
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + std::strerror(errno));
@@ -221,6 +231,7 @@ void OfficeProcess::Spawn() {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
     setpgid(0, 0);
+    isolation.EnterInChild();
     const int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
       dup2(null, 0);
@@ -232,15 +243,21 @@ void OfficeProcess::Spawn() {
   }
   pid_ = pid;
   exitStatus_ = -1;
+  watch_.reset();
+  watch_ = std::make_unique<LimitWatch>(pid, limits_);
   std::lock_guard lock(gPidsMutex);
   gPids.insert(pid);
 }
 
 bool OfficeProcess::Running() {
   if (pid_ <= 0) return false;
+  // Looked at without reaping first: the limit watcher lets go of the PID
+  // before it can be given to another process.
+  siginfo_t info{};
+  if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0) return true;
+  if (watch_) watch_->Forget();
   int status = 0;
-  const pid_t r = waitpid(pid_, &status, WNOHANG);
-  if (r == 0) return true;
+  const pid_t r = waitpid(pid_, &status, 0);
   exitStatus_ = (r == pid_ && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
   std::lock_guard lock(gPidsMutex);
   gPids.erase(pid_);

@@ -2,10 +2,17 @@
 // and pipe, connected over the URL resolver, ended by us. Nothing of it
 // outlives the owner: the child dies with this process (PR_SET_PDEATHSIG),
 // and End() kills it by its PID when it does not leave in time.
+//
+// Every workbook it opens may come from someone else, so the process is
+// fenced in: it runs in a network namespace of its own (no route anywhere,
+// not even to this machine's loopback: a linked image or an external
+// reference cannot fetch anything), and under the memory and time limits
+// of OfficeLimits.
 #pragma once
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/types.h>
@@ -13,6 +20,7 @@
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/lang/XMultiComponentFactory.hpp>
 
+#include "OfficeLimits.h"
 #include "UnoSupport.h"
 
 namespace pendra::excel {
@@ -29,6 +37,8 @@ class OfficeProcess {
 
   // The process still runs (reaps it when it has exited).
   bool Running();
+  // The error of the limit that ended the process, if one did.
+  std::optional<PlatformError> LimitReached() const { return watch_ ? watch_->Reached() : std::nullopt; }
   pid_t Pid() const { return pid_; }
   const std::string& ProfileDir() const { return profileDir_; }
 
@@ -43,6 +53,8 @@ class OfficeProcess {
 
   pid_t pid_ = -1;
   int exitStatus_ = -1;
+  OfficeLimits limits_ = GetOfficeLimits();
+  std::unique_ptr<LimitWatch> watch_;
   std::string profileDir_;
   std::string pipeName_;
   css::uno::Reference<css::uno::XComponentContext> context_;

@@ -1,5 +1,7 @@
 #include "UnoSupport.h"
 
+#include "OfficeLimits.h"
+
 #include <filesystem>
 #include <mutex>
 
@@ -57,7 +59,11 @@ void RaiseFromUno(const css::uno::Exception& e, const std::string& what, bool di
   const bool gone = disposed ||
                     message.find("disposed") != std::string::npos ||
                     message.find("Binary URP bridge") != std::string::npos;
-  if (gone) Raise(err::kAutomationError, text::kInstanceGone);
+  if (gone) {
+    // Killed by the watcher: say which limit ended it.
+    if (auto limit = LastLimitReached()) throw *limit;
+    Raise(err::kAutomationError, text::kInstanceGone);
+  }
   std::string description = StandardDescription(err::kApplicationDefined);
   if (!what.empty()) description += " (" + what + ")";
   if (!message.empty()) description += ": " + message;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Clang: builds the whole product (the window, the batch command, both
+# Clang: builds the whole product (the window, the batch command, the
 # layers, the jobs, the tools and the benchmarks) with clang in a build
 # folder of its own, so that code only gcc accepts is caught, then runs
 # clang-tidy with the checks of .clang-tidy over the product's own sources.
@@ -35,7 +35,7 @@ echo "  ok    built in $(seconds_since "$start") s"
 # The product's own translation units; its headers are checked through them
 # (HeaderFilterRegex in .clang-tidy). Generated and third-party code is not.
 mapfile -t files < <(cd "$SRC" && git ls-files 'app/*.cpp' 'cli/*.cpp' 'platform/*.cpp' 'schedule/*.cpp' \
-                                    'tagimport/*.cpp' 'tools/*.cpp' | sed "s|^|$SRC/|")
+                                    'tagimport/*.cpp' 'accessimport/*.cpp' 'tools/*.cpp' | sed "s|^|$SRC/|")
 echo "-- clang-tidy over ${#files[@]} files of the product"
 start=$(now_ms)
 run-clang-tidy-14 -p "$CLANG_BUILD" -quiet -j "$(nproc)" "${files[@]}" >"$work/tidy.log" 2>&1

@@ -196,7 +196,7 @@ TEST(BadInput, WorkbooksAndBaseFolders) {
          fs::create_directory(f.base.File("出力.xls"));
          return std::vector<std::string>{"output", f.base.File("出力.xls")};
        },
-       1, kOutputError, {}, Changes::None,
+       1, "指定された名前は通常のファイルではないため出力できません。", {}, Changes::None,
        [](InputFolder& f) { EXPECT_TRUE(fs::is_directory(f.base.File("出力.xls"))); }},
       // Base folders missing a part.
       {"base folder without the template",

@@ -67,6 +67,12 @@ void ScriptedUi::DoEvents() {
   if (onDoEvents) onDoEvents(doEvents);
 }
 
+std::vector<std::string> ScriptedUi::FirstLines() const {
+  std::vector<std::string> lines;
+  for (const auto& p : Prompts()) lines.push_back(p.substr(0, p.find('\n')));
+  return lines;
+}
+
 std::vector<std::string> ScriptedUi::Prompts() const {
   std::vector<std::string> prompts;
   for (const auto& box : boxes) prompts.push_back(box.prompt);

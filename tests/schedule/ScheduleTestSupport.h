@@ -79,6 +79,8 @@ class ScriptedUi : public UserInterface {
 
   // The prompts shown, in order.
   std::vector<std::string> Prompts() const;
+  // Their first lines (a failure's second line says why).
+  std::vector<std::string> FirstLines() const;
 
  private:
   std::string baseFolder_;

@@ -143,7 +143,7 @@ TEST_F(WorkbookOutput, AMissingTemplateFailsWithoutATarget) {
   fs::remove(base.Template());
   const std::string target = base.File("原紙なし.xls");
   subDbToXls(ui, target);
-  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputFailed});
+  EXPECT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputFailed});
   EXPECT_FALSE(ui.waitPointer);
   EXPECT_FALSE(fs::exists(target));
   EXPECT_TRUE(OurOfficeProcesses().empty());
@@ -153,7 +153,8 @@ TEST_F(WorkbookOutput, AMissingDatabaseFailsWithoutATarget) {
   fs::remove(base.ScheduleDb());
   const std::string target = base.File("DBなし.xls");
   subDbToXls(ui, target);
-  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputFailed});
+  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{std::string(msg::kOutputFailed) + "\nｴﾗｰ番号  3024:ファイル '" +
+                                                   base.ScheduleDb() + "' が見つかりません。"});
   EXPECT_FALSE(fs::exists(target));
   EXPECT_TRUE(OurOfficeProcesses().empty());
 }
@@ -161,7 +162,9 @@ TEST_F(WorkbookOutput, AMissingDatabaseFailsWithoutATarget) {
 TEST_F(WorkbookOutput, ATargetInAMissingFolderFails) {
   const std::string target = base.File("ない/フォルダー.xls");
   subDbToXls(ui, target);
-  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputFailed});
+  ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputFailed});
+  EXPECT_NE(ui.Prompts()[0].find("\nｴﾗｰ番号  1004:"), std::string::npos) << ui.Prompts()[0];
+  EXPECT_NE(ui.Prompts()[0].find("が存在しません"), std::string::npos) << ui.Prompts()[0];
   EXPECT_FALSE(fs::exists(target));
 }
 
@@ -190,7 +193,8 @@ TEST_F(WorkbookOutput, The32766thRowOverflowsBeforeAnythingIsSaved) {
   FillKiki(base.ScheduleDb(), 32766);
   const std::string target = base.File("超過.xls");
   subDbToXls(ui, target);
-  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputFailed});
+  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{std::string(msg::kOutputFailed) + "\nｴﾗｰ番号  6:" +
+                                                   StandardDescription(6)});
   EXPECT_FALSE(fs::exists(target));
   EXPECT_TRUE(OurOfficeProcesses().empty());
 }

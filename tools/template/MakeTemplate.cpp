@@ -1,27 +1,24 @@
-// pendra-make-template OUT.xls
+// pendra-make-template OUT.xls [--macros FILE]
 // Writes the template workbook "Pendra_原紙.xls": the sheets "GroupMaster"
 // and "KikiMaster" with their header rows, a sheet "集計" for the results of
 // the macros, and the VBA module with subResultClr and subResult. The two
 // exchanged sheets, their columns and their order are the jobs' own
 // (schedule/ScheduleLayout), so the template cannot drift from them. Values go
 // through the spreadsheet layer; sheets, formatting and the VBA project,
-// which only this builder needs, through UNO directly.
+// which only this builder needs, through UNO directly. --macros replaces
+// the module's source (tests use it for macros that misbehave).
 #include <algorithm>
+#include <fstream>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <com/sun/star/awt/FontWeight.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
-#include <com/sun/star/container/XNameContainer.hpp>
 #include <com/sun/star/container/XNamed.hpp>
-#include <com/sun/star/script/ModuleInfo.hpp>
-#include <com/sun/star/script/ModuleType.hpp>
-#include <com/sun/star/script/XLibraryContainer.hpp>
-#include <com/sun/star/script/vba/XVBACompatibility.hpp>
-#include <com/sun/star/script/vba/XVBAModuleInfo.hpp>
 #include <com/sun/star/table/XColumnRowRange.hpp>
 #include <com/sun/star/util/NumberFormat.hpp>
 
@@ -100,26 +97,11 @@ void FormatSheet(const css::uno::Reference<css::sheet::XSpreadsheetDocument>& do
         ->setPropertyValue(ToOU("Width"), Any(layout.columns[c].width));
 }
 
-void AddMacros(const css::uno::Reference<css::sheet::XSpreadsheetDocument>& document) {
-  // LibreOffice writes the VBA project into the .xls when the Basic
-  // libraries are in VBA mode, named "VBAProject", with the module
-  // registered as a normal module; code page 932 keeps the Japanese
-  // comments intact in the file.
-  Reference<css::script::XLibraryContainer> libraries(Props(document)->getPropertyValue(ToOU("BasicLibraries")), UNO_QUERY_THROW);
-  Reference<css::script::vba::XVBACompatibility> vba(libraries, UNO_QUERY_THROW);
-  vba->setVBACompatibilityMode(true);
-  vba->setProjectName(ToOU("VBAProject"));
-  Props(libraries)->setPropertyValue(ToOU("VBATextEncoding"), Any(sal_Int16(60)));  // RTL_TEXTENCODING_MS_932
-  const auto project = ToOU("VBAProject");
-  Reference<css::container::XNameContainer> library(
-      libraries->hasByName(project) ? libraries->getByName(project) : Any(libraries->createLibrary(project)), UNO_QUERY_THROW);
-  css::script::ModuleInfo info;
-  info.ModuleType = css::script::ModuleType::NORMAL;
-  Reference<css::script::vba::XVBAModuleInfo>(library, UNO_QUERY_THROW)->insertModuleInfo(ToOU("Module1"), info);
-  library->insertByName(ToOU("Module1"), Any(ToOU(templatebook::MacroSource())));
-}
+}  // namespace
 
-void Build(const std::string& out) {
+namespace {
+
+void Build(const std::string& out, const std::string& macros) {
   auto app = CreateObject();
   auto workbook = app->Workbooks().Add();
   DocumentState& state = WorkbookAccess::State(*workbook);
@@ -146,7 +128,7 @@ void Build(const std::string& out) {
     Props(sheet->getCellByPosition(1, 5))
         ->setPropertyValue(ToOU("NumberFormat"), Any(state.StandardFormat(css::util::NumberFormat::DATETIME)));
   });
-  Remote("macros", [&] { AddMacros(state.document); });
+  Remote("macros", [&] { templatebook::AddVbaModule(state.document, macros); });
   workbook->SaveAs(out);
   app->Quit();
 }
@@ -154,12 +136,18 @@ void Build(const std::string& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: pendra-make-template OUT.xls\n";
+  std::string macros = templatebook::MacroSource();
+  if (argc == 4 && std::string(argv[2]) == "--macros") {
+    std::ifstream in(argv[3], std::ios::binary);
+    std::stringstream source;
+    source << in.rdbuf();
+    macros = source.str();
+  } else if (argc != 2) {
+    std::cerr << "usage: pendra-make-template OUT.xls [--macros FILE]\n";
     return 2;
   }
   try {
-    Build(argv[1]);
+    Build(argv[1], macros);
   } catch (const PlatformError& e) {
     std::cerr << "pendra-make-template: " << e.Number() << ": " << e.Description() << "\n";
     return 1;

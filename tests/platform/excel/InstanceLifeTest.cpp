@@ -52,6 +52,9 @@ TEST(InstanceLife, QuitEndsTheOfficeAndLaterCallsRaise440) {
   ASSERT_TRUE(ProcessExists(pid));
   ASSERT_TRUE(fs::is_directory(profile));
   EXPECT_EQ(fs::status(profile).permissions() & fs::perms::all, fs::perms::owner_all);
+  // The office has a network of its own: nothing a workbook links to can be
+  // reached from it.
+  EXPECT_NE(fs::read_symlink("/proc/" + std::to_string(pid) + "/ns/net"), fs::read_symlink("/proc/self/ns/net"));
   workbook->Application()->Quit();
   EXPECT_FALSE(ProcessExists(pid));
   EXPECT_FALSE(fs::exists(profile));
