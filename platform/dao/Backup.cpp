@@ -81,8 +81,15 @@ void Prune(const std::string& databasePath) {
   for (size_t i = 0; i + keep < copies.size(); ++i) fs::remove(copies[i].path, ec);
 }
 
-// A copy of the database open on source, named for job.
-std::string TakeCopy(sqlite3* source, const std::string& databasePath, std::string_view job) {
+// A copy of the database at databasePath, named for job. It is read through
+// a connection of its own: SQLite copies nothing from a connection that holds
+// a write transaction, and the job's transaction (its RESERVED lock) already
+// keeps every other writer out, so what is read is what the job starts from.
+std::string TakeCopy(const std::string& databasePath, std::string_view job) {
+  Handle source;
+  if (sqlite3_open_v2(databasePath.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    CannotBackUp(databasePath, source.db ? sqlite3_errmsg(source.db) : "open");
+  sqlite3_busy_timeout(source.db, kBusyTimeoutMs);
   const fs::path folder = BackupFolder(databasePath);
   std::error_code ec;
   fs::create_directories(folder, ec);
@@ -90,17 +97,25 @@ std::string TakeCopy(sqlite3* source, const std::string& databasePath, std::stri
   const std::string name = fs::path(databasePath).stem().string() + "-" + Stamp() + "-" + std::string(job) + ".mdb";
   const fs::path temp = folder / (".~" + name);
   try {
-    CopyDatabase(source, temp.string());
+    CopyDatabase(source.db, temp.string());
   } catch (...) {
     fs::remove(temp, ec);
     throw;
   }
-  const std::string kept = Keep(temp, folder / name);
+  std::string kept = Keep(temp, folder / name);
   Prune(databasePath);
   return kept;
 }
 
 }  // namespace
+
+void CopyDatabaseFile(const std::string& from, const std::string& to) {
+  Handle source;
+  if (sqlite3_open_v2(from.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    Raise(err::kDatabaseFileNotFound, "ファイル '" + from + "' が見つかりません。");
+  sqlite3_busy_timeout(source.db, kBusyTimeoutMs);
+  CopyDatabase(source.db, to);
+}
 
 int BackupsToKeep() {
   const char* text = std::getenv("PENDRA_BACKUPS_KEEP");
@@ -111,7 +126,7 @@ int BackupsToKeep() {
 }
 
 std::string BackUp(Database& db, std::string_view job) {
-  return TakeCopy(db.Handle(), db.Name(), job);
+  return TakeCopy(db.Name(), job);
 }
 
 std::vector<BackupFile> ListBackups(const std::string& databasePath) {
@@ -165,7 +180,7 @@ std::string Restore(const std::string& databasePath, const std::string& backupPa
   std::string saved;
   {
     Transaction lock(DBEngine::Instance().Workspaces(0));
-    saved = TakeCopy(db, databasePath, "restore");
+    saved = TakeCopy(databasePath, "restore");
     lock.Commit();
   }
   // The backup API writes the copy into the live file in one transaction;

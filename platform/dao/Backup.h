@@ -26,6 +26,9 @@ struct BackupFile {
   uintmax_t size = 0;
 };
 
+// A consistent copy of the database file at from, written to to.
+void CopyDatabaseFile(const std::string& from, const std::string& to);
+
 // How many copies to keep per database: PENDRA_BACKUPS_KEEP when it holds a
 // positive whole number, else 10.
 int BackupsToKeep();

@@ -49,7 +49,7 @@ std::string FormatName(guint32 version) {
 // four 32-bit words, most significant first, each little-endian.
 std::string DecimalText(const unsigned char* p, int scale) {
   unsigned __int128 magnitude = 0;
-  for (int word = 0; word < 4; ++word) magnitude = magnitude << 32 | U32(p + 1 + 4 * word);
+  for (std::ptrdiff_t word = 0; word < 4; ++word) magnitude = magnitude << 32 | U32(p + 1 + 4 * word);
   std::string digits;
   do {
     digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));

@@ -78,6 +78,7 @@ TextDecoding::TextDecoding(bool jet3, int codePage) : jet3_(jet3) {
 }
 
 TextDecoding::~TextDecoding() {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): (iconv_t)-1 is iconv_open's documented failure value.
   if (codePage_ != reinterpret_cast<iconv_t>(-1)) iconv_close(codePage_);
 }
 
@@ -91,6 +92,7 @@ bool TextDecoding::Decode(const std::string& stored, std::string& out) {
     std::string problem;
     return cp932_->Decode(stored, out, problem);
   }
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): (iconv_t)-1 is iconv_open's documented failure value.
   if (codePage_ == reinterpret_cast<iconv_t>(-1)) return false;
   out.resize(stored.size() * 4 + 4);
   char* in = const_cast<char*>(stored.data());
