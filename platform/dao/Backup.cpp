@@ -170,7 +170,9 @@ std::string Restore(const std::string& databasePath, const std::string& backupPa
     sqlite3_finalize(probe);
     if (!present) {
       sqlite3_finalize(tables);
-      Raise(err::kUnrecognizedFormat, "'" + backupPath + "' にはテーブル " + table + " がありません。このデータベースのバックアップではありません。");
+      std::string why = "'" + backupPath + "' にはテーブル ";
+      why += table + " がありません。このデータベースのバックアップではありません。";
+      Raise(err::kUnrecognizedFormat, why);
     }
   }
   sqlite3_finalize(tables);
