@@ -26,6 +26,7 @@ TEMPLATE="Pendra_原紙.xls"
 DATABASES=(OV_DataBase/Orvik.mdb VL_Database/Velmora.mdb)
 
 work="$(mktemp -d /tmp/pendra-package.XXXXXX)"
+shm_data=""
 checks=0
 failures=0
 installed_here=0
@@ -63,7 +64,7 @@ cleanup() {
     if [ "$var_opt_existed" = 0 ]; then rmdir /var/opt 2>/dev/null || true; fi
     if [ "$group_existed" = 0 ] && getent group pendra >/dev/null; then groupdel pendra || true; fi
   fi
-  rm -rf "$work"
+  rm -rf "$work" "$shm_data"
 }
 trap cleanup EXIT
 
@@ -120,6 +121,7 @@ awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' "$work/contents.txt" >"$work/
 has_path() { grep -qxF "$1" "$work/paths.txt"; }
 for path in "./opt/pendra-set/Pendra_Set" "./opt/pendra-set/pendra" \
             "./opt/pendra-set/share/pendra-seed-data" \
+            "./opt/pendra-set/share/pendra-move-data" \
             "./opt/pendra-set/share/defaults/$TEMPLATE" \
             "./opt/pendra-set/share/defaults/OV_DataBase/Orvik.mdb" \
             "./opt/pendra-set/share/defaults/VL_Database/Velmora.mdb" \
@@ -263,6 +265,52 @@ printf 'newer version' >>"$base/share/defaults/$TEMPLATE"
 seed
 check "a changed template is kept" test "$(sum "$data/$TEMPLATE")" = "$user_template"
 base="$root$PREFIX"
+
+# Moving the data of the 1.00 layout: every file arrives unchanged, nothing
+# at the destination is overwritten, links are left alone; once into a folder
+# on the same filesystem, once (where /dev/shm is another one) across.
+echo "-- moving 1.00 data in a throw-away root"
+move_case() {
+  local from="$work/move-from" to=$1
+  rm -rf "$from" "$to"
+  mkdir -p "$from/OV_DataBase/backup" "$from/VL_Database/backup" "$to/VL_Database/backup"
+  chmod 2775 "$from/OV_DataBase"
+  printf 'schedule in use' >"$from/${DATABASES[0]}"
+  printf 'a backup' >"$from/OV_DataBase/backup/Orvik-1.mdb"
+  printf 'hidden' >"$from/OV_DataBase/.hidden"
+  printf 'tags in use' >"$from/${DATABASES[1]}"
+  printf 'a tag backup' >"$from/VL_Database/backup/Velmora-1.mdb"
+  printf 'the template' >"$from/$TEMPLATE"
+  printf 'an older backup' >"$to/VL_Database/backup/Velmora-0.mdb"
+  printf 'older tags' >"$to/${DATABASES[1]}"
+  printf 'the template' >"$to/$TEMPLATE"
+  ln -s "$to/elsewhere" "$from/linked"
+  (cd "$from" && find . ! -type d ! -name linked -exec sha256sum {} + | sort -k2) >"$work/move-before.txt"
+  sh "$base/share/pendra-move-data" "$from" "$to" OV_DataBase VL_Database "$TEMPLATE" linked >"$work/move.log" 2>&1 &&
+    (cd "$to" && sha256sum "${DATABASES[@]}" */backup/*-1.mdb OV_DataBase/.hidden "$TEMPLATE" |
+       sed 's|  |  ./|' | sort -k2) >"$work/move-after.txt"
+}
+shm_data=""
+if [ -d /dev/shm ] && [ -w /dev/shm ] && [ "$(stat -c %d /dev/shm)" != "$(stat -c %d "$work")" ]; then
+  shm_data="$(mktemp -d /dev/shm/pendra-move.XXXXXX)"
+fi
+for to in "$work/move-to" ${shm_data:+"$shm_data/data"}; do
+  where="same filesystem"
+  [ "$to" = "$work/move-to" ] || where="across filesystems"
+  check "pendra-move-data runs ($where)" move_case "$to"
+  check "every moved file arrives unchanged ($where)" diff "$work/move-before.txt" "$work/move-after.txt"
+  check "nothing of the moved data is left behind ($where)" \
+    test ! -e "$work/move-from/OV_DataBase" -a ! -e "$work/move-from/VL_Database" -a ! -e "$work/move-from/$TEMPLATE"
+  check "a different file already there is kept beside ($where)" \
+    bash -c "cat '$to/${DATABASES[1]}'.kept-* | grep -qx 'older tags'"
+  check "a backup already there stays ($where)" test -f "$to/VL_Database/backup/Velmora-0.mdb"
+  check "an identical file is kept once ($where)" \
+    bash -c "! ls '$to' | grep -q 'kept' && [ \$(ls '$to' | wc -l) = 3 ]"
+  check "the folder keeps its mode ($where)" test "$(stat -c %a "$to/OV_DataBase")" = 2775
+  check "a link is left alone and no temporary copy is left ($where)" \
+    bash -c "[ -L '$work/move-from/linked' ] && ! find '$to' -name '*.moving-*' | grep -q ."
+done
+[ -n "$shm_data" ] || echo "  SKIP  moving across filesystems: /dev/shm is not another filesystem here"
 
 # --- cmake --install -------------------------------------------------------
 echo "-- cmake --install into a staging folder"
