@@ -207,9 +207,7 @@ check "desktop entry's icon is installed" \
   test -f "$root/usr/share/icons/hicolor/32x32/apps/$(entry Icon).png"
 check "icon is a 32 x 32 PNG" \
   bash -c "file -b '$root/usr/share/icons/hicolor/32x32/apps/Pendra_Set.png' | grep -q 'PNG image data, 32 x 32'"
-if command -v desktop-file-validate >/dev/null; then
-  check "desktop-file-validate accepts the entry" desktop-file-validate "$desktop"
-fi
+check "desktop-file-validate accepts the entry (desktop-file-utils)" desktop-file-validate "$desktop"
 man="$root/usr/share/man/man1/pendra.1.gz"
 check "manual page is gzip'd" gzip -t "$man"
 for device in utf8 ascii; do
@@ -220,7 +218,9 @@ check "manual page gives version $VERSION" bash -c "zcat '$man' | grep -qF 'Pend
 check "manual page declares its encoding for man" bash -c "zcat '$man' | head -1 | grep -qi 'coding: *UTF-8'"
 check "manual page names $DATA" bash -c "zcat '$man' | grep -qF '$DATA'"
 # man as a user runs it, under every UTF-8 locale of this machine and LANG=C.
-if command -v man >/dev/null; then
+if ! command -v man >/dev/null; then
+  fail "man is installed (scripts/install-deps installs man-db)"
+else
   man_as() { env -u LANGUAGE LANG="$1" LC_ALL="$1" MANWIDTH=80 man --warnings -l "$man" 2>&1; }
   for loc in $(locale -a | grep -iE '\.utf-?8$'); do
     check "man under $loc shows $TEMPLATE and Pendra情報.xls, without warnings" \
@@ -325,6 +325,8 @@ changed_db=$(sum "$stage$PREFIX/${DATABASES[1]}")
 check "cmake --install again" env DESTDIR="$stage" cmake --install "$BUILD"
 check "installing again keeps a changed database" \
   test "$(sum "$stage$PREFIX/${DATABASES[1]}")" = "$changed_db"
+check "cmake --install leaves Debian's documents to the package" \
+  test ! -e "$stage/usr/share/doc/pendra-set" -a ! -e "$stage/usr/share/lintian"
 
 # --- Real installation -----------------------------------------------------
 echo "-- real installation"
