@@ -11,21 +11,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "core/Fnv1a.h"
+
 namespace pendra::app {
-
-namespace {
-
-// FNV-1a, 64 bits: stable across builds and runs, unlike std::hash.
-std::uint64_t Fnv1a(const std::string& text) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
-
-}  // namespace
 
 std::string ExecutablePath() {
   std::error_code ec;
@@ -45,7 +33,7 @@ std::string LockDirectory() {
 std::string LockFilePath(const std::string& executablePath, const std::string& directory) {
   char hash[17];
   std::snprintf(hash, sizeof hash, "%016llx",
-                static_cast<unsigned long long>(Fnv1a(executablePath)));
+                static_cast<unsigned long long>(Fnv1a64(executablePath)));
   std::string name = "Pendra_Set-";
   // $XDG_RUNTIME_DIR belongs to one user; /tmp is shared, so the user's id
   // keeps two users' instances apart.

@@ -3,12 +3,14 @@
 // Japanese texts and the window icon.
 #pragma once
 
+#include "core/Version.h"
+
 class QApplication;
 
 namespace pendra::app {
 
-inline constexpr const char* kProgramName = "Pendra_Set";
-inline constexpr const char* kProgramVersion = "1.00";
+inline constexpr const char* kProgramName = kProductName;
+inline constexpr const char* kProgramVersion = kVersionText;
 
 // The family the window asks for. Debian's Japanese fonts do not answer to
 // it, so ConfigureApplication() maps it (and its English name) to IPA P

@@ -3,57 +3,51 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <iostream>
 #include <string>
 
-#include "Messages.h"
-
 namespace pendra::cli {
 
-namespace {
-
-// The messages that report a completed job. Every other message a job shows
-// on its own is a refusal or a failure.
-bool IsCompletion(std::string_view prompt) {
-  return prompt == schedule::msg::kExpansionDone || prompt == schedule::msg::kOutputDone;
+ConsoleStreams ConsoleStreams::Standard() {
+  return {std::cout, std::cerr, std::cin, isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0};
 }
 
-bool AskOnTerminal(std::string_view prompt) {
-  std::cerr << prompt << " [y/N] " << std::flush;
+ConsoleUi::ConsoleUi(ConsoleOptions options, const ConsoleStreams& streams)
+    : options_(std::move(options)), streams_(streams) {}
+
+bool ConsoleUi::AskOnTerminal(std::string_view prompt) {
+  streams_.err << prompt << " [y/N] " << std::flush;
   std::string answer;
-  if (!std::getline(std::cin, answer)) return false;
+  if (!std::getline(streams_.in, answer)) return false;
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
 }
-
-}  // namespace
-
-ConsoleUi::ConsoleUi(ConsoleOptions options)
-    : options_(std::move(options)), progressToTerminal_(isatty(STDERR_FILENO) != 0) {}
 
 MsgBoxResult ConsoleUi::MsgBox(std::string_view prompt, MsgBoxButtons buttons, std::string_view) {
   EndProgressLine();
   if (buttons == MsgBoxButtons::OkOnly) {
-    if (IsCompletion(prompt)) {
-      std::cout << prompt << std::endl;
-    } else {
-      failed_ = true;
-      std::cerr << prompt << std::endl;
-    }
+    // A job's message is its last word: where it goes is known once the
+    // job has returned its outcome.
+    messages_.emplace_back(prompt);
     return MsgBoxResult::Ok;
   }
 
   if (options_.assumeYes) return MsgBoxResult::Yes;
-  if (isatty(STDIN_FILENO) && AskOnTerminal(prompt)) return MsgBoxResult::Yes;
-  if (!isatty(STDIN_FILENO))
-    std::cerr << prompt << "\n(--yes で確認を省略できます / answer with --yes when not on a terminal)"
-              << std::endl;
-  failed_ = true;
+  if (streams_.inIsTerminal && AskOnTerminal(prompt)) return MsgBoxResult::Yes;
+  if (!streams_.inIsTerminal)
+    streams_.err << prompt << "\n(--yes で確認を省略できます / answer with --yes when not on a terminal)"
+                 << std::endl;
   return MsgBoxResult::No;
 }
 
+void ConsoleUi::Finish(const JobOutcome& outcome) {
+  EndProgressLine();
+  std::ostream& stream = outcome.IsCompleted() ? streams_.out : streams_.err;
+  for (const std::string& message : messages_) stream << message << std::endl;
+  messages_.clear();
+}
+
 void ConsoleUi::ReportProgress(std::string_view table, long done, long total) {
-  if (!progressToTerminal_) return;
+  if (!streams_.errIsTerminal) return;
   if (table != progressTable_) {
     EndProgressLine();
     progressTable_ = table;
@@ -68,11 +62,9 @@ void ConsoleUi::ReportProgress(std::string_view table, long done, long total) {
 
 void ConsoleUi::ShowProgress() {
   lastShown_ = lastDone_;
-  if (lastTotal_ >= 0)
-    std::fprintf(stderr, "\r%s: %ld / %ld", progressTable_.c_str(), lastDone_, lastTotal_);
-  else
-    std::fprintf(stderr, "\r%s: %ld", progressTable_.c_str(), lastDone_);
-  std::fflush(stderr);
+  streams_.err << '\r' << progressTable_ << ": " << lastDone_;
+  if (lastTotal_ >= 0) streams_.err << " / " << lastTotal_;
+  streams_.err << std::flush;
   progressShown_ = true;
 }
 
@@ -81,7 +73,7 @@ void ConsoleUi::EndProgressLine() {
   // until the first empty cell) ends on its last count, not on the last
   // step shown.
   if (progressShown_ && lastDone_ != lastShown_) ShowProgress();
-  if (progressShown_) std::fputc('\n', stderr);
+  if (progressShown_) streams_.err << '\n' << std::flush;
   progressShown_ = false;
   progressTable_.clear();
   lastShown_ = -1;

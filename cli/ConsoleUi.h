@@ -1,11 +1,16 @@
 // The jobs' user interface on a terminal: message boxes become lines on
-// standard output (completion) or standard error (refusal, failure), the
-// confirmation is answered by --yes or asked on the terminal, and long work
-// shows its progress when standard error is a terminal.
+// standard output (completion) or standard error (refusal, failure), told
+// apart by the job's outcome, the confirmation is answered by --yes or
+// asked on the terminal, and long work shows its progress when standard
+// error is a terminal. The streams are passed in, so that the commands run
+// inside a test as well as in the program.
 #pragma once
 
+#include <iosfwd>
 #include <string>
+#include <vector>
 
+#include "core/JobOutcome.h"
 #include "core/UserInterface.h"
 
 namespace pendra::cli {
@@ -14,11 +19,25 @@ struct ConsoleOptions {
   std::string pathBox;      // what the window's path box would hold
   std::string baseFolder;   // where the databases and the template lie
   bool assumeYes = false;   // --yes
+  bool dryRun = false;      // --dry-run: do the whole job, then roll back
+};
+
+// Where the batch command reads and writes, and which of them is a
+// terminal (a question needs one to be asked; progress is shown on one).
+struct ConsoleStreams {
+  std::ostream& out;
+  std::ostream& err;
+  std::istream& in;
+  bool inIsTerminal = false;
+  bool errIsTerminal = false;
+
+  // The process's standard streams.
+  static ConsoleStreams Standard();
 };
 
 class ConsoleUi : public UserInterface {
  public:
-  explicit ConsoleUi(ConsoleOptions options);
+  ConsoleUi(ConsoleOptions options, const ConsoleStreams& streams);
 
   MsgBoxResult MsgBox(std::string_view prompt, MsgBoxButtons buttons,
                       std::string_view title) override;
@@ -30,18 +49,19 @@ class ConsoleUi : public UserInterface {
   std::string BaseFolder() override { return options_.baseFolder; }
   void ReportProgress(std::string_view table, long done, long total) override;
 
-  // True when the job said anything but its completion: a refusal, a
-  // failure, a report of refused records, or a No to a question.
-  bool Failed() const { return failed_; }
+  // The job has returned: its messages go to standard output when it
+  // completed, to standard error otherwise.
+  void Finish(const JobOutcome& outcome);
 
  private:
+  bool AskOnTerminal(std::string_view prompt);
   void EndProgressLine();
   void ShowProgress();
 
   ConsoleOptions options_;
-  bool failed_ = false;
+  ConsoleStreams streams_;
+  std::vector<std::string> messages_;   // shown by the job, told at Finish
   bool progressShown_ = false;
-  bool progressToTerminal_ = false;
   std::string progressTable_;
   long lastShown_ = -1;
   long lastDone_ = -1;

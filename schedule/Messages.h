@@ -4,10 +4,11 @@
 #include <string>
 
 #include "core/PlatformError.h"
+#include "core/UserInterface.h"
 
 namespace pendra::schedule::msg {
 
-inline constexpr const char* kTitle = "確認";
+inline constexpr const char* kTitle = kMessageBoxTitle;
 
 inline constexpr const char* kSpreadsheetRunning = "EXCELが立ち上がっている為、出力出来ません。";
 

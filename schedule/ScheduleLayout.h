@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/BasePath.h"
 #include "core/Variant.h"
 
 namespace pendra::schedule {
@@ -30,10 +31,6 @@ struct TableLayout {
   const std::string& sheet() const { return table; }
 };
 
-// The schedule database, relative to the base folder.
-inline constexpr const char* kScheduleDatabase = "\\OV_DataBase\\Orvik.mdb";
-// The template the output is made from, relative to the base folder.
-inline constexpr const char* kTemplateWorkbook = "\\Pendra_原紙.xls";
 // The template's window, as the workbook output shows it before the macros.
 inline constexpr const char* kTemplateWindow = "Pendra_原紙.xls";
 

@@ -8,19 +8,19 @@
 #include "core/Int16.h"
 #include "core/NumericTest.h"
 #include "dao/Dao.h"
+#include "dao/Transaction.h"
 #include "Messages.h"
 #include "JobSteps.h"
 #include "ScheduleJobs.h"
 #include "ScheduleLayout.h"
-#include "Transaction.h"
 
 namespace pendra::schedule {
 
 namespace {
 
 // Empties one table and adds a row per sheet row, from row 2 down to the
-// first row whose first cell is empty.
-void TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
+// first row whose first cell is empty; returns how many rows it added.
+long TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
                    const TableLayout& layout) {
   excel::Worksheet xlSheet = xlBook.Sheets(layout.sheet());
   db.Execute(layout.emptyStatement);
@@ -40,36 +40,39 @@ void TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db
     row = row + 1;
   }
   rs->Close();
+  return row - kFirstDataRow;
 }
 
 }  // namespace
 
-void Command3_Click(UserInterface& ui) {
+JobOutcome Command3_Click(UserInterface& ui) {
   ui.SetTopmost(false);
   if (ui.PathBoxText().empty()) {
     ui.MsgBox(msg::kExpansionNoPath, MsgBoxButtons::OkOnly, msg::kTitle);
-    return;
+    return JobOutcome::Refused();
   }
   if (ui.MsgBox(msg::kExpansionConfirm, MsgBoxButtons::YesNo, msg::kTitle) != MsgBoxResult::Yes)
-    return;
+    return JobOutcome::Refused();
   ui.SetWaitPointer(true);
-  subXlsToDb(ui, ui.PathBoxText());
+  const JobOutcome outcome = subXlsToDb(ui, ui.PathBoxText());
   ui.EndProgram();
+  return outcome;
 }
 
-void subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
+JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
   try {
     ui.SetWaitPointer(true);
-    if (RefusedWhileSpreadsheetRuns(ui)) return;
+    if (RefusedWhileSpreadsheetRuns(ui)) return JobOutcome::Refused();
 
     std::shared_ptr<excel::Application> xlApp = excel::CreateObject();
     std::shared_ptr<excel::Workbook> xlBook = xlApp->Workbooks().Add();
     xlBook = excel::GetObject(workbookPath);
 
     std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
+    long rows = 0;
     {
-      Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
-      for (const TableLayout* layout : ScheduleTables()) TransferSheet(ui, *xlBook, *db, *layout);
+      dao::Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
+      for (const TableLayout* layout : ScheduleTables()) rows += TransferSheet(ui, *xlBook, *db, *layout);
       transaction.Commit();
     }
     db->Close();
@@ -79,11 +82,13 @@ void subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
 
     ui.SetWaitPointer(false);
     ui.MsgBox(msg::kExpansionDone, MsgBoxButtons::OkOnly, msg::kTitle);
+    return JobOutcome::Completed(rows);
   } catch (const PlatformError& error) {
     // Everything the job held is gone by now: the transaction rolled back,
     // the database closed, the spreadsheet instance ended.
     ui.SetWaitPointer(false);
     ui.MsgBox(msg::ExpansionFailed(error), MsgBoxButtons::OkOnly, msg::kTitle);
+    return JobOutcome::Failed();
   }
 }
 

@@ -26,8 +26,8 @@ namespace pendra::schedule {
 namespace {
 
 // Writes the table's rows in its SELECT order from row 2 of its sheet, each
-// field's value unchanged into its cell.
-void WriteSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
+// field's value unchanged into its cell; returns how many.
+long WriteSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
                 const TableLayout& layout) {
   excel::Worksheet xlSheet = xlBook.Sheets(layout.sheet());
   auto rs = db.OpenRecordset(layout.selectStatement, dao::dbOpenSnapshot);
@@ -42,6 +42,7 @@ void WriteSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
     rs->MoveNext();
   }
   rs->Close();
+  return row - kFirstDataRow;
 }
 
 // The target as the job checked it: its folder, held open so that the
@@ -83,21 +84,22 @@ std::unique_ptr<CheckedTarget> CheckTarget(UserInterface& ui, const std::string&
 
 }  // namespace
 
-void subDbToXls(UserInterface& ui, const std::string& target) {
+JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
   const std::string templatePath = UnderBaseFolder(ui.BaseFolder(), kTemplateWorkbook);
   const std::unique_ptr<CheckedTarget> checked = CheckTarget(ui, target);
-  if (!checked) return;
+  if (!checked) return JobOutcome::Refused();
 
   try {
     ui.SetWaitPointer(true);
-    if (RefusedWhileSpreadsheetRuns(ui)) return;
+    if (RefusedWhileSpreadsheetRuns(ui)) return JobOutcome::Refused();
 
     std::shared_ptr<excel::Application> xlApp = excel::CreateObject();
     std::shared_ptr<excel::Workbook> xlBook = xlApp->Workbooks().Add();
     xlBook = excel::GetObject(templatePath);
 
     std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
-    for (const TableLayout* layout : ScheduleTables()) WriteSheet(ui, *xlBook, *db, *layout);
+    long rows = 0;
+    for (const TableLayout* layout : ScheduleTables()) rows += WriteSheet(ui, *xlBook, *db, *layout);
     db->Close();
 
     xlBook->Windows(kTemplateWindow).SetVisible(true);
@@ -111,9 +113,11 @@ void subDbToXls(UserInterface& ui, const std::string& target) {
 
     ui.SetWaitPointer(false);
     ui.MsgBox(msg::kOutputDone, MsgBoxButtons::OkOnly, msg::kTitle);
+    return JobOutcome::Completed(rows);
   } catch (const PlatformError& error) {
     ui.SetWaitPointer(false);
     ui.MsgBox(msg::OutputFailed(error), MsgBoxButtons::OkOnly, msg::kTitle);
+    return JobOutcome::Failed();
   }
 }
 

@@ -32,7 +32,6 @@ class ImportReport {
   bool Clean() const { return refused_ == 0 && partly_ == 0 && !stopped_; }
   long StoredCount() const { return stored_; }
   long RefusedCount() const { return refused_; }
-  long PartlyStoredCount() const { return partly_; }
 
   // The text of the closing message box.
   std::string Message() const;

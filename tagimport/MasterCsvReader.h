@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "Cp932Decoder.h"
+#include "core/Cp932Decoder.h"
 #include "MasterCsvRecord.h"
 
 namespace pendra::tagimport {

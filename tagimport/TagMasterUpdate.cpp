@@ -1,6 +1,7 @@
 #include "TagMasterUpdate.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "core/BasePath.h"
 #include "core/PlatformError.h"
 #include "dao/Dao.h"
+#include "dao/Transaction.h"
 
 namespace pendra::tagimport {
 
@@ -19,10 +21,9 @@ using dao::Database;
 using dao::Recordset;
 using dao::Workspace;
 
-constexpr std::string_view kTitle = "確認";
+constexpr std::string_view kTitle = kMessageBoxTitle;
 constexpr std::string_view kSpecifyFile = "ﾏｽﾀｰ情報.csvを指定して下さい";
 constexpr std::string_view kConfirm = "指定されたﾏｽﾀｰ情報をデータベースへ展開します。 よろしいですか？";
-constexpr std::string_view kDatabaseText = kTagMasterDatabase;
 // The tag is bound, never pasted into the text: any tag, apostrophes
 // included, is looked up literally.
 constexpr std::string_view kLookup = "SELECT * FROM M_TAG WHERE TAG = ?";
@@ -48,10 +49,8 @@ void ShowOpenFailure(UserInterface& ui, std::string_view what, const PlatformErr
 void ImportRecord(Workspace& ws, Database& db, const MasterCsvRecord& record,
                   ImportReport& report) {
   const std::string& tag = record[1];
-  bool savepoint = false;
   try {
-    ws.BeginTrans();
-    savepoint = true;
+    dao::Transaction savepoint(ws);
     std::unique_ptr<Recordset> rs =
         db.OpenRecordset(kLookup, dao::dbOpenDynaset, std::vector<Variant>{Variant(tag)});
     if (rs->Eof()) {
@@ -76,74 +75,23 @@ void ImportRecord(Workspace& ws, Database& db, const MasterCsvRecord& record,
     }
     rs->Update(dao::dbUpdateRegular, false);
     rs->Close();
-    savepoint = false;
-    ws.CommitTrans();
+    savepoint.Commit();
     for (const auto& [column, error] : refusedColumns) {
       report.ColumnRefused(record.LineNumber(), tag, column->column,
                            record[column->position], error);
     }
     report.Stored(!allWritten);
   } catch (const PlatformError& error) {
-    if (savepoint) {
-      try {
-        ws.Rollback();
-      } catch (const PlatformError&) {
-        // The savepoint is gone with the transaction; the commit at the
-        // end reports that.
-      }
-    }
+    // The savepoint rolled back as it went out of scope (or is gone with
+    // the transaction, which the commit at the end reports).
     report.RecordRefused(record.LineNumber(), tag, error);
   }
 }
 
-}  // namespace
-
-void Command1_Click(UserInterface& ui) {
-  // 1. A master file must be named.
-  if (ui.PathBoxText().empty()) {
-    ui.MsgBox(kSpecifyFile, MsgBoxButtons::OkOnly, kTitle);
-    return;
-  }
-  // 2. Confirmation; nothing is opened unless the answer is Yes.
-  if (ui.MsgBox(kConfirm, MsgBoxButtons::YesNo, kTitle) != MsgBoxResult::Yes) return;
-
-  // 3. The tag master database.
-  const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kDatabaseText);
-  Workspace* ws = nullptr;
-  std::unique_ptr<Database> db;
-  try {
-    ws = &dao::DBEngine::Instance().Workspaces(0);
-    db = ws->OpenDatabase(databasePath);
-  } catch (const PlatformError& error) {
-    ShowOpenFailure(ui, "データベースを開けません。", error, databasePath);
-    return;
-  }
-
-  // 4. The master file, at the path box's text unchanged.
-  const std::string csvPath = ui.PathBoxText();
-  MasterCsvReader reader;
-  try {
-    reader.Open(csvPath);
-  } catch (const PlatformError& error) {
-    try { db->Close(); } catch (const PlatformError&) {}
-    ShowOpenFailure(ui, "ﾏｽﾀｰ情報.csvを開けません。", error, csvPath);
-    return;
-  }
-
-  // 5. The whole import is one transaction: one disk sync, and a process
-  // that dies half way leaves M_TAG as it was.
-  ImportReport report;
-  try {
-    ws->BeginTrans();
-  } catch (const PlatformError& error) {
-    reader.Close();
-    try { db->Close(); } catch (const PlatformError&) {}
-    ui.MsgBox(ErrorLine(error) + "\nﾏｽﾀｰ情報はデータベースへ展開されませんでした。",
-              MsgBoxButtons::OkOnly, kTitle);
-    return;
-  }
-
-  // 6. Record by record.
+// Every line after the header records, until the end of the file or a
+// reading error; returns how many lines were handled.
+long ImportRecords(UserInterface& ui, MasterCsvReader& reader, Workspace& ws, Database& db,
+                   ImportReport& report) {
   long done = 0;
   for (;;) {
     const MasterCsvRecord* next = nullptr;
@@ -159,28 +107,95 @@ void Command1_Click(UserInterface& ui) {
     if (record.IsMalformed()) {
       report.LineSkipped(record.LineNumber(), record.Problem());
     } else {
-      ImportRecord(*ws, *db, record, report);
+      ImportRecord(ws, db, record, report);
     }
     if (++done % kProgressEvery == 0) ui.ReportProgress(kTable, done, -1);
   }
+  return done;
+}
+
+// Closes the database; what was committed stays so whatever the close says.
+void CloseQuietly(Database& db) {
+  try {
+    db.Close();
+  } catch (const PlatformError&) {
+  }
+}
+
+// The transaction could not begin or commit: nothing of the file is in
+// the table, and the user is told so with the error.
+JobOutcome NothingImported(UserInterface& ui, const PlatformError& error) {
+  ui.MsgBox(ErrorLine(error) + "\nﾏｽﾀｰ情報はデータベースへ展開されませんでした。", MsgBoxButtons::OkOnly, kTitle);
+  return JobOutcome::Failed();
+}
+
+}  // namespace
+
+JobOutcome Command1_Click(UserInterface& ui) {
+  // 1. A master file must be named.
+  if (ui.PathBoxText().empty()) {
+    ui.MsgBox(kSpecifyFile, MsgBoxButtons::OkOnly, kTitle);
+    return JobOutcome::Refused();
+  }
+  // 2. Confirmation; nothing is opened unless the answer is Yes.
+  if (ui.MsgBox(kConfirm, MsgBoxButtons::YesNo, kTitle) != MsgBoxResult::Yes) return JobOutcome::Refused();
+
+  // 3. The tag master database.
+  const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kTagMasterDatabase);
+  Workspace* ws = nullptr;
+  std::unique_ptr<Database> db;
+  try {
+    ws = &dao::DBEngine::Instance().Workspaces(0);
+    db = ws->OpenDatabase(databasePath);
+  } catch (const PlatformError& error) {
+    ShowOpenFailure(ui, "データベースを開けません。", error, databasePath);
+    return JobOutcome::Failed();
+  }
+
+  // 4. The master file, at the path box's text unchanged.
+  const std::string csvPath = ui.PathBoxText();
+  MasterCsvReader reader;
+  try {
+    reader.Open(csvPath);
+  } catch (const PlatformError& error) {
+    CloseQuietly(*db);
+    ShowOpenFailure(ui, "ﾏｽﾀｰ情報.csvを開けません。", error, csvPath);
+    return JobOutcome::Failed();
+  }
+
+  // 5. The whole import is one transaction: one disk sync, and a process
+  // that dies half way leaves M_TAG as it was. The guard rolls it back
+  // on every way out that does not commit, an unforeseen exception included.
+  std::optional<dao::Transaction> transaction;
+  try {
+    transaction.emplace(*ws);
+  } catch (const PlatformError& error) {
+    reader.Close();
+    CloseQuietly(*db);
+    return NothingImported(ui, error);
+  }
+
+  // 6. Record by record.
+  ImportReport report;
+  const long done = ImportRecords(ui, reader, *ws, *db, report);
 
   // 7. The master file.
   reader.Close();
 
   // 8. Commit and close the database.
   try {
-    ws->CommitTrans();
+    transaction->Commit();
   } catch (const PlatformError& error) {
-    try { ws->Rollback(); } catch (const PlatformError&) {}
-    try { db->Close(); } catch (const PlatformError&) {}
-    ui.MsgBox(ErrorLine(error) + "\nﾏｽﾀｰ情報はデータベースへ展開されませんでした。",
-              MsgBoxButtons::OkOnly, kTitle);
-    return;
+    transaction.reset();
+    CloseQuietly(*db);
+    return NothingImported(ui, error);
   }
-  try { db->Close(); } catch (const PlatformError&) {}
+  CloseQuietly(*db);
   ui.ReportProgress(kTable, done, done);
 
-  if (!report.Clean()) ui.MsgBox(report.Message(), MsgBoxButtons::OkOnly, kTitle);
+  if (report.Clean()) return JobOutcome::Completed(report.StoredCount());
+  ui.MsgBox(report.Message(), MsgBoxButtons::OkOnly, kTitle);
+  return JobOutcome::Failed(report.StoredCount(), report.RefusedCount());
 }
 
 }  // namespace pendra::tagimport

@@ -9,6 +9,9 @@
 
 namespace pendra {
 
+// The title of every message box of the program's own.
+inline constexpr const char* kMessageBoxTitle = "確認";
+
 enum class MsgBoxButtons { OkOnly, YesNo };   // YesNo: Yes is the default button
 enum class MsgBoxResult { Ok, Yes, No };
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "CivilDate.h"
 #include "NumericTest.h"
 #include "PlatformError.h"
 
@@ -118,27 +119,16 @@ std::string CurrencyText(int64_t scaled) {
   return negative ? "-" + text : text;
 }
 
-// Automation date to y/m/d h:m:s. Day 0 is 1899-12-30, which is 25569 days
-// before 1970-01-01; the civil date comes from Howard Hinnant's
-// days-to-civil algorithm. The time is the fraction's absolute value, as
-// the automation runtime reads negative dates.
+// Automation date to y/m/d, and h:m:s unless the time is midnight.
 std::string DateText(double date) {
-  const double whole = std::trunc(date);
-  const long seconds = std::lround(std::fabs(date - whole) * 86400.0);
-  const long long z = static_cast<long long>(whole) - 25569 + 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long long doe = z - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  const long long d = doy - (153 * mp + 2) / 5 + 1;
-  const long long m = mp < 10 ? mp + 3 : mp - 9;
-  const long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  const DateTimeParts parts = SplitAutomationDate(date);
+  const CivilDate& d = parts.date;
+  const long seconds = parts.secondOfDay;
   char buffer[160];
   if (seconds == 0) {
-    std::snprintf(buffer, sizeof buffer, "%04lld/%02lld/%02lld", y, m, d);
+    std::snprintf(buffer, sizeof buffer, "%04lld/%02u/%02u", d.year, d.month, d.day);
   } else {
-    std::snprintf(buffer, sizeof buffer, "%04lld/%02lld/%02lld %02ld:%02ld:%02ld", y, m, d,
+    std::snprintf(buffer, sizeof buffer, "%04lld/%02u/%02u %02ld:%02ld:%02ld", d.year, d.month, d.day,
                   seconds / 3600, seconds / 60 % 60, seconds % 60);
   }
   return buffer;

@@ -1,77 +1,14 @@
 #include "Connection.h"
 
+#include "core/AsciiText.h"
+#include "core/Fnv1a.h"
 #include "core/PlatformError.h"
 #include "FieldType.h"
+#include "SchemaText.h"
 
 namespace pendra::dao::detail {
 
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-bool StartsWithWord(std::string_view text, size_t at, std::string_view word) {
-  if (text.size() - at < word.size()) return false;
-  if (!SameName(text.substr(at, word.size()), word)) return false;
-  const size_t end = at + word.size();
-  return end == text.size() || IsBlank(text[end]) || text[end] == '*' || text[end] == '(';
-}
-
-size_t SkipBlanks(std::string_view text, size_t at) {
-  while (at < text.size() && IsBlank(text[at])) ++at;
-  return at;
-}
-
-// "SELECT * FROM <table> <rest>" with one table: the table's spelling in
-// the statement, its plain name, and the rest (WHERE, ORDER BY).
-struct SingleTableSelect {
-  std::string spelled;
-  std::string table;
-  std::string rest;
-};
-
-bool SplitSelectStar(std::string_view sql, SingleTableSelect& out) {
-  size_t at = SkipBlanks(sql, 0);
-  if (!StartsWithWord(sql, at, "SELECT")) return false;
-  at = SkipBlanks(sql, at + 6);
-  if (at >= sql.size() || sql[at] != '*') return false;
-  at = SkipBlanks(sql, at + 1);
-  if (!StartsWithWord(sql, at, "FROM")) return false;
-  at = SkipBlanks(sql, at + 4);
-  if (at >= sql.size()) return false;
-  const size_t start = at;
-  const char open = sql[at];
-  if (open == '"' || open == '[' || open == '`') {
-    const char close = open == '[' ? ']' : open;
-    for (++at; at < sql.size(); ++at) {
-      if (sql[at] == close) {
-        if (close == '"' && at + 1 < sql.size() && sql[at + 1] == '"') {
-          out.table += '"';
-          ++at;
-          continue;
-        }
-        break;
-      }
-      out.table += sql[at];
-    }
-    if (at >= sql.size()) return false;
-    ++at;
-  } else {
-    while (at < sql.size() && !IsBlank(sql[at]) && sql[at] != ';' && sql[at] != ',' && sql[at] != '(' &&
-           sql[at] != ')')
-      ++at;
-    out.table = std::string(sql.substr(start, at - start));
-  }
-  out.spelled = std::string(sql.substr(start, at - start));
-  out.rest = std::string(sql.substr(at));
-  // Joins and table lists make rows that belong to no single table.
-  const size_t next = SkipBlanks(sql, at);
-  if (next < sql.size() &&
-      (sql[next] == ',' || StartsWithWord(sql, next, "JOIN") || StartsWithWord(sql, next, "NATURAL") ||
-       StartsWithWord(sql, next, "LEFT") || StartsWithWord(sql, next, "INNER") ||
-       StartsWithWord(sql, next, "CROSS") || StartsWithWord(sql, next, "AS")))
-    return false;
-  return !out.table.empty();
-}
 
 // The shape of a statement whose rows are read only.
 std::shared_ptr<QueryShape> ReadOnlyShape(sqlite3* db, std::string_view statement) {
@@ -87,52 +24,12 @@ std::shared_ptr<QueryShape> ReadOnlyShape(sqlite3* db, std::string_view statemen
   return shape;
 }
 
-// A DEFAULT written as a literal: a number, a quoted text, a blob, NULL,
-// TRUE or FALSE, possibly in parentheses. Its value never changes, so it
-// is evaluated once; anything else (CURRENT_TIMESTAMP, datetime('now'),
-// random()) may differ on every row.
-bool IsLiteral(std::string_view sql) {
-  auto trim = [](std::string_view t) {
-    while (!t.empty() && IsBlank(t.front())) t.remove_prefix(1);
-    while (!t.empty() && IsBlank(t.back())) t.remove_suffix(1);
-    return t;
-  };
-  sql = trim(sql);
-  while (sql.size() >= 2 && sql.front() == '(' && sql.back() == ')') sql = trim(sql.substr(1, sql.size() - 2));
-  if (sql.empty()) return false;
-  if (SameName(sql, "NULL") || SameName(sql, "TRUE") || SameName(sql, "FALSE")) return true;
-  if (sql.front() == '\'' || ((sql.front() == 'x' || sql.front() == 'X') && sql.size() > 1 && sql[1] == '\'')) {
-    size_t at = sql.front() == '\'' ? 1 : 2;
-    for (; at < sql.size(); ++at) {
-      if (sql[at] != '\'') continue;
-      if (at + 1 < sql.size() && sql[at + 1] == '\'') {
-        ++at;
-        continue;
-      }
-      return at + 1 == sql.size();   // the closing quote ends the text
-    }
-    return false;
-  }
-  size_t at = 0;
-  if (sql[at] == '+' || sql[at] == '-') ++at;
-  bool digits = false;
-  for (; at < sql.size(); ++at) {
-    const char c = sql[at];
-    if (c >= '0' && c <= '9') digits = true;
-    else if (c != '.' && c != 'e' && c != 'E' && c != '+' && c != '-') return false;
-  }
-  return digits;
-}
-
 }  // namespace
 
 size_t QueryShape::FoldedHash::operator()(std::string_view name) const {
-  size_t hash = 14695981039346656037ull;
-  for (char c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  }
-  return hash;
+  std::uint64_t hash = kFnv1aOffset;
+  for (char c : name) hash = Fnv1aStep(hash, static_cast<unsigned char>(AsciiLower(c)));
+  return static_cast<size_t>(hash);
 }
 
 void QueryShape::IndexNames() {

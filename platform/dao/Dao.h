@@ -24,6 +24,22 @@ enum UpdateTypeEnum : int { dbUpdateRegular = 1 };
 class Recordset;
 class Database;
 
+// The engine's type codes (DataTypeEnum); Access stores the same codes for
+// its columns.
+enum DataTypeEnum : int {
+  dbBoolean = 1, dbByte = 2, dbInteger = 3, dbLong = 4, dbCurrency = 5, dbSingle = 6,
+  dbDouble = 7, dbDate = 8, dbText = 10, dbMemo = 12,
+};
+
+// One column of a table's design, as TableDefs(name).Fields(i) gives it.
+struct FieldDef {
+  std::string Name;
+  int Type = 0;          // DataTypeEnum; 0 for a column declared with no engine type
+  int Size = 0;          // characters, for dbText
+  bool Required = false;
+  bool AllowZeroLength = true;
+};
+
 // One column of the current row (or of the row being added or edited).
 class Field {
  public:
@@ -75,6 +91,8 @@ class Database {
                                                    const std::vector<Variant>& parameters) = 0;
   virtual void Close() = 0;
   virtual const std::string& Name() const = 0;
+  // The table's columns in order; 3078 when there is no such table.
+  virtual std::vector<FieldDef> TableDefFields(std::string_view table) = 0;
 };
 
 class Workspace {

@@ -4,33 +4,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/CivilDate.h"
+
 namespace pendra::dao::detail {
 
 namespace {
-
-// Days from 1970-01-01 of a civil date, and back (Howard Hinnant's
-// algorithms); automation day 0 is 1899-12-30, 25569 days earlier.
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<long long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
-}
 
 bool LeapYear(long long y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -77,7 +55,7 @@ std::vector<Token> Tokenize(std::string_view text) {
   return tokens;
 }
 
-bool ParseTime(const std::vector<Token>& t, size_t at, double& fraction) {
+bool ParseTime(const std::vector<Token>& t, size_t at, long& secondOfDay) {
   // h:m or h:m:s from index at to the end.
   const size_t n = t.size() - at;
   if (n != 3 && n != 5) return false;
@@ -88,7 +66,7 @@ bool ParseTime(const std::vector<Token>& t, size_t at, double& fraction) {
     s = t[at + 4].value;
   }
   if (h > 23 || mi > 59 || s > 59) return false;
-  fraction = (h * 3600 + mi * 60 + s) / 86400.0;
+  secondOfDay = h * 3600 + mi * 60 + s;
   return true;
 }
 
@@ -97,19 +75,11 @@ bool ParseTime(const std::vector<Token>& t, size_t at, double& fraction) {
 bool DateInRange(double date) { return date >= -657434.0 && date < 2958466.0; }
 
 std::string StoredDateText(double date) {
-  const double whole = std::trunc(date);
-  long seconds = std::lround(std::fabs(date - whole) * 86400.0);
-  long long day = static_cast<long long>(whole);
-  if (seconds >= 86400) {
-    seconds -= 86400;
-    day += date < 0 ? -1 : 1;
-  }
-  long long y;
-  unsigned m, d;
-  CivilFromDays(day - 25569, y, m, d);
+  const DateTimeParts parts = SplitAutomationDate(date);
+  const long seconds = parts.secondOfDay;
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02ld:%02ld:%02ld", y, m, d, seconds / 3600,
-                seconds / 60 % 60, seconds % 60);
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02ld:%02ld:%02ld", parts.date.year, parts.date.month,
+                parts.date.day, seconds / 3600, seconds / 60 % 60, seconds % 60);
   return buffer;
 }
 
@@ -130,9 +100,7 @@ std::optional<double> ParseDateText(std::string_view text) {
     const long h = number(11, 2), mi = number(14, 2), s = number(17, 2);
     if (y >= 100 && m >= 1 && m <= 12 && d >= 1 && d <= static_cast<long>(DaysInMonth(y, static_cast<unsigned>(m))) &&
         h >= 0 && h <= 23 && mi >= 0 && mi <= 59 && s >= 0 && s <= 59) {
-      const double day = static_cast<double>(DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) + 25569);
-      const double fraction = (h * 3600 + mi * 60 + s) / 86400.0;
-      return day < 0 ? day - fraction : day + fraction;
+      return AutomationDate({y, static_cast<unsigned>(m), static_cast<unsigned>(d)}, h * 3600 + mi * 60 + s);
     }
     return std::nullopt;
   }
@@ -142,8 +110,8 @@ std::optional<double> ParseDateText(std::string_view text) {
   for (auto& token : tokens)
     if (token.text == "T") token.text = " ";
 
-  double fraction = 0;
-  if (ParseTime(tokens, 0, fraction)) return fraction;   // a time alone: day 0
+  long secondOfDay = 0;
+  if (ParseTime(tokens, 0, secondOfDay)) return secondOfDay / 86400.0;   // a time alone: day 0
 
   // y sep m sep d [年月日 form ends with 日]
   if (tokens.size() < 5 || !tokens[0].number || !tokens[2].number || !tokens[4].number) return std::nullopt;
@@ -160,14 +128,11 @@ std::optional<double> ParseDateText(std::string_view text) {
   const long m = tokens[2].value, d = tokens[4].value;
   if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1 || d > static_cast<long>(DaysInMonth(y, m)))
     return std::nullopt;
-  double result = static_cast<double>(DaysFromCivil(y, m, d) + 25569);
   if (next < tokens.size()) {
     if (tokens[next].text != " ") return std::nullopt;
-    if (!ParseTime(tokens, next + 1, fraction)) return std::nullopt;
-    // Before day 0 the time counts away from zero, as automation dates do.
-    result = result < 0 ? result - fraction : result + fraction;
+    if (!ParseTime(tokens, next + 1, secondOfDay)) return std::nullopt;
   }
-  return result;
+  return AutomationDate({y, static_cast<unsigned>(m), static_cast<unsigned>(d)}, secondOfDay);
 }
 
 }  // namespace pendra::dao::detail

@@ -9,6 +9,7 @@
 
 #include "Connection.h"
 #include "RecordsetImpl.h"
+#include "SchemaText.h"
 #include "core/PlatformError.h"
 #include "dao/Dao.h"
 
@@ -16,6 +17,7 @@ namespace pendra::dao {
 
 using detail::Connection;
 using detail::Operation;
+using detail::FieldType;
 
 Variant Field::Value() const { return owner_->GetValue(index_); }
 void Field::SetValue(const Variant& value) { owner_->SetValue(index_, value); }
@@ -42,6 +44,7 @@ class DatabaseImpl final : public Database {
                                            const std::vector<Variant>& parameters) override;
   void Close() override;
   const std::string& Name() const override { return connection_->name; }
+  std::vector<FieldDef> TableDefFields(std::string_view table) override;
 
  private:
   WorkspaceImpl* workspace_;
@@ -77,6 +80,10 @@ class WorkspaceImpl final : public Workspace {
   Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
 }
 
+[[noreturn]] void UnrecognizedFormat(const std::string& path, const std::string& why = "") {
+  Raise(err::kUnrecognizedFormat, "データベースの形式 '" + path + "' を認識できません。" + why);
+}
+
 // Only an SQLite database file is opened: an empty file, a text file or a
 // genuine Access (.mdb/.accdb) file is refused before SQLite sees it, so
 // that nothing is ever created or rewritten.
@@ -96,12 +103,12 @@ void CheckDatabaseFile(const std::string& path) {
   if (read >= 16 && std::memcmp(header, "SQLite format 3", 16) == 0) return;
   const std::string_view signature(header + 4, read >= 19 ? 15 : 0);
   if (signature == "Standard Jet DB" || signature == "Standard ACE DB") {
-    Raise(err::kUnrecognizedFormat,
-          "データベースの形式 '" + path +
-              "' を認識できません。このファイルは Access 形式のデータベースです。"
-              "このプログラムのデータベース エンジンは SQLite 形式のデータベースだけを読み書きします。");
+    UnrecognizedFormat(path,
+                       "このファイルは Access 形式のデータベースです。"
+                       "このプログラムのデータベース エンジンは SQLite 形式のデータベースだけを読み書きします。"
+                       "Access のデータベースの内容は「pendra import-mdb ファイル名」で取り込めます。");
   }
-  Raise(err::kUnrecognizedFormat, "データベースの形式 '" + path + "' を認識できません。");
+  UnrecognizedFormat(path);
 }
 
 std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
@@ -129,7 +136,7 @@ std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
     if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED)
       Raise(err::kFileInUse, "ファイル '" + path + "' は既に使用されているため、使用できませんでした。");
     if ((code & 0xFF) == SQLITE_NOTADB || (code & 0xFF) == SQLITE_CORRUPT)
-      Raise(err::kUnrecognizedFormat, "データベースの形式 '" + path + "' を認識できません。");
+      UnrecognizedFormat(path);
     detail::RaiseSqlite(nullptr, code, Operation::Read);
   }
   // A database opened inside a transaction joins it at the current depth.
@@ -198,6 +205,33 @@ void WorkspaceImpl::Rollback() {
   --depth_;
 }
 
+std::vector<FieldDef> DatabaseImpl::TableDefFields(std::string_view table) {
+  auto info = connection_->Table(table);
+  std::vector<FieldDef> fields;
+  for (const auto& column : info->columns) {
+    FieldDef field;
+    field.Name = column.name;
+    switch (column.spec.type) {
+      case FieldType::YesNo: field.Type = dbBoolean; break;
+      case FieldType::Byte: field.Type = dbByte; break;
+      case FieldType::Short: field.Type = dbInteger; break;
+      case FieldType::Long: case FieldType::Counter: field.Type = dbLong; break;
+      case FieldType::Currency: field.Type = dbCurrency; break;
+      case FieldType::Single: field.Type = dbSingle; break;
+      case FieldType::Double: field.Type = dbDouble; break;
+      case FieldType::DateTime: field.Type = dbDate; break;
+      case FieldType::Text: field.Type = dbText; break;
+      case FieldType::Memo: field.Type = dbMemo; break;
+      case FieldType::Variant: field.Type = 0; break;
+    }
+    field.Size = column.spec.type == FieldType::Text ? column.spec.size : 0;
+    field.Required = column.notNull;
+    field.AllowZeroLength = column.spec.allowZeroLength;
+    fields.push_back(std::move(field));
+  }
+  return fields;
+}
+
 DatabaseImpl::~DatabaseImpl() {
   if (connection_->IsOpen()) {
     workspace_->Forget(connection_.get());
@@ -216,12 +250,7 @@ void DatabaseImpl::Execute(std::string_view statement) {
   detail::Statement& stmt = connection_->Cached(std::string(statement));
   if (sqlite3_stmt_readonly(stmt.get()) && sqlite3_column_count(stmt.get()) > 0) Raise(err::kCannotExecuteSelect);
   const bool changesSchema = sqlite3_column_count(stmt.get()) == 0 && !sqlite3_stmt_readonly(stmt.get()) &&
-                             [&] {
-                               std::string head = detail::FoldName(statement.substr(0, 12));
-                               head.erase(0, head.find_first_not_of(" \t\r\n"));
-                               return head.rfind("create", 0) == 0 || head.rfind("alter", 0) == 0 ||
-                                      head.rfind("drop", 0) == 0;
-                             }();
+                             detail::ChangesSchema(statement);
   stmt.Run(Operation::Execute);
   if (changesSchema) connection_->ForgetSchema();
 }

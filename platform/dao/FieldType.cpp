@@ -3,10 +3,12 @@
 #include <cfloat>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <cmath>
 #include <string>
 
 #include "DateText.h"
+#include "core/AsciiText.h"
 #include "core/NumericTest.h"
 #include "core/PlatformError.h"
 
@@ -14,16 +16,27 @@ namespace pendra::dao::detail {
 
 namespace {
 
+// Upper case, blanks left out: how type names and Yes/No words compare.
 std::string Upper(std::string_view text) {
   std::string upper;
-  for (char c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != ' ' && c != '\t') upper += c;
-  }
+  for (char c : text)
+    if (c != ' ' && c != '\t') upper += AsciiUpper(c);
   return upper;
 }
 
 [[noreturn]] void ConversionError() { Raise(err::kDataTypeConversion); }
+
+// CURRENCY values are stored as REAL in units, so the range stops at the
+// last whole unit whose ten-thousandths a Double still tells apart from the
+// 64-bit limit: a value stored near that limit reads back as itself.
+constexpr int64_t kCurrencyMaxScaled = 922337203685477LL * 10000;
+
+// A number in ten-thousandths, rounded half to even; nothing beyond the range.
+std::optional<int64_t> CurrencyScaled(double number) {
+  const double scaled = std::nearbyint(number * 10000.0);
+  if (!(std::fabs(scaled) <= static_cast<double>(kCurrencyMaxScaled))) return std::nullopt;
+  return static_cast<int64_t>(scaled);
+}
 
 // Characters as the engine counts them: UTF-16 code units.
 size_t Utf16Length(const std::string& text) {
@@ -222,10 +235,14 @@ Variant ConvertForColumn(const Variant& value, const FieldSpec& spec, std::strin
     case FieldType::Double:
       return Variant(NumberOf(value));
     case FieldType::Currency: {
-      if (value.Type() == VarType::Currency) return value;
-      const double scaled = std::nearbyint(NumberOf(value) * 10000.0);
-      if (!(std::fabs(scaled) < 9.2233720368547758e18)) ConversionError();
-      return Variant::Currency(static_cast<int64_t>(scaled));
+      if (value.Type() == VarType::Currency) {
+        const int64_t scaled = value.CurrencyScaled();
+        if (scaled > kCurrencyMaxScaled || scaled < -kCurrencyMaxScaled) Raise(err::kOverflow);
+        return value;
+      }
+      const auto scaled = CurrencyScaled(NumberOf(value));
+      if (!scaled) Raise(err::kOverflow);
+      return Variant::Currency(*scaled);
     }
     case FieldType::DateTime:
       return Variant::Date(DateOf(value));
@@ -281,7 +298,15 @@ Variant ReadStored(sqlite3_stmt* stmt, int column, FieldType type) {
     case FieldType::Double:
       return Variant(real);
     case FieldType::Currency:
-      return Variant::Currency(integer ? whole * 10000 : std::llround(real * 10000.0));
+      // A value beyond the range (written by another program) reads as
+      // the number it is.
+      if (integer) {
+        if (whole <= kCurrencyMaxScaled / 10000 && whole >= -kCurrencyMaxScaled / 10000)
+          return Variant::Currency(whole * 10000);
+      } else if (const auto scaled = CurrencyScaled(real)) {
+        return Variant::Currency(*scaled);
+      }
+      break;
     case FieldType::DateTime:
       return Variant::Date(real);
     case FieldType::YesNo:

@@ -24,7 +24,41 @@ Statement& FindWriter(std::vector<QueryShape::Writer>& writers, size_t& last, co
   return *writers.back().statement;
 }
 
+// Steps a statement that yields one value; a failing step (a lock, an
+// error the expression raises) is the caller's failure.
+template <typename Read>
+auto OneValue(Statement& statement, sqlite3* db, const Read& read) {
+  sqlite3_stmt* stmt = statement.get();
+  const int rc = sqlite3_step(stmt);
+  if (rc != SQLITE_ROW) {
+    const int code = rc == SQLITE_DONE ? SQLITE_ERROR : sqlite3_extended_errcode(db);
+    statement.Reset();
+    RaiseSqlite(db, code, Operation::Read);
+  }
+  try {
+    auto value = read(stmt);
+    statement.Reset();
+    return value;
+  } catch (...) {
+    statement.Reset();
+    throw;
+  }
+}
+
 }  // namespace
+
+Variant RecordsetImpl::EvaluateDefault(Statement& select, const ColumnInfo& column) {
+  return OneValue(select, connection_->db, [&](sqlite3_stmt* stmt) { return DefaultValue(stmt, 0, column); });
+}
+
+Variant RecordsetImpl::NextCounter(Statement& next) {
+  // One past the highest so far; beyond the LONG range the engine reports
+  // an overflow instead of numbering from the negative end.
+  const sqlite3_int64 number =
+      OneValue(next, connection_->db, [](sqlite3_stmt* stmt) { return sqlite3_column_int64(stmt, 0); });
+  if (number > INT32_MAX) Raise(err::kOverflow);
+  return Variant(static_cast<int32_t>(number));
+}
 
 RecordsetImpl::RecordsetImpl(std::shared_ptr<Connection> connection, std::shared_ptr<QueryShape> shape, int type,
                              const std::vector<Variant>& parameters)
@@ -139,9 +173,7 @@ Variant RecordsetImpl::GetValue(int index) {
   if (mode_ == Mode::Add) {
     if (!changed_[i] && deferred_[i]) {
       // A default that changes (the clock), evaluated as it is shown.
-      Statement& select = *shape_->deferredDefault[i];
-      if (sqlite3_step(select.get()) == SQLITE_ROW) buffer_[i] = DefaultValue(select.get(), 0, shape_->table->columns[i]);
-      select.Reset();
+      buffer_[i] = EvaluateDefault(*shape_->deferredDefault[i], shape_->table->columns[i]);
       deferred_[i] = 0;
     }
     return buffer_[i];
@@ -176,12 +208,8 @@ void RecordsetImpl::AddNew() {
     if (shape.deferredDefault[i]) deferred_[i] = 1;
     // COUNTER columns are numbered here, one past the highest so far.
     if (!shape.counterNext[i]) continue;
-    Statement& next = *shape.counterNext[i];
-    if (sqlite3_step(next.get()) == SQLITE_ROW) {
-      buffer_[i] = Variant(static_cast<int32_t>(sqlite3_column_int64(next.get(), 0)));
-      changed_[i] = 1;
-    }
-    next.Reset();
+    buffer_[i] = NextCounter(*shape.counterNext[i]);
+    changed_[i] = 1;
   }
   mode_ = Mode::Add;
 }
@@ -207,10 +235,7 @@ void RecordsetImpl::Update(int /*updateType*/, bool /*force*/) {
     if (!column.notNull) continue;
     if (mode_ == Mode::Add && column.rowidAlias) continue;   // SQLite numbers it
     const bool checked = changed_[i] || (mode_ == Mode::Add && !deferred_[i]);
-    if (checked && buffer_[i].IsNull()) {
-      Raise(err::kFieldRequired,
-            "フィールド '" + column.qualified + "' には値が必要です。このフィールドに値を入力してください。");
-    }
+    if (checked && buffer_[i].IsNull()) RaiseFieldRequired(column.qualified);
   }
   if (mode_ == Mode::Add) Insert(); else Store();
   mode_ = Mode::None;

@@ -48,6 +48,10 @@ class RecordsetImpl final : public Recordset {
   void Load(Row& row);
   void Insert();
   void Store();
+  // A default that changes (the clock), evaluated as it is shown.
+  Variant EvaluateDefault(Statement& select, const ColumnInfo& column);
+  // The number AddNew gives a COUNTER column.
+  Variant NextCounter(Statement& next);
 
   std::shared_ptr<Connection> connection_;
   std::shared_ptr<QueryShape> shape_;

@@ -1,5 +1,6 @@
 #include "Sqlite.h"
 
+#include "core/AsciiText.h"
 #include "core/PlatformError.h"
 
 namespace pendra::dao::detail {
@@ -13,6 +14,17 @@ std::string After(const std::string& message, std::string_view marker) {
 }
 
 }  // namespace
+
+void RaiseTableNotFound(std::string_view table) {
+  Raise(err::kTableNotFound, "入力テーブルまたはクエリ '" + std::string(table) +
+                                 "' が見つかりません。存在していること、"
+                                 "および名前のスペルが正しいことを確認してください。");
+}
+
+void RaiseFieldRequired(std::string_view qualifiedColumn) {
+  Raise(err::kFieldRequired, "フィールド '" + std::string(qualifiedColumn) +
+                                 "' には値が必要です。このフィールドに値を入力してください。");
+}
 
 [[noreturn]] void RaiseSqlite(sqlite3* db, int rc, Operation operation) {
   const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
@@ -28,9 +40,7 @@ std::string After(const std::string& message, std::string_view marker) {
         case SQLITE_CONSTRAINT_ROWID:
           Raise(err::kDuplicateKey);
         case SQLITE_CONSTRAINT_NOTNULL: {
-          const std::string field = After(message, "failed: ");
-          Raise(err::kFieldRequired, "フィールド '" + field +
-                                         "' には値が必要です。このフィールドに値を入力してください。");
+          RaiseFieldRequired(After(message, "failed: "));
         }
         default:
           Raise(err::kValidationRule, StandardDescription(err::kValidationRule) + " (" + message + ")");
@@ -51,9 +61,7 @@ std::string After(const std::string& message, std::string_view marker) {
       Raise(err::kDiskIO, StandardDescription(err::kDiskIO) + " (" + message + ")");
     case SQLITE_ERROR:
       if (auto table = After(message, "no such table: "); !table.empty()) {
-        Raise(err::kTableNotFound, "入力テーブルまたはクエリ '" + table +
-                                       "' が見つかりません。存在していること、"
-                                       "および名前のスペルが正しいことを確認してください。");
+        RaiseTableNotFound(table);
       }
       if (auto column = After(message, "no such column: "); !column.empty()) {
         Raise(err::kTooFewParameters, StandardDescription(err::kTooFewParameters) + " ('" + column + "')");
@@ -105,23 +113,10 @@ std::string Quote(std::string_view identifier) {
   return quoted + "\"";
 }
 
-std::string FoldName(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return folded;
-}
+std::string FoldName(std::string_view name) { return AsciiLowered(name); }
 
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  if (a == b) return true;   // the usual case: spelled as declared
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+  return a == b || EqualIgnoringAsciiCase(a, b);   // usually spelled as declared
 }
 
 }  // namespace pendra::dao::detail

@@ -16,6 +16,11 @@ enum class Operation { Prepare, Read, RowWrite, Execute, Transaction };
 // Throws PlatformError for a failed sqlite3 call, with the engine's number.
 [[noreturn]] void RaiseSqlite(sqlite3* db, int rc, Operation operation);
 
+// The engine's own errors with the names they are about: 3078 for a table
+// that does not exist, 3314 for a required column left Null ("Table.Column").
+[[noreturn]] void RaiseTableNotFound(std::string_view table);
+[[noreturn]] void RaiseFieldRequired(std::string_view qualifiedColumn);
+
 // A prepared statement, finalized when dropped.
 class Statement {
  public:

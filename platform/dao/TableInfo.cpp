@@ -1,36 +1,10 @@
 #include "TableInfo.h"
 
+#include "SchemaText.h"
 #include "Sqlite.h"
 #include "core/PlatformError.h"
 
 namespace pendra::dao::detail {
-
-namespace {
-
-// The DDL without blanks and quoting, ASCII letters in lower case, so that
-// a constraint can be found however it was spelled.
-std::string Normalize(std::string_view sql) {
-  std::string out;
-  for (char c : sql) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"' || c == '`' || c == '[' || c == ']')
-      continue;
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    out += c;
-  }
-  return out;
-}
-
-// A text column refuses zero-length text when its table carries
-// CHECK (col <> '') (also written != '' or length(col) > 0): the engine's
-// AllowZeroLength = No, which SQLite then also enforces for other clients.
-bool RefusesZeroLength(const std::string& normalizedSql, const std::string& column) {
-  const std::string name = FoldName(column);
-  return normalizedSql.find("check(" + name + "<>'')") != std::string::npos ||
-         normalizedSql.find("check(" + name + "!='')") != std::string::npos ||
-         normalizedSql.find("check(length(" + name + ")>0)") != std::string::npos;
-}
-
-}  // namespace
 
 int TableInfo::Find(std::string_view column) const {
   for (size_t i = 0; i < columns.size(); ++i)
@@ -47,11 +21,9 @@ std::shared_ptr<const TableInfo> LoadTableInfo(sqlite3* db, std::string_view tab
     const int rc = sqlite3_step(lookup.get());
     if (rc == SQLITE_ROW) {
       info->name = reinterpret_cast<const char*>(sqlite3_column_text(lookup.get(), 0));
-      if (auto* sql = sqlite3_column_text(lookup.get(), 1)) normalizedSql = Normalize(reinterpret_cast<const char*>(sql));
+      if (auto* sql = sqlite3_column_text(lookup.get(), 1)) normalizedSql = NormalizeDdl(reinterpret_cast<const char*>(sql));
     } else if (rc == SQLITE_DONE) {
-      Raise(err::kTableNotFound, "入力テーブルまたはクエリ '" + std::string(table) +
-                                     "' が見つかりません。存在していること、"
-                                     "および名前のスペルが正しいことを確認してください。");
+      RaiseTableNotFound(table);
     } else {
       RaiseSqlite(db, rc, Operation::Read);
     }

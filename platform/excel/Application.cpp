@@ -12,6 +12,7 @@
 #include <com/sun/star/util/XCloseable.hpp>
 
 #include "ExcelInternal.h"
+#include "core/AsciiText.h"
 
 namespace pendra::excel {
 
@@ -80,8 +81,7 @@ std::shared_ptr<DocumentState> Application::Impl::Load(std::shared_ptr<excel::Ap
   }
   // Anything can be read as text: only a .csv or .txt file counts as a
   // workbook that way, not an unreadable file that merely ends in .xls.
-  std::string extension = fs::path(name).extension().string();
-  for (auto& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string extension = AsciiLowered(fs::path(name).extension().string());
   const bool textAsWorkbook = filter.startsWith("Text") && extension != ".csv" && extension != ".txt";
   if (!sheets.is() || textAsWorkbook) {
     // Something that is not a workbook was opened as a text document, or

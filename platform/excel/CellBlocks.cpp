@@ -123,16 +123,44 @@ void CellBlocks::Forget() {
   blocks_.clear();
 }
 
-void CellBlocks::Flush() {
-  if (pending_.empty()) return;
-  // Rectangles of written cells: consecutive rows with the same run of
-  // columns share one, so that nothing unwritten is overwritten.
-  struct Rect {
-    int32_t row0, column0, rows, columns;
-  };
+// The write side: how buffered writes reach the sheet, step by step.
+namespace {
+
+using PendingRows = std::map<int32_t, std::vector<std::optional<Variant>>>;
+using Sheet = Reference<css::sheet::XSpreadsheet>;
+
+// A rectangle of written cells, 0-based as UNO counts.
+struct Rect {
+  int32_t row0, column0, rows, columns;
+};
+
+// What the values alone do not carry: the number formats that Booleans and
+// dates need, the error values (written as formulas), and the rectangles
+// holding plain numbers (which may land in a cell with a logical format).
+struct FormatWork {
+  std::map<Format, std::vector<CellRangeAddress>> formats;
+  std::vector<std::pair<CellRangeAddress, const char*>> errors;
+  std::vector<Rect> plainRects;
+};
+
+// Only used inside addresses given back to the same sheet; the sheet's own
+// number is put in before the addresses leave the layer.
+constexpr sal_Int32 kThisSheet = 0;
+
+CellRangeAddress CellAddress(int32_t row0, int32_t column0) {
+  return CellRangeAddress(kThisSheet, column0, row0, column0, row0);
+}
+
+const Variant& ValueAt(const PendingRows& pending, int32_t row0, int32_t column0) {
+  return *pending.at(row0 + 1)[column0];
+}
+
+// Rectangles of written cells, in row order: consecutive rows with the
+// same run of columns share one, so that nothing unwritten is overwritten.
+std::vector<Rect> WrittenRectangles(const PendingRows& pending) {
   std::vector<Rect> rects;
   std::map<std::pair<int32_t, int32_t>, Rect> open;  // (first column, last column) -> rect
-  for (const auto& [row, line] : pending_) {
+  for (const auto& [row, line] : pending) {
     std::map<std::pair<int32_t, int32_t>, Rect> next;
     for (int32_t c = 0; c < static_cast<int32_t>(line.size());) {
       if (!line[c]) { ++c; continue; }
@@ -150,106 +178,117 @@ void CellBlocks::Flush() {
       }
       c = end + 1;
     }
-    for (auto& [key, r] : open) rects.push_back(r);
+    for (auto& entry : open) rects.push_back(entry.second);
     open = std::move(next);
   }
-  for (auto& [key, r] : open) rects.push_back(r);
+  for (auto& entry : open) rects.push_back(entry.second);
   std::sort(rects.begin(), rects.end(), [](const Rect& a, const Rect& b) {
     return a.row0 != b.row0 ? a.row0 < b.row0 : a.column0 < b.column0;
   });
+  return rects;
+}
 
-  auto valueAt = [this](int32_t row0, int32_t column0) -> const Variant& {
-    return *pending_.at(row0 + 1)[column0];
-  };
-  std::map<Format, std::vector<CellRangeAddress>> formats;
-  std::vector<std::pair<CellRangeAddress, const char*>> errors;
-  std::vector<Rect> plainRects;  // rectangles holding plain numbers
-  const sal_Int32 sheetIndex = 0;  // only used inside addresses given back to this sheet
-
-  for (const Rect& r : rects) {
-    Sequence<Sequence<Any>> data(r.rows);
-    auto* rowsOut = data.getArray();
-    bool hasPlain = false;
-    for (int32_t i = 0; i < r.rows; ++i) {
-      Sequence<Any> line(r.columns);
-      auto* cells = line.getArray();
-      for (int32_t j = 0; j < r.columns; ++j) {
-        const Variant& v = valueAt(r.row0 + i, r.column0 + j);
-        cells[j] = ToAny(v);
-        if (v.IsError()) {
-          for (const auto& e : kErrors)
-            if (e.code == v.ErrorCode())
-              errors.push_back({CellRangeAddress(sheetIndex, r.column0 + j, r.row0 + i, r.column0 + j, r.row0 + i), e.formula});
-        }
-        hasPlain |= v.Type() == VarType::Double;
-      }
-      rowsOut[i] = line;
-    }
-    Remote("setDataArray", [&] {
-      Reference<css::sheet::XCellRangeData> range(
-          sheet_->getCellRangeByPosition(r.column0, r.row0, r.column0 + r.columns - 1, r.row0 + r.rows - 1),
-          UNO_QUERY_THROW);
-      range->setDataArray(data);
-    });
-    if (hasPlain) plainRects.push_back(r);
-    // Column runs of cells that need a Boolean or a date format.
+// One rectangle's values in one call; notes the formats and error values
+// its cells need.
+void SendValues(const Sheet& sheet, const PendingRows& pending, const Rect& r, FormatWork& work) {
+  Sequence<Sequence<Any>> data(r.rows);
+  auto* rowsOut = data.getArray();
+  bool hasPlain = false;
+  for (int32_t i = 0; i < r.rows; ++i) {
+    Sequence<Any> line(r.columns);
+    auto* cells = line.getArray();
     for (int32_t j = 0; j < r.columns; ++j) {
-      int32_t i = 0;
-      while (i < r.rows) {
-        const Format f = FormatFor(valueAt(r.row0 + i, r.column0 + j));
-        int32_t k = i;
-        while (k + 1 < r.rows && FormatFor(valueAt(r.row0 + k + 1, r.column0 + j)) == f) ++k;
-        if (f == Format::Boolean || f == Format::Date || f == Format::DateTime)
-          formats[f].push_back(CellRangeAddress(sheetIndex, r.column0 + j, r.row0 + i, r.column0 + j, r.row0 + k));
-        i = k + 1;
+      const Variant& v = ValueAt(pending, r.row0 + i, r.column0 + j);
+      cells[j] = ToAny(v);
+      if (v.IsError()) {
+        for (const auto& e : kErrors)
+          if (e.code == v.ErrorCode()) work.errors.push_back({CellAddress(r.row0 + i, r.column0 + j), e.formula});
       }
+      hasPlain |= v.Type() == VarType::Double;
+    }
+    rowsOut[i] = line;
+  }
+  Remote("setDataArray", [&] {
+    Reference<css::sheet::XCellRangeData> range(
+        sheet->getCellRangeByPosition(r.column0, r.row0, r.column0 + r.columns - 1, r.row0 + r.rows - 1),
+        UNO_QUERY_THROW);
+    range->setDataArray(data);
+  });
+  if (hasPlain) work.plainRects.push_back(r);
+  // Column runs of cells that need a Boolean or a date format.
+  for (int32_t j = 0; j < r.columns; ++j) {
+    int32_t i = 0;
+    while (i < r.rows) {
+      const Format f = FormatFor(ValueAt(pending, r.row0 + i, r.column0 + j));
+      int32_t k = i;
+      while (k + 1 < r.rows && FormatFor(ValueAt(pending, r.row0 + k + 1, r.column0 + j)) == f) ++k;
+      if (f == Format::Boolean || f == Format::Date || f == Format::DateTime)
+        work.formats[f].push_back(CellRangeAddress(kThisSheet, r.column0 + j, r.row0 + i, r.column0 + j, r.row0 + k));
+      i = k + 1;
     }
   }
+}
 
-  // A plain number written into a cell with a logical format would read
-  // back as a Boolean: such cells get the standard format.
-  auto sheetAddress = [this] {
-    return Remote("getRangeAddress", [&] {
-      Reference<css::sheet::XCellRangeAddressable> a(sheet_, UNO_QUERY_THROW);
-      return a->getRangeAddress().Sheet;
-    });
-  };
-  const sal_Int16 sheetNo = (formats.empty() && plainRects.empty() && errors.empty()) ? 0 : sheetAddress();
-  for (const Rect& r : plainRects) {
-    std::vector<CellRangeAddress> logical;
-    Remote("getUniqueCellFormatRanges", [&] {
-      Reference<css::sheet::XUniqueCellFormatRangesSupplier> supplier(
-          sheet_->getCellRangeByPosition(r.column0, r.row0, r.column0 + r.columns - 1, r.row0 + r.rows - 1),
-          UNO_QUERY_THROW);
-      auto groups = supplier->getUniqueCellFormatRanges();
-      const sal_Int32 n = groups->getCount();
-      for (sal_Int32 g = 0; g < n; ++g) {
-        Reference<css::sheet::XSheetCellRanges> ranges(groups->getByIndex(g), UNO_QUERY_THROW);
-        Reference<css::beans::XPropertySet> props(ranges, UNO_QUERY_THROW);
-        sal_Int32 key = 0;
-        props->getPropertyValue(ToOU("NumberFormat")) >>= key;
-        if (!(document_.FormatType(key) & NumberFormat::LOGICAL)) continue;
-        for (const auto& a : ranges->getRangeAddresses()) logical.push_back(a);
-      }
-    });
+// The cells of a rectangle whose number format is a logical one.
+std::vector<CellRangeAddress> LogicalFormatCells(DocumentState& document, const Sheet& sheet, const Rect& r) {
+  std::vector<CellRangeAddress> logical;
+  Remote("getUniqueCellFormatRanges", [&] {
+    Reference<css::sheet::XUniqueCellFormatRangesSupplier> supplier(
+        sheet->getCellRangeByPosition(r.column0, r.row0, r.column0 + r.columns - 1, r.row0 + r.rows - 1),
+        UNO_QUERY_THROW);
+    auto groups = supplier->getUniqueCellFormatRanges();
+    const sal_Int32 n = groups->getCount();
+    for (sal_Int32 g = 0; g < n; ++g) {
+      Reference<css::sheet::XSheetCellRanges> ranges(groups->getByIndex(g), UNO_QUERY_THROW);
+      Reference<css::beans::XPropertySet> props(ranges, UNO_QUERY_THROW);
+      sal_Int32 key = 0;
+      props->getPropertyValue(ToOU("NumberFormat")) >>= key;
+      if (!(document.FormatType(key) & NumberFormat::LOGICAL)) continue;
+      for (const auto& a : ranges->getRangeAddresses()) logical.push_back(a);
+    }
+  });
+  return logical;
+}
+
+// A plain number written into a cell with a logical format would read back
+// as a Boolean: such cells get the standard number format.
+void KeepPlainNumbersPlain(DocumentState& document, const Sheet& sheet, const PendingRows& pending,
+                           FormatWork& work) {
+  for (const Rect& r : work.plainRects) {
+    const std::vector<CellRangeAddress> logical = LogicalFormatCells(document, sheet, r);
     if (logical.empty()) continue;
     for (int32_t i = 0; i < r.rows; ++i)
       for (int32_t j = 0; j < r.columns; ++j)
-        if (valueAt(r.row0 + i, r.column0 + j).Type() == VarType::Double &&
+        if (ValueAt(pending, r.row0 + i, r.column0 + j).Type() == VarType::Double &&
             std::any_of(logical.begin(), logical.end(),
                         [&](const CellRangeAddress& a) { return Contains(a, r.row0 + i, r.column0 + j); }))
-          formats[Format::Plain].push_back(CellRangeAddress(sheetIndex, r.column0 + j, r.row0 + i, r.column0 + j, r.row0 + i));
+          work.formats[Format::Plain].push_back(CellAddress(r.row0 + i, r.column0 + j));
   }
+}
 
-  for (auto& [format, addresses] : formats) {
+sal_Int32 FormatKey(DocumentState& document, Format format) {
+  switch (format) {
+    case Format::Boolean: return document.StandardFormat(NumberFormat::LOGICAL);
+    case Format::Date: return document.StandardFormat(NumberFormat::DATE);
+    case Format::DateTime: return document.StandardFormat(NumberFormat::DATETIME);
+    default: return document.StandardFormat(NumberFormat::NUMBER);
+  }
+}
+
+// Each kind of format in one call, over all the cells that need it.
+void ApplyFormats(DocumentState& document, const Sheet& sheet, FormatWork& work) {
+  if (work.formats.empty()) return;
+  const sal_Int16 sheetNo = Remote("getRangeAddress", [&] {
+    Reference<css::sheet::XCellRangeAddressable> a(sheet, UNO_QUERY_THROW);
+    return a->getRangeAddress().Sheet;
+  });
+  for (auto& entry : work.formats) {
+    std::vector<CellRangeAddress>& addresses = entry.second;
     if (addresses.empty()) continue;
-    const sal_Int32 key = format == Format::Boolean  ? document_.StandardFormat(NumberFormat::LOGICAL)
-                          : format == Format::Date   ? document_.StandardFormat(NumberFormat::DATE)
-                          : format == Format::DateTime ? document_.StandardFormat(NumberFormat::DATETIME)
-                                                     : document_.StandardFormat(NumberFormat::NUMBER);
+    const sal_Int32 key = FormatKey(document, entry.first);
     for (auto& a : addresses) a.Sheet = sheetNo;
     Remote("NumberFormat", [&] {
-      Reference<css::lang::XMultiServiceFactory> factory(document_.document, UNO_QUERY_THROW);
+      Reference<css::lang::XMultiServiceFactory> factory(document.document, UNO_QUERY_THROW);
       Reference<css::sheet::XSheetCellRangeContainer> container(
           factory->createInstance(ToOU("com.sun.star.sheet.SheetCellRanges")), UNO_QUERY_THROW);
       container->addRangeAddresses(Sequence<CellRangeAddress>(addresses.data(), static_cast<sal_Int32>(addresses.size())), false);
@@ -257,11 +296,29 @@ void CellBlocks::Flush() {
       props->setPropertyValue(ToOU("NumberFormat"), Any(key));
     });
   }
-  for (const auto& [a, formula] : errors) {
+}
+
+// Error values have no cell value of their own: each is a formula that
+// yields it.
+void WriteErrors(const Sheet& sheet, const FormatWork& work) {
+  for (const auto& error : work.errors) {
+    const CellRangeAddress& a = error.first;
+    const char* formula = error.second;
     Remote("setFormula", [&] {
-      sheet_->getCellByPosition(a.StartColumn, a.StartRow)->setFormula(rtl::OUString::createFromAscii(formula));
+      sheet->getCellByPosition(a.StartColumn, a.StartRow)->setFormula(rtl::OUString::createFromAscii(formula));
     });
   }
+}
+
+}  // namespace
+
+void CellBlocks::Flush() {
+  if (pending_.empty()) return;
+  FormatWork work;
+  for (const Rect& r : WrittenRectangles(pending_)) SendValues(sheet_, pending_, r, work);
+  KeepPlainNumbersPlain(document_, sheet_, pending_, work);
+  ApplyFormats(document_, sheet_, work);
+  WriteErrors(sheet_, work);
   pending_.clear();
 }
 

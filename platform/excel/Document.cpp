@@ -20,6 +20,7 @@
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 
 #include "ExcelInternal.h"
+#include "core/AsciiText.h"
 
 namespace pendra::excel {
 
@@ -29,21 +30,13 @@ using css::uno::UNO_QUERY_THROW;
 
 namespace {
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
-
 [[noreturn]] void CannotSave(const std::string& path, const std::string& why) {
   Raise(err::kApplicationDefined, "'" + path + "' に保存できません。" + why);
 }
 
 // The format a new workbook is stored in, by the target's extension.
 rtl::OUString FilterForExtension(const fs::path& target) {
-  std::string ext = target.extension().string();
-  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string ext = AsciiLowered(target.extension().string());
   if (ext == ".xlsx") return ToOU("Calc MS Excel 2007 XML");
   if (ext == ".ods") return ToOU("calc8");
   return ToOU("MS Excel 97");
@@ -185,7 +178,7 @@ SheetData& DocumentState::Sheet(const std::string& name) {
     if (all->hasByName(wanted)) return {name, Reference<css::sheet::XSpreadsheet>(all->getByName(wanted), UNO_QUERY_THROW)};
     // Sheet names compare without regard to case, as in Excel.
     for (const auto& candidate : all->getElementNames()) {
-      if (SameNameIgnoringCase(FromOU(candidate), name))
+      if (EqualIgnoringAsciiCase(FromOU(candidate), name))
         return {FromOU(candidate), Reference<css::sheet::XSpreadsheet>(all->getByName(candidate), UNO_QUERY_THROW)};
     }
     return {};
@@ -231,7 +224,7 @@ Worksheet Workbook::Sheets(const std::string& name) {
 
 Window Workbook::Windows(const std::string& name) {
   document_->EnsureAlive();
-  if (!SameNameIgnoringCase(name, document_->windowName)) {
+  if (!EqualIgnoringAsciiCase(name, document_->windowName)) {
     Raise(err::kSubscriptOutOfRange,
           StandardDescription(err::kSubscriptOutOfRange) + " (ウィンドウ \"" + name + "\" がありません)");
   }

@@ -36,12 +36,6 @@ OUString FileUrl(const std::string& path) {
   return url;
 }
 
-std::string SystemPath(const OUString& url) {
-  OUString path;
-  if (osl::FileBase::getSystemPathFromFileURL(url, path) != osl::FileBase::E_None) return {};
-  return FromOU(path);
-}
-
 css::uno::Reference<css::uno::XComponentContext> ClientContext() {
   static std::once_flag once;
   static css::uno::Reference<css::uno::XComponentContext> context;

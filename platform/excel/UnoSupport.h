@@ -23,8 +23,6 @@ std::string FromOU(const rtl::OUString& text);
 // file:/// URL of a local path (relative paths taken from the current
 // folder); percent-encodes what needs it (blank, '#', '%', Japanese).
 rtl::OUString FileUrl(const std::string& path);
-// The local path of a file URL, or "" when it is not one.
-std::string SystemPath(const rtl::OUString& url);
 
 // The process-wide UNO client runtime, bootstrapped once. URE_BOOTSTRAP is
 // set first: without it creating remote services crashes instead of

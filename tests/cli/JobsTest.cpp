@@ -1,5 +1,6 @@
 // The three jobs through the batch command on a demo base folder: what each
-// prints, its exit status, and what the files hold afterwards.
+// prints, its exit status, and what the files hold afterwards. Run
+// in-process, except where the program's own folder matters.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,7 +34,7 @@ class Jobs : public BatchCommand {
 TEST_F(Jobs, OutputWritesTheWorkbookAndSaysSo) {
   const auto before = ScheduleSnapshot(ScheduleDb());
   const std::string target = base.File("出力 (1).xls");
-  const Outcome run = RunPendra(On({"output", target}));
+  const Outcome run = RunInProcess(On({"output", target}));
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, kOutputDone);
   EXPECT_EQ(run.err, "");  // no progress: standard error is no terminal
@@ -51,11 +52,11 @@ TEST_F(Jobs, OutputWritesTheWorkbookAndSaysSo) {
 TEST_F(Jobs, ExpandWithYesRefillsBothTablesFromTheWorkbook) {
   const auto content = ScheduleContent(ScheduleDb());
   const std::string workbook = base.File("往復.xls");
-  ASSERT_EQ(RunPendra(On({"output", workbook})).exitCode, 0);
+  ASSERT_EQ(RunInProcess(On({"output", workbook})).exitCode, 0);
   schedule::test::Exec(ScheduleDb(), "DELETE FROM GroupMaster; DELETE FROM KikiMaster WHERE rowid % 2 = 0;"
                                      "UPDATE KikiMaster SET 機器名称 = '変更済み';");
 
-  const Outcome run = RunPendra(On({"expand", workbook, "--yes"}));
+  const Outcome run = RunInProcess(On({"expand", workbook, "--yes"}));
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, kExpansionDone);
   EXPECT_EQ(run.err, "");
@@ -64,11 +65,11 @@ TEST_F(Jobs, ExpandWithYesRefillsBothTablesFromTheWorkbook) {
 
 TEST_F(Jobs, ExpandWithoutYesAndWithoutTerminalRefusesAndChangesNothing) {
   const std::string workbook = base.File("往復.xls");
-  ASSERT_EQ(RunPendra(On({"output", workbook})).exitCode, 0);
+  ASSERT_EQ(RunInProcess(On({"output", workbook})).exitCode, 0);
   schedule::test::Exec(ScheduleDb(), "DELETE FROM KikiMaster WHERE rowid > 3");
   const auto before = ScheduleSnapshot(ScheduleDb());
 
-  const Outcome run = RunPendra(On({"expand", workbook}));
+  const Outcome run = RunInProcess(On({"expand", workbook}));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("指定されたPendra情報をデータベースへ展開します。 よろしいですか？"), std::string::npos) << run.err;
@@ -78,7 +79,7 @@ TEST_F(Jobs, ExpandWithoutYesAndWithoutTerminalRefusesAndChangesNothing) {
 
 TEST_F(Jobs, ExpandOfAnEmptyPathAsksForTheWorkbook) {
   const auto before = ScheduleSnapshot(ScheduleDb());
-  const Outcome run = RunPendra(On({"expand", "", "--yes"}));
+  const Outcome run = RunInProcess(On({"expand", "", "--yes"}));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err, "Pendra情報.xlsを指定して下さい\n");
   EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
@@ -86,7 +87,7 @@ TEST_F(Jobs, ExpandOfAnEmptyPathAsksForTheWorkbook) {
 
 TEST_F(Jobs, ExpandOfAMissingWorkbookFailsWithItsNumberedError) {
   const auto before = ScheduleSnapshot(ScheduleDb());
-  const Outcome run = RunPendra(On({"expand", base.File("ない.xls"), "--yes"}));
+  const Outcome run = RunInProcess(On({"expand", base.File("ない.xls"), "--yes"}));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err.rfind("Pendra情報の展開エラー ｴﾗｰ番号  1004:", 0), 0u) << run.err;
@@ -100,7 +101,7 @@ TEST_F(Jobs, ImportCsvOfACodePage932FileUpdatesAndAddsTags) {
       Fields({"1", "FIC-101", "原水流量（更新）", "X.00", "1200"}),
       Fields({"2", "NEW-①", "新規ﾀｸﾞ　～", "X", "", "", "", "", "", "", "", "FALSE"}),
   });
-  const Outcome run = RunPendra(On({"import-csv", csv, "--yes"}));
+  const Outcome run = RunInProcess(On({"import-csv", csv, "--yes"}));
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
@@ -114,7 +115,7 @@ TEST_F(Jobs, ImportCsvOfACodePage932FileUpdatesAndAddsTags) {
 TEST_F(Jobs, ImportCsvOfAMissingFileFailsOnStandardErrorAndChangesNothing) {
   const auto before = TagSnapshot(TagDb());
   const std::string missing = base.File("ない.csv");
-  const Outcome run = RunPendra(On({"import-csv", missing, "--yes"}));
+  const Outcome run = RunInProcess(On({"import-csv", missing, "--yes"}));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("ﾏｽﾀｰ情報.csvを開けません。"), std::string::npos) << run.err;
@@ -126,14 +127,14 @@ TEST_F(Jobs, ImportCsvOfAMissingFileFailsOnStandardErrorAndChangesNothing) {
 TEST_F(Jobs, ImportCsvWithoutYesAndWithoutTerminalRefuses) {
   const auto before = TagSnapshot(TagDb());
   const std::string csv = Csv("m.csv", {Fields({"1", "FIC-101", "別名"})});
-  const Outcome run = RunPendra(On({"import-csv", csv}));
+  const Outcome run = RunInProcess(On({"import-csv", csv}));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("指定されたﾏｽﾀｰ情報をデータベースへ展開します。 よろしいですか？"), std::string::npos) << run.err;
   EXPECT_EQ(TagSnapshot(TagDb()), before);
 }
 
 TEST_F(Jobs, ImportCsvOfAnEmptyPathAsksForTheFile) {
-  const Outcome run = RunPendra(On({"import-csv", "", "--yes"}));
+  const Outcome run = RunInProcess(On({"import-csv", "", "--yes"}));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err, "ﾏｽﾀｰ情報.csvを指定して下さい\n");
 }
@@ -141,13 +142,13 @@ TEST_F(Jobs, ImportCsvOfAnEmptyPathAsksForTheFile) {
 TEST_F(Jobs, AnExistingTargetIsReplacedOnlyWithYes) {
   const std::string target = base.File("既存.xls");
   WriteFile(target, "keep me");
-  const Outcome refused = RunPendra(On({"output", target}));
+  const Outcome refused = RunInProcess(On({"output", target}));
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_EQ(refused.out, "");
   EXPECT_NE(refused.err.find("指定されたファイルは既に存在します。上書きしますか？"), std::string::npos) << refused.err;
   EXPECT_EQ(ReadFile(target), "keep me");
 
-  const Outcome replaced = RunPendra(On({"output", target, "--yes"}));
+  const Outcome replaced = RunInProcess(On({"output", target, "--yes"}));
   EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
   EXPECT_EQ(replaced.out, kOutputDone);
   EXPECT_EQ(ReadFile(target).substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // an .xls (OLE) file
@@ -155,7 +156,7 @@ TEST_F(Jobs, AnExistingTargetIsReplacedOnlyWithYes) {
 
 TEST_F(Jobs, TheTemplateIsNeverATarget) {
   const std::string before = ReadFile(base.Template());
-  const Outcome run = RunPendra(On({"output", base.Template(), "--yes"}));
+  const Outcome run = RunInProcess(On({"output", base.Template(), "--yes"}));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("Pendra_原紙.xlsには出力できません。"), std::string::npos) << run.err;
   EXPECT_EQ(ReadFile(base.Template()), before);
@@ -175,25 +176,18 @@ TEST_F(Jobs, WithoutBaseTheProgramsOwnFolderIsTheBase) {
 
 TEST_F(Jobs, AUsersOfficeMakesBothScheduleJobsRefuse) {
   schedule::test::UsersOffice office(base.Path());
-  const std::string scope = std::to_string(office.Pid());
   const auto before = ScheduleSnapshot(ScheduleDb());
   const std::string workbook = base.File("往復.xls");
   {
-    Launch launch;
-    launch.args = On({"output", workbook});
-    launch.env = {{"PENDRA_PROBE_ONLY_PIDS", scope}};
-    const Outcome run = RunLaunched(launch);
+    const Outcome run = RunInProcess(On({"output", workbook}), {office.Pid()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, std::string(kOfficeRuns) + "\n");
     EXPECT_FALSE(fs::exists(workbook));
   }
   // The same office outside the probe's scope is not seen.
-  ASSERT_EQ(RunPendra(On({"output", workbook})).exitCode, 0);
+  ASSERT_EQ(RunInProcess(On({"output", workbook})).exitCode, 0);
   {
-    Launch launch;
-    launch.args = On({"expand", workbook, "--yes"});
-    launch.env = {{"PENDRA_PROBE_ONLY_PIDS", scope}};
-    const Outcome run = RunLaunched(launch);
+    const Outcome run = RunInProcess(On({"expand", workbook, "--yes"}), {office.Pid()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, std::string(kOfficeRuns) + "\n");
   }

@@ -16,7 +16,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <set>
+#include <sstream>
 #include <stdexcept>
+
+#include "BatchCommand.h"
+#include "core/Fnv1a.h"
+#include "excel/Excel.h"
 
 extern char** environ;
 
@@ -25,6 +32,24 @@ namespace fs = std::filesystem;
 namespace pendra::cli::test {
 
 std::string PendraPath() { return PENDRA_BINARY; }
+
+Outcome RunInProcess(const std::vector<std::string>& args, const std::vector<pid_t>& probeScope) {
+  auto scope = std::make_shared<std::set<pid_t>>(probeScope.begin(), probeScope.end());
+  excel::SetProbeScope([scope](pid_t pid) { return scope->count(pid) > 0; });
+  std::ostringstream out, err;
+  std::istringstream in;
+  Outcome outcome;
+  try {
+    outcome.exitCode = RunBatchCommand(args, {out, err, in, false, false}, ".");
+  } catch (...) {
+    excel::SetProbeScope(nullptr);
+    throw;
+  }
+  excel::SetProbeScope(nullptr);
+  outcome.out = out.str();
+  outcome.err = err.str();
+  return outcome;
+}
 
 namespace {
 
@@ -269,10 +294,10 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string Digest(const std::vector<std::string>& rows) {
-  uint64_t hash = 1469598103934665603ull;
+  uint64_t hash = kFnv1aOffset;
   for (const auto& row : rows) {
-    for (unsigned char c : row) hash = (hash ^ c) * 1099511628211ull;
-    hash = (hash ^ '\n') * 1099511628211ull;
+    for (unsigned char c : row) hash = Fnv1aStep(hash, c);
+    hash = Fnv1aStep(hash, '\n');
   }
   char text[17];
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));

@@ -72,6 +72,12 @@ class PendraProcess {
 Outcome RunLaunched(const Launch& launch);
 Outcome RunPendra(std::vector<std::string> args);
 
+// The same command line run inside the test process, on streams of the
+// test's own (standard input empty, no terminal). The probe for a running
+// office sees only the processes in probeScope meanwhile (none by default),
+// as PENDRA_PROBE_ONLY_PIDS does for a child. signal and seconds stay 0.
+Outcome RunInProcess(const std::vector<std::string>& args, const std::vector<pid_t>& probeScope = {});
+
 // Office processes (soffice.bin) started by the pendra process `pid`, alive
 // and not zombies: our instances run on a profile folder named after the
 // process that made it.

@@ -1,5 +1,5 @@
 // The command line itself: help, version and usage errors, which start no
-// job and touch no file.
+// job and touch no file. Run in-process, on the test's own streams.
 #include <gtest/gtest.h>
 
 #include "PendraRun.h"
@@ -15,7 +15,7 @@ bool HasJapanese(const std::string& line) {
 
 TEST(BatchCommandLine, HelpExplainsEveryOptionInEnglishAndJapanese) {
   for (const char* help : {"--help", "-h"}) {
-    const Outcome run = RunPendra({help});
+    const Outcome run = RunInProcess({help});
     EXPECT_EQ(run.exitCode, 0) << help;
     EXPECT_EQ(run.err, "");
     for (const char* word : {"output TARGET", "expand WORKBOOK", "import-csv FILE", "--base DIR", "--yes",
@@ -38,13 +38,13 @@ TEST(BatchCommandLine, HelpExplainsEveryOptionInEnglishAndJapanese) {
 }
 
 TEST(BatchCommandLine, HelpWinsOverAnythingElseOnTheLine) {
-  const Outcome run = RunPendra({"expand", "x.xls", "--help", "--base", "/nonexistent"});
+  const Outcome run = RunInProcess({"expand", "x.xls", "--help", "--base", "/nonexistent"});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out.rfind("Usage: pendra", 0), 0u);
 }
 
 TEST(BatchCommandLine, VersionIsOnePointZeroZero) {
-  const Outcome run = RunPendra({"--version"});
+  const Outcome run = RunInProcess({"--version"});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.out.find("1.00"), std::string::npos) << run.out;
   EXPECT_EQ(run.err, "");
@@ -54,6 +54,7 @@ TEST(BatchCommandLine, UsageErrorsExitWithTwoAndExplainOnStandardError) {
   const std::vector<std::vector<std::string>> lines = {
       {},
       {"output"},
+      {"output", ""},
       {"expand", "a.xls", "b.xls"},
       {"frobnicate", "x"},
       {"output", "x.xls", "--bogus"},
@@ -63,7 +64,7 @@ TEST(BatchCommandLine, UsageErrorsExitWithTwoAndExplainOnStandardError) {
   for (const auto& line : lines) {
     std::string shown;
     for (const auto& a : line) shown += " " + a;
-    const Outcome run = RunPendra(line);
+    const Outcome run = RunInProcess(line);
     EXPECT_EQ(run.exitCode, 2) << shown;
     EXPECT_EQ(run.out, "") << shown;
     EXPECT_EQ(run.err.rfind("pendra: ", 0), 0u) << shown << ": " << run.err;
@@ -72,9 +73,9 @@ TEST(BatchCommandLine, UsageErrorsExitWithTwoAndExplainOnStandardError) {
 }
 
 TEST(BatchCommandLine, UnknownCommandIsNamedInTheError) {
-  const Outcome run = RunPendra({"frobnicate", "x"});
+  const Outcome run = RunInProcess({"frobnicate", "x"});
   EXPECT_NE(run.err.find("frobnicate"), std::string::npos) << run.err;
-  const Outcome option = RunPendra({"output", "x.xls", "--bogus"});
+  const Outcome option = RunInProcess({"output", "x.xls", "--bogus"});
   EXPECT_NE(option.err.find("--bogus"), std::string::npos) << option.err;
 }
 

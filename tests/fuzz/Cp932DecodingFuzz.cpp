@@ -18,12 +18,12 @@
 #include <string>
 #include <string_view>
 
-#include "Cp932Decoder.h"
+#include "core/Cp932Decoder.h"
 #include "FuzzCheck.h"
 
 namespace {
 
-using pendra::tagimport::Cp932Decoder;
+using pendra::Cp932Decoder;
 
 bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 bool HasTwin(unsigned char lead) { return lead == 0x87 || lead == 0xED || lead == 0xEE || lead == 0xFA; }

@@ -43,7 +43,7 @@ bool ModelFields(std::string_view line, std::vector<std::string>& fields) {
 }
 
 ModelRecord ModelLine(std::string_view raw, long number, size_t maxLineBytes,
-                      pendra::tagimport::Cp932Decoder& decoder) {
+                      pendra::Cp932Decoder& decoder) {
   ModelRecord record;
   record.line = number;
   record.malformed = true;
@@ -60,7 +60,7 @@ ModelRecord ModelLine(std::string_view raw, long number, size_t maxLineBytes,
 }  // namespace
 
 std::vector<ModelRecord> ModelCsvFile(std::string_view file, size_t maxLineBytes,
-                                      pendra::tagimport::Cp932Decoder& decoder) {
+                                      pendra::Cp932Decoder& decoder) {
   std::vector<ModelRecord> records;
   long number = 0;
   size_t start = 0;

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Cp932Decoder.h"
+#include "core/Cp932Decoder.h"
 
 namespace pendra::fuzz {
 
@@ -23,6 +23,6 @@ struct ModelRecord {
 // The records of a whole file, in order, for a reader that keeps lines of
 // at most maxLineBytes.
 std::vector<ModelRecord> ModelCsvFile(std::string_view file, size_t maxLineBytes,
-                                      pendra::tagimport::Cp932Decoder& decoder);
+                                      pendra::Cp932Decoder& decoder);
 
 }  // namespace pendra::fuzz

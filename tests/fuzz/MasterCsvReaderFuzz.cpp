@@ -108,7 +108,7 @@ void ReadAndCompare(MasterCsvReader& reader, const std::string& path,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static MemoryFile file;
-  static pendra::tagimport::Cp932Decoder modelDecoder;
+  static pendra::Cp932Decoder modelDecoder;
 
   std::string_view contents(reinterpret_cast<const char*>(data), size);
   // A file shorter than the import's read size comes in one read whatever

@@ -50,13 +50,17 @@ TEST_F(WorkbookExpansion, RoundTripGivesBackTheSameRows) {
   const auto kikiBefore = Rows(base.ScheduleDb(),
       "SELECT タグ名, 機器名称, 開始操作値, 終了操作値 FROM KikiMaster ORDER BY タグ名");
   const std::string workbook = base.File("往復.xls");
-  subDbToXls(ui, workbook);
+  const JobOutcome output = subDbToXls(ui, workbook);
   ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputDone});
+  EXPECT_EQ(output.status, JobStatus::Completed);
+  EXPECT_EQ(output.rows, static_cast<long>(groupsBefore.size() + kikiBefore.size()));
   Exec(base.ScheduleDb(), "DELETE FROM GroupMaster; DELETE FROM KikiMaster;");
 
   ui.boxes.clear();
-  subXlsToDb(ui, workbook);
+  const JobOutcome expansion = subXlsToDb(ui, workbook);
   ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  EXPECT_EQ(expansion.status, JobStatus::Completed);
+  EXPECT_EQ(expansion.rows, output.rows);
   // Rows come back in the workbook's order, which is the output's order.
   EXPECT_EQ(Rows(base.ScheduleDb(), kGroups), groupsBefore);
   EXPECT_EQ(Rows(base.ScheduleDb(), kKiki), kikiBefore);
@@ -165,7 +169,7 @@ TEST_F(WorkbookExpansion, ARunningUsersOfficeRefusesAndTheProgramEnds) {
   probe.Add(office.Pid());
   ui.pathBox = base.File("何か.xls");
   ui.answers = {MsgBoxResult::Yes};
-  Command3_Click(ui);
+  EXPECT_EQ(Command3_Click(ui).status, JobStatus::Refused);
   EXPECT_EQ(ui.Prompts(), (std::vector<std::string>{msg::kExpansionConfirm, msg::kSpreadsheetRunning}));
   EXPECT_EQ(ui.endRequests, 1);
   EXPECT_EQ(Snapshot(), before);
@@ -173,7 +177,7 @@ TEST_F(WorkbookExpansion, ARunningUsersOfficeRefusesAndTheProgramEnds) {
 
 TEST_F(WorkbookExpansion, TheHandlerChecksAndConfirmsBeforeTheJob) {
   // Empty path box: a message, the window out of the band, the program runs on.
-  Command3_Click(ui);
+  EXPECT_EQ(Command3_Click(ui).status, JobStatus::Refused);
   EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionNoPath});
   EXPECT_EQ(ui.topmostCalls, std::vector<bool>{false});
   EXPECT_EQ(ui.endRequests, 0);
@@ -183,7 +187,7 @@ TEST_F(WorkbookExpansion, TheHandlerChecksAndConfirmsBeforeTheJob) {
   ui.boxes.clear();
   ui.pathBox = base.File("どこか.xls");
   ui.answers = {MsgBoxResult::No};
-  Command3_Click(ui);
+  EXPECT_EQ(Command3_Click(ui).status, JobStatus::Refused);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].prompt, msg::kExpansionConfirm);
   EXPECT_EQ(ui.boxes[0].buttons, MsgBoxButtons::YesNo);
@@ -193,7 +197,7 @@ TEST_F(WorkbookExpansion, TheHandlerChecksAndConfirmsBeforeTheJob) {
   // Yes on a missing workbook: the failure message, then the program ends.
   ui.boxes.clear();
   ui.answers = {MsgBoxResult::Yes};
-  Command3_Click(ui);
+  EXPECT_EQ(Command3_Click(ui).status, JobStatus::Failed);
   EXPECT_EQ(ui.boxes.size(), 2u);
   EXPECT_EQ(ui.endRequests, 1);
   EXPECT_EQ(Snapshot(), before);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "TagDatabase.h"
 #include "TagMasterUpdate.h"
 #include "TestFiles.h"
+#include "core/PlatformError.h"
+#include "dao/Dao.h"
 
 namespace pendra::tagimport {
 namespace {
@@ -397,6 +400,65 @@ TEST_F(TagImport, ProcessEndingMidImportLeavesTheTableAsItWas) {
   ASSERT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(db.Snapshot(), before);
   EXPECT_EQ(Text("T1", "tag名称"), "old");
+}
+
+TEST_F(TagImport, UnforeseenExceptionLeavesNoTransactionOpenForTheNextJob) {
+  // The window keeps running after an exception that is no engine error;
+  // the next import of the same session must really store its rows.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 1500; ++i) lines.push_back(Record("N" + std::to_string(i), {"n"}));
+  struct Failing : ScriptedUi {
+    void ReportProgress(std::string_view, long, long) override { throw std::runtime_error("unforeseen"); }
+  } failing;
+  failing.pathBox = db.Folder().WriteLines("m.csv", lines);
+  failing.baseFolder = db.BaseFolder();
+  failing.answers.push_back(MsgBoxResult::Yes);
+  EXPECT_THROW(Command1_Click(failing), std::runtime_error);
+  EXPECT_EQ(db.RowCount(), 0);
+
+  Run({Record("A1", {"a"}), Record("A2", {"b"})});
+  EXPECT_EQ(After().size(), 0u);
+  EXPECT_EQ(db.RowCount(), 2);
+  try {
+    dao::DBEngine::Instance().Workspaces(0).CommitTrans();
+    ADD_FAILURE() << "a transaction level was left open";
+  } catch (const PlatformError& error) {
+    EXPECT_EQ(error.Number(), err::kCommitWithoutBegin);
+  }
+}
+
+// The outcome the job returns says what its messages say, with counts.
+TEST_F(TagImport, OutcomeTellsCompletedRefusedOrFailedWithCounts) {
+  db.Execute("CREATE UNIQUE INDEX name_unique ON M_TAG (\"tag名称\")");
+  struct Case {
+    const char* name;
+    std::vector<std::string> lines;
+    MsgBoxResult answer;
+    JobStatus status;
+    long rows, refused;
+  };
+  const std::vector<Case> cases = {
+      {"clean", {HeaderLine(), Record("A1", {"a"}), Record("A2", {"b"})}, MsgBoxResult::Yes, JobStatus::Completed, 2, 0},
+      {"answered No", {Record("B1", {"c"})}, MsgBoxResult::No, JobStatus::Refused, 0, 0},
+      {"one refused, one skipped", {Record("C1", {"a"}), Record("C2", {"d"}), "not,a,record"},
+       MsgBoxResult::Yes, JobStatus::Failed, 1, 2},
+  };
+  for (const Case& c : cases) {
+    ScriptedUi person;
+    person.pathBox = db.Folder().WriteLines("m.csv", c.lines);
+    person.baseFolder = db.BaseFolder();
+    person.answers.push_back(c.answer);
+    const JobOutcome outcome = Command1_Click(person);
+    EXPECT_EQ(outcome.status, c.status) << c.name;
+    EXPECT_EQ(outcome.rows, c.rows) << c.name;
+    EXPECT_EQ(outcome.refused, c.refused) << c.name;
+  }
+  ui.pathBox = "";
+  ui.baseFolder = db.BaseFolder();
+  EXPECT_EQ(Command1_Click(ui).status, JobStatus::Refused);
+  ui.pathBox = "/nowhere/m.csv";
+  ui.answers.push_back(MsgBoxResult::Yes);
+  EXPECT_EQ(Command1_Click(ui).status, JobStatus::Failed);
 }
 
 }  // namespace

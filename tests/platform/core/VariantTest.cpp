@@ -37,6 +37,11 @@ TEST(VariantText, Dates) {
   EXPECT_EQ(Variant::Date(45296).ToText(), "2024/01/05");
   EXPECT_EQ(Variant::Date(45296.5).ToText(), "2024/01/05 12:00:00");
   EXPECT_EQ(Variant::Date(0).ToText(), "1899/12/30");
+  // Within half a second of midnight the time rounds into the next day,
+  // away from day 0 before it.
+  EXPECT_EQ(Variant::Date(45296.9999999).ToText(), "2024/01/06");
+  EXPECT_EQ(Variant::Date(45296.99998).ToText(), "2024/01/05 23:59:58");
+  EXPECT_EQ(Variant::Date(-1.9999999).ToText(), "1899/12/28");
 }
 
 TEST(VariantConversion, ToDoubleFollowsTheNumericTest) {

@@ -143,6 +143,11 @@ TEST_F(Conversion, DatesCurrencySingle) {
   EXPECT_EQ(Refusal("dt", "2024/2/30"), err::kDataTypeConversion);
   EXPECT_EQ(Refusal("dt", "yesterday"), err::kDataTypeConversion);
   EXPECT_EQ(Assign("c", "1.23456"), Variant::Currency(12346));
+  // Beyond the range is the engine's overflow, never a wrapped number.
+  EXPECT_EQ(Assign("c", Variant(-922337203685477.0)), Variant::Currency(-922337203685477LL * 10000 + 336));
+  EXPECT_EQ(Refusal("c", Variant(9.3e14)), err::kOverflow);
+  EXPECT_EQ(Refusal("c", "-1E+16"), err::kOverflow);
+  EXPECT_EQ(Refusal("c", Variant::Currency(INT64_MAX)), err::kOverflow);
   EXPECT_EQ(Assign("sg", Variant(0.1)), Variant::Single(0.1f));
   EXPECT_EQ(Assign("d", "-2.5e3"), Variant(-2500.0));
   EXPECT_EQ(Assign("v", Variant(int16_t{3})), Variant(int16_t{3}));   // no declared type: as given
@@ -183,6 +188,20 @@ TEST_F(Conversion, StoredFormsAndTypesReadBack) {
   EXPECT_EQ(rs->Fields("yn").Value(), Variant(true));
   EXPECT_EQ(rs->Fields("req").Value(), Variant("x"));   // default
   EXPECT_EQ(rs->Fields("v").Value(), Variant::Null());
+}
+
+// A CURRENCY column holding more than its range (written by another
+// program) reads as the number it holds, not as a wrapped one.
+TEST_F(Conversion, CurrencyBeyondTheRangeReadsAsItsNumber) {
+  rs_->Close();
+  RawConnection raw(path_);
+  raw.Exec("INSERT INTO T (c, req) VALUES (1e16, 'a'), (922337203685477.5, 'b'), (-5e15, 'c'), (12.5, 'd')");
+  auto rs = db_->OpenRecordset("SELECT * FROM T ORDER BY req", dbOpenSnapshot);
+  for (const Variant& expected : {Variant(1e16), Variant(922337203685477.5), Variant(-5e15), Variant::Currency(125000)}) {
+    ASSERT_FALSE(rs->Eof());
+    EXPECT_EQ(rs->Fields("c").Value(), expected) << expected.Describe();
+    rs->MoveNext();
+  }
 }
 
 TEST_F(Conversion, DefaultsAndCounterAfterAddNew) {

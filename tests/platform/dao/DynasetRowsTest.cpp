@@ -20,6 +20,7 @@ CREATE TABLE D (
   n LONG NOT NULL DEFAULT 5, s TEXT(5) DEFAULT 'a''b', y YESNO NOT NULL DEFAULT (-1),
   t DATETIME DEFAULT (datetime('now', 'localtime')), z TEXT(5)
 );
+CREATE TABLE E (id COUNTER, e LONG DEFAULT (abs(-9223372036854775807 - 1)));
 )sql";
 
 // The local time now as an automation date.
@@ -128,6 +129,51 @@ TEST_F(DynasetRows, RecordsetsAndDefaultsFollowASchemaChange) {
   EXPECT_EQ(after->Fields("x").Value(), Variant(int32_t{7}));
   RawConnection raw(path_);
   EXPECT_EQ(raw.Scalar("SELECT group_concat(k || coalesce(w, '-') || x) FROM U"), "1un7,2zwei7,3-7");
+}
+
+// Whatever blanks come first, a statement that changes the schema makes
+// the layer read the table's columns again.
+TEST_F(DynasetRows, SchemaChangeAfterLeadingBlanksIsSeen) {
+  struct Change {
+    const char* statement;
+    const char* table;       // read after the change, nullptr: none
+    const char* newColumn;   // a column only the changed table has
+  };
+  const Change changes[] = {
+      {"ALTER TABLE U ADD COLUMN a1 LONG", "U", "a1"},
+      {"\n\n\n\n\n\n\n\n\n\n\n\nALTER TABLE U ADD COLUMN a2 LONG", "U", "a2"},
+      {" \t\r\n \t\r\n \t\r\n alter\ttable U add column a3 LONG", "U", "a3"},
+      {"\n\n\n\n\n\n\n\n\n\n\n\nDROP TABLE D", nullptr, nullptr},
+      {"\n\n\n\n\n\n\n\n\n\n\n\nCREATE TABLE D (q LONG)", "D", "q"},
+  };
+  // Both tables' descriptions are known to the layer before the changes.
+  db_->OpenRecordset("SELECT * FROM U", dbOpenDynaset)->Close();
+  db_->OpenRecordset("SELECT * FROM D", dbOpenDynaset)->Close();
+  for (const Change& change : changes) {
+    db_->Execute(change.statement);
+    if (!change.table) continue;
+    auto rs = db_->OpenRecordset(std::string("SELECT * FROM ") + change.table, dbOpenDynaset);
+    rs->AddNew();
+    EXPECT_EQ(ErrorNumber([&] { rs->Fields(change.newColumn) = Variant(int32_t{1}); }), 0) << change.statement;
+    rs->Close();
+  }
+}
+
+// A default or a counter that cannot be evaluated fails the step that
+// shows it instead of showing Null or a wrapped number.
+TEST_F(DynasetRows, DefaultOrCounterThatCannotBeEvaluatedFails) {
+  auto rs = db_->OpenRecordset("SELECT * FROM E", dbOpenDynaset);
+  rs->AddNew();
+  EXPECT_EQ(rs->Fields("id").Value(), Variant(int32_t{1}));
+  EXPECT_NE(ErrorNumber([&] { rs->Fields("e").Value(); }), 0);   // the expression overflows
+
+  RawConnection other(path_);
+  other.Exec("BEGIN EXCLUSIVE");
+  EXPECT_EQ(ErrorNumber([&] { rs->AddNew(); }), err::kCouldNotUseLocked);
+  other.Exec("ROLLBACK");
+
+  other.Exec("INSERT INTO E VALUES (2147483647, 0)");
+  EXPECT_EQ(ErrorNumber([&] { rs->AddNew(); }), err::kOverflow);
 }
 
 TEST_F(DynasetRows, FirstOfTwoEqualNamesWinsWhateverWasAskedBefore) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace pendra::tagimport {
+namespace pendra {
 
 class Cp932Decoder {
  public:
@@ -28,4 +28,4 @@ class Cp932Decoder {
   iconv_t cd_;
 };
 
-}  // namespace pendra::tagimport
+}  // namespace pendra

@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "core/PlatformError.h"
+#include "PlatformError.h"
 
-namespace pendra::tagimport {
+namespace pendra {
 
 Cp932Decoder::Cp932Decoder() : cd_(iconv_open("UTF-8", "CP932")) {
   if (cd_ == reinterpret_cast<iconv_t>(-1)) {
@@ -43,4 +43,4 @@ bool Cp932Decoder::Decode(std::string_view bytes, std::string& out, std::string&
   return true;
 }
 
-}  // namespace pendra::tagimport
+}  // namespace pendra

@@ -1,0 +1,150 @@
+#include "AccessImport.h"
+
+#include <map>
+#include <memory>
+#include <set>
+
+#include "DesignCheck.h"
+#include "core/AsciiText.h"
+#include "core/BasePath.h"
+#include "core/PlatformError.h"
+#include "dao/Dao.h"
+#include "dao/Transaction.h"
+#include "mdb/AccessFile.h"
+
+namespace pendra::accessimport {
+
+namespace {
+
+constexpr const char* kTitle = "確認";
+
+// Our tables and the database under the base folder that holds each.
+struct OurTable {
+  const char* name;
+  const char* database;
+};
+constexpr OurTable kOurTables[] = {
+    {"GroupMaster", kScheduleDatabase},
+    {"KikiMaster", kScheduleDatabase},
+    {"M_TAG", kTagMasterDatabase},
+};
+
+const OurTable* Ours(const std::string& accessTable) {
+  for (const auto& table : kOurTables)
+    if (EqualIgnoringAsciiCase(table.name, accessTable)) return &table;
+  return nullptr;
+}
+
+// One table to carry: the Access table, our database and what comes over.
+struct Carry {
+  const mdb::AccessTable* access;
+  const OurTable* ours;
+  dao::Database* database;
+  DesignComparison design;
+  long rowsBefore = 0;
+};
+
+long RowCount(dao::Database& db, const std::string& table) {
+  auto rs = db.OpenRecordset("SELECT COUNT(*) AS n FROM " + table, dao::dbOpenSnapshot);
+  return static_cast<long>(rs->Fields("n").Value().ToDouble());
+}
+
+// Empties our table and adds the file's rows. A refused value raises with
+// the table, row and column named.
+void Replace(Carry& carry) {
+  dao::Database& db = *carry.database;
+  const std::string table = carry.ours->name;
+  db.Execute("DELETE FROM " + table);
+  // Columns the file does not hold keep the defaults AddNew gives them.
+  auto rs = db.OpenRecordset("SELECT * FROM " + table, dao::dbOpenDynaset);
+  long rowNumber = 0;
+  for (const auto& row : carry.access->rows) {
+    ++rowNumber;
+    std::string column;
+    try {
+      rs->AddNew();
+      for (const auto& c : carry.design.carried) {
+        column = c.name;
+        rs->Fields(c.name) = row[c.accessIndex];
+      }
+      column.clear();
+      rs->Update();
+    } catch (const PlatformError& e) {
+      throw PlatformError(e.Number(), "テーブル " + table + " の " + std::to_string(rowNumber) + " 行目" +
+                                          (column.empty() ? "" : "、列 " + column) + ": " + e.Description());
+    }
+  }
+  rs->Close();
+}
+
+}  // namespace
+
+ImportResult ImportAccessFile(UserInterface& ui, const std::string& accessFile, bool dryRun, std::ostream& report,
+                              std::ostream& errors) {
+  mdb::AccessDatabase file;
+  try {
+    mdb::ReadOptions options;
+    options.rowsOf = [](const std::string& table) { return Ours(table) != nullptr; };
+    file = mdb::ReadAccessFile(accessFile, options);
+  } catch (const PlatformError& e) {
+    errors << "pendra: ｴﾗｰ番号 " << e.Number() << ":" << e.Description() << "\n";
+    return ImportResult::Failed;
+  }
+  report << accessFile << " (" << file.format << ")\n";
+
+  // The tables to carry, and the ones passed over.
+  std::vector<Carry> carries;
+  for (const auto& table : file.tables) {
+    if (const OurTable* ours = Ours(table.name)) {
+      carries.push_back({&table, ours, nullptr, {}, 0});
+    } else {
+      report << "  取り込まないテーブル: " << table.name << " (" << table.recordedRows << " 行)\n";
+    }
+  }
+  if (carries.empty()) {
+    report << "  GroupMaster、KikiMaster、M_TAG のどれもありません。何も変更しません。\n";
+    return ImportResult::Refused;
+  }
+
+  try {
+    // Both databases open in one workspace, so one transaction covers them.
+    std::map<std::string, std::unique_ptr<dao::Database>> databases;
+    for (auto& carry : carries) {
+      auto& db = databases[carry.ours->database];
+      if (!db) db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(UnderBaseFolder(ui.BaseFolder(), carry.ours->database));
+      carry.database = db.get();
+      carry.design = CompareDesign(*carry.access, carry.database->TableDefFields(carry.ours->name));
+      carry.rowsBefore = RowCount(*carry.database, carry.ours->name);
+      report << "  " << carry.ours->name << ": " << carry.access->rows.size() << " 行、列 " << carry.design.carried.size()
+             << " 個を取り込みます\n";
+      for (const auto& difference : carry.design.differences) report << "    設計の違い: " << difference << "\n";
+      if (!carry.design.unreadable.empty()) {
+        Raise(err::kDataTypeConversion,
+              "列 " + carry.design.unreadable + " の値はこのプログラムでは読めない型です。何も変更しません。");
+      }
+    }
+    if (!dryRun) {
+      std::string tables;
+      for (const auto& carry : carries) tables += (tables.empty() ? "" : "、") + std::string(carry.ours->name);
+      if (ui.MsgBox("Access データベースの内容で " + tables + " を置き換えます。 よろしいですか？", MsgBoxButtons::YesNo,
+                    kTitle) != MsgBoxResult::Yes)
+        return ImportResult::Refused;
+    }
+
+    dao::Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
+    for (auto& carry : carries) Replace(carry);
+    for (const auto& carry : carries) {
+      report << "  " << carry.ours->name << ": " << carry.rowsBefore << " 行 → " << RowCount(*carry.database, carry.ours->name)
+             << " 行" << (dryRun ? " (試行のみ、変更しません)" : "") << "\n";
+    }
+    // A dry run leaves the transaction to roll back.
+    if (!dryRun) transaction.Commit();
+  } catch (const PlatformError& e) {
+    errors << "pendra: ｴﾗｰ番号 " << e.Number() << ":" << e.Description() << "\n";
+    errors << "pendra: 何も変更しませんでした。\n";
+    return ImportResult::Failed;
+  }
+  return ImportResult::Completed;
+}
+
+}  // namespace pendra::accessimport

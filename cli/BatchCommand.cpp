@@ -1,0 +1,128 @@
+#include "BatchCommand.h"
+
+#include <cstdlib>
+#include <optional>
+#include <ostream>
+
+#include "Commands.h"
+#include "core/Version.h"
+#include "excel/Excel.h"
+
+namespace pendra::cli {
+
+namespace {
+
+constexpr const char* kHead = R"(Usage: pendra COMMAND ARGUMENT [--base DIR] [--yes] [--office-memory MB] [--office-seconds S]
+       pendra --help | --version
+
+Runs the jobs of Pendra_Set without its window, on the same databases.
+Pendra_Set のジョブをウィンドウなしで実行します。データベースは同じものを使います。
+
+Commands / コマンド:
+)";
+
+constexpr const char* kOptions = R"(
+Options / オプション:
+  --base DIR           The base folder holding OV_DataBase, VL_Database and the
+                       template (default: the folder of this program).
+                       データベースと原紙のあるフォルダ (既定: このプログラムのフォルダ)。
+  --yes                Answer Yes to the confirmation and to replacing an
+                       existing TARGET. Without it the question is asked on the
+                       terminal, and refused when there is none.
+                       確認に「はい」と答えます。省略時は端末で尋ね、端末がなければ中止します。
+  --dry-run            import-mdb: report what would be carried over and
+                       change nothing. / 取り込みを試すだけで何も変更しません。
+  --office-memory MB   The most memory the spreadsheet application may hold
+                       (default 2048, or PENDRA_OFFICE_MEMORY_MB).
+                       スプレッドシート アプリケーションのメモリ上限 (MB)。
+  --office-seconds S   The longest a job may use the spreadsheet application
+                       (default 120, or PENDRA_OFFICE_SECONDS); past either
+                       limit it is ended and the job fails, changing nothing.
+                       ジョブがスプレッドシート アプリケーションを使える時間の上限 (秒)。
+  --help               Show this help. / このヘルプを表示します。
+  --version            Show the version. / バージョンを表示します。
+
+Exit status / 終了コード: 0 completed / 完了, 1 refused or failed / 中止・エラー,
+2 usage error / 使い方の誤り.
+Messages are the tool's own Japanese texts; errors go to standard error.
+)";
+
+// Command and argument, then the help lines, in two columns.
+constexpr size_t kHelpColumn = 23;
+
+// A positive whole number given to an option, or nothing.
+std::optional<long> PositiveNumber(const std::string& text) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value <= 0) return std::nullopt;
+  return value;
+}
+
+int UsageError(const ConsoleStreams& streams, const std::string& what) {
+  streams.err << "pendra: " << what << "\n\n" << UsageText();
+  return kUsageError;
+}
+
+}  // namespace
+
+std::string UsageText() {
+  std::string text = kHead;
+  for (const Command& command : Commands()) {
+    std::string first = "  " + std::string(command.name) + " " + std::string(command.argument);
+    first.resize(std::max(first.size() + 1, kHelpColumn), ' ');
+    for (size_t i = 0; i < command.help.size(); ++i)
+      text += (i == 0 ? first : std::string(kHelpColumn, ' ')) + std::string(command.help[i]) + "\n";
+  }
+  return text + kOptions;
+}
+
+int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& streams,
+                    const std::string& programFolder) {
+  std::vector<std::string> positional;
+  ConsoleOptions options;
+  excel::OfficeLimits limits = excel::OfficeLimitsFromEnvironment();
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      streams.out << UsageText();
+      return kCompleted;
+    } else if (arg == "--version") {
+      streams.out << "pendra (" << kProductName << ") " << kVersionText << "\n";
+      return kCompleted;
+    } else if (arg == "--yes" || arg == "-y") {
+      options.assumeYes = true;
+    } else if (arg == "--dry-run") {
+      options.dryRun = true;
+    } else if (arg == "--base") {
+      if (++i == args.size()) return UsageError(streams, "--base needs a folder");
+      options.baseFolder = args[i];
+    } else if (arg.rfind("--base=", 0) == 0) {
+      options.baseFolder = arg.substr(7);
+    } else if (arg == "--office-memory" || arg == "--office-seconds") {
+      if (++i == args.size()) return UsageError(streams, arg + " needs a number");
+      const auto value = PositiveNumber(args[i]);
+      if (!value) return UsageError(streams, arg + " needs a positive whole number");
+      if (arg == "--office-memory") limits.memoryMegabytes = static_cast<size_t>(*value);
+      else limits.time = std::chrono::seconds(*value);
+    } else if (arg.rfind("--", 0) == 0) {
+      return UsageError(streams, "unknown option " + arg);
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() != 2) return UsageError(streams, "expected a command and one argument");
+
+  const Command* command = FindCommand(positional[0]);
+  if (!command) return UsageError(streams, "unknown command " + positional[0]);
+  const std::string& argument = positional[1];
+  if (argument.empty() && !command->emptyArgumentError.empty())
+    return UsageError(streams, std::string(command->emptyArgumentError));
+
+  excel::SetOfficeLimits(limits);
+  if (options.dryRun && !command->dryRun) return UsageError(streams, "--dry-run goes with import-mdb");
+  if (options.baseFolder.empty()) options.baseFolder = programFolder;
+  while (options.baseFolder.size() > 1 && options.baseFolder.back() == '/') options.baseFolder.pop_back();
+  return command->run(argument, options, streams);
+}
+
+}  // namespace pendra::cli

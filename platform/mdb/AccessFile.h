@@ -1,0 +1,97 @@
+// Genuine Access database files (Jet 3, Jet 4, ACE), read one way: their
+// tables' designs and every row as typed values, for carrying an
+// installation's data over into the tool's own databases. Reading goes
+// through libmdb (mdbtools), but never through its text-binding API, which
+// cuts long values, prints numbers and dates through the locale and cannot
+// tell Null from an empty text: values are decoded from the parsed row.
+//
+// A file is untrusted input. The reading runs in a child process under a
+// time limit (damaged files can make libmdb loop for ever), and a table
+// that yields fewer rows than it records is reported as damaged (libmdb
+// reports a read error like the end of a table).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/Variant.h"
+
+namespace pendra::mdb {
+
+// The type codes Access stores for a column.
+enum class AccessType : int {
+  YesNo = 1,
+  Byte = 2,
+  Integer = 3,
+  Long = 4,
+  Currency = 5,
+  Single = 6,
+  Double = 7,
+  DateTime = 8,
+  Binary = 9,
+  Text = 10,
+  Ole = 11,
+  Memo = 12,
+  Guid = 15,
+  Decimal = 16,
+  Complex = 18,  // attachments, multi-valued fields
+  DateTimeExtended = 20,
+};
+
+// The name Access gives a type ("テキスト型", ...), for reports.
+std::string TypeName(int type);
+
+struct AccessColumn {
+  std::string name;
+  int type = 0;                  // AccessType
+  int size = 0;                  // Text: characters; others: bytes
+  bool required = false;         // the Required property
+  bool allowZeroLength = true;   // the Allow Zero Length property
+  // The values of this column cannot be read (a type the reader does not
+  // know: Date/Time Extended, calculated fields, attachments); every value
+  // reads as Null.
+  bool unreadable = false;
+};
+
+// Values of a row, in the table's column order:
+//   Null                    Variant::Null() (distinct from an empty text)
+//   Yes/No                  Boolean
+//   Byte, Integer, Long     Byte, Integer, Long
+//   Single, Double          Single, Double (bit for bit)
+//   Currency                Currency (the stored scaled integer)
+//   Date/Time               Date (any year, before 1899-12-30 too)
+//   Text, Memo              String, UTF-8 (Memo in full length)
+//   Decimal                 String, the exact decimal ("-12.34")
+//   GUID                    String "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+//   Binary, OLE             String holding the raw bytes
+using AccessRow = std::vector<Variant>;
+
+struct AccessTable {
+  std::string name;
+  long recordedRows = 0;  // the row count the table records
+  std::vector<AccessColumn> columns;
+  std::vector<AccessRow> rows;  // empty when its rows were not asked for
+};
+
+struct AccessDatabase {
+  std::string format;  // "Jet 3", "Jet 4", "ACE 12" ...
+  std::vector<AccessTable> tables;  // user tables, in catalogue order
+};
+
+struct ReadOptions {
+  // Which tables' rows to keep (all when unset). Every table is read
+  // through all the same, so that damage anywhere in the file is found.
+  std::function<bool(const std::string& table)> rowsOf;
+  // How long the reading may take; 0: 30 s plus 1 s per megabyte of file.
+  std::chrono::seconds timeLimit{0};
+};
+
+// Reads the file. Raises 3024 (no such file), 3343 (not an Access
+// database), 3049 (damaged: fewer rows than recorded, a broken long value,
+// text that does not decode, or the reading did not end in time).
+AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& options = {});
+
+}  // namespace pendra::mdb
