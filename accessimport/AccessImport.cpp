@@ -9,6 +9,7 @@
 #include "core/BasePath.h"
 #include "core/PlatformError.h"
 #include "dao/Dao.h"
+#include "dao/Backup.h"
 #include "dao/Transaction.h"
 #include "mdb/AccessFile.h"
 
@@ -132,6 +133,9 @@ ImportResult ImportAccessFile(UserInterface& ui, const std::string& accessFile, 
     }
 
     dao::Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
+    if (!dryRun) {
+      for (const auto& [path, db] : databases) report << "  バックアップ: " << dao::BackUp(*db, "import-mdb") << "\n";
+    }
     for (auto& carry : carries) Replace(carry);
     for (const auto& carry : carries) {
       report << "  " << carry.ours->name << ": " << carry.rowsBefore << " 行 → " << RowCount(*carry.database, carry.ours->name)

@@ -30,8 +30,10 @@ Options / オプション:
                        existing TARGET. Without it the question is asked on the
                        terminal, and refused when there is none.
                        確認に「はい」と答えます。省略時は端末で尋ね、端末がなければ中止します。
-  --dry-run            import-mdb: report what would be carried over and
-                       change nothing. / 取り込みを試すだけで何も変更しません。
+  --dry-run            expand, import-csv, import-mdb: do the whole job on
+                       copies, report rows before and after, added, removed
+                       and changed (by key), and change nothing.
+                       試行のみ: 変更内容を表示し、データベースは変更しません。
   --office-memory MB   The most memory the spreadsheet application may hold
                        (default 2048, or PENDRA_OFFICE_MEMORY_MB).
                        スプレッドシート アプリケーションのメモリ上限 (MB)。
@@ -42,8 +44,11 @@ Options / オプション:
   --help               Show this help. / このヘルプを表示します。
   --version            Show the version. / バージョンを表示します。
 
-Exit status / 終了コード: 0 completed / 完了, 1 refused or failed / 中止・エラー,
-2 usage error / 使い方の誤り.
+Exit status / 終了コード: 0 completed / 完了, 1 refused or failed (nothing
+changed) / 中止・エラー, 2 usage error / 使い方の誤り, 3 import-csv stored
+records but refused or skipped some / 一部の行を取り込めませんでした.
+Every job that changes a database first keeps a copy of it in backup/ beside
+it (the newest 10, or PENDRA_BACKUPS_KEEP); see "backups" and "restore".
 Messages are the tool's own Japanese texts; errors go to standard error.
 )";
 
@@ -110,16 +115,19 @@ int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& 
       positional.push_back(arg);
     }
   }
-  if (positional.size() != 2) return UsageError(streams, "expected a command and one argument");
-
+  if (positional.empty()) return UsageError(streams, "expected a command");
   const Command* command = FindCommand(positional[0]);
   if (!command) return UsageError(streams, "unknown command " + positional[0]);
-  const std::string& argument = positional[1];
-  if (argument.empty() && !command->emptyArgumentError.empty())
+  const size_t arguments = command->argument.empty() ? 1 : 2;
+  if (positional.size() != arguments)
+    return UsageError(streams, command->argument.empty() ? std::string(command->name) + " takes no argument"
+                                                         : "expected a command and one argument");
+  const std::string argument = arguments == 2 ? positional[1] : std::string();
+  if (arguments == 2 && argument.empty() && !command->emptyArgumentError.empty())
     return UsageError(streams, std::string(command->emptyArgumentError));
 
   excel::SetOfficeLimits(limits);
-  if (options.dryRun && !command->dryRun) return UsageError(streams, "--dry-run goes with import-mdb");
+  if (options.dryRun && !command->dryRun) return UsageError(streams, "--dry-run goes with expand, import-csv and import-mdb");
   if (options.baseFolder.empty()) options.baseFolder = programFolder;
   while (options.baseFolder.size() > 1 && options.baseFolder.back() == '/') options.baseFolder.pop_back();
   return command->run(argument, options, streams);

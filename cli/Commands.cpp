@@ -1,13 +1,19 @@
 #include "Commands.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <functional>
 #include <ostream>
 
 #include "ScheduleJobs.h"
 #include "AccessImport.h"
 #include "TagMasterUpdate.h"
+#include "core/BasePath.h"
 #include "core/PlatformError.h"
+#include "dao/Backup.h"
+#include "TableChanges.h"
+#include "BackupCommands.h"
 
 namespace pendra::cli {
 
@@ -16,13 +22,13 @@ namespace {
 // A job through the console: its outcome decides the exit status and where
 // its messages go. An error that still escapes the job (a fault no job
 // foresaw) is told on standard error instead of aborting.
-int RunJob(const ConsoleOptions& options, const ConsoleStreams& streams,
-           const std::function<JobOutcome(UserInterface&)>& job) {
+JobOutcome RunJob(const ConsoleOptions& options, const ConsoleStreams& streams,
+                  const std::function<JobOutcome(UserInterface&)>& job) {
   ConsoleUi ui(options, streams);
   try {
     const JobOutcome outcome = job(ui);
     ui.Finish(outcome);
-    return outcome.IsCompleted() ? kCompleted : kFailed;
+    return outcome;
   } catch (const PlatformError& e) {
     ui.Finish(JobOutcome::Failed());
     streams.err << "pendra: ｴﾗｰ番号 " << e.Number() << ":" << e.Description() << "\n";
@@ -30,24 +36,104 @@ int RunJob(const ConsoleOptions& options, const ConsoleStreams& streams,
     ui.Finish(JobOutcome::Failed());
     streams.err << "pendra: " << e.what() << "\n";
   }
-  return kFailed;
+  return JobOutcome::Failed();
+}
+
+int ExitStatus(const JobOutcome& outcome) { return outcome.IsCompleted() ? kCompleted : kFailed; }
+
+using TableRowsByName = std::map<std::string, TableRows>;
+
+TableRowsByName Snapshot(const std::string& base, const std::vector<KeyedTable>& tables) {
+  TableRowsByName rows;
+  for (const auto& table : tables) rows[table.table] = ReadRows(UnderBaseFolder(base, table.database), table);
+  return rows;
+}
+
+// The job on copies of its databases in a private folder, then what it
+// would change in the real ones: nothing is written there, and no backup
+// is taken of them. The question is answered Yes, since nothing changes.
+JobOutcome DryRun(ConsoleOptions options, const ConsoleStreams& streams, const std::vector<KeyedTable>& tables,
+                  const std::function<JobOutcome(UserInterface&)>& job) {
+  const std::string real = options.baseFolder;
+  std::string folder = (std::filesystem::temp_directory_path() / "pendra-dry-run-XXXXXX").string();
+  if (!mkdtemp(folder.data())) Raise(err::kPathFileAccessError);
+  struct Removed {
+    std::string path;
+    ~Removed() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  } removed{folder};
+  for (const auto& table : tables) {
+    const std::string copy = UnderBaseFolder(folder, table.database);
+    if (std::filesystem::exists(copy)) continue;
+    std::filesystem::create_directories(std::filesystem::path(copy).parent_path());
+    dao::CopyDatabaseFile(UnderBaseFolder(real, table.database), copy);
+  }
+  const TableRowsByName before = Snapshot(real, tables);
+  options.baseFolder = folder;
+  options.assumeYes = true;
+  const JobOutcome outcome = RunJob(options, streams, job);
+  const TableRowsByName after = Snapshot(folder, tables);
+  streams.out << "試行のみ: データベースは変更していません。変更されるはずの内容:\n";
+  for (const auto& table : tables) PrintChange(streams.out, table.table, Compare(before.at(table.table), after.at(table.table)));
+  return outcome;
+}
+
+// Rows before and after a completed job, one line per table.
+void PrintSummary(const ConsoleStreams& streams, const std::map<std::string, long>& before, const std::string& base,
+                  const std::vector<KeyedTable>& tables) {
+  for (const auto& table : tables) {
+    streams.out << table.table << ": " << before.at(table.table) << " 行 → "
+                << CountRows(UnderBaseFolder(base, table.database), table.table) << " 行\n";
+  }
+}
+
+std::map<std::string, long> Counts(const std::string& base, const std::vector<KeyedTable>& tables) {
+  std::map<std::string, long> counts;
+  for (const auto& table : tables) {
+    try {
+      counts[table.table] = CountRows(UnderBaseFolder(base, table.database), table.table);
+    } catch (const PlatformError&) {
+      counts[table.table] = 0;  // the job itself reports the missing database
+    }
+  }
+  return counts;
 }
 
 int Output(const std::string& argument, ConsoleOptions options, const ConsoleStreams& streams) {
   const std::string target = std::filesystem::absolute(argument).string();
-  return RunJob(options, streams, [&](UserInterface& ui) { return schedule::subDbToXls(ui, target); });
+  return ExitStatus(RunJob(options, streams, [&](UserInterface& ui) { return schedule::subDbToXls(ui, target); }));
 }
 
 int Expand(const std::string& argument, ConsoleOptions options, const ConsoleStreams& streams) {
   // An empty argument stays empty, so the job asks for a workbook.
   options.pathBox = argument.empty() ? argument : std::filesystem::absolute(argument).string();
-  return RunJob(options, streams, [](UserInterface& ui) { return schedule::Command3_Click(ui); });
+  const auto job = [](UserInterface& ui) { return schedule::Command3_Click(ui); };
+  const auto& tables = ScheduleTablesByKey();
+  if (options.dryRun) return ExitStatus(DryRun(options, streams, tables, job));
+  const auto before = Counts(options.baseFolder, tables);
+  const JobOutcome outcome = RunJob(options, streams, job);
+  if (outcome.IsCompleted()) PrintSummary(streams, before, options.baseFolder, tables);
+  return ExitStatus(outcome);
 }
 
+// 0: every record stored; 3: records stored, but some refused or skipped;
+// 1: nothing changed.
 int ImportCsv(const std::string& argument, ConsoleOptions options, const ConsoleStreams& streams) {
   // The path box's text is used unchanged, as the window does.
   options.pathBox = argument;
-  return RunJob(options, streams, [](UserInterface& ui) { return tagimport::Command1_Click(ui); });
+  const auto job = [](UserInterface& ui) { return tagimport::Command1_Click(ui); };
+  const auto& tables = TagTablesByKey();
+  if (options.dryRun) return ExitStatus(DryRun(options, streams, tables, job));
+  const auto before = Counts(options.baseFolder, tables);
+  const JobOutcome outcome = RunJob(options, streams, job);
+  if (outcome.rows == 0) return outcome.IsCompleted() ? kCompleted : kFailed;
+  const long after = CountRows(UnderBaseFolder(options.baseFolder, kTagMasterDatabase), "M_TAG");
+  const long added = after - before.at("M_TAG");
+  streams.out << "M_TAG: " << before.at("M_TAG") << " 行 → " << after << " 行 (追加 " << added << "、更新 "
+              << outcome.rows - added << "、拒否・読み飛ばし " << outcome.refused << ")\n";
+  return outcome.IsCompleted() ? kCompleted : kPartly;
 }
 
 int ImportMdb(const std::string& argument, ConsoleOptions options, const ConsoleStreams& streams) {
@@ -72,19 +158,30 @@ const std::vector<Command>& Commands() {
        {"Replace both schedule tables with the rows of WORKBOOK's",
         "sheets \"GroupMaster\" and \"KikiMaster\" (all or nothing).",
         "WORKBOOK の内容で両テーブルを置き換えます (全部か無し)。"},
-       "", Expand},
+       "", Expand, true},
       {"import-csv", "FILE",
        {"Update or add M_TAG rows of VL_Database/Velmora.mdb from",
-        "the master CSV FILE (code page 932).",
+        "the master CSV FILE (code page 932). Exit 3 when records",
+        "were stored but some were refused or skipped.",
         "マスター CSV (Shift_JIS) で M_TAG を更新・追加します。"},
-       "", ImportCsv},
-      {"import-mdb", "ACCESS_FILE",
+       "", ImportCsv, true},
+      {"import-mdb", "MDB_FILE",
        {"Replace GroupMaster, KikiMaster and M_TAG with the tables of",
-        "the genuine Access database ACCESS_FILE (.mdb or .accdb) that",
+        "the genuine Access database MDB_FILE (.mdb or .accdb) that",
         "holds them, after comparing their designs with ours; all or",
         "nothing. With --dry-run, report and change nothing.",
         "Access のデータベースからテーブルを取り込みます (全部か無し)。"},
        "import-mdb needs an Access file", ImportMdb, true},
+      {"backups", "",
+       {"List the backups of both databases (time, job, size, rows),",
+        "taken before every job that changed a database.",
+        "両データベースのバックアップを一覧にします。"},
+       "", ListBackupsCommand},
+      {"restore", "BACKUP",
+       {"Put the backup file BACKUP back in place of its database",
+        "(the current state is backed up first); refused while a job",
+        "holds the database. バックアップからデータベースを戻します。"},
+       "restore needs a backup file", RestoreCommand},
   };
   return commands;
 }

@@ -12,11 +12,12 @@
 namespace pendra::cli {
 
 // Exit statuses of the batch command.
-enum ExitStatus : int { kCompleted = 0, kFailed = 1, kUsageError = 2 };
+// kPartly: the import stored records but refused or skipped others.
+enum ExitStatus : int { kCompleted = 0, kFailed = 1, kUsageError = 2, kPartly = 3 };
 
 struct Command {
   std::string_view name;
-  std::string_view argument;                // as the help names it
+  std::string_view argument;                // as the help names it; empty: takes none
   std::vector<std::string_view> help;       // English lines, then Japanese
   // The usage error for an empty argument; empty when the job itself
   // answers an empty argument (as the window answers an empty path box).

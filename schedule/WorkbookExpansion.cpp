@@ -3,11 +3,14 @@
 // both emptying statements and every added row run in one transaction, so a
 // failure anywhere (a refused value, a missing sheet, the row counter's
 // overflow, the spreadsheet application dying, the user ending the program)
-// leaves both tables exactly as they were.
+// leaves both tables exactly as they were. Before anything changes, a copy
+// of the database is kept in its backup folder; a failure names the sheet,
+// row and column it happened at.
 #include "core/BasePath.h"
 #include "core/Int16.h"
 #include "core/NumericTest.h"
 #include "dao/Dao.h"
+#include "dao/Backup.h"
 #include "dao/Transaction.h"
 #include "Messages.h"
 #include "JobSteps.h"
@@ -18,26 +21,46 @@ namespace pendra::schedule {
 
 namespace {
 
+// The cell the job is reading or storing, for the failure message: in a
+// sheet of thousands of rows an error number alone cannot be found.
+struct Place {
+  std::string sheet;
+  long row = 0;
+  const ColumnLayout* column = nullptr;  // none: the row as a whole (its Update)
+
+  std::string Describe() const {
+    if (sheet.empty() || row == 0) return "";
+    std::string text = "シート " + sheet + "、" + std::to_string(row) + " 行目";
+    if (column) text += "、" + std::string(1, static_cast<char>('A' + column->workbookColumn - 1)) + " 列 (" + column->name + ")";
+    return text;
+  }
+};
+
 // Empties one table and adds a row per sheet row, from row 2 down to the
 // first row whose first cell is empty; returns how many rows it added.
 long TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
-                   const TableLayout& layout) {
+                   const TableLayout& layout, Place& place) {
+  place = Place{layout.sheet()};
   excel::Worksheet xlSheet = xlBook.Sheets(layout.sheet());
   db.Execute(layout.emptyStatement);
   auto rs = db.OpenRecordset(layout.selectStatement, dao::dbOpenDynaset);
 
   Int16 row = kFirstDataRow;
   while (!EqualsEmptyText(xlSheet.Cells(row, kEndOfTableColumn).Value())) {
+    place.row = row;
     ui.DoEvents();
     rs->AddNew();
     for (const ColumnLayout& column : layout.columns) {
+      place.column = &column;
       Variant value = xlSheet.Cells(row, column.workbookColumn).Value();
       if (column.fallback && !IsNumeric(value)) value = *column.fallback;
       rs->Fields(column.name) = value;
     }
+    place.column = nullptr;
     rs->Update();
     ui.ReportProgress(layout.table, row - kFirstDataRow + 1, -1);
     row = row + 1;
+    place.row = 0;
   }
   rs->Close();
   return row - kFirstDataRow;
@@ -60,6 +83,7 @@ JobOutcome Command3_Click(UserInterface& ui) {
 }
 
 JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
+  Place place;
   try {
     ui.SetWaitPointer(true);
     if (RefusedWhileSpreadsheetRuns(ui)) return JobOutcome::Refused();
@@ -72,7 +96,9 @@ JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
     long rows = 0;
     {
       dao::Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
-      for (const TableLayout* layout : ScheduleTables()) rows += TransferSheet(ui, *xlBook, *db, *layout);
+      // Under the transaction's lock: the copy is exactly what is replaced.
+      dao::BackUp(*db, "expand");
+      for (const TableLayout* layout : ScheduleTables()) rows += TransferSheet(ui, *xlBook, *db, *layout, place);
       transaction.Commit();
     }
     db->Close();
@@ -87,7 +113,8 @@ JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
     // Everything the job held is gone by now: the transaction rolled back,
     // the database closed, the spreadsheet instance ended.
     ui.SetWaitPointer(false);
-    ui.MsgBox(msg::ExpansionFailed(error), MsgBoxButtons::OkOnly, msg::kTitle);
+    const std::string where = place.Describe();
+    ui.MsgBox(msg::ExpansionFailed(error) + (where.empty() ? "" : "\n" + where), MsgBoxButtons::OkOnly, msg::kTitle);
     return JobOutcome::Failed();
   }
 }

@@ -11,6 +11,7 @@
 #include "core/BasePath.h"
 #include "core/PlatformError.h"
 #include "dao/Dao.h"
+#include "dao/Backup.h"
 #include "dao/Transaction.h"
 
 namespace pendra::tagimport {
@@ -169,7 +170,11 @@ JobOutcome Command1_Click(UserInterface& ui) {
   std::optional<dao::Transaction> transaction;
   try {
     transaction.emplace(*ws);
+    // Under the transaction's lock: the copy is exactly what the import
+    // starts from. One that cannot be written stops the import here.
+    dao::BackUp(*db, "import-csv");
   } catch (const PlatformError& error) {
+    transaction.reset();
     reader.Close();
     CloseQuietly(*db);
     return NothingImported(ui, error);

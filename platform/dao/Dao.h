@@ -16,6 +16,8 @@
 
 #include "core/Variant.h"
 
+struct sqlite3;
+
 namespace pendra::dao {
 
 enum RecordsetTypeEnum : int { dbOpenDynaset = 2, dbOpenSnapshot = 4 };
@@ -93,6 +95,8 @@ class Database {
   virtual const std::string& Name() const = 0;
   // The table's columns in order; 3078 when there is no such table.
   virtual std::vector<FieldDef> TableDefFields(std::string_view table) = 0;
+  // The SQLite connection, for whole-file operations (backups).
+  virtual sqlite3* Handle() = 0;
 };
 
 class Workspace {

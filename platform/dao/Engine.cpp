@@ -45,6 +45,7 @@ class DatabaseImpl final : public Database {
   void Close() override;
   const std::string& Name() const override { return connection_->name; }
   std::vector<FieldDef> TableDefFields(std::string_view table) override;
+  sqlite3* Handle() override { return connection_->db; }
 
  private:
   WorkspaceImpl* workspace_;

@@ -18,6 +18,7 @@
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/table/CellRangeAddress.hpp>
 #include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/table/XCellRange.hpp>
 #include <com/sun/star/util/NumberFormat.hpp>
 
 #include "ExcelInternal.h"
@@ -116,6 +117,10 @@ void CellBlocks::Write(int32_t row, int32_t column, const Variant& value) {
   auto& line = pending_[row];
   if (line.size() < static_cast<size_t>(column)) line.resize(column);
   line[column - 1] = value;
+  if (value.Type() == VarType::Boolean)
+    writtenBooleans_.emplace(row, column);
+  else
+    writtenBooleans_.erase({row, column});
 }
 
 void CellBlocks::Forget() {
@@ -322,7 +327,70 @@ void CellBlocks::Flush() {
   pending_.clear();
 }
 
+namespace {
+
+// A block's place on the sheet (0-based) and its cells' order, row by row.
+struct BlockArea {
+  int32_t row0, column0, rows, columns;
+  size_t Index(int32_t i, int32_t j) const { return static_cast<size_t>(i) * columns + j; }
+  // Calls f(index) for each cell of the block inside a.
+  template <typename F>
+  void ForEachCell(const CellRangeAddress& a, F&& f) const {
+    const int32_t lastRow = std::min<int32_t>(a.EndRow, row0 + rows - 1);
+    const int32_t lastColumn = std::min<int32_t>(a.EndColumn, column0 + columns - 1);
+    for (int32_t r = std::max<int32_t>(a.StartRow, row0); r <= lastRow; ++r)
+      for (int32_t c = std::max<int32_t>(a.StartColumn, column0); c <= lastColumn; ++c) f(Index(r - row0, c - column0));
+  }
+};
+
+// The cell types: values and non-empty texts from the data, formulas (and,
+// when asked, texts of length zero) from range queries.
+std::vector<StoredKind> StoredKinds(const Reference<css::table::XCellRange>& range, const BlockArea& area,
+                                    const Sequence<Sequence<Any>>& data, bool askForTexts) {
+  std::vector<StoredKind> kinds(static_cast<size_t>(area.rows) * area.columns, StoredKind::Empty);
+  for (int32_t i = 0; i < area.rows; ++i) {
+    for (int32_t j = 0; j < area.columns; ++j) {
+      const Any& content = data[i][j];
+      if (content.getValueTypeClass() == css::uno::TypeClass_DOUBLE)
+        kinds[area.Index(i, j)] = StoredKind::Value;
+      else if (content.getValueTypeClass() == css::uno::TypeClass_STRING &&
+               !static_cast<const rtl::OUString*>(content.getValue())->isEmpty())
+        kinds[area.Index(i, j)] = StoredKind::Text;
+    }
+  }
+  Reference<css::sheet::XCellRangesQuery> query(range, UNO_QUERY_THROW);
+  if (askForTexts) {
+    for (const auto& a : query->queryContentCells(css::sheet::CellFlags::STRING)->getRangeAddresses())
+      area.ForEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Text; });
+  }
+  for (const auto& a : query->queryContentCells(css::sheet::CellFlags::FORMULA)->getRangeAddresses())
+    area.ForEachCell(a, [&](size_t k) { kinds[k] = StoredKind::Formula; });
+  return kinds;
+}
+
+// The number format type of each cell where it is logical, a date or a
+// time (0 elsewhere), taken by area.
+std::vector<sal_Int16> FormatTypes(const Reference<css::table::XCellRange>& range, const BlockArea& area,
+                                   DocumentState& document) {
+  std::vector<sal_Int16> types(static_cast<size_t>(area.rows) * area.columns, 0);
+  Reference<css::sheet::XUniqueCellFormatRangesSupplier> supplier(range, UNO_QUERY_THROW);
+  auto groups = supplier->getUniqueCellFormatRanges();
+  const sal_Int32 n = groups->getCount();
+  for (sal_Int32 g = 0; g < n; ++g) {
+    Reference<css::sheet::XSheetCellRanges> ranges(groups->getByIndex(g), UNO_QUERY_THROW);
+    sal_Int32 key = 0;
+    Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)->getPropertyValue(ToOU("NumberFormat")) >>= key;
+    const sal_Int16 type = document.FormatType(key);
+    if (!(type & (NumberFormat::LOGICAL | NumberFormat::DATE | NumberFormat::TIME))) continue;
+    for (const auto& a : ranges->getRangeAddresses()) area.ForEachCell(a, [&](size_t k) { types[k] = type; });
+  }
+  return types;
+}
+
+}  // namespace
+
 void CellBlocks::LoadUsedArea() {
+  kinds_ = document_.Kinds();
   usedEnd_ = Remote("gotoEndOfUsedArea", [&] {
     auto cursor = sheet_->createCursor();
     Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
@@ -355,62 +423,27 @@ CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32
   Remote("getDataArray", [&] {
     auto range = sheet_->getCellRangeByPosition(firstColumn - 1, firstRow - 1, firstColumn + columns - 2,
                                                 firstRow + rows - 2);
+    const BlockArea area{firstRow - 1, firstColumn - 1, rows, columns};
     const Sequence<Sequence<Any>> data = Reference<css::sheet::XCellRangeData>(range, UNO_QUERY_THROW)->getDataArray();
-    Reference<css::sheet::XCellRangesQuery> query(range, UNO_QUERY_THROW);
-    const auto formulaCells = query->queryContentCells(css::sheet::CellFlags::FORMULA)->getRangeAddresses();
+    // Where the document can hold texts of length zero, the text cells are
+    // asked for: getDataArray gives such a text and an empty cell alike.
+    const auto kinds = StoredKinds(range, area, data, !kinds_.excelImport);
+    const bool anyFormula = std::find(kinds.begin(), kinds.end(), StoredKind::Formula) != kinds.end();
     Sequence<Sequence<rtl::OUString>> formulas;
-    if (formulaCells.getLength() > 0)
-      formulas = Reference<css::sheet::XCellRangeFormula>(range, UNO_QUERY_THROW)->getFormulaArray();
-    // Number format types by area: Booleans and dates are numbers with a
-    // logical or date/time format.
-    std::vector<std::pair<CellRangeAddress, sal_Int16>> typed;
-    Reference<css::sheet::XUniqueCellFormatRangesSupplier> supplier(range, UNO_QUERY_THROW);
-    auto groups = supplier->getUniqueCellFormatRanges();
-    const sal_Int32 n = groups->getCount();
-    for (sal_Int32 g = 0; g < n; ++g) {
-      Reference<css::sheet::XSheetCellRanges> ranges(groups->getByIndex(g), UNO_QUERY_THROW);
-      sal_Int32 key = 0;
-      Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)->getPropertyValue(ToOU("NumberFormat")) >>= key;
-      const sal_Int16 type = document_.FormatType(key);
-      if (!(type & (NumberFormat::LOGICAL | NumberFormat::DATE | NumberFormat::TIME))) continue;
-      for (const auto& a : ranges->getRangeAddresses()) typed.emplace_back(a, type);
-    }
-    // Per cell of the block: formula or not, and the number format type.
-    std::vector<char> formula(block.cells.size(), 0);
-    std::vector<sal_Int16> types(block.cells.size(), 0);
-    auto mark = [&](const CellRangeAddress& a, auto&& set) {
-      for (int32_t r = std::max<int32_t>(a.StartRow, firstRow - 1); r <= std::min<int32_t>(a.EndRow, firstRow + rows - 2); ++r)
-        for (int32_t c = std::max<int32_t>(a.StartColumn, firstColumn - 1);
-             c <= std::min<int32_t>(a.EndColumn, firstColumn + columns - 2); ++c)
-          set(static_cast<size_t>(r - firstRow + 1) * columns + (c - firstColumn + 1));
-    };
-    for (const auto& a : formulaCells) mark(a, [&](size_t k) { formula[k] = 1; });
-    for (const auto& [a, t] : typed) mark(a, [&, t = t](size_t k) { types[k] = t; });
+    if (anyFormula) formulas = Reference<css::sheet::XCellRangeFormula>(range, UNO_QUERY_THROW)->getFormulaArray();
+    const auto types = FormatTypes(range, area, document_);
     for (int32_t i = 0; i < rows; ++i) {
-      const auto& line = data[i];
       for (int32_t j = 0; j < columns; ++j) {
-        const int32_t row0 = firstRow - 1 + i, column0 = firstColumn - 1 + j;
-        const Any& cell = line[j];
-        Variant& out = block.cells[static_cast<size_t>(i) * columns + j];
-        const size_t k = static_cast<size_t>(i) * columns + j;
-        const bool isFormula = formula[k] != 0;
-        double number = 0;
-        rtl::OUString text;
-        if (cell >>= number) {
-          sal_Int16 type = types[k];
-          if (isFormula) {
-            const rtl::OUString f = formulas[i][j].toAsciiUpperCase();
-            if (f == "=TRUE()" || f == "=FALSE()") type = NumberFormat::LOGICAL;
-          }
-          if (type & NumberFormat::LOGICAL) out = Variant(number != 0);
-          else if (type & (NumberFormat::DATE | NumberFormat::TIME)) out = Variant::Date(number);
-          else out = Variant(number);
-        } else if (cell >>= text) {
-          // Only a formula yields text of length zero; an empty cell is Empty.
-          if (!text.isEmpty() || isFormula) out = Variant(FromOU(text));
-        } else if (isFormula) {
-          const sal_Int32 error = sheet_->getCellByPosition(column0, row0)->getError();
-          out = Variant::Error(AutomationError(error));
+        const size_t k = area.Index(i, j);
+        const bool written =
+            (types[k] & NumberFormat::LOGICAL) && writtenBooleans_.count({firstRow + i, firstColumn + j});
+        const rtl::OUString* formula = kinds[k] == StoredKind::Formula ? &formulas[i][j] : nullptr;
+        const StoredCell cell{kinds[k], data[i][j], types[k], formula, written};
+        if (auto value = ValueOf(cell, kinds_)) {
+          block.cells[k] = std::move(*value);
+        } else {
+          const sal_Int32 error = sheet_->getCellByPosition(firstColumn - 1 + j, firstRow - 1 + i)->getError();
+          block.cells[k] = Variant::Error(AutomationError(error));
         }
       }
     }

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 
+#include "CellKinds.h"
 #include "UnoSupport.h"
 #include "core/Variant.h"
 
@@ -47,6 +49,10 @@ class CellBlocks {
   // row -> values by column - 1 (unset: not written)
   std::map<int32_t, std::vector<std::optional<Variant>>> pending_;
   std::optional<std::pair<int32_t, int32_t>> usedEnd_;  // last used row, column (1-based)
+  DocumentKinds kinds_;  // taken with the used area
+  // Cells this layer wrote a Boolean into: in a document of an Excel format
+  // only these hold Booleans as values (the import makes its own formulas).
+  std::set<std::pair<int32_t, int32_t>> writtenBooleans_;
   std::map<std::pair<int32_t, int32_t>, Block> blocks_;
 };
 

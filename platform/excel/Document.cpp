@@ -1,5 +1,6 @@
 // Workbook, its sheets by name, its window and SaveAs.
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/Locale.hpp>
+#include <com/sun/star/util/Date.hpp>
 #include <com/sun/star/util/XNumberFormatTypes.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 
@@ -201,6 +203,16 @@ sal_Int16 DocumentState::FormatType(sal_Int32 key) {
     supplier->getNumberFormats()->getByKey(key)->getPropertyValue(ToOU("Type")) >>= type;
   });
   return formatTypes[key] = type;
+}
+
+DocumentKinds DocumentState::Kinds() {
+  css::util::Date base;
+  Remote("NullDate", [&] {
+    Reference<css::beans::XPropertySet>(document, UNO_QUERY_THROW)->getPropertyValue(ToOU("NullDate")) >>= base;
+  });
+  using namespace std::chrono;
+  const auto days = sys_days(year(base.Year) / base.Month / base.Day) - sys_days(year(1899) / 12 / 30);
+  return DocumentKinds{IsExcelFilter(filter), static_cast<double>(days.count())};
 }
 
 sal_Int32 DocumentState::StandardFormat(sal_Int16 type) {

@@ -11,6 +11,7 @@
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 
 #include "CellBlocks.h"
+#include "CellKinds.h"
 #include "OfficeProcess.h"
 #include "excel/Excel.h"
 
@@ -58,6 +59,8 @@ struct DocumentState {
   SheetData& Sheet(const std::string& name);
   sal_Int16 FormatType(sal_Int32 key);
   sal_Int32 StandardFormat(sal_Int16 type);
+  // How the document stores Booleans and from which base date it counts.
+  DocumentKinds Kinds();
 };
 
 struct SheetState {

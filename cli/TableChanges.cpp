@@ -1,0 +1,121 @@
+#include "TableChanges.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <set>
+
+#include "core/BasePath.h"
+#include "core/PlatformError.h"
+
+namespace pendra::cli {
+
+namespace {
+
+constexpr size_t kKeysShown = 5;
+
+struct ReadOnly {
+  sqlite3* db = nullptr;
+  explicit ReadOnly(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+      Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
+    sqlite3_busy_timeout(db, 2000);
+  }
+  ~ReadOnly() { sqlite3_close_v2(db); }
+};
+
+struct Statement {
+  sqlite3_stmt* stmt = nullptr;
+  Statement(sqlite3* db, const std::string& sql, const std::string& path) {
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+      Raise(err::kUnrecognizedFormat, "'" + path + "': " + sqlite3_errmsg(db));
+  }
+  ~Statement() { sqlite3_finalize(stmt); }
+};
+
+std::string Text(sqlite3_stmt* stmt, int column) {
+  const auto* text = sqlite3_column_text(stmt, column);
+  return text ? reinterpret_cast<const char*>(text) : "NULL";
+}
+
+}  // namespace
+
+const std::vector<KeyedTable>& ScheduleTablesByKey() {
+  static const std::vector<KeyedTable> tables = {
+      {kScheduleDatabase, "GroupMaster", "GPno"},
+      {kScheduleDatabase, "KikiMaster", "タグ名"},
+  };
+  return tables;
+}
+
+const std::vector<KeyedTable>& TagTablesByKey() {
+  static const std::vector<KeyedTable> tables = {{kTagMasterDatabase, "M_TAG", "TAG"}};
+  return tables;
+}
+
+TableRows ReadRows(const std::string& databasePath, const KeyedTable& table) {
+  ReadOnly file(databasePath);
+  Statement rows(file.db, std::string("SELECT \"") + table.key + "\", * FROM \"" + table.table + "\"", databasePath);
+  TableRows result;
+  int rc;
+  while ((rc = sqlite3_step(rows.stmt)) == SQLITE_ROW) {
+    std::string row;
+    for (int c = 1; c < sqlite3_column_count(rows.stmt); ++c) row += (c > 1 ? "|" : "") + Text(rows.stmt, c);
+    result.emplace(Text(rows.stmt, 0), std::move(row));
+  }
+  if (rc != SQLITE_DONE) Raise(err::kCouldNotUseLocked, "'" + databasePath + "': " + sqlite3_errmsg(file.db));
+  return result;
+}
+
+long CountRows(const std::string& databasePath, const char* table) {
+  ReadOnly file(databasePath);
+  Statement count(file.db, std::string("SELECT count(*) FROM \"") + table + "\"", databasePath);
+  return sqlite3_step(count.stmt) == SQLITE_ROW ? sqlite3_column_int64(count.stmt, 0) : 0;
+}
+
+TableChange Compare(const TableRows& before, const TableRows& after) {
+  TableChange change;
+  change.before = static_cast<long>(before.size());
+  change.after = static_cast<long>(after.size());
+  std::set<std::string> keys;
+  for (const auto& [key, row] : before) keys.insert(key);
+  for (const auto& [key, row] : after) keys.insert(key);
+  for (const auto& key : keys) {
+    // Rows of one key compared as sorted lists: a key may stand on several rows.
+    std::vector<std::string> was, is;
+    for (auto [it, end] = before.equal_range(key); it != end; ++it) was.push_back(it->second);
+    for (auto [it, end] = after.equal_range(key); it != end; ++it) is.push_back(it->second);
+    std::sort(was.begin(), was.end());
+    std::sort(is.begin(), is.end());
+    if (was == is) continue;
+    const long common = static_cast<long>(std::min(was.size(), is.size()));
+    if (is.size() > was.size()) change.added += static_cast<long>(is.size() - was.size());
+    if (was.size() > is.size()) change.removed += static_cast<long>(was.size() - is.size());
+    // Rows of the key in both: changed unless one of each is the same.
+    long same = 0;
+    std::vector<std::string> rest = is;
+    for (const auto& row : was) {
+      auto found = std::find(rest.begin(), rest.end(), row);
+      if (found != rest.end()) {
+        ++same;
+        rest.erase(found);
+      }
+    }
+    change.changed += std::max(0L, common - same);
+    if (change.changedKeys.size() < kKeysShown) change.changedKeys.push_back(key);
+  }
+  return change;
+}
+
+void PrintChange(std::ostream& out, const char* table, const TableChange& change) {
+  out << table << ": " << change.before << " 行 → " << change.after << " 行 (追加 " << change.added << "、削除 "
+      << change.removed << "、変更 " << change.changed;
+  if (!change.changedKeys.empty()) {
+    out << ": ";
+    for (size_t i = 0; i < change.changedKeys.size(); ++i) out << (i ? ", " : "") << change.changedKeys[i];
+    if (static_cast<long>(change.changedKeys.size()) < change.added + change.removed + change.changed) out << " …";
+  }
+  out << ")\n";
+}
+
+}  // namespace pendra::cli

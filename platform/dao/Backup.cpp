@@ -1,0 +1,204 @@
+#include "Backup.h"
+
+#include <sqlite3.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+
+#include "core/PlatformError.h"
+#include "dao/Transaction.h"
+
+namespace pendra::dao {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kDefaultKeep = 10;
+constexpr int kBusyTimeoutMs = 2000;
+
+[[noreturn]] void CannotBackUp(const std::string& path, const std::string& why) {
+  Raise(err::kDiskIO, "バックアップ '" + path + "' を作成できません (" + why + ")。データベースは変更していません。");
+}
+
+fs::path BackupFolder(const std::string& databasePath) { return fs::path(databasePath).parent_path() / "backup"; }
+
+// "20261207-120102-345", local time to the millisecond: names sort in time order.
+std::string Stamp() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d-%03ld", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<long>(now.tv_usec / 1000));
+  return text;
+}
+
+struct Handle {
+  sqlite3* db = nullptr;
+  ~Handle() { sqlite3_close_v2(db); }
+};
+
+// Copies the whole of source into the file at target (created), then
+// syncs it.
+void CopyDatabase(sqlite3* source, const std::string& target) {
+  Handle out;
+  if (sqlite3_open_v2(target.c_str(), &out.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+    CannotBackUp(target, out.db ? sqlite3_errmsg(out.db) : "open");
+  sqlite3_backup* backup = sqlite3_backup_init(out.db, "main", source, "main");
+  if (!backup) CannotBackUp(target, sqlite3_errmsg(out.db));
+  const int rc = sqlite3_backup_step(backup, -1);
+  sqlite3_backup_finish(backup);
+  if (rc != SQLITE_DONE) CannotBackUp(target, sqlite3_errstr(rc));
+}
+
+std::string Keep(const fs::path& temp, const fs::path& final) {
+  std::error_code ec;
+  if (FILE* f = std::fopen(temp.c_str(), "r+b")) {
+    fsync(fileno(f));
+    std::fclose(f);
+  }
+  fs::rename(temp, final, ec);
+  if (ec) {
+    fs::remove(temp, ec);
+    CannotBackUp(final.string(), ec.message());
+  }
+  return final.string();
+}
+
+// Removes the oldest copies beyond the number to keep.
+void Prune(const std::string& databasePath) {
+  auto copies = ListBackups(databasePath);
+  const size_t keep = static_cast<size_t>(BackupsToKeep());
+  std::error_code ec;
+  for (size_t i = 0; i + keep < copies.size(); ++i) fs::remove(copies[i].path, ec);
+}
+
+// A copy of the database at databasePath, named for job. It is read through
+// a connection of its own: SQLite copies nothing from a connection that holds
+// a write transaction, and the job's transaction (its RESERVED lock) already
+// keeps every other writer out, so what is read is what the job starts from.
+std::string TakeCopy(const std::string& databasePath, std::string_view job) {
+  Handle source;
+  if (sqlite3_open_v2(databasePath.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    CannotBackUp(databasePath, source.db ? sqlite3_errmsg(source.db) : "open");
+  sqlite3_busy_timeout(source.db, kBusyTimeoutMs);
+  const fs::path folder = BackupFolder(databasePath);
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) CannotBackUp(folder.string(), ec.message());
+  const std::string name = fs::path(databasePath).stem().string() + "-" + Stamp() + "-" + std::string(job) + ".mdb";
+  const fs::path temp = folder / (".~" + name);
+  try {
+    CopyDatabase(source.db, temp.string());
+  } catch (...) {
+    fs::remove(temp, ec);
+    throw;
+  }
+  const std::string kept = Keep(temp, folder / name);
+  Prune(databasePath);
+  return kept;
+}
+
+}  // namespace
+
+void CopyDatabaseFile(const std::string& from, const std::string& to) {
+  Handle source;
+  if (sqlite3_open_v2(from.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    Raise(err::kDatabaseFileNotFound, "ファイル '" + from + "' が見つかりません。");
+  sqlite3_busy_timeout(source.db, kBusyTimeoutMs);
+  CopyDatabase(source.db, to);
+}
+
+int BackupsToKeep() {
+  const char* text = std::getenv("PENDRA_BACKUPS_KEEP");
+  if (!text || !*text) return kDefaultKeep;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return *end == '\0' && value > 0 && value < 100000 ? static_cast<int>(value) : kDefaultKeep;
+}
+
+std::string BackUp(Database& db, std::string_view job) {
+  return TakeCopy(db.Name(), job);
+}
+
+std::vector<BackupFile> ListBackups(const std::string& databasePath) {
+  std::vector<BackupFile> copies;
+  const std::string stem = fs::path(databasePath).stem().string();
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(BackupFolder(databasePath), ec)) {
+    const std::string name = entry.path().filename().string();
+    // stem-YYYYMMDD-HHMMSS-mmm-job.mdb
+    if (name.rfind(stem + "-", 0) != 0 || entry.path().extension() != ".mdb" || !entry.is_regular_file(ec)) continue;
+    const std::string rest = name.substr(stem.size() + 1, name.size() - stem.size() - 5);
+    if (rest.size() < 21 || rest[8] != '-' || rest[15] != '-' || rest[19] != '-') continue;
+    BackupFile copy;
+    copy.path = entry.path().string();
+    copy.database = stem;
+    copy.time = rest.substr(0, 4) + "-" + rest.substr(4, 2) + "-" + rest.substr(6, 2) + " " + rest.substr(9, 2) + ":" +
+                rest.substr(11, 2) + ":" + rest.substr(13, 2);
+    copy.job = rest.substr(20);
+    copy.size = entry.file_size(ec);
+    copies.push_back(std::move(copy));
+  }
+  std::sort(copies.begin(), copies.end(), [](const BackupFile& a, const BackupFile& b) { return a.path < b.path; });
+  return copies;
+}
+
+std::string Restore(const std::string& databasePath, const std::string& backupPath) {
+  // The copy must be an SQLite database holding every table of the live one.
+  Handle copy;
+  if (sqlite3_open_v2(backupPath.c_str(), &copy.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
+      sqlite3_exec(copy.db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
+    Raise(err::kUnrecognizedFormat, "'" + backupPath + "' はこのデータベースのバックアップではありません。");
+
+  auto live = DBEngine::Instance().Workspaces(0).OpenDatabase(databasePath);
+  sqlite3* db = live->Handle();
+  sqlite3_stmt* tables = nullptr;
+  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &tables, nullptr);
+  while (sqlite3_step(tables) == SQLITE_ROW) {
+    const std::string table = reinterpret_cast<const char*>(sqlite3_column_text(tables, 0));
+    sqlite3_stmt* probe = nullptr;
+    const bool present = sqlite3_prepare_v2(copy.db, ("SELECT 1 FROM \"" + table + "\"").c_str(), -1, &probe, nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+    if (!present) {
+      sqlite3_finalize(tables);
+      Raise(err::kUnrecognizedFormat, "'" + backupPath + "' にはテーブル " + table + " がありません。このデータベースのバックアップではありません。");
+    }
+  }
+  sqlite3_finalize(tables);
+
+  // The current state first, under the job lock: a job holding the
+  // database makes this wait, then give up with 3260.
+  std::string saved;
+  {
+    Transaction lock(DBEngine::Instance().Workspaces(0));
+    saved = TakeCopy(databasePath, "restore");
+    lock.Commit();
+  }
+  // The backup API writes the copy into the live file in one transaction;
+  // a job that took the database meanwhile makes it report busy.
+  sqlite3_backup* backup = sqlite3_backup_init(db, "main", copy.db, "main");
+  if (!backup) Raise(err::kCouldNotUseLocked, sqlite3_errmsg(db));
+  int rc;
+  const auto deadline = kBusyTimeoutMs / 50;
+  for (int attempt = 0;; ++attempt) {
+    rc = sqlite3_backup_step(backup, -1);
+    if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || attempt >= deadline) break;
+    sqlite3_sleep(50);
+  }
+  sqlite3_backup_finish(backup);
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) Raise(err::kCouldNotUseLocked);
+  if (rc != SQLITE_DONE) Raise(err::kDiskIO, StandardDescription(err::kDiskIO) + " (" + sqlite3_errstr(rc) + ")");
+  live->Close();
+  return saved;
+}
+
+}  // namespace pendra::dao
