@@ -410,6 +410,8 @@ check "database folders belong to group pendra, writable, setgid" \
   test "$(stat -c '%G %a' "$DATA/$SCHEDULE_DIR")" = "pendra 2775"
 check "databases are writable by group pendra" \
   test "$(stat -c '%G %a' "$DATA/${DATABASES[0]}")" = "pendra 664"
+check "backup folders belong to group pendra, writable, setgid" \
+  test "$(stat -c '%G %a' "$DATA/$SCHEDULE_DIR/backup" "$DATA/$TAG_DIR/backup" | sort -u)" = "pendra 2775"
 if [ ! -e /usr/share/man/man1/pendra.1.gz ] &&
    grep -rqs 'path-exclude.*/usr/share/man' /etc/dpkg/dpkg.cfg /etc/dpkg/dpkg.cfg.d; then
   echo "  SKIP  manual page: dpkg on this machine excludes /usr/share/man"
@@ -442,6 +444,8 @@ check "pendra expand of that workbook writes the installed database (as a member
 expand_seconds=$(seconds_since "$start")
 check "the expansion left no journal behind" \
   bash -c "! ls '$DATA/$SCHEDULE_DIR' | grep -q -- '-journal\|-wal'"
+check "the expansion kept its backup in $DATA/$SCHEDULE_DIR/backup" \
+  test -n "$(ls -A "$DATA/$SCHEDULE_DIR/backup")"
 
 # The user's work: a changed schedule database and a changed template.
 change_database() {
