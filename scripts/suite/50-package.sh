@@ -294,7 +294,6 @@ move_case() {
     (cd "$to" && sha256sum "${DATABASES[@]}" */backup/*-1.mdb "${SCHEDULE_DIR}/.hidden" "$TEMPLATE" |
        sed 's|  |  ./|' | sort -k2) >"$work/move-after.txt"
 }
-shm_data=""
 if [ -d /dev/shm ] && [ -w /dev/shm ] && [ "$(stat -c %d /dev/shm)" != "$(stat -c %d "$work")" ]; then
   shm_data="$(mktemp -d /dev/shm/pendra-move.XXXXXX)"
 fi
