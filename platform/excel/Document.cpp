@@ -277,14 +277,21 @@ void Workbook::SaveAs(const std::string& path, bool replaceExisting, const Pinne
   const SaveFolder staging(folder, path);
   const std::string temp = staging.PathFor(name, path);
   const rtl::OUString filter = document_->filter.isEmpty() ? FilterForExtension(target) : document_->filter;
-  Remote("SaveAs", [&] {
-    css::uno::Sequence<css::beans::PropertyValue> args(2);
-    args.getArray()[0].Name = ToOU("FilterName");
-    args.getArray()[0].Value <<= filter;
-    args.getArray()[1].Name = ToOU("Overwrite");
-    args.getArray()[1].Value <<= true;
-    Reference<css::frame::XStorable>(document_->document, UNO_QUERY_THROW)->storeToURL(FileUrl(temp), args);
-  });
+  try {
+    Remote("SaveAs", [&] {
+      css::uno::Sequence<css::beans::PropertyValue> args(2);
+      args.getArray()[0].Name = ToOU("FilterName");
+      args.getArray()[0].Value <<= filter;
+      args.getArray()[1].Name = ToOU("Overwrite");
+      args.getArray()[1].Value <<= true;
+      Reference<css::frame::XStorable>(document_->document, UNO_QUERY_THROW)->storeToURL(FileUrl(temp), args);
+    });
+  } catch (const PlatformError& e) {
+    // The office's own words name its internals; the user needs the target
+    // and what to check. A dead instance or a limit keeps its own error.
+    if (e.Number() != err::kApplicationDefined) throw;
+    CannotSave(path, "書き込みできません。フォルダーの権限、ディスクの空き、ファイル名の長さを確認してください。");
+  }
   // A new file gets the permissions any new file of this user gets.
   const mode_t mask = umask(0);
   umask(mask);

@@ -56,9 +56,15 @@ TEST_F(Jobs, ExpandWithYesRefillsBothTablesFromTheWorkbook) {
   schedule::test::Exec(ScheduleDb(), "DELETE FROM GroupMaster; DELETE FROM KikiMaster WHERE rowid % 2 = 0;"
                                      "UPDATE KikiMaster SET 機器名称 = '変更済み';");
 
+  const long groups = std::stol(Rows(ScheduleDb(), "SELECT count(*) FROM GroupMaster")[0]);
+  const long kiki = std::stol(Rows(ScheduleDb(), "SELECT count(*) FROM KikiMaster")[0]);
   const Outcome run = RunInProcess(On({"expand", workbook, "--yes"}));
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, kExpansionDone);
+  // The message, then rows before and after per table.
+  EXPECT_EQ(run.out, std::string(kExpansionDone) + "GroupMaster: " + std::to_string(groups) + " 行 → " +
+                         Rows(ScheduleDb(), "SELECT count(*) FROM GroupMaster")[0] + " 行\nKikiMaster: " +
+                         std::to_string(kiki) + " 行 → " + Rows(ScheduleDb(), "SELECT count(*) FROM KikiMaster")[0] +
+                         " 行\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(ScheduleContent(ScheduleDb()), content);
 }
@@ -103,7 +109,8 @@ TEST_F(Jobs, ImportCsvOfACodePage932FileUpdatesAndAddsTags) {
   });
   const Outcome run = RunInProcess(On({"import-csv", csv, "--yes"}));
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.out, "M_TAG: " + std::to_string(rowsBefore) + " 行 → " + std::to_string(rowsBefore + 1) +
+                         " 行 (追加 1、更新 1、拒否・読み飛ばし 0)\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(Rows(TagDb(), "SELECT tag名称, 有効桁, 最大値 FROM M_TAG WHERE TAG = 'FIC-101'"),
             std::vector<std::string>{"原水流量（更新）|0.00|1200.0"});

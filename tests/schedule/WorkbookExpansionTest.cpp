@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "Messages.h"
+#include "dao/Backup.h"
 #include "ScheduleJobs.h"
 #include "ScheduleTestSupport.h"
 
@@ -125,6 +126,16 @@ TEST_F(WorkbookExpansion, ARefusedValueInTheMiddleChangesNothing) {
   subXlsToDb(ui, workbook);
   ExpectFailedWith(3163);
   EXPECT_EQ(Snapshot(), before);
+  // The second line names the cell; the backup taken before the emptying
+  // stays and holds the tables as they were.
+  const std::string prompt = ui.boxes.at(0).prompt;
+  EXPECT_EQ(prompt.substr(prompt.find('\n') + 1), "シート KikiMaster、3 行目、B 列 (機器名称)");
+  const auto copies = dao::ListBackups(base.ScheduleDb());
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(copies[0].job, "expand");
+  auto copied = Rows(copies[0].path, kGroups);
+  for (auto& row : Rows(copies[0].path, kKiki)) copied.push_back(row);
+  EXPECT_EQ(copied, before);
 }
 
 TEST_F(WorkbookExpansion, AnErrorValueInTheFirstColumnChangesNothing) {

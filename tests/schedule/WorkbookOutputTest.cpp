@@ -159,6 +159,18 @@ TEST_F(WorkbookOutput, AMissingDatabaseFailsWithoutATarget) {
   EXPECT_TRUE(OurOfficeProcesses().empty());
 }
 
+TEST_F(WorkbookOutput, ATargetThatCannotBeWrittenSaysWhyOnTheSecondLine) {
+  // A name longer than the file system takes: nothing can be written there.
+  const std::string target = base.File(std::string(300, 'x') + ".xls");
+  subDbToXls(ui, target);
+  ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputFailed});
+  EXPECT_NE(ui.Prompts()[0].find("\nｴﾗｰ番号  1004:"), std::string::npos) << ui.Prompts()[0];
+  EXPECT_NE(ui.Prompts()[0].find("に保存できません"), std::string::npos) << ui.Prompts()[0];
+  std::error_code tooLong;
+  EXPECT_FALSE(fs::exists(target, tooLong));
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
 TEST_F(WorkbookOutput, ATargetInAMissingFolderFails) {
   const std::string target = base.File("ない/フォルダー.xls");
   subDbToXls(ui, target);
