@@ -106,7 +106,7 @@ echo "   Depends: $depends"
 depends_on() {
   tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ *(.*)//' | grep -qxF "$1"
 }
-for dep in libqt6widgets6 libqt6gui6 libqt6core6 libsqlite3-0 libuno-sal3 libuno-cppu3 \
+for dep in libqt6widgets6 libqt6gui6 libqt6core6 libsqlite3-0 libuno-sal3 libuno-cppu3 libmdb3 \
            "libreoffice-calc | libreoffice-calc-nogui" "libreoffice-core | libreoffice-core-nogui" \
            fonts-ipafont-gothic qt6-translations-l10n passwd; do
   check "depends on $dep" depends_on "$dep"
