@@ -19,12 +19,24 @@ namespace pendra::schedule::test {
 
 namespace {
 
+// The folder of the built template, removed when the test process ends
+// (every test runs in a process of its own: hundreds of folders otherwise).
+struct TemplateFolder {
+  std::string path;
+  ~TemplateFolder() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove_all(path, ignored);
+  }
+};
+
 // The template is built once per test process by the real builder and
 // copied into each base folder.
 const std::string& BuiltTemplate() {
+  static TemplateFolder folder;
   static const std::string path = [] {
     std::string dir = (fs::temp_directory_path() / "pendra-template-XXXXXX").string();
     if (!mkdtemp(dir.data())) throw std::runtime_error("mkdtemp");
+    folder.path = dir;
     const std::string out = dir + "/Pendra_原紙.xls";
     const std::string command = std::string("'") + PENDRA_MAKE_TEMPLATE + "' '" + out + "' >/dev/null";
     if (std::system(command.c_str()) != 0 || !fs::exists(out))
