@@ -4,15 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "Form1.h"
 #include "Messages.h"
+#include "ProgressWindow.h"
 #include "ScheduleJobs.h"
 #include "ScheduleTestSupport.h"
 #include "WindowPos.h"
@@ -121,12 +130,204 @@ TEST_F(ThroughTheWindow, EndingDuringTheExpansionLeavesTheTablesAsTheyWere) {
   EXPECT_TRUE(OurOfficeProcesses().empty());
 }
 
+// The largest tables the tool meets: 1000 groups and 32765 devices, the
+// most rows a sheet column of the jobs can take.
+void FillLargeTables(const std::string& db) {
+  Exec(db,
+       "DELETE FROM GroupMaster; DELETE FROM KikiMaster;"
+       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)"
+       " INSERT INTO GroupMaster (GPno, GP名称, 有効) SELECT i, 'グループ' || i, -(i % 2) FROM n;"
+       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32765)"
+       " INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値)"
+       " SELECT printf('TAG-%06d', i), '機器名称' || i, i % 100, i % 7 FROM n;");
+}
+
+std::string Head(const std::string& path, size_t bytes) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(bytes, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(bytes));
+  head.resize(static_cast<size_t>(in.gcount()));
+  return head;
+}
+
+// The person at the progress window: looks at it every 20 ms, notes what
+// it showed, and clicks キャンセル once rows go over when asked to.
+struct ProgressWatcher {
+  explicit ProgressWatcher(app::Form1& form) {
+    QObject::connect(&timer, &QTimer::timeout, [this, &form] {
+      ++ticks;
+      app::ProgressWindow* progress = form.Progress();
+      if (progress == nullptr || !progress->isVisible()) return;
+      progress->Refresh();
+      title = progress->windowTitle();
+      const QString step = progress->Step()->text();
+      if (step.contains(QString::fromUtf8("行"))) rowsShown = step.toStdString();
+      if (cancel && !rowsShown.empty() && progress->CancelButton()->isEnabled()) {
+        QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
+        cancelled = true;
+      }
+    });
+    timer.start(20);
+  }
+  QTimer timer;
+  long ticks = 0;
+  bool cancel = false;
+  bool cancelled = false;
+  QString title;
+  std::string rowsShown;  // the last step text that counted rows
+};
+
+TEST_F(ThroughTheWindow, TheWindowWorksThroughTheLargestOutputAndShowsItsProgress) {
+  FillLargeTables(base.ScheduleDb());
+  ProgressWatcher person(form);
+  long ticksAtTheEnd = -1;
+  onMessage = [&](const std::string&) { ticksAtTheEnd = person.ticks; };
+  const std::string workbook = base.File("大きな表.xls");
+  dialogAnswers.push_back(QString::fromStdString(workbook));
+  form.Command4->click();
+
+  ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  // The job takes seconds; the window's timer went on ticking before the
+  // job's last message, and the progress window counted the rows.
+  EXPECT_GT(ticksAtTheEnd, 20);
+  EXPECT_EQ(person.title, "Pendra_Set");
+  EXPECT_NE(person.rowsShown.find(" / 32765 行"), std::string::npos) << person.rowsShown;
+  EXPECT_EQ(form.Progress(), nullptr);
+  EXPECT_TRUE(fs::exists(workbook));
+}
+
+TEST_F(ThroughTheWindow, CancelInTheOutputWritesNothingAndTheWindowStays) {
+  FillLargeTables(base.ScheduleDb());
+  ProgressWatcher person(form);
+  person.cancel = true;
+  const std::string workbook = base.File("取り消し.xls");
+  dialogAnswers.push_back(QString::fromStdString(workbook));
+  form.Command4->click();
+
+  EXPECT_TRUE(person.cancelled);
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].substr(0, prompts[0].find('\n')), msg::kOutputFailed);
+  EXPECT_FALSE(fs::exists(workbook));
+  EXPECT_EQ(quits, 0);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+TEST_F(ThroughTheWindow, CancelInTheExpansionEndsTheProgramWithTheTablesAsTheyWere) {
+  FillLargeTables(base.ScheduleDb());
+  const std::string workbook = base.File("大きな表.xls");
+  dialogAnswers.push_back(QString::fromStdString(workbook));
+  form.Command4->click();
+  ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  Exec(base.ScheduleDb(), "UPDATE GroupMaster SET GP名称 = '変更前' WHERE GPno = 1");
+  const auto before = Tables();
+
+  prompts.clear();
+  ProgressWatcher person(form);
+  person.cancel = true;
+  form.txtBackDbPath->setText(QString::fromStdString(workbook));
+  form.Command3->click();
+
+  EXPECT_TRUE(person.cancelled);
+  EXPECT_EQ(prompts, std::vector<std::string>{msg::kExpansionConfirm});
+  EXPECT_EQ(Tables(), before);
+  EXPECT_EQ(quits, 1);
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+TEST_F(ThroughTheWindow, TheWorkbookIsSavedInTheFormatItsNameNames) {
+  struct Case {
+    const char* chosen;
+    const char* saved;
+    std::string magic;
+  };
+  const Case cases[] = {
+      {"結果", "結果.xls", std::string("\xD0\xCF\x11\xE0", 4)},  // a compound file: Excel 97-2003
+      {"結果.xlsx", "結果.xlsx", "PK\x03\x04"},
+      {"結果.ods", "結果.ods", "PK\x03\x04"},
+  };
+  for (const Case& c : cases) {
+    prompts.clear();
+    dialogAnswers.push_back(QString::fromStdString(base.File(c.chosen)));
+    form.Command4->click();
+    ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone}) << c.chosen;
+    const std::string saved = base.File(c.saved);
+    EXPECT_EQ(Head(saved, 4), c.magic) << c.chosen;
+    const std::string head = Head(saved, 200);
+    if (std::string(c.saved).ends_with(".ods"))
+      EXPECT_NE(head.find("application/vnd.oasis.opendocument.spreadsheet"), std::string::npos);
+    if (std::string(c.saved).ends_with(".xlsx")) EXPECT_EQ(head.find("opendocument"), std::string::npos);
+    // The workbook reads back as one, headings and all.
+    EXPECT_EQ(SavedWorkbook(saved).Cell("KikiMaster", 1, 1), Variant("タグ名")) << c.chosen;
+  }
+}
+
 TEST_F(ThroughTheWindow, CancelRunsNoOutput) {
   form.Command4->click();  // the dialog answers Cancel
   EXPECT_EQ(dialogs, 1);
   EXPECT_TRUE(prompts.empty());
   EXPECT_TRUE(app::IsTopmost(&form));
   EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+// "終了" ends the real program at once in each step of both jobs: the
+// program is its own process here (pendra-window-driver), so its end is
+// the real one. The job had no chance to finish: nothing written, the
+// tables as they were, and no office process of it left.
+TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
+  BaseFolder base;
+  FillLargeTables(base.ScheduleDb());
+  const std::string workbook = base.File("大きな表.xls");
+  {
+    ScriptedUi ui(base.Path());
+    ProbeScope probe;
+    ASSERT_TRUE(subDbToXls(ui, workbook).IsCompleted());
+  }
+  Exec(base.ScheduleDb(), "UPDATE GroupMaster SET GP名称 = '変更前' WHERE GPno = 1");
+  const auto tables = [&] {
+    auto rows = Rows(base.ScheduleDb(), "SELECT count(*), max(GP名称) FROM GroupMaster");
+    for (auto& row : Rows(base.ScheduleDb(), "SELECT count(*), sum(開始操作値) FROM KikiMaster")) rows.push_back(row);
+    return rows;
+  };
+  const auto before = tables();
+
+  struct Case {
+    const char* job;
+    const char* step;
+  };
+  for (const Case c : {Case{"output", "office"}, Case{"output", "opening"}, Case{"output", "rows"},
+                       Case{"expansion", "office"}, Case{"expansion", "opening"}, Case{"expansion", "rows"}}) {
+    const std::string target = base.File(std::string("出力-") + c.step + ".xls");
+    const std::string path = std::string(c.job) == "output" ? target : workbook;
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      execl(PENDRA_WINDOW_DRIVER, PENDRA_WINDOW_DRIVER, base.Path().c_str(), c.job, path.c_str(), c.step,
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const std::string what = std::string(c.job) + " at " + c.step;
+    ASSERT_TRUE(WIFEXITED(status)) << what;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << what << " (3: the job finished before the click)";
+    EXPECT_FALSE(fs::exists(target)) << what;
+    EXPECT_EQ(tables(), before) << what;
+    // The office dies with the process that started it; give the kernel a
+    // moment to take it down.
+    const std::string marker = "/" + std::to_string(pid) + "-";
+    bool officeLeft = true;
+    for (int i = 0; i < 100 && officeLeft; ++i) {
+      officeLeft = false;
+      for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream cmdline(entry.path() / "cmdline");
+        const std::string all((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        if (all.find("soffice.bin") != std::string::npos && all.find(marker) != std::string::npos) officeLeft = true;
+      }
+      if (officeLeft) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_FALSE(officeLeft) << what;
+  }
 }
 
 }  // namespace

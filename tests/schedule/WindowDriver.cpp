@@ -1,0 +1,109 @@
+// The real window with the real jobs and the real way the program ends,
+// in a process of its own, driven as a person would: it answers the dialog
+// and the message boxes, starts a job and clicks "終了" at the step asked
+// for. A test then looks at what is left: the tables, the target, any
+// office process.
+//
+//   pendra-window-driver BASE output TARGET STEP
+//   pendra-window-driver BASE expansion WORKBOOK STEP
+//
+// STEP: office (as soon as the job's office process exists), opening (the
+// office has run for a second and no row has gone over yet: it opens the
+// workbook), rows (rows go over). Exit status: 0 from "終了" (the window's
+// own end), 3 when the job finished before the click, 4 on a bad call.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "Form1.h"
+#include "ProgressWindow.h"
+#include "Startup.h"
+#include "excel/Excel.h"
+
+namespace {
+
+// An soffice.bin whose parent is this process.
+bool OurOfficeRuns() {
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return false;
+  bool found = false;
+  while (dirent* entry = readdir(proc)) {
+    const std::string dir = std::string("/proc/") + entry->d_name;
+    std::ifstream stat(dir + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos || line.find("(soffice.bin)") == std::string::npos) continue;
+    long parent = 0;
+    char state = 0;
+    if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &parent) == 2 && parent == getpid()) {
+      found = true;
+      break;
+    }
+  }
+  closedir(proc);
+  return found;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) return 4;
+  const QString base = QString::fromUtf8(argv[1]);
+  const std::string job = argv[2];
+  const QString path = QString::fromUtf8(argv[3]);
+  const std::string step = argv[4];
+  // Other tests' offices on this machine are nobody's documents.
+  pendra::excel::SetProbeScope([](pid_t) { return false; });
+
+  QApplication app(argc, argv);
+  pendra::app::ConfigureApplication(app);
+  pendra::app::Form1 form;
+  form.SetBaseFolder(base);
+  form.SetMessageBox([](QWidget*, const QString&, pendra::MsgBoxButtons buttons, const QString&) {
+    if (buttons == pendra::MsgBoxButtons::OkOnly) std::_Exit(3);  // the job got to its last word
+    return pendra::MsgBoxResult::Yes;
+  });
+  form.cdlDb.SetDialog([&](QWidget*, const pendra::app::OpenDialogRequest&) { return std::optional<QString>(path); });
+  form.show();
+  form.Form_Load();
+
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point officeSeen{};
+  QTimer person;
+  QObject::connect(&person, &QTimer::timeout, [&] {
+    const bool office = OurOfficeRuns();
+    if (office && officeSeen == Clock::time_point{}) officeSeen = Clock::now();
+    pendra::app::ProgressWindow* progress = form.Progress();
+    if (progress != nullptr) progress->Refresh();
+    const bool rows = progress != nullptr && progress->Step()->text().contains(QString::fromUtf8("行"));
+    bool now = false;
+    if (step == "office") now = office;
+    if (step == "opening") now = office && !rows && Clock::now() - officeSeen > std::chrono::seconds(1);
+    if (step == "rows") now = rows;
+    if (now) {
+      std::fprintf(stderr, "clicking 終了 (rows under way: %s)\n", rows ? "yes" : "no");
+      form.Command2->click();
+    }
+  });
+  person.start(10);
+
+  if (job == "output") {
+    QTimer::singleShot(0, form.Command4, &QPushButton::click);
+  } else {
+    form.txtBackDbPath->setText(path);
+    QTimer::singleShot(0, form.Command3, &QPushButton::click);
+  }
+  return QApplication::exec() == 0 ? 5 : 4;  // the window's own end never returns here
+}
