@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "Form1.h"
+#include "core/InstalledLocale.h"
 #include "excel/Excel.h"
 #include "SingleInstance.h"
 #include "Startup.h"
@@ -18,6 +19,9 @@ int main(int argc, char* argv[]) {
   // their defaults.
   pendra::excel::SetOfficeLimits(pendra::excel::OfficeLimitsFromEnvironment());
 
+  // Before the application object, which takes the locale from the
+  // environment, and before any office is started with it.
+  pendra::UseInstalledLocale();
   QApplication app(argc, argv);
   ConfigureApplication(app);
   Form1 form;

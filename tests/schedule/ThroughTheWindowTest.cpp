@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <clocale>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -328,6 +329,56 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
     }
     EXPECT_FALSE(officeLeft) << what;
   }
+}
+
+// Runs the driver with the given step and environment changes; returns its
+// exit status and what it printed.
+std::pair<int, std::string> Drive(const std::vector<std::string>& args,
+                                  const std::vector<std::pair<const char*, const char*>>& env) {
+  int out[2];
+  if (pipe(out) != 0) return {-1, ""};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (const auto& [name, value] : env) value ? setenv(name, value, 1) : unsetenv(name);
+    dup2(out[1], 1);
+    close(out[0]);
+    std::vector<char*> argv{const_cast<char*>(PENDRA_WINDOW_DRIVER)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(PENDRA_WINDOW_DRIVER, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string printed;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) printed.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, printed};
+}
+
+// With LANG naming a locale that is not generated (ja_JP.UTF-8 where it is
+// not, as over SSH and in containers), the window's output and expansion
+// of a workbook in a folder with Japanese in its path both complete.
+TEST(MissingLocale, OutputAndExpansionCompleteInAJapanesePath) {
+  const char* lang = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", locale_t{}) == locale_t{} ? "ja_JP.UTF-8" : "xx_YY.UTF-8";
+  const std::vector<std::pair<const char*, const char*>> env = {
+      {"LANG", lang}, {"LC_ALL", nullptr}, {"LC_CTYPE", nullptr}, {"LC_MESSAGES", nullptr}};
+  BaseFolder base;
+  const std::string workbook = base.File("出力 結果.xls");
+  const auto before = Rows(base.ScheduleDb(), "SELECT タグ名, 機器名称, 開始操作値, 終了操作値 FROM KikiMaster ORDER BY タグ名");
+
+  const auto output = Drive({base.Path(), "output", workbook, "none"}, env);
+  EXPECT_EQ(output.first, 3) << lang;
+  EXPECT_EQ(output.second, std::string(msg::kOutputDone) + "\n") << lang;
+  ASSERT_TRUE(fs::exists(workbook));
+
+  Exec(base.ScheduleDb(), "DELETE FROM KikiMaster");
+  const auto expansion = Drive({base.Path(), "expansion", workbook, "none"}, env);
+  EXPECT_EQ(expansion.first, 3) << lang;
+  EXPECT_EQ(expansion.second, std::string(msg::kExpansionDone) + "\n") << lang;
+  EXPECT_EQ(Rows(base.ScheduleDb(), "SELECT タグ名, 機器名称, 開始操作値, 終了操作値 FROM KikiMaster ORDER BY タグ名"), before);
 }
 
 }  // namespace

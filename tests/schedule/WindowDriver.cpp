@@ -9,8 +9,9 @@
 //
 // STEP: office (as soon as the job's office process exists), opening (the
 // office has run for a second and no row has gone over yet: it opens the
-// workbook), rows (rows go over). Exit status: 0 from "終了" (the window's
-// own end), 3 when the job finished before the click, 4 on a bad call.
+// workbook), rows (rows go over), none (no click: the job runs to its
+// end). Exit status: 0 from "終了" (the window's own end), 3 when the job
+// came to its last message (printed on standard output), 4 on a bad call.
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +30,7 @@
 #include "Form1.h"
 #include "ProgressWindow.h"
 #include "Startup.h"
+#include "core/InstalledLocale.h"
 #include "excel/Excel.h"
 
 namespace {
@@ -67,12 +69,17 @@ int main(int argc, char** argv) {
   // Other tests' offices on this machine are nobody's documents.
   pendra::excel::SetProbeScope([](pid_t) { return false; });
 
+  pendra::UseInstalledLocale();  // as the program's main() does
   QApplication app(argc, argv);
   pendra::app::ConfigureApplication(app);
   pendra::app::Form1 form;
   form.SetBaseFolder(base);
-  form.SetMessageBox([](QWidget*, const QString&, pendra::MsgBoxButtons buttons, const QString&) {
-    if (buttons == pendra::MsgBoxButtons::OkOnly) std::_Exit(3);  // the job got to its last word
+  form.SetMessageBox([](QWidget*, const QString& prompt, pendra::MsgBoxButtons buttons, const QString&) {
+    if (buttons == pendra::MsgBoxButtons::OkOnly) {  // the job got to its last word
+      std::printf("%s\n", prompt.toUtf8().constData());
+      std::fflush(stdout);
+      std::_Exit(3);
+    }
     return pendra::MsgBoxResult::Yes;
   });
   form.cdlDb.SetDialog([&](QWidget*, const pendra::app::OpenDialogRequest&) { return std::optional<QString>(path); });
