@@ -188,6 +188,14 @@ double Form1::Top() const { return PixelsToTwips(pos().y()); }
 double Form1::Width() const { return PixelsToTwips(frameGeometry().width()); }
 double Form1::Height() const { return PixelsToTwips(frameGeometry().height()); }
 
+void Form1::BringToFront() {
+  if (ending_) return;
+  setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  show();
+  raise();
+  activateWindow();
+}
+
 void Form1::closeEvent(QCloseEvent* event) {
   // Closing the window ends the program at once, also in the middle of a
   // job paused in DoEvents (which then unwinds).

@@ -66,6 +66,10 @@ class Form1 : public QWidget, public UserInterface {
   double Width() const;
   double Height() const;
 
+  // A second start asked for the window: restored if minimised, raised and
+  // activated.
+  void BringToFront();
+
   // The topmost placement: HWND_TOPMOST or HWND_NOTOPMOST with the
   // window's own geometry, flags 65.
   void TopmostPlacement(int insertAfter);

@@ -1,7 +1,10 @@
 // Pendra_Set: one instance at a time, one window, in the topmost band.
 #include <QApplication>
 
+#include <memory>
+
 #include "Form1.h"
+#include "RaiseListener.h"
 #include "core/InstalledLocale.h"
 #include "excel/Excel.h"
 #include "SingleInstance.h"
@@ -10,9 +13,14 @@
 int main(int argc, char* argv[]) {
   using namespace pendra::app;
   // Decided before the application object or any window exists: a second
-  // start ends silently, with success. The lock lives until the process ends.
-  const InstanceLock instance(LockFilePath(ExecutablePath(), LockDirectory()));
-  if (instance.AnotherInstanceRuns()) return 0;
+  // start brings the running window to the front and ends, with success.
+  // The lock lives until the process ends.
+  const std::string lockFile = LockFilePath(ExecutablePath(), LockDirectory());
+  const InstanceLock instance(lockFile);
+  if (instance.AnotherInstanceRuns()) {
+    AskToRaise(RaiseSocketPath(lockFile));
+    return 0;
+  }
 
   // The window takes no options: the office's limits come from the
   // environment (PENDRA_OFFICE_MEMORY_MB, PENDRA_OFFICE_SECONDS) or stay at
@@ -26,5 +34,8 @@ int main(int argc, char* argv[]) {
   ConfigureApplication(app);
   Form1 form;
   form.Form_Load();
+  std::unique_ptr<RaiseListener> raiser;
+  if (instance.Held())
+    raiser = std::make_unique<RaiseListener>(RaiseSocketPath(lockFile), [&form] { form.BringToFront(); });
   return QApplication::exec();
 }
