@@ -143,6 +143,34 @@ TEST(InstanceLife, TheProbeSeesTheUsersOfficeAndIgnoresOurOwn) {
   app->Quit();
 }
 
+TEST(InstanceLife, TheProbeCountsOnlyAnOfficeThatCanHoldTheUsersDocument) {
+  TempFolder folder;
+  struct Case {
+    std::vector<std::string> arguments;
+    bool counts;
+  };
+  const Case cases[] = {
+      {{}, true},
+      {{"--calc", "/home/user/予定.xls"}, true},
+      {{"--headless"}, false},
+      {{"-headless", "--accept=socket,host=localhost,port=2002;urp;"}, false},
+      {{"--invisible"}, false},
+      {{"--convert-to", "pdf", "/tmp/a.odt"}, false},
+      {{"--cat", "/tmp/a.odt"}, false},
+      {{"/home/user/headless.ods"}, true},  // a file name is not an option
+  };
+  std::set<pid_t> scope;
+  SetProbeScope([&scope](pid_t pid) { return scope.count(pid) > 0; });
+  for (const Case& c : cases) {
+    UsersOffice office(folder.Path().string(), kUsersProfile, c.arguments);
+    scope = {office.Pid()};
+    std::string shown;
+    for (const auto& a : c.arguments) shown += " " + a;
+    EXPECT_EQ(ErrorNumber([] { GetRunningObject(); }), c.counts ? 0 : 429) << shown;
+  }
+  SetProbeScope(nullptr);
+}
+
 TEST(InstanceLife, BindingToAFileWithoutAnInstanceStartsOneOwnedByTheWorkbook) {
   TempFolder folder;
   const std::string path = folder.File("単独.xls");
