@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "Startup.h"
 
 namespace pendra::app {
