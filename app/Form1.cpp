@@ -22,6 +22,7 @@
 
 #include "Startup.h"
 #include "Twips.h"
+#include "excel/Excel.h"
 
 namespace pendra::app {
 
@@ -110,9 +111,17 @@ Form1::~Form1() {
   // unwinds at its next request to the window; that request needs this
   // thread to answer it.
   ending_ = true;
-  while (jobThread_.Busy()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
+  auto waitForJobThread = [this] {
+    while (jobThread_.Busy()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      QThread::msleep(1);
+    }
+  };
+  waitForJobThread();
+  // The spare office ends on the thread that started it.
+  if (keepOfficeReady_) {
+    jobThread_.Start(excel::DropSpareInstance);
+    waitForJobThread();
   }
   if (waitPointer_) QGuiApplication::restoreOverrideCursor();
 }

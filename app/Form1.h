@@ -98,6 +98,11 @@ class Form1 : public QWidget, public UserInterface {
   // The progress window's キャンセル for the jobs that can stop without
   // ending the program: the job unwinds at its next progress report.
   void CancelJob();
+  // Keeps a spare office instance ready for the next job: started on the
+  // job thread now and again after every job, so a job skips the office's
+  // start. Off unless asked for (the program asks; tests mostly do not).
+  void SetKeepOfficeReady(bool keep);
+
   // The progress window while it exists (the tests look at it).
   ProgressWindow* Progress() const { return progressWindow_; }
 
@@ -147,6 +152,7 @@ class Form1 : public QWidget, public UserInterface {
   ProgressWindow* progressWindow_ = nullptr;
   QTimer* progressDelay_ = nullptr;
   bool endAfterJob_ = false;
+  bool keepOfficeReady_ = false;
   JobThread jobThread_;  // last: its thread ends before the rest goes
 };
 

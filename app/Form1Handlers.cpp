@@ -20,6 +20,7 @@
 #include "Twips.h"
 #include "WindowPos.h"
 #include "core/PlatformError.h"
+#include "excel/Excel.h"
 
 namespace pendra::app {
 
@@ -187,8 +188,14 @@ void Form1::RunJob(const std::function<void(UserInterface&)>& job, std::function
   delete progressWindow_;
   progressWindow_ = nullptr;
   cancel_ = nullptr;
+  if (keepOfficeReady_ && !ending_) jobThread_.Start(excel::PrepareSpareInstance);
   if (endAfterJob_ && quit_) quit_();
   if (failure) std::rethrow_exception(failure);
+}
+
+void Form1::SetKeepOfficeReady(bool keep) {
+  keepOfficeReady_ = keep;
+  jobThread_.Start(keep ? excel::PrepareSpareInstance : excel::DropSpareInstance);
 }
 
 void Form1::ShowProgressWindow() {

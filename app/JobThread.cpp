@@ -1,6 +1,6 @@
 #include "JobThread.h"
 
-#include <stdexcept>
+#include <tuple>
 
 namespace pendra::app {
 
@@ -18,10 +18,8 @@ JobThread::~JobThread() {
 void JobThread::Start(std::function<void()> task, std::function<void()> done) {
   {
     std::lock_guard lock(mutex_);
-    if (busy_ || task_) throw std::logic_error("a job is already running");
-    busy_ = true;
-    task_ = std::move(task);
-    done_ = std::move(done);
+    ++pending_;
+    tasks_.emplace_back(std::move(task), std::move(done));
   }
   wake_.notify_one();
 }
@@ -31,15 +29,13 @@ void JobThread::Loop() {
     std::function<void()> task, done;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stop_ || task_; });
-      if (!task_) return;  // stopping, nothing left to run
-      task = std::move(task_);
-      done = std::move(done_);
-      task_ = nullptr;
-      done_ = nullptr;
+      wake_.wait(lock, [this] { return stop_ || !tasks_.empty(); });
+      if (tasks_.empty()) return;  // stopping, nothing left to run
+      std::tie(task, done) = std::move(tasks_.front());
+      tasks_.pop_front();
     }
     task();  // the task catches what it throws: see Form1::RunJob
-    busy_ = false;
+    --pending_;
     if (done) done();
   }
 }

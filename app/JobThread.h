@@ -11,9 +11,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace pendra::app {
 
@@ -25,23 +27,21 @@ class JobThread {
   JobThread(const JobThread&) = delete;
   JobThread& operator=(const JobThread&) = delete;
 
-  // Runs task on the thread, then done (also on the thread, once Busy() is
-  // false again). Only one task at a time: the caller starts the next one
-  // after done.
-  void Start(std::function<void()> task, std::function<void()> done);
+  // Runs task on the thread after the tasks started before it, then done
+  // (also on the thread).
+  void Start(std::function<void()> task, std::function<void()> done = nullptr);
 
-  // True from Start() until the task has returned.
-  bool Busy() const { return busy_; }
+  // True from Start() until every task started has returned.
+  bool Busy() const { return pending_ > 0; }
 
  private:
   void Loop();
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::function<void()> task_;
-  std::function<void()> done_;
+  std::deque<std::pair<std::function<void()>, std::function<void()>>> tasks_;
   bool stop_ = false;
-  std::atomic<bool> busy_{false};
+  std::atomic<int> pending_{0};
   std::thread thread_;
 };
 

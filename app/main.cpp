@@ -1,7 +1,9 @@
 // Pendra_Set: one instance at a time, one window, in the topmost band.
 #include <QApplication>
 
+#include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "Form1.h"
 #include "RaiseListener.h"
@@ -34,6 +36,11 @@ int main(int argc, char* argv[]) {
   ConfigureApplication(app);
   Form1 form;
   form.Form_Load();
+  // One office instance waits for the next job, so that a job does not
+  // wait for the office to start; PENDRA_WARM_OFFICE=0 keeps its memory
+  // free instead.
+  const char* warm = std::getenv("PENDRA_WARM_OFFICE");
+  form.SetKeepOfficeReady(warm == nullptr || std::string(warm) != "0");
   std::unique_ptr<RaiseListener> raiser;
   if (instance.Held())
     raiser = std::make_unique<RaiseListener>(RaiseSocketPath(lockFile), [&form] { form.BringToFront(); });

@@ -84,6 +84,11 @@ std::optional<PlatformError> LimitWatch::Reached() const {
   return reached_;
 }
 
+void LimitWatch::RestartClock() {
+  std::lock_guard lock(mutex_);
+  start_ = std::chrono::steady_clock::now();
+}
+
 size_t LimitWatch::ResidentBytes() const {
   // statm: size resident shared text lib data dt, in pages.
   const std::string path = "/proc/" + std::to_string(pid_) + "/statm";

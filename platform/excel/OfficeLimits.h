@@ -35,6 +35,9 @@ class LimitWatch {
   void Forget();
   // The error of the limit that ended the process, if one did.
   std::optional<PlatformError> Reached() const;
+  // The time limit counts from now: a spare instance waiting for a job
+  // spends none of the job's time.
+  void RestartClock();
 
  private:
   void Watch();
@@ -44,7 +47,7 @@ class LimitWatch {
   std::condition_variable wake_;
   pid_t pid_;
   const OfficeLimits limits_;
-  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::optional<PlatformError> reached_;
   bool stop_ = false;
   std::thread thread_;

@@ -39,6 +39,10 @@ class OfficeProcess {
   bool Running();
   // The error of the limit that ended the process, if one did.
   std::optional<PlatformError> LimitReached() const { return watch_ ? watch_->Reached() : std::nullopt; }
+  // A spare instance taken by a job: its time limit counts from now.
+  void RestartClock() {
+    if (watch_) watch_->RestartClock();
+  }
   pid_t Pid() const { return pid_; }
   const std::string& ProfileDir() const { return profileDir_; }
 

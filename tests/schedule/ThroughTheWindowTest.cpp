@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -18,11 +20,14 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "Form1.h"
 #include "Messages.h"
 #include "ProgressWindow.h"
+#include "core/PlatformError.h"
+#include "excel/Excel.h"
 #include "ScheduleJobs.h"
 #include "ScheduleTestSupport.h"
 #include "WindowPos.h"
@@ -263,6 +268,95 @@ TEST_F(ThroughTheWindow, TheWorkbookIsSavedInTheFormatItsNameNames) {
   }
 }
 
+// Whether an soffice.bin on a profile of the given process runs.
+bool OfficeOfProcessRuns(pid_t pid) {
+  const std::string marker = "/" + std::to_string(pid) + "-";
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream cmdline(entry.path() / "cmdline");
+    const std::string all((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    if (all.find("soffice.bin") != std::string::npos && all.find(marker) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The same, after up to 5 s for one on its way out.
+bool OfficeOfProcessLeft(pid_t pid) {
+  for (int i = 0; i < 100; ++i) {
+    if (!OfficeOfProcessRuns(pid)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// Processes the window's events until the condition holds (or 30 s pass).
+template <typename Condition>
+bool ProcessEventsUntil(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+TEST_F(ThroughTheWindow, ASpareOfficeWaitsTheJobTakesItAndTheProbeNeverCountsIt) {
+  form.SetKeepOfficeReady(true);
+  ASSERT_TRUE(ProcessEventsUntil([] { return excel::SpareInstancePid() > 0; }));
+  const pid_t spare = excel::SpareInstancePid();
+  probe.Add(spare);
+  EXPECT_THROW(excel::GetRunningObject(), PlatformError);  // ours, not the user's
+
+  // The offices that run while the job works, until its last message.
+  std::set<pid_t> seen;
+  bool jobOver = false;
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    if (jobOver || !form.Busy()) return;
+    for (pid_t pid : OurOfficeProcesses()) seen.insert(pid);
+  });
+  look.start(10);
+  onMessage = [&](const std::string&) { jobOver = true; };
+  const std::string workbook = base.File("予備.xls");
+  dialogAnswers.push_back(QString::fromStdString(workbook));
+  form.Command4->click();
+  ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  EXPECT_EQ(seen, std::set<pid_t>{spare});  // no instance of its own was started
+
+  // A new spare follows the job; turned off, none is left.
+  EXPECT_TRUE(ProcessEventsUntil([&] { return excel::SpareInstancePid() > 0 && excel::SpareInstancePid() != spare; }));
+  form.SetKeepOfficeReady(false);
+  EXPECT_TRUE(ProcessEventsUntil([] { return OurOfficeProcesses().empty(); }));
+}
+
+// The program keeps a spare office unless PENDRA_WARM_OFFICE=0; ended, it
+// leaves none.
+TEST(SpareOffice, TheProgramKeepsOneUnlessTurnedOff) {
+  for (const char* warm : {"", "0"}) {
+    QTemporaryDir runtime;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    if (*warm) env.insert("PENDRA_WARM_OFFICE", warm);
+    else env.remove("PENDRA_WARM_OFFICE");
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(PENDRA_SET_EXE), {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    const pid_t pid = static_cast<pid_t>(program.processId());
+    // Started within the time an office takes to start, or not at all.
+    bool office = false;
+    for (int i = 0; i < 100 && !office; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      office = OfficeOfProcessRuns(pid);
+    }
+    EXPECT_EQ(office, std::string(warm) != "0") << "PENDRA_WARM_OFFICE=" << warm;
+    program.kill();
+    program.waitForFinished(10000);
+    EXPECT_FALSE(OfficeOfProcessLeft(pid)) << "PENDRA_WARM_OFFICE=" << warm;
+  }
+}
+
 TEST_F(ThroughTheWindow, CancelRunsNoOutput) {
   form.Command4->click();  // the dialog answers Cancel
   EXPECT_EQ(dialogs, 1);
@@ -318,20 +412,8 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
     // next start does; a read-only look cannot do that.
     Exec(base.ScheduleDb(), "SELECT count(*) FROM GroupMaster");
     EXPECT_EQ(tables(), before) << what;
-    // The office dies with the process that started it; give the kernel a
-    // moment to take it down.
-    const std::string marker = "/" + std::to_string(pid) + "-";
-    bool officeLeft = true;
-    for (int i = 0; i < 100 && officeLeft; ++i) {
-      officeLeft = false;
-      for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::ifstream cmdline(entry.path() / "cmdline");
-        const std::string all((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-        if (all.find("soffice.bin") != std::string::npos && all.find(marker) != std::string::npos) officeLeft = true;
-      }
-      if (officeLeft) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_FALSE(officeLeft) << what;
+    // The office dies with the process that started it.
+    EXPECT_FALSE(OfficeOfProcessLeft(pid)) << what;
   }
 }
 
