@@ -260,9 +260,12 @@ TEST_F(ThroughTheWindow, TheWorkbookIsSavedInTheFormatItsNameNames) {
     const std::string saved = base.File(c.saved);
     EXPECT_EQ(Head(saved, 4), c.magic) << c.chosen;
     const std::string head = Head(saved, 200);
-    if (std::string(c.saved).ends_with(".ods"))
+    if (std::string(c.saved).ends_with(".ods")) {
       EXPECT_NE(head.find("application/vnd.oasis.opendocument.spreadsheet"), std::string::npos);
-    if (std::string(c.saved).ends_with(".xlsx")) EXPECT_EQ(head.find("opendocument"), std::string::npos);
+    }
+    if (std::string(c.saved).ends_with(".xlsx")) {
+      EXPECT_EQ(head.find("opendocument"), std::string::npos);
+    }
     // The workbook reads back as one, headings and all.
     EXPECT_EQ(SavedWorkbook(saved).Cell("KikiMaster", 1, 1), Variant("タグ名")) << c.chosen;
   }
