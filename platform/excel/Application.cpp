@@ -204,6 +204,7 @@ void PrepareSpareInstance() {
   } catch (const PlatformError&) {
     return;
   }
+  spare->StopClock();
   std::lock_guard lock(gSpareMutex);
   gSpare = std::move(spare);
 }

@@ -35,8 +35,10 @@ class LimitWatch {
   void Forget();
   // The error of the limit that ended the process, if one did.
   std::optional<PlatformError> Reached() const;
-  // The time limit counts from now: a spare instance waiting for a job
-  // spends none of the job's time.
+  // A spare instance waiting for a job spends none of the job's time: its
+  // clock stands still until a job takes it, then counts from then. The
+  // memory limit holds throughout.
+  void StopClock();
   void RestartClock();
 
  private:
@@ -48,6 +50,7 @@ class LimitWatch {
   pid_t pid_;
   const OfficeLimits limits_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  bool clockStopped_ = false;
   std::optional<PlatformError> reached_;
   bool stop_ = false;
   std::thread thread_;

@@ -39,7 +39,11 @@ class OfficeProcess {
   bool Running();
   // The error of the limit that ended the process, if one did.
   std::optional<PlatformError> LimitReached() const { return watch_ ? watch_->Reached() : std::nullopt; }
-  // A spare instance taken by a job: its time limit counts from now.
+  // A spare instance's time limit stands still while it waits and counts
+  // from the moment a job takes it.
+  void StopClock() {
+    if (watch_) watch_->StopClock();
+  }
   void RestartClock() {
     if (watch_) watch_->RestartClock();
   }

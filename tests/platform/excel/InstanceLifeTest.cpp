@@ -171,6 +171,30 @@ TEST(InstanceLife, TheProbeCountsOnlyAnOfficeThatCanHoldTheUsersDocument) {
   SetProbeScope(nullptr);
 }
 
+// The spare waits longer than the time limit without being ended; the job
+// that takes it gets the whole limit, counted from then.
+TEST(InstanceLife, TheSpareInstanceWaitsOutsideTheTimeLimitAndTheJobThatTakesItIsHeldToIt) {
+  const OfficeLimits before = GetOfficeLimits();
+  OfficeLimits limits = before;
+  limits.time = 2s;
+  SetOfficeLimits(limits);
+  PrepareSpareInstance();
+  const pid_t spare = SpareInstancePid();
+  ASSERT_GT(spare, 0);
+  std::this_thread::sleep_for(3s);
+  EXPECT_EQ(kill(spare, 0), 0) << "the waiting spare was ended";
+
+  auto app = CreateObject();
+  auto workbook = app->Workbooks().Add();
+  EXPECT_EQ(PidOf(*workbook), spare);
+  EXPECT_EQ(SpareInstancePid(), -1);
+  workbook->Sheets("Sheet1").Cells(1, 1) = Variant(1.0);  // at work within the limit
+  EXPECT_EQ(workbook->Sheets("Sheet1").Cells(1, 1).Value(), Variant(1.0));
+  EXPECT_TRUE(DeadWithin(spare, 10s));  // past the limit counted from the take
+  EXPECT_EQ(ErrorNumber([&] { app->Run("subResult"); }), 440);
+  SetOfficeLimits(before);
+}
+
 TEST(InstanceLife, BindingToAFileWithoutAnInstanceStartsOneOwnedByTheWorkbook) {
   TempFolder folder;
   const std::string path = folder.File("単独.xls");
