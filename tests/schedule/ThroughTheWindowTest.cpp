@@ -400,7 +400,8 @@ std::pair<int, std::string> Drive(const std::vector<std::string>& args,
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, printed};
 }
 
-// "終了" ends the real program at once in each step of both jobs: the
+// "終了" and the close box end the real program at once in each step of
+// both jobs: the
 // program is its own process here (pendra-window-driver), so its end is
 // the real one. The job had no chance to finish: nothing written, the
 // tables as they were, and no office process of it left.
@@ -424,14 +425,16 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
   struct Case {
     const char* job;
     const char* step;
+    const char* how = "click";  // or "close": the window's close box
   };
   for (const Case c : {Case{"output", "office"}, Case{"output", "opening"}, Case{"output", "rows"},
-                       Case{"expansion", "office"}, Case{"expansion", "opening"}, Case{"expansion", "rows"}}) {
+                       Case{"expansion", "office"}, Case{"expansion", "opening"}, Case{"expansion", "rows"},
+                       Case{"output", "rows", "close"}, Case{"expansion", "opening", "close"}}) {
     const std::string target = base.File(std::string("出力-") + c.step + ".xls");
     const std::string path = std::string(c.job) == "output" ? target : workbook;
     pid_t pid = -1;
-    const auto [status, printed] = Drive({base.Path(), c.job, path, c.step}, {}, &pid);
-    const std::string what = std::string(c.job) + " at " + c.step;
+    const auto [status, printed] = Drive({base.Path(), c.job, path, c.step, c.how}, {}, &pid);
+    const std::string what = std::string(c.job) + " at " + c.step + " by " + c.how;
     EXPECT_EQ(status, 0) << what << " (3: the job finished before the click: " << printed << ")";
     EXPECT_FALSE(fs::exists(target)) << what;
     // The transaction the ended program left open is rolled back by the

@@ -4,14 +4,15 @@
 // for. A test then looks at what is left: the tables, the target, any
 // office process.
 //
-//   pendra-window-driver BASE output TARGET STEP
-//   pendra-window-driver BASE expansion WORKBOOK STEP
+//   pendra-window-driver BASE output TARGET STEP [close]
+//   pendra-window-driver BASE expansion WORKBOOK STEP [close]
 //
 // STEP: office (as soon as the job's office process exists), opening (the
 // office has run for 0.9 s: it opens the workbook), rows (rows go over),
 // none (no click: the job runs to its
 // end). Exit status: 0 from "終了" (the window's own end), 3 when the job
 // came to its last message (printed on standard output), 4 on a bad call.
+// With "close" the person closes the window with its close box instead.
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -61,7 +62,8 @@ bool OurOfficeRuns() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) return 4;
+  if (argc != 5 && argc != 6) return 4;
+  const bool closeBox = argc == 6 && std::string(argv[5]) == "close";
   const QString base = QString::fromUtf8(argv[1]);
   const std::string job = argv[2];
   const QString path = QString::fromUtf8(argv[3]);
@@ -102,8 +104,10 @@ int main(int argc, char** argv) {
     if (step == "opening") now = office && Clock::now() - officeSeen > std::chrono::milliseconds(900);
     if (step == "rows") now = rows;
     if (now) {
-      std::fprintf(stderr, "clicking 終了 (rows under way: %s)\n", rows ? "yes" : "no");
-      form.Command2->click();
+      std::fprintf(stderr, "%s (rows under way: %s)\n", closeBox ? "closing the window" : "clicking 終了",
+                   rows ? "yes" : "no");
+      if (closeBox) form.close();
+      else form.Command2->click();
     }
   });
   person.start(10);
