@@ -401,10 +401,9 @@ std::pair<int, std::string> Drive(const std::vector<std::string>& args,
 }
 
 // "終了" and the close box end the real program at once in each step of
-// both jobs: the
-// program is its own process here (pendra-window-driver), so its end is
-// the real one. The job had no chance to finish: nothing written, the
-// tables as they were, and no office process of it left.
+// both jobs: the program is its own process here (pendra-window-driver),
+// so its end is the real one. The job had no chance to finish: nothing
+// written, the tables as they were, and no office process of it left.
 TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
   BaseFolder base;
   FillLargeTables(base.ScheduleDb());
