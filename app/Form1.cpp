@@ -14,9 +14,15 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include "Startup.h"
 #include "Twips.h"
+#include "excel/Excel.h"
 
 namespace pendra::app {
 
@@ -81,11 +87,42 @@ Form1::Form1(QWidget* parent)
   setFont(DesignFont(9, false));
   // A fixed client area; the frame cannot be dragged to another size.
   setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
-  quit_ = [] { QCoreApplication::exit(0); };
+  quit_ = [this] {
+    // A job still at work is abandoned, not waited for: the process ends
+    // now, its office instance with it (it dies with the job thread), the
+    // open transaction is never committed, and a workbook being saved
+    // never gets its name.
+    if (jobThread_.Busy()) {
+      std::fflush(nullptr);
+      std::_Exit(0);
+    }
+    QCoreApplication::exit(0);
+  };
+  progressDelay_ = new QTimer(this);
+  progressDelay_->setSingleShot(true);
+  progressDelay_->setInterval(500);
+  progressDelay_->setTimerType(Qt::PreciseTimer);
+  connect(progressDelay_, &QTimer::timeout, this, [this] { ShowProgressWindow(); });
   CreateControls();
 }
 
 Form1::~Form1() {
+  // A job still running (only where quitting was replaced, as in tests)
+  // unwinds at its next request to the window; that request needs this
+  // thread to answer it.
+  ending_ = true;
+  auto waitForJobThread = [this] {
+    while (jobThread_.Busy()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      QThread::msleep(1);
+    }
+  };
+  waitForJobThread();
+  // The spare office ends on the thread that started it.
+  if (keepOfficeReady_) {
+    jobThread_.Start(excel::DropSpareInstance);
+    waitForJobThread();
+  }
   if (waitPointer_) QGuiApplication::restoreOverrideCursor();
 }
 
@@ -159,6 +196,14 @@ double Form1::Left() const { return PixelsToTwips(pos().x()); }
 double Form1::Top() const { return PixelsToTwips(pos().y()); }
 double Form1::Width() const { return PixelsToTwips(frameGeometry().width()); }
 double Form1::Height() const { return PixelsToTwips(frameGeometry().height()); }
+
+void Form1::BringToFront() {
+  if (ending_) return;
+  setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  show();
+  raise();
+  activateWindow();
+}
 
 void Form1::closeEvent(QCloseEvent* event) {
   // Closing the window ends the program at once, also in the middle of a

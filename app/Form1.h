@@ -6,17 +6,23 @@
 #include <QString>
 #include <QWidget>
 
+#include <atomic>
+#include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "CommonDialog.h"
+#include "JobProgress.h"
+#include "JobThread.h"
 #include "MessageBox.h"
 #include "core/UserInterface.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace pendra::app {
 
@@ -27,6 +33,8 @@ struct Jobs {
   std::function<void(UserInterface&, const std::string&)> output;       // Command4
   static Jobs Real();
 };
+
+class ProgressWindow;
 
 class Form1 : public QWidget, public UserInterface {
  public:
@@ -58,6 +66,10 @@ class Form1 : public QWidget, public UserInterface {
   double Width() const;
   double Height() const;
 
+  // A second start asked for the window: restored if minimised, raised and
+  // activated.
+  void BringToFront();
+
   // The topmost placement: HWND_TOPMOST or HWND_NOTOPMOST with the
   // window's own geometry, flags 65.
   void TopmostPlacement(int insertAfter);
@@ -72,9 +84,33 @@ class Form1 : public QWidget, public UserInterface {
   std::string PathBoxText() override;
   std::string BaseFolder() override;
 
-  // State, for the handlers and the tests.
+  // What a job on the job thread asks of the window, carried here by
+  // WindowUi: a message box (the progress window steps aside meanwhile),
+  // and the end of the program once the job has returned.
+  MsgBoxResult JobMsgBox(std::string_view prompt, MsgBoxButtons buttons, std::string_view title);
+  void EndProgramAfterJob();
+
+  // Runs a job on the job thread. The window goes on repainting and
+  // reacting meanwhile (its handlers refuse other jobs); after half a
+  // second the progress window shows, and its キャンセル calls cancel. An
+  // error the job let escape is thrown here, on the window's thread.
+  void RunJob(const std::function<void(UserInterface&)>& job, std::function<void()> cancel);
+  // The progress window's キャンセル for the jobs that can stop without
+  // ending the program: the job unwinds at its next progress report.
+  void CancelJob();
+  // Keeps a spare office instance ready for the next job: started on the
+  // job thread now and again after every job, so a job skips the office's
+  // start. Off unless asked for (the program asks; tests mostly do not).
+  void SetKeepOfficeReady(bool keep);
+
+  // The progress window while it exists (the tests look at it).
+  ProgressWindow* Progress() const { return progressWindow_; }
+
+  // State, for the handlers and the tests. Ending() is read by the job
+  // thread too.
   bool Busy() const { return busy_; }
   bool Ending() const { return ending_; }
+  bool JobRunning() const { return jobThread_.Busy(); }
   bool WaitPointerShown() const { return waitPointer_; }
 
   // Replaceable parts: the jobs, the message box, how the program quits and
@@ -99,6 +135,7 @@ class Form1 : public QWidget, public UserInterface {
  private:
   void CreateControls();
   void ReportUnhandledError(long number, const std::string& description);
+  void ShowProgressWindow();
 
   std::map<int, QLabel*> label1_;
   Jobs jobs_ = Jobs::Real();
@@ -106,8 +143,17 @@ class Form1 : public QWidget, public UserInterface {
   std::function<void()> quit_;
   QString baseFolder_;
   bool busy_ = false;
-  bool ending_ = false;
+  std::atomic<bool> ending_{false};
   bool waitPointer_ = false;
+
+  // The running job: its progress, its progress window and when to show it.
+  std::shared_ptr<JobProgress> progress_;
+  std::function<void()> cancel_;
+  ProgressWindow* progressWindow_ = nullptr;
+  QTimer* progressDelay_ = nullptr;
+  bool endAfterJob_ = false;
+  bool keepOfficeReady_ = false;
+  JobThread jobThread_;  // last: its thread ends before the rest goes
 };
 
 }  // namespace pendra::app

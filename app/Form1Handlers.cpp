@@ -5,17 +5,22 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTimer>
 
 #include <new>
 #include <stdexcept>
 
 #include "Form1.h"
+#include "OutputTarget.h"
+#include "ProgressWindow.h"
+#include "WindowUi.h"
 #include "ScheduleJobs.h"
 #include "Startup.h"
 #include "TagMasterUpdate.h"
 #include "Twips.h"
 #include "WindowPos.h"
 #include "core/PlatformError.h"
+#include "excel/Excel.h"
 
 namespace pendra::app {
 
@@ -75,7 +80,7 @@ void Form1::Form_Load() {
 }
 
 void Form1::Command1_Click() {
-  if (jobs_.tagImport) jobs_.tagImport(*this);
+  if (jobs_.tagImport) RunJob(jobs_.tagImport, [this] { CancelJob(); });
 }
 
 void Form1::cmdSansyo_Click() {
@@ -94,23 +99,31 @@ void Form1::Command2_Click() { EndProgram(); }
 
 void Form1::Command3_Click() {
   // The job takes the window out of the band, asks, runs and ends the
-  // program itself.
-  if (jobs_.expansion) jobs_.expansion(*this);
+  // program itself. The program ends after every confirmed expansion, so
+  // cancelling it is ending the program ("終了"): nothing is changed.
+  if (jobs_.expansion) RunJob(jobs_.expansion, [this] { EndProgram(); });
 }
 
 void Form1::Command4_Click() {
   SetTopmost(false);
   cdlDb.SetFileName(kProposedName);
   long lastError = 0;
-  ResumeNext(lastError, [&] { cdlDb.SetInitDir(FromUtf8(BaseFolder())); });
+  ResumeNext(lastError, [&] { cdlDb.SetInitDir(OutputDialogFolder(FromUtf8(BaseFolder()))); });
   ResumeNext(lastError, [&] { cdlDb.ShowOpen(this); });
   ResumeNext(lastError, [&] { ChDrive(BaseFolder()); });
   BackIntoTheBand backIn(*this);
+  if (lastError == err::kCancel || !jobs_.output) return;
+  // A bare name becomes an .xls; a format the job cannot write is refused
+  // before anything runs.
+  const QString target = WithWorkbookExtension(cdlDb.FileName());
+  if (!IsWorkbookFormat(target)) {
+    MsgBox(kOutputFormatRefused, MsgBoxButtons::OkOnly, kMessageBoxTitle);
+    return;
+  }
   // The job reports every outcome itself. Should an error escape it all the
   // same, it goes to the top-level handler and is shown, not passed over.
-  if (lastError != err::kCancel && jobs_.output) {
-    jobs_.output(*this, cdlDb.FileName().toStdString());
-  }
+  const std::string path = target.toStdString();
+  RunJob([this, &path](UserInterface& ui) { jobs_.output(ui, path); }, [this] { CancelJob(); });
 }
 
 // ---- Top-level handler -----------------------------------------------------
@@ -145,6 +158,79 @@ void Form1::RunJobHandler(const std::function<void()>& handler) {
     ~Idle() { busy = false; }
   } idle{busy_};
   RunHandler(handler);
+}
+
+// ---- Jobs on the job thread ---------------------------------------------------
+
+void Form1::RunJob(const std::function<void(UserInterface&)>& job, std::function<void()> cancel) {
+  progress_ = std::make_shared<JobProgress>();
+  cancel_ = std::move(cancel);
+  endAfterJob_ = false;
+  WindowUi ui(*this, progress_);
+  std::exception_ptr failure;
+  bool done = false;
+  jobThread_.Start(
+      [&] {
+        try {
+          job(ui);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      },
+      // Wakes the loop below; queued, so it runs on this thread.
+      [this, &done] { QMetaObject::invokeMethod(this, [&done] { done = true; }, Qt::QueuedConnection); });
+  progressDelay_->start();
+  // The window's own event loop goes on here: it repaints, answers the
+  // job's requests and takes "終了", while the handlers refuse other jobs.
+  while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+
+  progressDelay_->stop();
+  delete progressWindow_;
+  progressWindow_ = nullptr;
+  cancel_ = nullptr;
+  if (keepOfficeReady_ && !ending_) jobThread_.Start(excel::PrepareSpareInstance);
+  if (endAfterJob_ && quit_) quit_();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void Form1::SetKeepOfficeReady(bool keep) {
+  keepOfficeReady_ = keep;
+  jobThread_.Start(keep ? excel::PrepareSpareInstance : excel::DropSpareInstance);
+}
+
+void Form1::ShowProgressWindow() {
+  if (!jobThread_.Busy() || ending_) return;
+  if (progressWindow_ == nullptr) {
+    progressWindow_ = new ProgressWindow(this, progress_, [this] {
+      if (cancel_) cancel_();
+    });
+  }
+  progressWindow_->show();
+}
+
+void Form1::CancelJob() {
+  if (progress_) progress_->RequestCancel();
+}
+
+MsgBoxResult Form1::JobMsgBox(std::string_view prompt, MsgBoxButtons buttons,
+                              std::string_view title) {
+  // The progress window steps aside for the box and comes back half a
+  // second after it, should the job go on working.
+  progressDelay_->stop();
+  if (progressWindow_ != nullptr) progressWindow_->hide();
+  const MsgBoxResult answer = MsgBox(prompt, buttons, title);
+  progressDelay_->start();
+  return answer;
+}
+
+void Form1::EndProgramAfterJob() {
+  // The job asked for the end as its last step: the window goes now, the
+  // program when the job has returned.
+  if (ending_) return;
+  ending_ = true;
+  endAfterJob_ = true;
+  if (progressWindow_ != nullptr) progressWindow_->hide();
+  hide();
 }
 
 void Form1::ReportUnhandledError(long number, const std::string& description) {
@@ -198,6 +284,7 @@ void Form1::SetTopmost(bool topmost) {
 void Form1::EndProgram() {
   if (ending_) return;
   ending_ = true;
+  if (progressWindow_ != nullptr) progressWindow_->hide();
   hide();
   if (quit_) quit_();
 }

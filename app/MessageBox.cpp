@@ -6,11 +6,13 @@ namespace pendra::app {
 
 MsgBoxResult ShowQtMessageBox(QWidget* parent, const QString& prompt, MsgBoxButtons buttons,
                               const QString& title) {
-  const bool yesNo = buttons == MsgBoxButtons::YesNo;
+  const bool yesNo = buttons != MsgBoxButtons::OkOnly;
   QMessageBox box(QMessageBox::NoIcon, title, prompt,
                   yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
   box.setObjectName(QStringLiteral("MsgBox"));
-  box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
+  box.setDefaultButton(buttons == MsgBoxButtons::YesNo            ? QMessageBox::Yes
+                       : buttons == MsgBoxButtons::YesNoDefaultNo ? QMessageBox::No
+                                                                  : QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
   const int answer = box.exec();
   if (!yesNo) return MsgBoxResult::Ok;

@@ -2,8 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 #include <cerrno>
 #include <cstdint>
@@ -39,6 +45,35 @@ std::string LockFilePath(const std::string& executablePath, const std::string& d
   // keeps two users' instances apart.
   if (directory == "/tmp") name += std::to_string(getuid()) + "-";
   return directory + "/" + name + hash + ".lock";
+}
+
+std::string RaiseSocketPath(const std::string& lockFile) {
+  const std::string suffix = ".lock";
+  const bool locked = lockFile.size() >= suffix.size() &&
+                      lockFile.compare(lockFile.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return (locked ? lockFile.substr(0, lockFile.size() - suffix.size()) : lockFile) + ".raise";
+}
+
+bool AskToRaise(const std::string& socketPath) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socketPath.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (connected) {
+      // The connection is the request; the word is for a person reading a
+      // trace. The listener may have hung up already: no SIGPIPE for that.
+      ::send(fd, "raise\n", 6, MSG_NOSIGNAL);
+      ::close(fd);
+      return true;
+    }
+    ::close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
 }
 
 InstanceLock::InstanceLock(const std::string& lockFile) {

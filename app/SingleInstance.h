@@ -19,6 +19,14 @@ std::string LockDirectory();
 // a hash of the path (and, in a shared folder like /tmp, the user's id).
 std::string LockFilePath(const std::string& executablePath, const std::string& directory);
 
+// The socket beside the lock file on which the running instance listens for
+// a second start: a connection asks it to bring its window to the front.
+std::string RaiseSocketPath(const std::string& lockFile);
+
+// The second start's request to the running instance, retried for up to a
+// second (the first may still be starting). False when nobody answered.
+bool AskToRaise(const std::string& socketPath);
+
 class InstanceLock {
  public:
   // Tries to take the lock of the given file without waiting.

@@ -17,6 +17,12 @@ bool ConfigureApplication(QApplication& app) {
   const QStringList substitutes{QString::fromUtf8(kSubstituteFamily)};
   QFont::insertSubstitutions(QString::fromUtf8(kWindowFontFamily), substitutes);
   QFont::insertSubstitutions(QStringLiteral("MS PGothic"), substitutes);
+  // Qt's own dialogs and the message boxes are windows of their own and
+  // take the application's font, not the main window's: under ja_JP
+  // fontconfig's default for them is a fixed-pitch gothic.
+  QFont dialogs = QApplication::font();
+  dialogs.setFamilies({QString::fromUtf8(kWindowFontFamily)});
+  QApplication::setFont(dialogs);
 
   // The file dialog and the Yes/No buttons are Qt's: they speak Japanese
   // only with Qt's own translation loaded, whatever the user's locale.

@@ -1,7 +1,13 @@
 // Pendra_Set: one instance at a time, one window, in the topmost band.
 #include <QApplication>
 
+#include <cstdlib>
+#include <memory>
+#include <string>
+
 #include "Form1.h"
+#include "RaiseListener.h"
+#include "core/InstalledLocale.h"
 #include "excel/Excel.h"
 #include "SingleInstance.h"
 #include "Startup.h"
@@ -9,18 +15,34 @@
 int main(int argc, char* argv[]) {
   using namespace pendra::app;
   // Decided before the application object or any window exists: a second
-  // start ends silently, with success. The lock lives until the process ends.
-  const InstanceLock instance(LockFilePath(ExecutablePath(), LockDirectory()));
-  if (instance.AnotherInstanceRuns()) return 0;
+  // start brings the running window to the front and ends, with success.
+  // The lock lives until the process ends.
+  const std::string lockFile = LockFilePath(ExecutablePath(), LockDirectory());
+  const InstanceLock instance(lockFile);
+  if (instance.AnotherInstanceRuns()) {
+    AskToRaise(RaiseSocketPath(lockFile));
+    return 0;
+  }
 
   // The window takes no options: the office's limits come from the
   // environment (PENDRA_OFFICE_MEMORY_MB, PENDRA_OFFICE_SECONDS) or stay at
   // their defaults.
   pendra::excel::SetOfficeLimits(pendra::excel::OfficeLimitsFromEnvironment());
 
+  // Before the application object, which takes the locale from the
+  // environment, and before any office is started with it.
+  pendra::UseInstalledLocale();
   QApplication app(argc, argv);
   ConfigureApplication(app);
   Form1 form;
   form.Form_Load();
+  // One office instance waits for the next job, so that a job does not
+  // wait for the office to start; PENDRA_WARM_OFFICE=0 keeps its memory
+  // free instead.
+  const char* warm = std::getenv("PENDRA_WARM_OFFICE");
+  form.SetKeepOfficeReady(warm == nullptr || std::string(warm) != "0");
+  std::unique_ptr<RaiseListener> raiser;
+  if (instance.Held())
+    raiser = std::make_unique<RaiseListener>(RaiseSocketPath(lockFile), [&form] { form.BringToFront(); });
   return QApplication::exec();
 }

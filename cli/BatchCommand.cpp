@@ -63,8 +63,12 @@ std::optional<long> PositiveNumber(const std::string& text) {
   return value;
 }
 
+// What went wrong, the one usage line and where the rest is: the whole
+// help would bury the one line that matters.
 int UsageError(const ConsoleStreams& streams, const std::string& what) {
-  streams.err << "pendra: " << what << "\n\n" << UsageText();
+  const std::string head = kHead;
+  streams.err << "pendra: " << what << "\n"
+              << head.substr(0, head.find('\n') + 1) << "Try 'pendra --help' for more information.\n";
   return kUsageError;
 }
 

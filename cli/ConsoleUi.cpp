@@ -12,6 +12,20 @@ ConsoleStreams ConsoleStreams::Standard() {
   return {std::cout, std::cerr, std::cin, isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0};
 }
 
+namespace {
+
+// Every line the program writes to standard error as an error begins with
+// its name, so that a script's log says who wrote it.
+void WriteErrorLines(std::ostream& err, std::string_view text) {
+  for (size_t start = 0; start <= text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    err << "pendra: " << text.substr(start, end - start) << "\n";
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
 ConsoleUi::ConsoleUi(ConsoleOptions options, const ConsoleStreams& streams)
     : options_(std::move(options)), streams_(streams) {}
 
@@ -34,15 +48,17 @@ MsgBoxResult ConsoleUi::MsgBox(std::string_view prompt, MsgBoxButtons buttons, s
   if (options_.assumeYes) return MsgBoxResult::Yes;
   if (streams_.inIsTerminal && AskOnTerminal(prompt)) return MsgBoxResult::Yes;
   if (!streams_.inIsTerminal)
-    streams_.err << prompt << "\n(--yes で確認を省略できます / answer with --yes when not on a terminal)"
-                 << std::endl;
+    WriteErrorLines(streams_.err, std::string(prompt) +
+                                      "\n(--yes で確認を省略できます / answer with --yes when not on a terminal)");
   return MsgBoxResult::No;
 }
 
 void ConsoleUi::Finish(const JobOutcome& outcome) {
   EndProgressLine();
-  std::ostream& stream = outcome.IsCompleted() ? streams_.out : streams_.err;
-  for (const std::string& message : messages_) stream << message << std::endl;
+  for (const std::string& message : messages_) {
+    if (outcome.IsCompleted()) streams_.out << message << std::endl;
+    else WriteErrorLines(streams_.err, message);
+  }
   messages_.clear();
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "BatchCommand.h"
+#include "core/InstalledLocale.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ std::string ExecutableFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  pendra::UseInstalledLocale();
   const std::vector<std::string> args(argv + 1, argv + argc);
   return pendra::cli::RunBatchCommand(args, pendra::cli::ConsoleStreams::Standard(), ExecutableFolder());
 }

@@ -77,7 +77,8 @@ std::unique_ptr<CheckedTarget> CheckTarget(UserInterface& ui, const std::string&
     ui.MsgBox(refusal, MsgBoxButtons::OkOnly, msg::kTitle);
     return nullptr;
   }
-  if (ui.MsgBox(msg::kOutputReplace, MsgBoxButtons::YesNo, msg::kTitle) != MsgBoxResult::Yes) return nullptr;
+  if (ui.MsgBox(msg::kOutputReplace, MsgBoxButtons::YesNoDefaultNo, msg::kTitle) != MsgBoxResult::Yes)
+    return nullptr;
   checked->replace = true;
   return checked;
 }
@@ -106,6 +107,8 @@ JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
     xlApp->Run("subResultClr");
     xlApp->Run("subResult");
 
+    // The last moment a person can still cancel with nothing written.
+    ui.DoEvents();
     xlBook->SaveAs(target, checked->replace, checked->folder);
 
     xlBook->Application()->Quit();

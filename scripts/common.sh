@@ -4,8 +4,22 @@ set -euo pipefail
 SRC="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${PENDRA_BUILD_DIR:-$SRC/build}"
 
-pendra_build() {
+pendra_configure() {
   "$SRC/scripts/install-deps"
   cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$BUILD" -j "$(nproc)"
 }
+
+# Builds the targets named, or everything (tests and benchmarks included)
+# when none is: a script that only runs the program builds only what it
+# runs.
+pendra_build() {
+  pendra_configure
+  if [ $# -eq 0 ]; then
+    cmake --build "$BUILD" -j "$(nproc)"
+  else
+    cmake --build "$BUILD" -j "$(nproc)" --target "$@"
+  fi
+}
+
+# The window program is part of the build unless it was configured out.
+pendra_with_gui() { grep -q '^PENDRA_WITH_GUI:BOOL=ON' "$BUILD/CMakeCache.txt"; }

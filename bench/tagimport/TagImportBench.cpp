@@ -41,7 +41,7 @@ struct BenchUi : UserInterface {
   std::string path, base;
   std::vector<std::string> shown;
   MsgBoxResult MsgBox(std::string_view prompt, MsgBoxButtons buttons, std::string_view) override {
-    if (buttons == MsgBoxButtons::YesNo) return MsgBoxResult::Yes;
+    if (buttons != MsgBoxButtons::OkOnly) return MsgBoxResult::Yes;
     shown.emplace_back(prompt);
     return MsgBoxResult::Ok;
   }

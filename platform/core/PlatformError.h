@@ -28,6 +28,7 @@ inline constexpr long kInvalidProcedureCall = 5;
 inline constexpr long kOverflow = 6;
 inline constexpr long kOutOfMemory = 7;
 inline constexpr long kSubscriptOutOfRange = 9;      // sheet or window not found
+inline constexpr long kUserInterrupt = 18;           // the user cancelled a running job
 inline constexpr long kTypeMismatch = 13;
 inline constexpr long kFileNotFound = 53;
 inline constexpr long kBadFileMode = 54;

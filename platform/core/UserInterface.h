@@ -12,7 +12,9 @@ namespace pendra {
 // The title of every message box of the program's own.
 inline constexpr const char* kMessageBoxTitle = "確認";
 
-enum class MsgBoxButtons { OkOnly, YesNo };   // YesNo: Yes is the default button
+// YesNo: Yes is the default button. YesNoDefaultNo: No is, for a question
+// whose Yes destroys something (replacing a file), so that Enter keeps it.
+enum class MsgBoxButtons { OkOnly, YesNo, YesNoDefaultNo };
 enum class MsgBoxResult { Ok, Yes, No };
 
 // Thrown out of DoEvents() when the user ended the program ("終了") while a
@@ -33,7 +35,8 @@ class UserInterface {
   virtual void SetWaitPointer(bool wait) = 0;
 
   // Lets the window process its pending messages once. May throw
-  // ProgramEndRequested.
+  // ProgramEndRequested, and PlatformError 18 when the person cancelled the
+  // job.
   virtual void DoEvents() = 0;
 
   // The topmost placement: into the topmost band (true, HWND_TOPMOST) or out
@@ -55,8 +58,10 @@ class UserInterface {
   virtual std::string BaseFolder() = 0;
 
   // Progress of long work: rows done out of rows (total < 0 when unknown),
-  // per table. The window shows none; the batch command prints it on a
-  // terminal.
+  // per table. The window shows it in its progress window; the batch
+  // command prints it on a terminal. The window's version throws when the
+  // person cancelled the job (PlatformError 18) or ended the program
+  // (ProgramEndRequested), as DoEvents does.
   virtual void ReportProgress(std::string_view /*table*/, long /*done*/, long /*total*/) {}
 };
 

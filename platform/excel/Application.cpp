@@ -28,6 +28,25 @@ namespace {
 std::mutex gInstancesMutex;
 std::vector<std::weak_ptr<Application>> gInstances;
 
+std::mutex gSpareMutex;
+std::unique_ptr<OfficeProcess> gSpare;
+
+// The spare when it still runs within its limits; a dead one is dropped.
+std::unique_ptr<OfficeProcess> TakeSpare() {
+  std::unique_ptr<OfficeProcess> spare;
+  {
+    std::lock_guard lock(gSpareMutex);
+    spare = std::move(gSpare);
+  }
+  if (!spare) return nullptr;
+  if (!spare->Running() || spare->LimitReached()) {
+    spare->End(std::chrono::milliseconds(0));
+    return nullptr;
+  }
+  spare->RestartClock();
+  return spare;
+}
+
 css::beans::PropertyValue Property(const char* name, const Any& value) {
   css::beans::PropertyValue p;
   p.Name = rtl::OUString::createFromAscii(name);
@@ -173,9 +192,41 @@ void Application::Quit() {
   if (impl_->office) impl_->office->End();
 }
 
+void PrepareSpareInstance() {
+  {
+    std::lock_guard lock(gSpareMutex);
+    if (gSpare && gSpare->Running() && !gSpare->LimitReached()) return;
+  }
+  DropSpareInstance();
+  std::unique_ptr<OfficeProcess> spare;
+  try {
+    spare = OfficeProcess::Start();
+  } catch (const PlatformError&) {
+    return;
+  }
+  spare->StopClock();
+  std::lock_guard lock(gSpareMutex);
+  gSpare = std::move(spare);
+}
+
+void DropSpareInstance() {
+  std::unique_ptr<OfficeProcess> spare;
+  {
+    std::lock_guard lock(gSpareMutex);
+    spare = std::move(gSpare);
+  }
+  if (spare) spare->End();
+}
+
+pid_t SpareInstancePid() {
+  std::lock_guard lock(gSpareMutex);
+  return gSpare ? gSpare->Pid() : -1;
+}
+
 std::shared_ptr<Application> CreateObject() {
   std::shared_ptr<Application> app(new Application());
-  app->impl_->office = OfficeProcess::Start();
+  app->impl_->office = TakeSpare();
+  if (!app->impl_->office) app->impl_->office = OfficeProcess::Start();
   std::lock_guard lock(gInstancesMutex);
   std::erase_if(gInstances, [](const auto& w) { return w.expired(); });
   gInstances.push_back(app);

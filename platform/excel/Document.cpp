@@ -36,12 +36,16 @@ namespace {
   Raise(err::kApplicationDefined, "'" + path + "' に保存できません。" + why);
 }
 
-// The format a new workbook is stored in, by the target's extension.
-rtl::OUString FilterForExtension(const fs::path& target) {
+// The format a workbook is stored in: the one the target's extension names
+// (a workbook made from the .xls template and saved as result.xlsx is an
+// .xlsx); under any other name a workbook read from a file keeps its own
+// format, and a new one becomes an .xls.
+rtl::OUString FilterForTarget(const fs::path& target, const rtl::OUString& ownFilter) {
   const std::string ext = AsciiLowered(target.extension().string());
   if (ext == ".xlsx") return ToOU("Calc MS Excel 2007 XML");
   if (ext == ".ods") return ToOU("calc8");
-  return ToOU("MS Excel 97");
+  if (ext == ".xls" || ownFilter.isEmpty()) return ToOU("MS Excel 97");
+  return ownFilter;
 }
 
 }  // namespace
@@ -276,7 +280,7 @@ void Workbook::SaveAs(const std::string& path, bool replaceExisting, const Pinne
   RemoveStaleSaveFolders(folder);
   const SaveFolder staging(folder, path);
   const std::string temp = staging.PathFor(name, path);
-  const rtl::OUString filter = document_->filter.isEmpty() ? FilterForExtension(target) : document_->filter;
+  const rtl::OUString filter = FilterForTarget(target, document_->filter);
   try {
     Remote("SaveAs", [&] {
       css::uno::Sequence<css::beans::PropertyValue> args(2);

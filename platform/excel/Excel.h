@@ -134,8 +134,22 @@ class Application : public std::enable_shared_from_this<Application> {
 void GetRunningObject();
 
 // Create a new, invisible instance; 429 when the application cannot be
-// started (not installed, does not answer).
+// started (not installed, does not answer). Takes the spare instance when
+// one is ready.
 std::shared_ptr<Application> CreateObject();
+
+// The spare instance: one private instance started ahead of the next
+// CreateObject of this process, which then skips the office's start (about
+// a second). The window keeps one ready; the batch command does not. The
+// spare is ours (the probe never counts it), dies with the thread that
+// started it like any instance, and its time limit starts when a job takes
+// it. PrepareSpareInstance blocks while it starts and does nothing when a
+// live spare is ready; a failure is kept quiet (the next job starts its own
+// instance and reports what goes wrong). DropSpareInstance ends it.
+void PrepareSpareInstance();
+void DropSpareInstance();
+// The spare's process, or -1 when none is ready.
+pid_t SpareInstancePid();
 
 // Bind to a file by its path alone: opens the workbook in the instance this
 // process created last that is still alive. 1004 for a missing or

@@ -84,6 +84,17 @@ std::optional<PlatformError> LimitWatch::Reached() const {
   return reached_;
 }
 
+void LimitWatch::StopClock() {
+  std::lock_guard lock(mutex_);
+  clockStopped_ = true;
+}
+
+void LimitWatch::RestartClock() {
+  std::lock_guard lock(mutex_);
+  start_ = std::chrono::steady_clock::now();
+  clockStopped_ = false;
+}
+
 size_t LimitWatch::ResidentBytes() const {
   // statm: size resident shared text lib data dt, in pages.
   const std::string path = "/proc/" + std::to_string(pid_) + "/statm";
@@ -102,7 +113,7 @@ void LimitWatch::Watch() {
     if (stop_ || pid_ <= 0) break;
     if (ResidentBytes() > limits_.memoryMegabytes * 1024 * 1024) {
       reached_ = MemoryLimitError(limits_.memoryMegabytes);
-    } else if (std::chrono::steady_clock::now() - start_ > limits_.time) {
+    } else if (!clockStopped_ && std::chrono::steady_clock::now() - start_ > limits_.time) {
       reached_ = TimeLimitError(limits_.time);
     }
     if (reached_) {

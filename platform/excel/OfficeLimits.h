@@ -35,6 +35,11 @@ class LimitWatch {
   void Forget();
   // The error of the limit that ended the process, if one did.
   std::optional<PlatformError> Reached() const;
+  // A spare instance waiting for a job spends none of the job's time: its
+  // clock stands still until a job takes it, then counts from then. The
+  // memory limit holds throughout.
+  void StopClock();
+  void RestartClock();
 
  private:
   void Watch();
@@ -44,7 +49,8 @@ class LimitWatch {
   std::condition_variable wake_;
   pid_t pid_;
   const OfficeLimits limits_;
-  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  bool clockStopped_ = false;
   std::optional<PlatformError> reached_;
   bool stop_ = false;
   std::thread thread_;

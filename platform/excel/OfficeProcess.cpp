@@ -225,9 +225,9 @@ void OfficeProcess::Spawn() {
   const pid_t pid = fork();
   if (pid < 0) Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + std::strerror(errno));
   if (pid == 0) {
-    // Killed when the thread that spawned it ends: the jobs create their
-    // instances on the window's one thread, which lives as long as the
-    // program.
+    // Killed when the thread that spawned it ends: the window's jobs
+    // create their instances on its one job thread, which lives as long
+    // as the program (the batch command on its main thread).
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
     setpgid(0, 0);

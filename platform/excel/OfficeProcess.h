@@ -39,6 +39,14 @@ class OfficeProcess {
   bool Running();
   // The error of the limit that ended the process, if one did.
   std::optional<PlatformError> LimitReached() const { return watch_ ? watch_->Reached() : std::nullopt; }
+  // A spare instance's time limit stands still while it waits and counts
+  // from the moment a job takes it.
+  void StopClock() {
+    if (watch_) watch_->StopClock();
+  }
+  void RestartClock() {
+    if (watch_) watch_->RestartClock();
+  }
   pid_t Pid() const { return pid_; }
   const std::string& ProfileDir() const { return profileDir_; }
 

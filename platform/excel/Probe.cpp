@@ -1,6 +1,9 @@
 // Is the user's own LibreOffice running? A scan of /proc for soffice.bin and
-// oosplash processes of this user that are not ours: a user's office opens
-// no pipe we could try, so connecting is no test.
+// oosplash processes of this user that are not ours and that can hold a
+// document the user edits: a user's office opens no pipe we could try, so
+// connecting is no test. A headless office (a converter, a document server,
+// another program's private instance) shows no window and holds no
+// document of the user's: it does not count.
 #include <dirent.h>
 #include <fstream>
 #include <functional>
@@ -26,6 +29,17 @@ std::string BaseName(const std::string& path) {
 
 bool IsOfficeName(const std::string& name) { return name == "soffice.bin" || name == "oosplash"; }
 
+// The options that make an office run without a window: --headless and
+// --invisible, and those that imply --headless (conversion, printing to a
+// file, --cat). LibreOffice takes them with one dash as well.
+bool IsHeadlessOption(const std::string& arg) {
+  if (arg.empty() || arg[0] != '-') return false;
+  const std::string option = arg.substr(arg.find_first_not_of('-'));
+  const std::string name = option.substr(0, option.find('='));
+  return name == "headless" || name == "invisible" || name == "convert-to" || name == "print-to-file" ||
+         name == "cat";
+}
+
 bool IsUsersOffice(pid_t pid, const std::string& ownProfiles) {
   const std::string dir = "/proc/" + std::to_string(pid);
   struct stat st {};
@@ -43,6 +57,8 @@ bool IsUsersOffice(pid_t pid, const std::string& ownProfiles) {
   const ssize_t n = readlink((dir + "/exe").c_str(), exe, sizeof exe - 1);
   const std::string exeName = n > 0 ? BaseName(std::string(exe, static_cast<size_t>(n))) : "";
   if (!IsOfficeName(exeName) && (args.empty() || !IsOfficeName(BaseName(args[0])))) return false;
+  for (const auto& a : args)
+    if (IsHeadlessOption(a)) return false;
   // Our own instances run on profiles under our profile root. An instance
   // of another Pendra run (a batch command started with another runtime
   // folder) has its profile in a folder of the same name: it is no user's

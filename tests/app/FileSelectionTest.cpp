@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
 #include "FormFixture.h"
+#include "Startup.h"
 #include "WindowPos.h"
 #include "core/PlatformError.h"
 
@@ -196,6 +200,28 @@ TEST_F(RealDialog, CancelIsReportedAsFailure32755AndKeepsTheName) {
     EXPECT_EQ(e.Description(), "[キャンセル] が選択されました。");
   }
   EXPECT_EQ(cdl.FileName(), kProposal);
+}
+
+TEST_F(RealDialog, SpeaksJapaneseInAProportionalJapaneseFontWhateverTheLocale) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  CommonDialog cdl;
+  QString nameLabel, cancel;
+  QFont font;
+  WhenOpen([&](QFileDialog* dialog) {
+    if (auto* label = dialog->findChild<QLabel*>(QStringLiteral("fileNameLabel"))) nameLabel = label->text();
+    if (auto* box = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox")))
+      if (QPushButton* button = box->button(QDialogButtonBox::Cancel)) cancel = button->text();
+    font = dialog->font();
+    dialog->reject();
+  });
+  EXPECT_THROW(cdl.ShowOpen(nullptr), PlatformError);
+  QLocale::setDefault(before);
+  EXPECT_TRUE(nameLabel.contains(QString::fromUtf8("ファイル名"))) << nameLabel.toStdString();
+  EXPECT_EQ(cancel, QString::fromUtf8("キャンセル"));
+  const QFontInfo shown(font);
+  EXPECT_EQ(shown.family(), QString::fromLatin1(kSubstituteFamily));
+  EXPECT_FALSE(shown.fixedPitch());
 }
 
 }  // namespace

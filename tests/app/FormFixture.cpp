@@ -20,7 +20,7 @@ void FormFixture::SetUp() {
       messageAnswers.pop_front();
       return answer;
     }
-    return buttons == MsgBoxButtons::YesNo ? MsgBoxResult::Yes : MsgBoxResult::Ok;
+    return buttons == MsgBoxButtons::OkOnly ? MsgBoxResult::Ok : MsgBoxResult::Yes;
   });
   form->cdlDb.SetDialog([this](QWidget*, const OpenDialogRequest& request) {
     dialogs.push_back({request, IsTopmost(form.get())});

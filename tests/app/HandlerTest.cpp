@@ -251,6 +251,16 @@ TEST(RealMessageBox, YesNoHasNoIconAndYesAsDefault) {
   EXPECT_TRUE(seen.modal);
 }
 
+TEST(RealMessageBox, AQuestionThatDestroysSomethingHasNoAsDefault) {
+  SeenBox seen;
+  AnswerBox(seen, Qt::Key_Return);
+  EXPECT_EQ(ShowQtMessageBox(nullptr, QString::fromUtf8("上書きしますか？"),
+                             MsgBoxButtons::YesNoDefaultNo, QString::fromUtf8("確認")),
+            MsgBoxResult::No);
+  EXPECT_TRUE(seen.defaultButton.contains(QString::fromUtf8("いいえ")));
+  EXPECT_EQ(seen.buttons.size(), 2);
+}
+
 TEST(RealMessageBox, EscapeAnswersNo) {
   SeenBox seen;
   AnswerBox(seen, Qt::Key_Escape);

@@ -2,6 +2,7 @@
 // twice as real processes.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,6 +14,8 @@
 
 #include <cstdlib>
 
+#include "Form1.h"
+#include "RaiseListener.h"
 #include "SingleInstance.h"
 
 namespace pendra::app::test {
@@ -132,6 +135,49 @@ TEST_F(Program, ACrashedInstanceDoesNotBlockTheNextStart) {
   Start(third);
   EXPECT_TRUE(WaitUntilHoldsLock(third));
   EXPECT_EQ(third.state(), QProcess::Running);
+}
+
+// This test process plays the running instance: it holds the program's
+// lock, listens as the program does, and shows a minimised window. The
+// real program, started a second time, brings that window back.
+TEST_F(Program, ASecondStartRestoresAndRaisesTheMinimisedWindow) {
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string keep = saved ? saved : "";
+  setenv("XDG_RUNTIME_DIR", runtime.path().toUtf8().constData(), 1);
+  const std::string lockFile = LockFilePath(PENDRA_SET_EXE, LockDirectory());
+  if (saved) setenv("XDG_RUNTIME_DIR", keep.c_str(), 1);
+  const InstanceLock lock(lockFile);
+  ASSERT_TRUE(lock.Held());
+  Form1 form;
+  form.SetQuitFunction([] {});
+  form.Form_Load();
+  form.showMinimized();
+  ASSERT_TRUE(form.isMinimized());
+  int raised = 0;
+  const RaiseListener listener(RaiseSocketPath(lockFile), [&] {
+    ++raised;
+    form.BringToFront();
+  });
+  ASSERT_TRUE(listener.Listening());
+
+  Start(second);
+  ASSERT_TRUE(second.waitForFinished(15000));
+  EXPECT_EQ(second.exitCode(), 0);
+  QElapsedTimer clock;
+  clock.start();
+  while (raised == 0 && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(raised, 1);
+  EXPECT_FALSE(form.isMinimized());
+  EXPECT_TRUE(form.isVisible());
+}
+
+TEST(RaiseSocket, IsBesideTheLockAndNobodyListeningIsNoError) {
+  QTemporaryDir dir;
+  const std::string lockFile = LockFilePath("/x/Pendra_Set", dir.path().toStdString());
+  const std::string socket = RaiseSocketPath(lockFile);
+  EXPECT_EQ(socket.substr(0, socket.size() - 6), lockFile.substr(0, lockFile.size() - 5));
+  EXPECT_EQ(socket.substr(socket.size() - 6), ".raise");
+  EXPECT_FALSE(AskToRaise(socket));  // a crashed first instance: the second start still just ends
 }
 
 }  // namespace

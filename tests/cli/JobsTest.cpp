@@ -3,6 +3,7 @@
 // in-process, except where the program's own folder matters.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 
 #include "CliFixture.h"
@@ -87,7 +88,7 @@ TEST_F(Jobs, ExpandOfAnEmptyPathAsksForTheWorkbook) {
   const auto before = ScheduleSnapshot(ScheduleDb());
   const Outcome run = RunInProcess(On({"expand", "", "--yes"}));
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, "Pendra情報.xlsを指定して下さい\n");
+  EXPECT_EQ(run.err, "pendra: Pendra情報.xlsを指定して下さい\n");
   EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
 }
 
@@ -96,7 +97,7 @@ TEST_F(Jobs, ExpandOfAMissingWorkbookFailsWithItsNumberedError) {
   const Outcome run = RunInProcess(On({"expand", base.File("ない.xls"), "--yes"}));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err.rfind("Pendra情報の展開エラー ｴﾗｰ番号  1004:", 0), 0u) << run.err;
+  EXPECT_EQ(run.err.rfind("pendra: Pendra情報の展開エラー ｴﾗｰ番号  1004:", 0), 0u) << run.err;
   EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
 }
 
@@ -143,7 +144,7 @@ TEST_F(Jobs, ImportCsvWithoutYesAndWithoutTerminalRefuses) {
 TEST_F(Jobs, ImportCsvOfAnEmptyPathAsksForTheFile) {
   const Outcome run = RunInProcess(On({"import-csv", "", "--yes"}));
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, "ﾏｽﾀｰ情報.csvを指定して下さい\n");
+  EXPECT_EQ(run.err, "pendra: ﾏｽﾀｰ情報.csvを指定して下さい\n");
 }
 
 TEST_F(Jobs, AnExistingTargetIsReplacedOnlyWithYes) {
@@ -188,7 +189,7 @@ TEST_F(Jobs, AUsersOfficeMakesBothScheduleJobsRefuse) {
   {
     const Outcome run = RunInProcess(On({"output", workbook}), {office.Pid()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, std::string(kOfficeRuns) + "\n");
+    EXPECT_EQ(run.err, "pendra: " + std::string(kOfficeRuns) + "\n");
     EXPECT_FALSE(fs::exists(workbook));
   }
   // The same office outside the probe's scope is not seen.
@@ -196,9 +197,43 @@ TEST_F(Jobs, AUsersOfficeMakesBothScheduleJobsRefuse) {
   {
     const Outcome run = RunInProcess(On({"expand", workbook, "--yes"}), {office.Pid()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, std::string(kOfficeRuns) + "\n");
+    EXPECT_EQ(run.err, "pendra: " + std::string(kOfficeRuns) + "\n");
   }
   EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+}
+
+TEST_F(Jobs, EveryErrorLineOnStandardErrorBeginsWithTheProgramsName) {
+  const std::vector<std::vector<std::string>> failing = {
+      {"expand", base.File("ない.xls"), "--yes"},             // a numbered error
+      {"output", base.File("ない/出力.xls"), "--yes"},        // two lines: the text, then why
+      {"expand", base.File("ない.xls")},                      // refused: no terminal to ask
+  };
+  for (const auto& args : failing) {
+    const Outcome run = RunInProcess(On(args));
+    EXPECT_EQ(run.exitCode, 1) << args[0];
+    ASSERT_FALSE(run.err.empty()) << args[0];
+    size_t lines = 0;
+    for (size_t start = 0; start < run.err.size(); ++lines) {
+      const size_t end = run.err.find('\n', start);
+      EXPECT_EQ(run.err.compare(start, 8, "pendra: "), 0) << args[0] << ": " << run.err;
+      start = end == std::string::npos ? run.err.size() : end + 1;
+    }
+    EXPECT_GE(lines, 1u);
+  }
+}
+
+// With LANG naming a locale that was never generated, the program runs
+// under C.UTF-8: the output into a folder with Japanese in its name works.
+TEST_F(Jobs, AMissingLocaleFallsBackAndTheOutputWorks) {
+  const std::string target = base.File("ロケール 出力.xls");
+  Launch launch;
+  launch.args = {"output", target, "--base", base.Path()};
+  launch.env = {{"LANG", "ja_JP.UTF-8"}, {"LC_ALL", std::nullopt}, {"LC_CTYPE", std::nullopt}};
+  if (newlocale(LC_ALL_MASK, "ja_JP.UTF-8", locale_t{}) != locale_t{}) launch.env[0].second = "xx_YY.UTF-8";
+  const Outcome run = RunLaunched(launch);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, kOutputDone);
+  EXPECT_TRUE(fs::exists(target));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "BatchCommand.h"
+#include "core/InstalledLocale.h"
 #include "excel/Excel.h"
 
 namespace {
@@ -39,6 +40,7 @@ void NarrowProbe() {
 
 int main(int argc, char** argv) {
   NarrowProbe();
+  pendra::UseInstalledLocale();
   std::error_code error;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
   const std::vector<std::string> args(argv + 1, argv + argc);

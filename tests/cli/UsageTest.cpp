@@ -67,8 +67,13 @@ TEST(BatchCommandLine, UsageErrorsExitWithTwoAndExplainOnStandardError) {
     const Outcome run = RunInProcess(line);
     EXPECT_EQ(run.exitCode, 2) << shown;
     EXPECT_EQ(run.out, "") << shown;
+    // What went wrong, one usage line and where the help is; not the help.
+    const size_t first = run.err.find('\n');
+    const size_t second = run.err.find('\n', first + 1);
+    ASSERT_NE(second, std::string::npos) << shown << ": " << run.err;
     EXPECT_EQ(run.err.rfind("pendra: ", 0), 0u) << shown << ": " << run.err;
-    EXPECT_NE(run.err.find("Usage: pendra"), std::string::npos) << shown;
+    EXPECT_EQ(run.err.substr(first + 1, 14), "Usage: pendra ") << shown;
+    EXPECT_EQ(run.err.substr(second + 1), "Try 'pendra --help' for more information.\n") << shown;
   }
 }
 

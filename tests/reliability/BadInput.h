@@ -58,7 +58,7 @@ inline int TryInputs(const std::vector<InputCase>& cases) {
     if (input.messageStart.empty()) {
       EXPECT_EQ(outcome.err, "");
     } else {
-      EXPECT_EQ(outcome.err.rfind(input.messageStart, 0), 0u) << outcome.err;
+      EXPECT_EQ(outcome.err.rfind("pendra: " + input.messageStart, 0), 0u) << outcome.err;
     }
     for (const auto& text : input.messageHas) EXPECT_NE(outcome.err.find(text), std::string::npos) << text << " not in: " << outcome.err;
     EXPECT_TRUE(OfficesGone(run.Pid(), 3000)) << "an office is left";

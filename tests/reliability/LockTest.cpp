@@ -109,7 +109,7 @@ TEST_F(LockedDatabase, ExpansionGivesUpWithANumberedErrorAndChangesNothing) {
     }
     EXPECT_EQ(outcome.exitCode, 1) << what;
     const std::string number = NumberAfter(outcome.err, "Pendra情報の展開エラー ｴﾗｰ番号 ");
-    EXPECT_EQ(outcome.err.rfind("Pendra情報の展開エラー ｴﾗｰ番号  3", 0), 0u) << what << ": " << outcome.err;
+    EXPECT_EQ(outcome.err.rfind("pendra: Pendra情報の展開エラー ｴﾗｰ番号  3", 0), 0u) << what << ": " << outcome.err;
     EXPECT_EQ(ScheduleDump(base.ScheduleDb()), before) << what;
     EXPECT_EQ(LookAt(base.ScheduleDb()).integrity, "ok");
     Figure("locked database: " + what + ": exit " + std::to_string(outcome.exitCode) + ", error " + number +
@@ -126,7 +126,7 @@ TEST_F(LockedDatabase, OutputGivesUpUnderAnExclusiveLockAndReadsPastAWriter) {
     outcome = RunLocked({"output", target});
   }
   EXPECT_EQ(outcome.exitCode, 1);
-  EXPECT_EQ(outcome.err.rfind("Pendra情報のXLS出力エラー\nｴﾗｰ番号 ", 0), 0u) << outcome.err;
+  EXPECT_EQ(outcome.err.rfind("pendra: Pendra情報のXLS出力エラー\npendra: ｴﾗｰ番号 ", 0), 0u) << outcome.err;
   EXPECT_FALSE(fs::exists(target));
   Figure("locked database: output, exclusive lock: exit " + std::to_string(outcome.exitCode) +
          ", lock wait: gave up after " + Seconds(outcome.seconds) + " s");

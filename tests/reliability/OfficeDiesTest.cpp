@@ -164,11 +164,11 @@ TEST(OfficeDiesMidJob, ExpansionEndsWithItsErrorAndTablesUnchanged) {
       result = "the job ended normally (a new office was started, or the old one had done its part), all rows stored";
       Restore(db, pristine);
     } else {
-      const std::string prefix = "Pendra情報の展開エラー ｴﾗｰ番号  ";
+      const std::string prefix = "pendra: Pendra情報の展開エラー ｴﾗｰ番号  ";
       EXPECT_EQ(outcome.err.rfind(prefix, 0), 0u) << what << ": " << outcome.err;
       const bool unchanged = ScheduleDump(db) == before;
       EXPECT_TRUE(unchanged) << what << ": tables changed";
-      const auto colon = outcome.err.find(':');
+      const auto colon = outcome.err.find(':', prefix.size());
       const std::string number = colon != std::string::npos && colon > prefix.size()
                                      ? outcome.err.substr(prefix.size(), colon - prefix.size())
                                      : "?";
@@ -212,7 +212,7 @@ TEST(OfficeDiesMidJob, OutputEndsWithItsErrorAndWritesNoTarget) {
       result = "the job ended normally (a new office was started, or the old one had done its part), workbook whole";
       fs::remove(target);
     } else {
-      EXPECT_EQ(outcome.err.rfind("Pendra情報のXLS出力エラー\nｴﾗｰ番号 ", 0), 0u) << what << outcome.err;
+      EXPECT_EQ(outcome.err.rfind("pendra: Pendra情報のXLS出力エラー\npendra: ｴﾗｰ番号 ", 0), 0u) << what << outcome.err;
       EXPECT_FALSE(fs::exists(target)) << what << ": a target was written";
       result = std::string("exit 1, ") + (fs::exists(target) ? "TARGET WRITTEN" : "no target");
       ++failedCleanly;

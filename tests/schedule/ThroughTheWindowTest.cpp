@@ -4,15 +4,30 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <clocale>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
 
 #include "Form1.h"
 #include "Messages.h"
+#include "ProgressWindow.h"
+#include "core/PlatformError.h"
+#include "excel/Excel.h"
 #include "ScheduleJobs.h"
 #include "ScheduleTestSupport.h"
 #include "WindowPos.h"
@@ -121,12 +136,337 @@ TEST_F(ThroughTheWindow, EndingDuringTheExpansionLeavesTheTablesAsTheyWere) {
   EXPECT_TRUE(OurOfficeProcesses().empty());
 }
 
+// The largest tables the tool meets: 1000 groups and 32765 devices, the
+// most rows a sheet column of the jobs can take.
+void FillLargeTables(const std::string& db) {
+  Exec(db,
+       "DELETE FROM GroupMaster; DELETE FROM KikiMaster;"
+       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)"
+       " INSERT INTO GroupMaster (GPno, GP名称, 有効) SELECT i, 'グループ' || i, -(i % 2) FROM n;"
+       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32765)"
+       " INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値)"
+       " SELECT printf('TAG-%06d', i), '機器名称' || i, i % 100, i % 7 FROM n;");
+}
+
+std::string Head(const std::string& path, size_t bytes) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(bytes, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(bytes));
+  head.resize(static_cast<size_t>(in.gcount()));
+  return head;
+}
+
+// The person at the progress window: looks at it every 20 ms, notes what
+// it showed, and clicks キャンセル once rows go over when asked to.
+struct ProgressWatcher {
+  explicit ProgressWatcher(app::Form1& form) {
+    QObject::connect(&timer, &QTimer::timeout, [this, &form] {
+      ++ticks;
+      app::ProgressWindow* progress = form.Progress();
+      if (progress == nullptr || !progress->isVisible()) return;
+      progress->Refresh();
+      title = progress->windowTitle();
+      modal = progress->isModal();
+      const QString step = progress->Step()->text();
+      if (step.contains(QString::fromUtf8("行"))) rowsShown = step.toStdString();
+      if (cancel && !rowsShown.empty() && progress->CancelButton()->isEnabled()) {
+        QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
+        cancelled = true;
+      }
+    });
+    timer.start(20);
+  }
+  QTimer timer;
+  long ticks = 0;
+  bool cancel = false;
+  bool cancelled = false;
+  QString title;
+  bool modal = true;
+  std::string rowsShown;  // the last step text that counted rows
+};
+
+TEST_F(ThroughTheWindow, TheWindowWorksThroughTheLargestOutputAndShowsItsProgress) {
+  FillLargeTables(base.ScheduleDb());
+  ProgressWatcher person(form);
+  long ticksAtTheEnd = -1;
+  onMessage = [&](const std::string&) { ticksAtTheEnd = person.ticks; };
+  const std::string workbook = base.File("大きな表.xls");
+  dialogAnswers.push_back(QString::fromStdString(workbook));
+  form.Command4->click();
+
+  ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  // The job takes seconds; the window's timer went on ticking before the
+  // job's last message, and the progress window counted the rows.
+  EXPECT_GT(ticksAtTheEnd, 20);
+  EXPECT_EQ(person.title, "Pendra_Set");
+  EXPECT_FALSE(person.modal);  // "終了" stays within reach
+  EXPECT_NE(person.rowsShown.find(" / 32765 行"), std::string::npos) << person.rowsShown;
+  EXPECT_EQ(form.Progress(), nullptr);
+  EXPECT_TRUE(fs::exists(workbook));
+}
+
+TEST_F(ThroughTheWindow, CancelInTheOutputWritesNothingAndTheWindowStays) {
+  FillLargeTables(base.ScheduleDb());
+  ProgressWatcher person(form);
+  person.cancel = true;
+  const std::string workbook = base.File("取り消し.xls");
+  dialogAnswers.push_back(QString::fromStdString(workbook));
+  form.Command4->click();
+
+  EXPECT_TRUE(person.cancelled);
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].substr(0, prompts[0].find('\n')), msg::kOutputFailed);
+  EXPECT_FALSE(fs::exists(workbook));
+  EXPECT_EQ(quits, 0);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+TEST_F(ThroughTheWindow, CancelInTheExpansionEndsTheProgramWithTheTablesAsTheyWere) {
+  FillLargeTables(base.ScheduleDb());
+  const std::string workbook = base.File("大きな表.xls");
+  dialogAnswers.push_back(QString::fromStdString(workbook));
+  form.Command4->click();
+  ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  Exec(base.ScheduleDb(), "UPDATE GroupMaster SET GP名称 = '変更前' WHERE GPno = 1");
+  const auto before = Tables();
+
+  prompts.clear();
+  ProgressWatcher person(form);
+  person.cancel = true;
+  form.txtBackDbPath->setText(QString::fromStdString(workbook));
+  form.Command3->click();
+
+  EXPECT_TRUE(person.cancelled);
+  EXPECT_EQ(prompts, std::vector<std::string>{msg::kExpansionConfirm});
+  EXPECT_EQ(Tables(), before);
+  EXPECT_EQ(quits, 1);
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+TEST_F(ThroughTheWindow, TheWorkbookIsSavedInTheFormatItsNameNames) {
+  struct Case {
+    const char* chosen;
+    const char* saved;
+    std::string magic;
+  };
+  const Case cases[] = {
+      {"結果", "結果.xls", std::string("\xD0\xCF\x11\xE0", 4)},  // a compound file: Excel 97-2003
+      {"結果.xlsx", "結果.xlsx", "PK\x03\x04"},
+      {"結果.ods", "結果.ods", "PK\x03\x04"},
+  };
+  for (const Case& c : cases) {
+    prompts.clear();
+    dialogAnswers.push_back(QString::fromStdString(base.File(c.chosen)));
+    form.Command4->click();
+    ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone}) << c.chosen;
+    const std::string saved = base.File(c.saved);
+    EXPECT_EQ(Head(saved, 4), c.magic) << c.chosen;
+    const std::string head = Head(saved, 200);
+    if (std::string(c.saved).ends_with(".ods")) {
+      EXPECT_NE(head.find("application/vnd.oasis.opendocument.spreadsheet"), std::string::npos);
+    }
+    if (std::string(c.saved).ends_with(".xlsx")) {
+      EXPECT_EQ(head.find("opendocument"), std::string::npos);
+    }
+    // The workbook reads back as one, headings and all.
+    EXPECT_EQ(SavedWorkbook(saved).Cell("KikiMaster", 1, 1), Variant("タグ名")) << c.chosen;
+  }
+}
+
+// Whether an soffice.bin on a profile of the given process runs.
+bool OfficeOfProcessRuns(pid_t pid) {
+  const std::string marker = "/" + std::to_string(pid) + "-";
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream cmdline(entry.path() / "cmdline");
+    const std::string all((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    if (all.find("soffice.bin") != std::string::npos && all.find(marker) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The same, after up to 5 s for one on its way out.
+bool OfficeOfProcessLeft(pid_t pid) {
+  for (int i = 0; i < 100; ++i) {
+    if (!OfficeOfProcessRuns(pid)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// Processes the window's events until the condition holds (or 30 s pass).
+template <typename Condition>
+bool ProcessEventsUntil(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+TEST_F(ThroughTheWindow, ASpareOfficeWaitsTheJobTakesItAndTheProbeNeverCountsIt) {
+  form.SetKeepOfficeReady(true);
+  ASSERT_TRUE(ProcessEventsUntil([] { return excel::SpareInstancePid() > 0; }));
+  const pid_t spare = excel::SpareInstancePid();
+  probe.Add(spare);
+  EXPECT_THROW(excel::GetRunningObject(), PlatformError);  // ours, not the user's
+
+  // The offices that run while the job works, until its last message.
+  std::set<pid_t> seen;
+  bool jobOver = false;
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    if (jobOver || !form.Busy()) return;
+    for (pid_t pid : OurOfficeProcesses()) seen.insert(pid);
+  });
+  look.start(10);
+  onMessage = [&](const std::string&) { jobOver = true; };
+  const std::string workbook = base.File("予備.xls");
+  dialogAnswers.push_back(QString::fromStdString(workbook));
+  form.Command4->click();
+  ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  EXPECT_EQ(seen, std::set<pid_t>{spare});  // no instance of its own was started
+
+  // A new spare follows the job; turned off, none is left.
+  EXPECT_TRUE(ProcessEventsUntil([&] { return excel::SpareInstancePid() > 0 && excel::SpareInstancePid() != spare; }));
+  form.SetKeepOfficeReady(false);
+  EXPECT_TRUE(ProcessEventsUntil([] { return OurOfficeProcesses().empty(); }));
+}
+
+// The program keeps a spare office unless PENDRA_WARM_OFFICE=0; ended, it
+// leaves none.
+TEST(SpareOffice, TheProgramKeepsOneUnlessTurnedOff) {
+  for (const char* warm : {"", "0"}) {
+    QTemporaryDir runtime;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    if (*warm) env.insert("PENDRA_WARM_OFFICE", warm);
+    else env.remove("PENDRA_WARM_OFFICE");
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(PENDRA_SET_EXE), {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    const pid_t pid = static_cast<pid_t>(program.processId());
+    // Started within the time an office takes to start, or not at all.
+    bool office = false;
+    for (int i = 0; i < 100 && !office; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      office = OfficeOfProcessRuns(pid);
+    }
+    EXPECT_EQ(office, std::string(warm) != "0") << "PENDRA_WARM_OFFICE=" << warm;
+    program.kill();
+    program.waitForFinished(10000);
+    EXPECT_FALSE(OfficeOfProcessLeft(pid)) << "PENDRA_WARM_OFFICE=" << warm;
+  }
+}
+
 TEST_F(ThroughTheWindow, CancelRunsNoOutput) {
   form.Command4->click();  // the dialog answers Cancel
   EXPECT_EQ(dialogs, 1);
   EXPECT_TRUE(prompts.empty());
   EXPECT_TRUE(app::IsTopmost(&form));
   EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+// Runs the driver with the given step and environment changes; returns its
+// exit status (-1 when a signal ended it) and what it printed.
+std::pair<int, std::string> Drive(const std::vector<std::string>& args,
+                                  const std::vector<std::pair<const char*, const char*>>& env,
+                                  pid_t* driver = nullptr) {
+  int out[2];
+  if (pipe(out) != 0) return {-1, ""};
+  const pid_t pid = fork();
+  if (driver) *driver = pid;
+  if (pid == 0) {
+    for (const auto& [name, value] : env) value ? setenv(name, value, 1) : unsetenv(name);
+    dup2(out[1], 1);
+    close(out[0]);
+    std::vector<char*> argv{const_cast<char*>(PENDRA_WINDOW_DRIVER)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(PENDRA_WINDOW_DRIVER, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string printed;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) printed.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, printed};
+}
+
+// "終了" and the close box end the real program at once in each step of
+// both jobs: the program is its own process here (pendra-window-driver),
+// so its end is the real one. The job had no chance to finish: nothing
+// written, the tables as they were, and no office process of it left.
+TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
+  BaseFolder base;
+  FillLargeTables(base.ScheduleDb());
+  const std::string workbook = base.File("大きな表.xls");
+  {
+    ScriptedUi ui(base.Path());
+    ProbeScope probe;
+    ASSERT_TRUE(subDbToXls(ui, workbook).IsCompleted());
+  }
+  Exec(base.ScheduleDb(), "UPDATE GroupMaster SET GP名称 = '変更前' WHERE GPno = 1");
+  const auto tables = [&] {
+    auto rows = Rows(base.ScheduleDb(), "SELECT count(*), max(GP名称) FROM GroupMaster");
+    for (auto& row : Rows(base.ScheduleDb(), "SELECT count(*), sum(開始操作値) FROM KikiMaster")) rows.push_back(row);
+    return rows;
+  };
+  const auto before = tables();
+
+  struct Case {
+    const char* job;
+    const char* step;
+    const char* how = "click";  // or "close": the window's close box
+  };
+  for (const Case c : {Case{"output", "office"}, Case{"output", "opening"}, Case{"output", "rows"},
+                       Case{"expansion", "office"}, Case{"expansion", "opening"}, Case{"expansion", "rows"},
+                       Case{"output", "rows", "close"}, Case{"expansion", "opening", "close"}}) {
+    const std::string target = base.File(std::string("出力-") + c.step + ".xls");
+    const std::string path = std::string(c.job) == "output" ? target : workbook;
+    pid_t pid = -1;
+    const auto [status, printed] = Drive({base.Path(), c.job, path, c.step, c.how}, {}, &pid);
+    const std::string what = std::string(c.job) + " at " + c.step + " by " + c.how;
+    EXPECT_EQ(status, 0) << what << " (3: the job finished before the click: " << printed << ")";
+    EXPECT_FALSE(fs::exists(target)) << what;
+    // The transaction the ended program left open is rolled back by the
+    // next opening for writing (its journal is "hot"), as the program's
+    // next start does; a read-only look cannot do that.
+    Exec(base.ScheduleDb(), "SELECT count(*) FROM GroupMaster");
+    EXPECT_EQ(tables(), before) << what;
+    // The office dies with the process that started it.
+    EXPECT_FALSE(OfficeOfProcessLeft(pid)) << what;
+  }
+}
+
+// With LANG naming a locale that is not generated (ja_JP.UTF-8 where it is
+// not, as over SSH and in containers), the window's output and expansion
+// of a workbook in a folder with Japanese in its path both complete.
+TEST(MissingLocale, OutputAndExpansionCompleteInAJapanesePath) {
+  const char* lang = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", locale_t{}) == locale_t{} ? "ja_JP.UTF-8" : "xx_YY.UTF-8";
+  const std::vector<std::pair<const char*, const char*>> env = {
+      {"LANG", lang}, {"LC_ALL", nullptr}, {"LC_CTYPE", nullptr}, {"LC_MESSAGES", nullptr}};
+  BaseFolder base;
+  const std::string workbook = base.File("出力 結果.xls");
+  const auto before = Rows(base.ScheduleDb(), "SELECT タグ名, 機器名称, 開始操作値, 終了操作値 FROM KikiMaster ORDER BY タグ名");
+
+  const auto output = Drive({base.Path(), "output", workbook, "none"}, env);
+  EXPECT_EQ(output.first, 3) << lang;
+  EXPECT_EQ(output.second, std::string(msg::kOutputDone) + "\n") << lang;
+  ASSERT_TRUE(fs::exists(workbook));
+
+  Exec(base.ScheduleDb(), "DELETE FROM KikiMaster");
+  const auto expansion = Drive({base.Path(), "expansion", workbook, "none"}, env);
+  EXPECT_EQ(expansion.first, 3) << lang;
+  EXPECT_EQ(expansion.second, std::string(msg::kExpansionDone) + "\n") << lang;
+  EXPECT_EQ(Rows(base.ScheduleDb(), "SELECT タグ名, 機器名称, 開始操作値, 終了操作値 FROM KikiMaster ORDER BY タグ名"), before);
 }
 
 }  // namespace

@@ -115,7 +115,7 @@ TEST_F(WorkbookOutput, AnExistingTargetIsReplacedOnlyAfterYes) {
   ui.answers = {MsgBoxResult::No};
   subDbToXls(ui, target);
   ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputReplace});
-  EXPECT_EQ(ui.boxes[0].buttons, MsgBoxButtons::YesNo);
+  EXPECT_EQ(ui.boxes[0].buttons, MsgBoxButtons::YesNoDefaultNo);  // Enter keeps the file
   EXPECT_EQ(Contents(target), "keep me");
 
   ui.boxes.clear();

@@ -143,6 +143,58 @@ TEST(InstanceLife, TheProbeSeesTheUsersOfficeAndIgnoresOurOwn) {
   app->Quit();
 }
 
+TEST(InstanceLife, TheProbeCountsOnlyAnOfficeThatCanHoldTheUsersDocument) {
+  TempFolder folder;
+  struct Case {
+    std::vector<std::string> arguments;
+    bool counts;
+  };
+  const Case cases[] = {
+      {{}, true},
+      {{"--calc", "/home/user/予定.xls"}, true},
+      {{"--headless"}, false},
+      {{"-headless", "--accept=socket,host=localhost,port=2002;urp;"}, false},
+      {{"--invisible"}, false},
+      {{"--convert-to", "pdf", "/tmp/a.odt"}, false},
+      {{"--cat", "/tmp/a.odt"}, false},
+      {{"/home/user/headless.ods"}, true},  // a file name is not an option
+  };
+  std::set<pid_t> scope;
+  SetProbeScope([&scope](pid_t pid) { return scope.count(pid) > 0; });
+  for (const Case& c : cases) {
+    UsersOffice office(folder.Path().string(), kUsersProfile, c.arguments);
+    scope = {office.Pid()};
+    std::string shown;
+    for (const auto& a : c.arguments) shown += " " + a;
+    EXPECT_EQ(ErrorNumber([] { GetRunningObject(); }), c.counts ? 0 : 429) << shown;
+  }
+  SetProbeScope(nullptr);
+}
+
+// The spare waits longer than the time limit without being ended; the job
+// that takes it gets the whole limit, counted from then.
+TEST(InstanceLife, TheSpareInstanceWaitsOutsideTheTimeLimitAndTheJobThatTakesItIsHeldToIt) {
+  const OfficeLimits before = GetOfficeLimits();
+  OfficeLimits limits = before;
+  limits.time = 2s;
+  SetOfficeLimits(limits);
+  PrepareSpareInstance();
+  const pid_t spare = SpareInstancePid();
+  ASSERT_GT(spare, 0);
+  std::this_thread::sleep_for(3s);
+  EXPECT_EQ(kill(spare, 0), 0) << "the waiting spare was ended";
+
+  auto app = CreateObject();
+  auto workbook = app->Workbooks().Add();
+  EXPECT_EQ(PidOf(*workbook), spare);
+  EXPECT_EQ(SpareInstancePid(), -1);
+  workbook->Sheets("Sheet1").Cells(1, 1) = Variant(1.0);  // at work within the limit
+  EXPECT_EQ(workbook->Sheets("Sheet1").Cells(1, 1).Value(), Variant(1.0));
+  EXPECT_TRUE(DeadWithin(spare, 10s));  // past the limit counted from the take
+  EXPECT_EQ(ErrorNumber([&] { app->Run("subResult"); }), 440);
+  SetOfficeLimits(before);
+}
+
 TEST(InstanceLife, BindingToAFileWithoutAnInstanceStartsOneOwnedByTheWorkbook) {
   TempFolder folder;
   const std::string path = folder.File("単独.xls");

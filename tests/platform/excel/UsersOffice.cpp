@@ -13,18 +13,24 @@ namespace fs = std::filesystem;
 
 namespace pendra::excel::test {
 
-UsersOffice::UsersOffice(const std::string& folder, const std::string& profileArgument) {
+UsersOffice::UsersOffice(const std::string& folder, const std::string& profileArgument,
+                         const std::vector<std::string>& extraArguments) {
   const std::string exe = folder + "/soffice.bin";
   if (!fs::exists(exe)) fs::copy_file("/bin/sh", exe);
   fs::permissions(exe, fs::perms::owner_all);
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe");
+  std::vector<std::string> args = {exe, "-c", "read x", profileArgument};
+  args.insert(args.end(), extraArguments.begin(), extraArguments.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork");
   if (pid_ == 0) {
     dup2(fds[0], 0);
     close(fds[1]);
-    execl(exe.c_str(), exe.c_str(), "-c", "read x", profileArgument.c_str(), static_cast<char*>(nullptr));
+    execv(exe.c_str(), argv.data());
     _exit(127);
   }
   close(fds[0]);

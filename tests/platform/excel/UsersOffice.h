@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace pendra::excel::test {
 
@@ -17,7 +18,9 @@ class UsersOffice {
  public:
   // The copy of sh is made in folder; profileArgument is what the process
   // shows of its profile.
-  explicit UsersOffice(const std::string& folder, const std::string& profileArgument = kUsersProfile);
+  // extraArguments follow the profile argument (a headless one: "--headless").
+  explicit UsersOffice(const std::string& folder, const std::string& profileArgument = kUsersProfile,
+                       const std::vector<std::string>& extraArguments = {});
   ~UsersOffice();
   UsersOffice(const UsersOffice&) = delete;
   UsersOffice& operator=(const UsersOffice&) = delete;

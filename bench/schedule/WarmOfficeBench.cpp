@@ -1,0 +1,130 @@
+// The spare office the window keeps ready: the output and the expansion of
+// the largest tables (1000 GroupMaster + 32765 KikiMaster rows) taking the
+// spare instance (started before the clock runs, as the window starts it
+// while the user chooses a file) against the same jobs starting their own
+// instance, alternated in the same run. Also prints the memory the waiting
+// spare holds.
+// Usage: pendra-bench-warm-office [rounds]   (best of rounds, default 3)
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "Fixture.h"
+#include "Messages.h"
+#include "ScheduleJobs.h"
+#include "core/UserInterface.h"
+#include "excel/Excel.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kGroups = 1000;
+constexpr int kKiki = 32765;
+
+double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+void Run(const std::string& command) {
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
+
+std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
+
+class QuietUi : public pendra::UserInterface {
+ public:
+  explicit QuietUi(std::string base) : base_(std::move(base)) {}
+  pendra::MsgBoxResult MsgBox(std::string_view prompt, pendra::MsgBoxButtons, std::string_view) override {
+    last = prompt;
+    return pendra::MsgBoxResult::Yes;
+  }
+  void SetWaitPointer(bool) override {}
+  void DoEvents() override {}
+  void SetTopmost(bool) override {}
+  void EndProgram() override {}
+  std::string PathBoxText() override { return ""; }
+  std::string BaseFolder() override { return base_; }
+  std::string last;
+
+ private:
+  std::string base_;
+};
+
+void Expect(const QuietUi& ui, const char* completion) {
+  if (ui.last != completion) throw std::runtime_error("the job did not complete: " + ui.last);
+}
+
+// Resident memory of a process in megabytes.
+double ResidentMegabytes(pid_t pid) {
+  FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/statm").c_str(), "r");
+  if (!f) return 0;
+  unsigned long size = 0, resident = 0;
+  const int n = std::fscanf(f, "%lu %lu", &size, &resident);
+  std::fclose(f);
+  return n == 2 ? resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024 * 1024) : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  // Offices of others on a shared machine must not turn a round into a
+  // refusal.
+  pendra::excel::SetProbeScope([](pid_t) { return false; });
+  std::string pattern = (fs::temp_directory_path() / "pendra-bench-warm-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return 1;
+  const fs::path dir = pattern;
+  try {
+    const auto base = pendra::fixture::WriteBaseFolder((dir / "base").string(), false);
+    Run(std::string("'") + PENDRA_MAKE_TEMPLATE + "' " + Quote(dir / "base" / "Pendra_原紙.xls") + " >/dev/null");
+    Run("sqlite3 " + Quote(base.scheduleDb) +
+        " \"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kGroups) +
+        ") INSERT INTO GroupMaster (GPno, GP名称, 有効) SELECT i, 'グループ' || i, -(i % 2) FROM n;"
+        " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kKiki) +
+        ") INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値)"
+        " SELECT printf('TAG-%06d', i), '機器名称' || i, i % 100, i % 7 FROM n;\"");
+    const fs::path workbook = dir / "Pendra情報.xls";
+
+    double output[2] = {1e9, 1e9}, expansion[2] = {1e9, 1e9};  // [0] cold, [1] warm
+    double spareMegabytes = 0;
+    for (int i = 0; i < rounds; ++i) {
+      for (int warm = 0; warm <= 1; ++warm) {
+        if (warm) {
+          pendra::excel::PrepareSpareInstance();
+          spareMegabytes = std::max(spareMegabytes, ResidentMegabytes(pendra::excel::SpareInstancePid()));
+        }
+        fs::remove(workbook);
+        QuietUi out(base.folder);
+        auto start = Clock::now();
+        pendra::schedule::subDbToXls(out, workbook.string());
+        output[warm] = std::min(output[warm], Seconds(start));
+        Expect(out, pendra::schedule::msg::kOutputDone);
+
+        if (warm) pendra::excel::PrepareSpareInstance();
+        QuietUi in(base.folder);
+        start = Clock::now();
+        pendra::schedule::subXlsToDb(in, workbook.string());
+        expansion[warm] = std::min(expansion[warm], Seconds(start));
+        Expect(in, pendra::schedule::msg::kExpansionDone);
+      }
+    }
+    std::printf("spare office, %d GroupMaster + %d KikiMaster rows, best of %d\n", kGroups, kKiki, rounds);
+    std::printf("  output     warm %.2f s   cold %.2f s   ratio %.2f (aim <= 0.6)\n", output[1], output[0],
+                output[1] / output[0]);
+    std::printf("  expansion  warm %.2f s   cold %.2f s   ratio %.2f (aim <= 0.6)\n", expansion[1], expansion[0],
+                expansion[1] / expansion[0]);
+    std::printf("  the waiting spare holds %.0f MB resident\n", spareMegabytes);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pendra-bench-warm-office: %s\n", e.what());
+    fs::remove_all(dir);
+    return 1;
+  }
+  fs::remove_all(dir);
+  return 0;
+}
