@@ -231,6 +231,8 @@ void OfficeProcess::Spawn() {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
     setpgid(0, 0);
+    // The office gets the default SIGPIPE handling back: we ignore it.
+    signal(SIGPIPE, SIG_DFL);
     isolation.EnterInChild();
     const int null = open("/dev/null", O_RDWR);
     if (null >= 0) {

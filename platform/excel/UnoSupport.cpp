@@ -2,6 +2,7 @@
 
 #include "OfficeLimits.h"
 
+#include <csignal>
 #include <filesystem>
 #include <mutex>
 
@@ -41,6 +42,10 @@ css::uno::Reference<css::uno::XComponentContext> ClientContext() {
   static css::uno::Reference<css::uno::XComponentContext> context;
   static std::string failure;
   std::call_once(once, [] {
+    // An office that dies (killed at a limit, or by anyone) while a call
+    // writes to its pipe would otherwise take this process with it through
+    // SIGPIPE; ignored, the write fails and the call raises 440.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
       rtl::Bootstrap::set("URE_BOOTSTRAP",
                           "vnd.sun.star.pathname:" PENDRA_LO_PROGRAM "/fundamentalrc");
