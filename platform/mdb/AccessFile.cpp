@@ -14,6 +14,19 @@
 #include "Wire.h"
 #include "core/PlatformError.h"
 
+// AddressSanitizer reserves terabytes of address space for its shadow: under
+// it the child's address-space limit would fail every allocation.
+#if defined(__SANITIZE_ADDRESS__)
+#define PENDRA_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PENDRA_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifndef PENDRA_ADDRESS_SANITIZER
+#define PENDRA_ADDRESS_SANITIZER 0
+#endif
+
 namespace pendra::mdb {
 
 namespace {
@@ -31,8 +44,10 @@ std::chrono::seconds DefaultTimeLimit(const std::string& path) {
 }
 
 [[noreturn]] void ChildMain(int out, const std::string& path, const ReadOptions& options) {
+#if !PENDRA_ADDRESS_SANITIZER
   const rlimit memory{kChildMemory, kChildMemory};
   setrlimit(RLIMIT_AS, &memory);
+#endif
   std::string bytes;
   try {
     bytes = detail::Encode(detail::ReadInThisProcess(path, options));
