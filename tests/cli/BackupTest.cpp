@@ -21,7 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using tagimport::testing::Fields;
 using tagimport::testing::HeaderLine;
-using tagimport::testing::ToCp932;
 
 std::string Bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -31,11 +30,7 @@ std::string Bytes(const std::string& path) {
 class Backups : public BatchCommand {
  protected:
   std::string Csv(const std::vector<std::string>& utf8Lines) {
-    std::string bytes;
-    for (const auto& line : utf8Lines) bytes += ToCp932(line) + "\r\n";
-    const std::string path = base.File("ﾏｽﾀｰ情報 " + std::to_string(++csvs_) + ".csv");
-    WriteFile(path, bytes);
-    return path;
+    return BatchCommand::Csv("ﾏｽﾀｰ情報 " + std::to_string(++csvs_) + ".csv", utf8Lines);
   }
   // A clean master file: one tag updated, one added.
   std::string CleanCsv() {
@@ -143,7 +138,9 @@ TEST_F(Backups, TheImportsExitStatusSaysWhatChanged) {
   for (const auto& c : cases) {
     const Outcome run = RunInProcess(On({"import-csv", Csv(c.lines), "--yes"}));
     EXPECT_EQ(run.exitCode, c.exitCode) << c.what << run.err;
-    if (*c.summary) EXPECT_NE(run.out.find(c.summary), std::string::npos) << c.what << run.out;
+    if (*c.summary) {
+      EXPECT_NE(run.out.find(c.summary), std::string::npos) << c.what << run.out;
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "PendraRun.h"
+#include "TestFiles.h"
 #include "ScheduleTestSupport.h"
 
 namespace pendra::cli::test {
@@ -38,6 +39,14 @@ class BatchCommand : public ::testing::Test {
  protected:
   std::string ScheduleDb() const { return base.ScheduleDb(); }
   std::string TagDb() const { return base.Path() + "/VL_Database/Velmora.mdb"; }
+  // A master CSV file in the base folder: the lines in code page 932, CR LF.
+  std::string Csv(const std::string& name, const std::vector<std::string>& utf8Lines) {
+    std::string bytes;
+    for (const auto& line : utf8Lines) bytes += tagimport::testing::ToCp932(line) + "\r\n";
+    const std::string path = base.File(name);
+    WriteFile(path, bytes);
+    return path;
+  }
   // A command on this base folder.
   std::vector<std::string> On(std::vector<std::string> args) const {
     args.push_back("--base");

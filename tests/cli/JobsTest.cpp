@@ -15,22 +15,12 @@ namespace {
 namespace fs = std::filesystem;
 using tagimport::testing::Fields;
 using tagimport::testing::HeaderLine;
-using tagimport::testing::ToCp932;
 
 constexpr const char* kOutputDone = "Pendra情報のXLS出力が完了しました。\n";
 constexpr const char* kExpansionDone = "Pendra情報の展開が完了しました。\n";
 constexpr const char* kOfficeRuns = "EXCELが立ち上がっている為、出力出来ません。";
 
-class Jobs : public BatchCommand {
- protected:
-  std::string Csv(const std::string& name, const std::vector<std::string>& utf8Lines) {
-    std::string bytes;
-    for (const auto& line : utf8Lines) bytes += ToCp932(line) + "\r\n";
-    const std::string path = base.File(name);
-    WriteFile(path, bytes);
-    return path;
-  }
-};
+using Jobs = BatchCommand;
 
 TEST_F(Jobs, OutputWritesTheWorkbookAndSaysSo) {
   const auto before = ScheduleSnapshot(ScheduleDb());
