@@ -35,7 +35,7 @@ std::string Stamp() {
   gettimeofday(&now, nullptr);
   tm local{};
   localtime_r(&now.tv_sec, &local);
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d-%03ld", local.tm_year + 1900, local.tm_mon + 1,
                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<long>(now.tv_usec / 1000));
   return text;

@@ -299,7 +299,9 @@ void Workbook::SaveAs(const std::string& path, bool replaceExisting, const Pinne
   // A new file gets the permissions any new file of this user gets.
   const mode_t mask = umask(0);
   umask(mask);
-  fchmodat(staging.Fd(), name.c_str(), 0666 & ~mask, 0);
+  if (fchmodat(staging.Fd(), name.c_str(), 0666 & ~mask, 0) != 0) {
+    // The file keeps the office's own mode; it is written all the same.
+  }
   if (renameat2(staging.Fd(), name.c_str(), folder.Fd(), name.c_str(), replaceExisting ? 0 : RENAME_NOREPLACE) != 0)
     CannotSave(path, std::strerror(errno));
   document_->windowName = name;

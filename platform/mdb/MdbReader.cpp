@@ -47,8 +47,11 @@ std::string FormatName(guint32 version) {
 
 // A Decimal column's 17 bytes: a sign byte, then the 128-bit magnitude as
 // four 32-bit words, most significant first, each little-endian.
+// GCC and clang both have a 128-bit integer; __extension__ says we mean it.
+__extension__ typedef unsigned __int128 Uint128;
+
 std::string DecimalText(const unsigned char* p, int scale) {
-  unsigned __int128 magnitude = 0;
+  Uint128 magnitude = 0;
   for (std::ptrdiff_t word = 0; word < 4; ++word) magnitude = magnitude << 32 | U32(p + 1 + 4 * word);
   std::string digits;
   do {

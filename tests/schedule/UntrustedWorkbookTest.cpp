@@ -268,7 +268,9 @@ TEST_P(RefusedTargets, AreRefusedBeforeAnyWork) {
 
   EXPECT_EQ(ui.Prompts(), std::vector<std::string>{GetParam().refusal});
   EXPECT_FALSE(ui.waitPointer);
-  if (!kept.empty()) EXPECT_EQ(Contents(kept), before);
+  if (!kept.empty()) {
+    EXPECT_EQ(Contents(kept), before);
+  }
   if (GetParam().name == std::string("BindMountOfTheTemplate")) umount(target.c_str());
 }
 
@@ -278,7 +280,7 @@ std::vector<TargetCase> Targets() {
   std::vector<TargetCase> cases = {
       {"HardLinkToTheTemplate", msg::kOutputOverTemplate,
        [](BaseFolder& base) {
-         link(base.Template().c_str(), base.File("copy.xls").c_str());
+         EXPECT_EQ(link(base.Template().c_str(), base.File("copy.xls").c_str()), 0);
          return std::pair{base.File("copy.xls"), base.Template()};
        }},
       {"TemplateThroughAnotherPath", msg::kOutputOverTemplate,
