@@ -19,7 +19,7 @@ bool WritableFolder(const QString& folder) {
 
 QString OutputDialogFolder(const QString& baseFolder) {
   if (WritableFolder(baseFolder)) return baseFolder;
-  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   if (WritableFolder(documents)) return documents;
   return QDir::homePath();
 }

@@ -3,6 +3,8 @@
 // person's answers to the dialog and the message boxes are scripted.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -413,12 +415,16 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
     ProbeScope probe;
     ASSERT_TRUE(subDbToXls(ui, workbook).IsCompleted());
   }
-  Exec(base.ScheduleDb(), "UPDATE GroupMaster SET GP名称 = '変更前' WHERE GPno = 1");
   const auto tables = [&] {
     auto rows = Rows(base.ScheduleDb(), "SELECT count(*), max(GP名称) FROM GroupMaster");
     for (auto& row : Rows(base.ScheduleDb(), "SELECT count(*), sum(開始操作値) FROM KikiMaster")) rows.push_back(row);
     return rows;
   };
+  // What a completed expansion leaves (the workbook's rows), and the state
+  // each case starts from.
+  const auto complete = tables();
+  const auto change = [&] { Exec(base.ScheduleDb(), "UPDATE GroupMaster SET GP名称 = '変更前' WHERE GPno = 1"); };
+  change();
   const auto before = tables();
 
   struct Case {
@@ -426,24 +432,47 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
     const char* step;
     const char* how = "click";  // or "close": the window's close box
   };
+  // The person's timing races the job: on a quiet machine a job can finish
+  // its work just before the click lands (with or without its message).
+  // Each case must end one of two ways, never in between: ended at once
+  // (exit 0, nothing written, the tables as they were) or completed first
+  // (the whole result). Each job must have been ended mid-way at least once.
+  std::map<std::string, int> endedMidway;
   for (const Case c : {Case{"output", "office"}, Case{"output", "opening"}, Case{"output", "rows"},
                        Case{"expansion", "office"}, Case{"expansion", "opening"}, Case{"expansion", "rows"},
                        Case{"output", "rows", "close"}, Case{"expansion", "opening", "close"}}) {
-    const std::string target = base.File(std::string("出力-") + c.step + ".xls");
-    const std::string path = std::string(c.job) == "output" ? target : workbook;
+    change();
+    const std::string target = base.File(std::string("出力-") + c.step + "-" + c.how + ".xls");
+    const bool output = std::string(c.job) == "output";
+    const std::string path = output ? target : workbook;
     pid_t pid = -1;
     const auto [status, printed] = Drive({base.Path(), c.job, path, c.step, c.how}, {}, &pid);
     const std::string what = std::string(c.job) + " at " + c.step + " by " + c.how;
-    EXPECT_EQ(status, 0) << what << " (3: the job finished before the click: " << printed << ")";
-    EXPECT_FALSE(fs::exists(target)) << what;
     // The transaction the ended program left open is rolled back by the
     // next opening for writing (its journal is "hot"), as the program's
     // next start does; a read-only look cannot do that.
     Exec(base.ScheduleDb(), "SELECT count(*) FROM GroupMaster");
-    EXPECT_EQ(tables(), before) << what;
+    const auto now = tables();
+    const bool written = fs::exists(target);
+    if (status == 0 && now == before && !written) {
+      ++endedMidway[c.job];
+    } else {
+      // Completed before the click: its whole result, and its message
+      // unless the click came between the two.
+      EXPECT_TRUE(status == 0 || status == 3) << what << ": " << status << " " << printed;
+      if (output) {
+        EXPECT_TRUE(written) << what;
+        EXPECT_EQ(now, before) << what;
+      } else {
+        EXPECT_FALSE(written) << what;
+        EXPECT_EQ(now, complete) << what;
+      }
+    }
     // The office dies with the process that started it.
     EXPECT_FALSE(OfficeOfProcessLeft(pid)) << what;
   }
+  EXPECT_GE(endedMidway["output"], 1);
+  EXPECT_GE(endedMidway["expansion"], 1);
 }
 
 // With LANG naming a locale that is not generated (ja_JP.UTF-8 where it is
