@@ -15,50 +15,17 @@
 #include <stdexcept>
 #include <string>
 
+#include "BenchSupport.h"
 #include "Fixture.h"
 #include "Messages.h"
 #include "ScheduleJobs.h"
 #include "core/UserInterface.h"
 #include "excel/Excel.h"
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using namespace pendra::bench;
 
 namespace {
 
-constexpr int kGroups = 1000;
-constexpr int kKiki = 32765;
-
-double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-void Run(const std::string& command) {
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
-}
-
-std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
-
-class QuietUi : public pendra::UserInterface {
- public:
-  explicit QuietUi(std::string base) : base_(std::move(base)) {}
-  pendra::MsgBoxResult MsgBox(std::string_view prompt, pendra::MsgBoxButtons, std::string_view) override {
-    last = prompt;
-    return pendra::MsgBoxResult::Yes;
-  }
-  void SetWaitPointer(bool) override {}
-  void DoEvents() override {}
-  void SetTopmost(bool) override {}
-  void EndProgram() override {}
-  std::string PathBoxText() override { return ""; }
-  std::string BaseFolder() override { return base_; }
-  std::string last;
-
- private:
-  std::string base_;
-};
-
-void Expect(const QuietUi& ui, const char* completion) {
-  if (ui.last != completion) throw std::runtime_error("the job did not complete: " + ui.last);
-}
 
 // Resident memory of a process in megabytes.
 double ResidentMegabytes(pid_t pid) {
@@ -83,12 +50,7 @@ int main(int argc, char** argv) {
   try {
     const auto base = pendra::fixture::WriteBaseFolder((dir / "base").string(), false);
     Run(std::string("'") + PENDRA_MAKE_TEMPLATE + "' " + Quote(dir / "base" / "Pendra_原紙.xls") + " >/dev/null");
-    Run("sqlite3 " + Quote(base.scheduleDb) +
-        " \"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kGroups) +
-        ") INSERT INTO GroupMaster (GPno, GP名称, 有効) SELECT i, 'グループ' || i, -(i % 2) FROM n;"
-        " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kKiki) +
-        ") INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値)"
-        " SELECT printf('TAG-%06d', i), '機器名称' || i, i % 100, i % 7 FROM n;\"");
+    FillDatabase(base.scheduleDb);
     const fs::path workbook = dir / "Pendra情報.xls";
 
     double output[2] = {1e9, 1e9}, expansion[2] = {1e9, 1e9};  // [0] cold, [1] warm
