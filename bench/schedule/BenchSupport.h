@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "Fixture.h"
 #include "core/UserInterface.h"
 
 namespace pendra::bench {
@@ -63,6 +64,14 @@ inline void FillDatabase(const std::string& db) {
       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kKiki) +
       ") INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値)"
       " SELECT printf('TAG-%06d', i), '機器名称' || i, i % 100, i % 7 FROM n;\"");
+}
+
+// A base folder in dir holding the template and the largest tables.
+inline fixture::BaseFolder LargeBaseFolder(const fs::path& dir) {
+  const auto base = fixture::WriteBaseFolder((dir / "base").string(), false);
+  Run(std::string("'") + PENDRA_MAKE_TEMPLATE + "' " + Quote(dir / "base" / "Pendra_原紙.xls") + " >/dev/null");
+  FillDatabase(base.scheduleDb);
+  return base;
 }
 
 }  // namespace pendra::bench

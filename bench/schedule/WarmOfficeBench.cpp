@@ -48,9 +48,7 @@ int main(int argc, char** argv) {
   if (!mkdtemp(pattern.data())) return 1;
   const fs::path dir = pattern;
   try {
-    const auto base = pendra::fixture::WriteBaseFolder((dir / "base").string(), false);
-    Run(std::string("'") + PENDRA_MAKE_TEMPLATE + "' " + Quote(dir / "base" / "Pendra_原紙.xls") + " >/dev/null");
-    FillDatabase(base.scheduleDb);
+    const auto base = LargeBaseFolder(dir);
     const fs::path workbook = dir / "Pendra情報.xls";
 
     double output[2] = {1e9, 1e9}, expansion[2] = {1e9, 1e9};  // [0] cold, [1] warm

@@ -24,7 +24,11 @@
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/script/XLibraryContainer.hpp>
 
+#include <map>
+#include <vector>
+
 #include "ExcelInternal.h"
+#include "ScheduleLayout.h"
 #include "TemplateMacros.h"
 
 namespace {
@@ -57,26 +61,22 @@ void SetCell(const Reference<css::sheet::XSpreadsheet>& sheet, int col, int row,
   sheet->getCellByPosition(col, row)->setFormula(ToOU(formula));
 }
 
-// GroupMaster and KikiMaster with a header and one row; the macro is
-// called from KikiMaster's start value (numeric column with a fallback) and
-// from a sheet that no job reads.
+// GroupMaster and KikiMaster with the jobs' header row and one row; the
+// macro is called from KikiMaster's start value (numeric column with a
+// fallback) and from a sheet that no job reads.
 void ScheduleSheetsCalling(DocumentState& state, const std::string& call) {
-  auto group = SheetNamed(state, "GroupMaster");
-  SetCell(group, 0, 0, "GPno");
-  SetCell(group, 1, 0, "GP名称");
-  SetCell(group, 2, 0, "有効");
-  SetCell(group, 0, 1, "7");
-  SetCell(group, 1, 1, "グループ7");
-  SetCell(group, 2, 1, "1");
-  auto kiki = SheetNamed(state, "KikiMaster");
-  SetCell(kiki, 0, 0, "タグ名");
-  SetCell(kiki, 1, 0, "機器名称");
-  SetCell(kiki, 2, 0, "開始操作値");
-  SetCell(kiki, 3, 0, "終了操作値");
-  SetCell(kiki, 0, 1, "TAG-7");
-  SetCell(kiki, 1, 1, "機器7");
-  SetCell(kiki, 2, 1, call);
-  SetCell(kiki, 3, 1, "5");
+  const std::map<std::string, std::vector<std::string>> row = {
+      {"GroupMaster", {"7", "グループ7", "1"}},
+      {"KikiMaster", {"TAG-7", "機器7", call, "5"}},
+  };
+  for (const schedule::TableLayout* table : schedule::ScheduleTables()) {
+    auto sheet = SheetNamed(state, table->sheet());
+    for (size_t c = 0; c < table->columns.size(); ++c) {
+      const int column = table->columns[c].workbookColumn - 1;
+      SetCell(sheet, column, 0, table->columns[c].name);
+      SetCell(sheet, column, 1, row.at(table->sheet()).at(c));
+    }
+  }
   SetCell(SheetNamed(state, "Other"), 0, 0, call);
 }
 
