@@ -5,16 +5,23 @@
 // A text key is built from a per-character code table of the column's sort
 // order (data/text_key_codes.txt): each character contributes a weight that
 // ignores letter case, kana kind (hiragana/katakana) and width, so `T001` and
-// `t001`, or あ, ア and ｱ, give the same key; accents, small kana and
-// characters without a weight (control characters, kanji the order does not
-// know) are recorded after the weights, so they sort after otherwise equal
-// texts but still make a key of their own.
+// `t001`, or あ, ア and ｱ, give the same key. Accents, voicing marks and
+// small kana, and characters without a weight of their own (hyphen,
+// apostrophe, control characters), are recorded after the weights: they
+// sort after otherwise equal texts but make a key of their own. A few
+// characters leave no trace at all (U+0000; in General Legacy the kanji
+// after U+9FA5 and other characters its tables do not know).
 //
-// Key layout, for an ascending column:
-//   weights  01  [extra codes]  [01 01 [kana marks ... FF 02 80 FF 80] [FF]
-//   [01 unprintable codes]]  00
-// The key always ends with 00. The entry flag byte in front of it (7F for a non-Null ascending value, see
-// IndexData of the format) is not part of the key.
+// Key layout, for an ascending column (bytes in hex, [] when present):
+//   weights  01  [extra codes]
+//            [01 01  [kana marks  FF 02 80 FF 80  [FF]]  [01 unprintable codes]]
+//            00
+// The part after the extra codes is there when the text holds kana or
+// characters without a weight. The key always ends with 00. It carries no
+// entry flag byte: in an index entry each column's value is its flag byte
+// (7F ascending, 80 descending; a Null value is the flag alone, 00 ascending,
+// FF descending) followed by its key, and the entry ends with the 3-byte page
+// and 1-byte row of the row it indexes.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +37,8 @@ namespace pendra::jet {
 enum class SortOrder { GeneralLegacy, General };
 
 // A column descriptor stores its sort order as a locale id and a version
-// (Jet 4 / ACE: the 2-byte id and the version byte of the column's sort
-// order field). Gives the order for General Legacy (1033, version 0) and
+// (Jet 4 / ACE: the 2-byte little-endian id at byte 11 of the 25-byte
+// descriptor, the version at byte 14). Gives the order for General Legacy (1033, version 0) and
 // General (1033, version 1); false for every other id or version.
 bool SortOrderOf(int localeId, int version, SortOrder& order);
 
