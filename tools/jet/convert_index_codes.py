@@ -22,9 +22,10 @@ KIND  s  sorted by CODE alone
       k  CODE and EXTRA (or "-"), plus the kana flag FLAG (2 or 3)
       i  ignored
       h  high surrogate, l  low surrogate (their codes are computed)
-CODE and EXTRA are hex bytes. N is left out when it is 1. In a run (N > 1) the CODE of each following
-character is one more than the previous one's (as a big-endian number of the
-same width); all other fields are the same.
+CODE and EXTRA are hex bytes; N is left out when it is 1. In a run (N > 1)
+of kind s, e or k the CODE of each following character is one more than the
+previous one's (as a big-endian number of the same width) and all other
+fields are the same; in a run of i, h or l the characters are alike.
 """
 import sys
 
@@ -65,9 +66,8 @@ def records(directory, name):
 
 
 def successor(record):
-    """The record that would continue a run after this one (None: no run)."""
-    if len(record) < 2 or record[0] in ('u', 'm'):
-        return record
+    """The record of the next character if it continued a run of `record`
+    (its code one more), or None when the code would overflow."""
     code = record[1]
     value = int(code, 16) + 1
     if value >= 1 << (4 * len(code)):
@@ -75,22 +75,26 @@ def successor(record):
     return (record[0], format(value, f'0{len(code)}X')) + record[2:]
 
 
+def continues(previous, record):
+    """Whether `record` can share the line of a run ending in `previous`."""
+    if previous[0] in ('i', 'h', 'l'):
+        return record == previous
+    if previous[0] in ('s', 'e', 'k'):
+        return record == successor(previous)
+    return False  # u, m: a line each
+
+
 def runs(recs):
-    recs = list(recs)
-    i = 0
-    while i < len(recs):
-        n = 1
-        expected = successor(recs[i])
-        while i + n < len(recs) and expected is not None and recs[i + n] == expected \
-                and (len(recs[i]) < 2 or recs[i][0] not in ('u', 'm')):
-            expected = successor(expected)
-            n += 1
-        if n == 1 and len(recs[i]) >= 1 and recs[i][0] in ('u', 'm', 'i', 'h', 'l'):
-            # identical neighbours of kinds without an incrementing code
-            while i + n < len(recs) and recs[i + n] == recs[i] and recs[i][0] in ('i', 'h', 'l'):
-                n += 1
-        yield n, recs[i]
-        i += n
+    first, count, last = None, 0, None
+    for rec in recs:
+        if first is not None and continues(last, rec):
+            count += 1
+        else:
+            if first is not None:
+                yield count, first
+            first, count = rec, 1
+        last = rec
+    yield count, first
 
 
 def main():
