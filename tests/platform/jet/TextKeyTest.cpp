@@ -50,9 +50,9 @@ struct AccessFileCase {
 
 void PrintTo(const AccessFileCase& c, std::ostream* out) { *out << c.file; }
 
-class AccessWrittenKeys : public ::testing::TestWithParam<AccessFileCase> {};
+class WrittenKeys : public ::testing::TestWithParam<AccessFileCase> {};
 
-TEST_P(AccessWrittenKeys, EveryEntryIsTheKeyOfItsRowsText) {
+TEST_P(WrittenKeys, EveryEntryIsTheKeyOfItsRowsText) {
   const AccessFileCase& file = GetParam();
   const std::vector<test::IndexedText> entries =
       test::ReadIndexedTexts(std::string(PENDRA_ACCESS_TESTDATA) + "/" + file.file);
@@ -68,17 +68,30 @@ TEST_P(AccessWrittenKeys, EveryEntryIsTheKeyOfItsRowsText) {
   }
 }
 
+std::string FileCaseName(const ::testing::TestParamInfo<AccessFileCase>& info) {
+  std::string name;
+  for (const char* c = info.param.file; *c != '\0' && *c != '.'; ++c) name += *c;
+  return name;
+}
+
+// Entries written by Access itself: 90 in all.
 INSTANTIATE_TEST_SUITE_P(
-    Files, AccessWrittenKeys,
+    AccessMade, WrittenKeys,
     ::testing::Values(AccessFileCase{"testUnicodeCompV2003.mdb", 8, SortOrder::GeneralLegacy},
                       AccessFileCase{"testEmoticonsV2010.accdb", 80, SortOrder::General},
                       AccessFileCase{"test2V2000.mdb", 1, SortOrder::GeneralLegacy},
                       AccessFileCase{"test2V2007.accdb", 1, SortOrder::GeneralLegacy}),
-    [](const ::testing::TestParamInfo<AccessFileCase>& info) {
-      std::string name;
-      for (const char* c = info.param.file; *c != '\0' && *c != '.'; ++c) name += *c;
-      return name;
-    });
+    FileCaseName);
+
+// Entries of the tool's own tables (Japanese names), written by the Java
+// library of the format into databases Access made: not Access's own bytes,
+// but a second reading of the same code tables and rules.
+INSTANTIATE_TEST_SUITE_P(
+    LibraryMade, WrittenKeys,
+    ::testing::Values(AccessFileCase{"ja_V2000.mdb", 6, SortOrder::GeneralLegacy},
+                      AccessFileCase{"ja_V2007.accdb", 6, SortOrder::GeneralLegacy},
+                      AccessFileCase{"ja_V2016.accdb", 6, SortOrder::General}),
+    FileCaseName);
 
 // The entry the issue quotes, written by Access 2003 (without its flag 7F).
 TEST(TextKey, JapaneseEntryOfAccess2003) {
