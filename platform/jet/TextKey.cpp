@@ -28,9 +28,11 @@ struct TrailingCodes {
   // Weighted characters the extra codes account for (one code each, or a
   // kNoExtra stand-in).
   std::size_t extraChars = 0;
-  // Whether any extra code or modifier was met (a modifier before the first
-  // extra code starts the extra codes with itself).
+  // Whether any extra code or modifier was met: from then on, unprintable
+  // characters count their slot in extra-code bytes.
   bool extraStarted = false;
+  // 1 when a modifier met before any extra code opened the extra codes with
+  // a byte of its own; that byte takes no slot.
   std::size_t leadingModifiers = 0;
   std::string kanaMarks;
   std::string unprintable;
@@ -56,10 +58,11 @@ void AddExtra(TrailingCodes& codes, std::size_t position, const std::uint8_t* by
   }
 }
 
-// An unprintable character at `position` (counted in weighted characters):
-// a 2-byte big-endian slot number with the top bit set, 06, and its code.
-// The slot counts the extra-code bytes that precede it once those are
-// written out.
+// An unprintable character after `position` weighted characters: 7 + 4 x
+// its slot as a 2-byte big-endian number with the top bit set, then 06 and
+// its code. The slot is where it falls among the extra codes: the bytes of
+// extra codes so far plus the weighted characters since the last of them
+// (the weighted characters alone while there are none).
 void AddUnprintable(TrailingCodes& codes, std::size_t position, std::uint8_t code) {
   std::size_t slot = position;
   if (codes.extraStarted) slot = codes.extra.size() + (position - codes.extraChars) - codes.leadingModifiers;
@@ -70,7 +73,11 @@ void AddUnprintable(TrailingCodes& codes, std::size_t position, std::uint8_t cod
   codes.unprintable.push_back(static_cast<char>(code));
 }
 
-// The weight of half of a surrogate pair (these are not in the tables).
+// The weight of half of a surrogate pair (these are not in the tables): a
+// high half lies a fixed distance below its code unit. The low halves count
+// up from B4F8 but step over every value whose low byte is 00 or 01 (the
+// bytes that end a key's parts): two values more after the first 8 units,
+// and again after every 254 more.
 unsigned SurrogateWeight(char16_t unit) {
   const unsigned c = unit;
   if (c < 0xDC00) return c - 10238;

@@ -177,6 +177,23 @@ TEST(TextKey, LeadingModifierDoesNotCountAsASlot) {
   EXPECT_EQ(Hex(Key(u"ﾞ-", SortOrder::GeneralLegacy)), "01" "0101" "01" "80070682" "00");
 }
 
+// The low halves of surrogate pairs take consecutive weights that never end
+// in 00 or 01, the bytes that end a key's parts.
+TEST(TextKey, LowSurrogateWeightsAvoidTheEndBytes) {
+  std::string previous;
+  for (char16_t low = 0xDC00; low <= 0xDFFF; ++low) {
+    const std::u16string pair{char16_t{0xD83D}, low};
+    const std::string weight = Key(pair, SortOrder::General).substr(2, 2);
+    EXPECT_GT(static_cast<unsigned char>(weight[1]), 0x01) << std::hex << static_cast<unsigned>(low);
+    if (!previous.empty()) {
+      EXPECT_LT(previous, weight) << std::hex << static_cast<unsigned>(low);
+    }
+    previous = weight;
+  }
+  EXPECT_EQ(Hex(Key(u"\xD83D\xDC00", SortOrder::General).substr(2, 2)), "b4f8");
+  EXPECT_EQ(Hex(Key(u"\xD83D\xDFFF", SortOrder::General).substr(2, 2)), "b8ff");
+}
+
 TEST(TextKey, AppendsToWhatTheKeyHolds) {
   std::string key = "\x7f";
   AppendTextKey(u"a", SortOrder::General, key);
