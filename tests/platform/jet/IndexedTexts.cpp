@@ -338,7 +338,8 @@ std::vector<IndexedText> ReadIndexedTexts(const std::string& path) {
 
     for (const IndexDefinition& index : definition->indexes) {
       if (index.columns.size() != 1) continue;
-      const auto [number, ascending] = index.columns.front();
+      const int number = index.columns.front().first;
+      const bool ascending = index.columns.front().second;
       const auto column = std::find_if(definition->columns.begin(), definition->columns.end(),
                                        [number](const Column& c) { return c.number == number; });
       if (column == definition->columns.end()) throw std::runtime_error(table.name + ": index of no column");
