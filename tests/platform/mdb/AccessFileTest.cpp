@@ -262,5 +262,34 @@ TEST(AccessFile, ARowThatCannotBeTakenApartIsDamageNamedByTableAndRow) {
   }
 }
 
+// When libmdb finds a table's pages by looking at every page, its own page
+// counter is one ahead: after a moved row the walk must go on with the
+// page it was on, not that one.
+TEST(AccessFile, AfterAMovedRowTheWalkGoesOnWithItsOwnPage) {
+  const test::TemporaryFolder folder;
+  for (const char* good : {"ja_V2000.mdb", "ja_V2016.accdb"}) {
+    const std::string moved = folder.File(good);
+    test::WithFirstRowMovedAndAnUnknownUsageMap((kData / good).string(), moved, "GP名称");
+    auto groupMaster = [](const AccessDatabase& database) {
+      std::vector<std::string> rows;
+      for (const auto& table : database.tables)
+        if (table.name == "GroupMaster")
+          for (const auto& row : table.rows) {
+            std::string text;
+            for (const auto& value : row) text += value.Describe() + " | ";
+            rows.push_back(text);
+          }
+      return rows;
+    };
+    const auto expected = groupMaster(ReadAccessFile((kData / good).string()));
+    ASSERT_EQ(expected.size(), 5u);
+    try {
+      EXPECT_EQ(groupMaster(ReadAccessFile(moved)), expected) << good;
+    } catch (const PlatformError& e) {
+      ADD_FAILURE() << good << ": " << e.Description();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pendra::mdb

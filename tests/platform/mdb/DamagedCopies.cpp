@@ -23,6 +23,10 @@ constexpr size_t kOwnerAt = 4;
 constexpr size_t kRowCountAt = 12;
 constexpr size_t kRowOffsetsAt = 14;
 constexpr unsigned kOffsetMask = 0x1FFF;
+constexpr unsigned kMovedFlag = 0x4000;
+// A table definition names the row holding its usage map (the pages the
+// table uses) at this offset.
+constexpr size_t kUsageMapAt = 55;
 
 std::string Bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -86,28 +90,68 @@ void CutAfterPages(const std::string& good, const std::string& copy, size_t page
   Write(copy, bytes);
 }
 
-void WithRowOfAllColumns(const std::string& good, const std::string& copy, const std::string& column, int row) {
-  std::string bytes = Bytes(good);
+namespace {
+
+// The page of the definition of the table having a column named `column`.
+size_t DefinitionPage(const std::string& bytes, const std::string& file, const std::string& column) {
   const std::string name = Utf16(column);
-  size_t definition = 0;
-  for (size_t page = 1; page < bytes.size() / kPage && !definition; ++page) {
+  for (size_t page = 1; page < bytes.size() / kPage; ++page) {
     if (static_cast<unsigned char>(bytes[page * kPage]) == kTableDefinitionPage &&
         bytes.substr(page * kPage, kPage).find(name) != std::string::npos)
-      definition = page;
+      return page;
   }
-  if (!definition) throw std::runtime_error(good + ": no table has a column " + column);
+  throw std::runtime_error(file + ": no table has a column " + column);
+}
+
+// Where the first data page of the table defined on page `definition` begins.
+size_t FirstDataPage(const std::string& bytes, const std::string& file, size_t definition) {
   for (size_t page = 1; page < bytes.size() / kPage; ++page) {
     const size_t at = page * kPage;
-    if (static_cast<unsigned char>(bytes[at]) != kDataPage || U32(bytes, at + kOwnerAt) != definition) continue;
-    if (static_cast<unsigned>(row) >= U16(bytes, at + kRowCountAt))
-      throw std::runtime_error(good + ": the page has no row " + std::to_string(row));
-    const size_t start = at + (U16(bytes, at + kRowOffsetsAt + 2 * static_cast<size_t>(row)) & kOffsetMask);
-    bytes[start] = static_cast<char>(0xFF);
-    bytes[start + 1] = static_cast<char>(0xFF);
-    Write(copy, bytes);
-    return;
+    if (static_cast<unsigned char>(bytes[at]) == kDataPage && U32(bytes, at + kOwnerAt) == definition) return at;
   }
-  throw std::runtime_error(good + ": the table of column " + column + " has no data page");
+  throw std::runtime_error(file + ": a table has no data page");
+}
+
+// Where row `row` of the page beginning at `at` begins.
+size_t RowStart(const std::string& bytes, const std::string& file, size_t at, unsigned row) {
+  if (row >= U16(bytes, at + kRowCountAt)) throw std::runtime_error(file + ": the page has no row " + std::to_string(row));
+  return at + (U16(bytes, at + kRowOffsetsAt + 2 * row) & kOffsetMask);
+}
+
+}  // namespace
+
+void WithFirstRowMovedAndAnUnknownUsageMap(const std::string& good, const std::string& copy, const std::string& column) {
+  std::string bytes = Bytes(good);
+  const size_t definition = DefinitionPage(bytes, good, column);
+  const size_t data = FirstDataPage(bytes, good, definition);
+  // The data page again at the end, owned by no table, so that only the
+  // pointer leads there.
+  const size_t elsewhere = bytes.size() / kPage;
+  std::string page = bytes.substr(data, kPage);
+  for (size_t i = 0; i < 4; ++i) page[kOwnerAt + i] = 0;
+  bytes += page;
+  // The first row moved there: its slot says so, and it holds the row
+  // number, then the page number.
+  const size_t slot = data + kRowOffsetsAt;
+  const unsigned movedOffset = U16(bytes, slot) | kMovedFlag;
+  bytes[slot] = static_cast<char>(movedOffset & 0xFF);
+  bytes[slot + 1] = static_cast<char>(movedOffset >> 8);
+  const size_t row = RowStart(bytes, good, data, 0);
+  bytes[row] = 0;
+  for (size_t i = 0; i < 3; ++i) bytes[row + 1 + i] = static_cast<char>(elsewhere >> (8 * i));
+  // The first byte of the usage map (a row of its own) gives its kind.
+  const unsigned map = U32(bytes, definition * kPage + kUsageMapAt);
+  bytes[RowStart(bytes, good, (map >> 8) * kPage, map & 0xFF)] = 0x7F;
+  Write(copy, bytes);
+}
+
+void WithRowOfAllColumns(const std::string& good, const std::string& copy, const std::string& column, int row) {
+  std::string bytes = Bytes(good);
+  const size_t data = FirstDataPage(bytes, good, DefinitionPage(bytes, good, column));
+  const size_t start = RowStart(bytes, good, data, static_cast<unsigned>(row));
+  bytes[start] = static_cast<char>(0xFF);
+  bytes[start + 1] = static_cast<char>(0xFF);
+  Write(copy, bytes);
 }
 
 }  // namespace pendra::mdb::test
