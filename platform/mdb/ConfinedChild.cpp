@@ -21,6 +21,9 @@
 // it the child's address-space limit would fail every allocation. It also
 // writes its reports to files of its own, which the child may not open: they
 // go to the parent's standard error instead, on a descriptor kept for them.
+// And the sanitizers tell readable memory (checking a vtable pointer, say)
+// by writing it to a pipe of their own: under them the child may make pipes
+// and write to any descriptor it holds (it can open none for writing).
 #if defined(__SANITIZE_ADDRESS__)
 #define PENDRA_ADDRESS_SANITIZER 1
 #elif defined(__has_feature)
@@ -49,9 +52,11 @@ constexpr uint32_t kArchitecture = AUDIT_ARCH_AARCH64;
 #error "the confined child's system call filter knows x86-64 and AArch64 only"
 #endif
 
+#if !PENDRA_ADDRESS_SANITIZER
 // The child may hold this much memory at most: a damaged file cannot make
 // it take the machine's.
 constexpr rlim_t kChildMemory = rlim_t{4} << 30;
+#endif
 
 // How the child ends when it could not be confined (before any work).
 constexpr int kUnconfinedExit = 97;
@@ -100,6 +105,12 @@ class SyscallFilter {
       __NR_futex, __NR_sched_yield, __NR_getpid, __NR_gettid, __NR_clock_gettime, __NR_gettimeofday,
       __NR_getrandom, __NR_rt_sigreturn, __NR_rt_sigprocmask, __NR_sigaltstack,
       __NR_exit, __NR_exit_group,
+#if PENDRA_ADDRESS_SANITIZER
+      __NR_pipe2, __NR_write,
+#ifdef __NR_pipe
+      __NR_pipe,
+#endif
+#endif
   };
 
   void Add(sock_filter instruction) { code_.push_back(instruction); }
