@@ -171,6 +171,8 @@ bool CloseAllBut(const std::vector<int>& kept) {
 #if PENDRA_ADDRESS_SANITIZER
   const int reports = fcntl(STDERR_FILENO, F_DUPFD, out + 1);
   if (reports >= 0) {
+    // The sanitizers' interface takes the descriptor as a pointer.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): it is never dereferenced.
     __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(reports)));
     writable.push_back(reports);
   }
