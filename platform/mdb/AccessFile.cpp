@@ -91,6 +91,7 @@ AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& option
     case End::OverBudget:
       Raise(3049, "データベース '" + path + "' から読み取った内容がファイルの大きさに見合う上限 (" +
                       std::to_string(limits.replyBytes) + " バイト) を超えました。ファイルが破損している可能性があります。");
+    case End::NotStarted: Raise(err::kOutOfMemory);
     case End::Unconfined:
       Raise(err::kOutOfMemory, "データベース '" + path + "' を読み取る子プロセスを制限できないため、読み取りませんでした。");
     case End::Failed:

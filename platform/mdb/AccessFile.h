@@ -98,7 +98,8 @@ struct ReadOptions {
 // Reads the file. Raises 3024 (no such file), 3343 (not an Access
 // database), 3049 (damaged: fewer rows than recorded, a row or a long
 // value that cannot be read, text that does not decode, or the reading did
-// not end in time or within its budget).
+// not end in time or within its budget), 7 (no reading child could be
+// started, or confined: nothing was read).
 AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& options = {});
 
 }  // namespace pendra::mdb

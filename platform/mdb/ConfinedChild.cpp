@@ -202,6 +202,7 @@ bool CloseAllBut(const std::vector<int>& kept) {
 
 ChildReply RunConfined(const std::function<std::string()>& work, const ChildLimits& limits) {
   ChildReply reply;
+  reply.end = ChildReply::End::NotStarted;
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return reply;
   const pid_t parent = getpid();

@@ -25,6 +25,7 @@ struct ChildReply {
     OverBudget,  // killed when it sent more than the budget
     Failed,      // it died or ended with a failure
     Unconfined,  // it could not be confined, and did no work
+    NotStarted,  // no pipe or no process could be made
   };
   End end = End::Failed;
   std::string bytes;  // what it sent (up to the budget)
