@@ -114,7 +114,7 @@ TEST_F(ImportMdb, FilesThatCannotBeCarriedChangeNothing) {
   mdb::test::CutAfterPages(good, cutShort, mdb::test::PageCount(good) / 2);
   // The second row of GroupMaster claims 65535 columns.
   const std::string badRow = base.File("bad row.mdb");
-  mdb::test::WithRowOfAllColumns((kData / "ja_V2000.mdb").string(), badRow, "GP名称", 1);
+  mdb::test::WithRowOfAllColumns((kData / "ja_V2000.mdb").string(), badRow, u"GP名称", 1);
   const struct {
     std::string file;
     std::string said;

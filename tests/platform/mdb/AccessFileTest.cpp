@@ -254,7 +254,7 @@ TEST(AccessFile, ARowThatCannotBeTakenApartIsDamageNamedByTableAndRow) {
   const test::TemporaryFolder folder;
   for (const char* good : {"ja_V2000.mdb", "ja_V2016.accdb"}) {
     const std::string damaged = folder.File(good);
-    test::WithRowOfAllColumns((kData / good).string(), damaged, "GP名称", 1);
+    test::WithRowOfAllColumns((kData / good).string(), damaged, u"GP名称", 1);
     std::string description;
     EXPECT_EQ(ErrorNumberReading(damaged, description), 3049) << good;
     EXPECT_NE(description.find("テーブル 'GroupMaster'"), std::string::npos) << description;
@@ -269,7 +269,7 @@ TEST(AccessFile, AfterAMovedRowTheWalkGoesOnWithItsOwnPage) {
   const test::TemporaryFolder folder;
   for (const char* good : {"ja_V2000.mdb", "ja_V2016.accdb"}) {
     const std::string moved = folder.File(good);
-    test::WithFirstRowMovedAndAnUnknownUsageMap((kData / good).string(), moved, "GP名称");
+    test::WithFirstRowMovedAndAnUnknownUsageMap((kData / good).string(), moved, u"GP名称");
     auto groupMaster = [](const AccessDatabase& database) {
       std::vector<std::string> rows;
       for (const auto& table : database.tables)

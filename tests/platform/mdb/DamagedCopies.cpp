@@ -46,28 +46,6 @@ unsigned U16(const std::string& bytes, size_t at) {
 
 unsigned U32(const std::string& bytes, size_t at) { return U16(bytes, at) | U16(bytes, at + 2) << 16; }
 
-// A column name as a Jet 4 table definition stores it: UTF-16LE.
-std::string Utf16(const std::string& utf8) {
-  std::string out;
-  for (size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    unsigned code = c;
-    size_t more = 0;
-    if (c >= 0xE0) {
-      code = c & 0x0F;
-      more = 2;
-    } else if (c >= 0xC0) {
-      code = c & 0x1F;
-      more = 1;
-    }
-    for (size_t k = 1; k <= more; ++k) code = code << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    i += more + 1;
-    out += static_cast<char>(code & 0xFF);
-    out += static_cast<char>(code >> 8);
-  }
-  return out;
-}
-
 }  // namespace
 
 TemporaryFolder::TemporaryFolder() {
@@ -93,14 +71,16 @@ void CutAfterPages(const std::string& good, const std::string& copy, size_t page
 namespace {
 
 // The page of the definition of the table having a column named `column`.
-size_t DefinitionPage(const std::string& bytes, const std::string& file, const std::string& column) {
-  const std::string name = Utf16(column);
+size_t DefinitionPage(const std::string& bytes, const std::string& file, const std::u16string& column) {
+  // A table definition stores its columns' names in UTF-16LE.
+  std::string name;
+  for (const char16_t c : column) name += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
   for (size_t page = 1; page < bytes.size() / kPage; ++page) {
     if (static_cast<unsigned char>(bytes[page * kPage]) == kTableDefinitionPage &&
         bytes.substr(page * kPage, kPage).find(name) != std::string::npos)
       return page;
   }
-  throw std::runtime_error(file + ": no table has a column " + column);
+  throw std::runtime_error(file + ": no table has the column asked for");
 }
 
 // Where the first data page of the table defined on page `definition` begins.
@@ -120,7 +100,7 @@ size_t RowStart(const std::string& bytes, const std::string& file, size_t at, un
 
 }  // namespace
 
-void WithFirstRowMovedAndAnUnknownUsageMap(const std::string& good, const std::string& copy, const std::string& column) {
+void WithFirstRowMovedAndAnUnknownUsageMap(const std::string& good, const std::string& copy, const std::u16string& column) {
   std::string bytes = Bytes(good);
   const size_t definition = DefinitionPage(bytes, good, column);
   const size_t data = FirstDataPage(bytes, good, definition);
@@ -145,7 +125,7 @@ void WithFirstRowMovedAndAnUnknownUsageMap(const std::string& good, const std::s
   Write(copy, bytes);
 }
 
-void WithRowOfAllColumns(const std::string& good, const std::string& copy, const std::string& column, int row) {
+void WithRowOfAllColumns(const std::string& good, const std::string& copy, const std::u16string& column, int row) {
   std::string bytes = Bytes(good);
   const size_t data = FirstDataPage(bytes, good, DefinitionPage(bytes, good, column));
   const size_t start = RowStart(bytes, good, data, static_cast<unsigned>(row));

@@ -32,13 +32,13 @@ void CutAfterPages(const std::string& good, const std::string& copy, size_t page
 // Writes a copy of the Jet 4 / ACE file `good` in which the `row`-th row
 // (from 0) of the first data page of the table having a column named
 // `column` says it has 0xFFFF columns.
-void WithRowOfAllColumns(const std::string& good, const std::string& copy, const std::string& column, int row);
+void WithRowOfAllColumns(const std::string& good, const std::string& copy, const std::u16string& column, int row);
 
 // Writes a copy of the Jet 4 / ACE file `good` in which the first row of
 // the table having a column named `column` has moved to a page appended at
 // the end, and the table's usage map is of a kind libmdb does not know (it
 // then finds the table's pages by looking at every page). The rows read
 // the same.
-void WithFirstRowMovedAndAnUnknownUsageMap(const std::string& good, const std::string& copy, const std::string& column);
+void WithFirstRowMovedAndAnUnknownUsageMap(const std::string& good, const std::string& copy, const std::u16string& column);
 
 }  // namespace pendra::mdb::test
