@@ -5,13 +5,14 @@
 // overflow, the spreadsheet application dying, the user ending the program)
 // leaves both tables exactly as they were. Before anything changes, a copy
 // of the database is kept in its backup folder; a failure names the sheet,
-// row and column it happened at.
+// row and column it happened at. The template itself is never expanded.
 #include "core/BasePath.h"
 #include "core/Int16.h"
 #include "core/NumericTest.h"
 #include "dao/Dao.h"
 #include "dao/Backup.h"
 #include "dao/Transaction.h"
+#include "InstallationFiles.h"
 #include "Messages.h"
 #include "JobSteps.h"
 #include "ScheduleJobs.h"
@@ -66,6 +67,15 @@ long TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db
   return row - kFirstDataRow;
 }
 
+// The template's sheets hold only their headers: expanding it would empty
+// both tables and report success. Compared as a file, so a link to it or
+// another spelling of its path is refused too.
+bool RefusedAsTheTemplate(UserInterface& ui, const std::string& workbookPath) {
+  if (!IsTheTemplate(ui.BaseFolder(), workbookPath)) return false;
+  ui.MsgBox(msg::kExpansionOfTemplate, MsgBoxButtons::OkOnly, msg::kTitle);
+  return true;
+}
+
 }  // namespace
 
 JobOutcome Command3_Click(UserInterface& ui) {
@@ -74,6 +84,8 @@ JobOutcome Command3_Click(UserInterface& ui) {
     ui.MsgBox(msg::kExpansionNoPath, MsgBoxButtons::OkOnly, msg::kTitle);
     return JobOutcome::Refused();
   }
+  // Told before the question, and the program runs on: nothing was asked.
+  if (RefusedAsTheTemplate(ui, ui.PathBoxText())) return JobOutcome::Refused();
   if (ui.MsgBox(msg::kExpansionConfirm, MsgBoxButtons::YesNo, msg::kTitle) != MsgBoxResult::Yes)
     return JobOutcome::Refused();
   ui.SetWaitPointer(true);
@@ -83,6 +95,7 @@ JobOutcome Command3_Click(UserInterface& ui) {
 }
 
 JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
+  if (RefusedAsTheTemplate(ui, workbookPath)) return JobOutcome::Refused();
   Place place;
   try {
     ui.SetWaitPointer(true);

@@ -2,6 +2,7 @@
 // LibreOffice instance: what the tables hold afterwards, the numeric test's
 // fallbacks, and that every failure leaves both tables as they were.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -233,6 +234,32 @@ TEST_F(WorkbookExpansion, RowCounterAllows32765RowsAndOverflowsAtThe32766th) {
   ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
   EXPECT_EQ(Rows(base.ScheduleDb(), "SELECT count(*), max(タグ名) FROM KikiMaster"),
             std::vector<std::string>{"32765|T132765"});
+}
+
+// The template's sheets hold only headers: expanded, it would empty both
+// tables. It is refused under any name it is reached by, with nothing
+// opened, nothing backed up and nothing changed.
+TEST_F(WorkbookExpansion, TheTemplateIsRefusedUnderAnyNameAndNothingChanges) {
+  const auto before = Snapshot();
+  ASSERT_FALSE(before.empty());
+  ASSERT_EQ(link(base.Template().c_str(), base.File("原紙の別名.xls").c_str()), 0);
+  for (const std::string& workbook :
+       {base.Template(), base.Path() + "/OV_DataBase/../Pendra_原紙.xls", base.File("原紙の別名.xls")}) {
+    // Through the handler: told before the question, and the program runs on.
+    ui.boxes.clear();
+    ui.pathBox = workbook;
+    EXPECT_EQ(Command3_Click(ui).status, JobStatus::Refused) << workbook;
+    EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionOfTemplate}) << workbook;
+    EXPECT_EQ(ui.endRequests, 0);
+    // The job itself refuses it too.
+    ui.boxes.clear();
+    EXPECT_EQ(subXlsToDb(ui, workbook).status, JobStatus::Refused) << workbook;
+    EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionOfTemplate}) << workbook;
+  }
+  EXPECT_FALSE(ui.waitPointer);
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_TRUE(dao::ListBackups(base.ScheduleDb()).empty());
+  EXPECT_TRUE(OurOfficeProcesses().empty());
 }
 
 TEST(ExpansionMessage, NumberFormattingFollowsTheRuntimesStr) {
