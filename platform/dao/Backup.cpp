@@ -218,6 +218,16 @@ void RequireSameTables(const std::vector<TableDesign>& ours, const std::vector<T
   }
 }
 
+// The tool's databases hold no triggers: one in the database came from a
+// file put back by an earlier version, and would rewrite the rows being
+// restored (and every later job's). It goes with the restore.
+void DropTriggers(sqlite3* db) {
+  std::vector<std::string> triggers;
+  detail::Statement names(db, "SELECT name FROM main.sqlite_master WHERE type = 'trigger'");
+  while (NextRow(db, names.get())) triggers.push_back(Text(names.get(), 0));
+  for (const auto& name : triggers) detail::Statement(db, "DROP TRIGGER main." + detail::Quote(name)).Run(detail::Operation::Execute);
+}
+
 // Replaces the table's rows with the copy's, in stored order with their
 // rowids; the database's own constraints apply to every row.
 void CopyRows(sqlite3* from, sqlite3* to, const TableDesign& table) {
@@ -334,6 +344,7 @@ std::string Restore(const std::string& databasePath, const std::string& backupPa
   Transaction lock(workspace);
   RequireSameTables(Design(live->Handle()), copyDesign, backupPath);
   JobBackup before(databasePath, "restore");
+  DropTriggers(live->Handle());
   for (const auto& table : copyDesign) CopyRows(copy.db, live->Handle(), table);
   lock.Commit();
   before.Keep(backupPath);

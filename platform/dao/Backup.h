@@ -80,7 +80,9 @@ std::vector<BackupFile> ListBackups(const std::string& databasePath);
 // restore succeeded, and the copy restored from is never removed. The copy
 // must be one of this database: the same tables with the same columns and
 // declared types, no views, no triggers, the rollback journal (not WAL).
-// Only rows come over: the database's design and journal stay its own.
+// Only rows come over: the database's design and journal stay its own,
+// less any trigger (the tool's databases hold none; one there came from a
+// file put back before, and would rewrite the rows restored).
 // Returns the path of the copy of the state before. Raises 3260 when a job
 // holds the database, 3343 when backupPath is not a copy of it, 3234 when
 // reading it runs past the time a statement may take.

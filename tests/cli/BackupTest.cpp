@@ -112,6 +112,19 @@ TEST_F(Backups, RestorePutsTheExactTablesBackAndKeepsWhatItReplaced) {
   EXPECT_EQ(TagSnapshot(copies.back().path), afterImport);
 }
 
+// A trigger a file put back earlier left in the database would rewrite
+// the restored rows: the restore takes it out.
+TEST_F(Backups, RestoreTakesOutATriggerTheDatabaseWasLeftWith) {
+  const auto before = ScheduleSnapshot(ScheduleDb());
+  ASSERT_EQ(RunInProcess(On({"import-mdb", PENDRA_ACCESS_TESTDATA "/ja_V2016.accdb", "--yes"})).exitCode, 0);
+  schedule::test::Exec(ScheduleDb(), "CREATE TRIGGER tampered AFTER INSERT ON GroupMaster "
+                                     "BEGIN UPDATE GroupMaster SET GP名称 = 'TAMPERED'; END;");
+  const Outcome run = RunInProcess(On({"restore", Copies(ScheduleDb()).back().path, "--yes"}));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+  EXPECT_TRUE(Rows(ScheduleDb(), "SELECT name FROM sqlite_master WHERE type = 'trigger'").empty());
+}
+
 TEST_F(Backups, RestoreIsRefusedWhileAJobHoldsTheDatabaseAndWithoutYes) {
   ASSERT_EQ(RunInProcess(On({"import-csv", CleanCsv(), "--yes"})).exitCode, 0);
   const std::string backup = Copies(TagDb()).back().path;
