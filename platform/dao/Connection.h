@@ -83,6 +83,7 @@ struct Connection {
   sqlite3* db = nullptr;
   std::string name;
   int transactionDepth = 0;   // BeginTrans levels this file has joined
+  int attached = 0;           // files attached to the connection so far
 
   ~Connection();
   bool IsOpen() const { return db != nullptr; }
