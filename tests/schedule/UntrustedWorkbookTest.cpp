@@ -18,6 +18,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
+#include <set>
 #include <thread>
 
 #include "Messages.h"
@@ -373,6 +375,82 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_TRUE(fs::is_empty(folder.string() + ".old"));
                    }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The processes of the key tools (gpg, gpgsm, gpgconf and the daemons
+// they start) that are alive now; zombies are gone already.
+std::set<pid_t> KeyToolProcesses() {
+  std::set<pid_t> pids;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string comm, stat;
+    std::getline(std::ifstream(entry.path() / "comm"), comm);
+    std::getline(std::ifstream(entry.path() / "stat"), stat);
+    const auto close = stat.rfind(')');
+    const bool zombie = close != std::string::npos && stat.size() > close + 2 && stat[close + 2] == 'Z';
+    const bool keyTool = comm.rfind("gpg", 0) == 0 || comm == "dirmngr" || comm == "scdaemon" || comm == "keyboxd";
+    if (keyTool && !zombie) pids.insert(std::stoi(name));
+  }
+  return pids;
+}
+
+// Sets environment variables for a scope (nullptr: unset), then puts back
+// what was there.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::vector<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name);
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      value ? setenv(name, value, 1) : unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+// A workbook signed with someone's OpenPGP key makes the office check the
+// signature: it runs gpg, gpgsm and gpgconf, which import the key into a
+// keyring and may start gpg-agent. None of it reaches the user's files (the
+// keyring in the user's home is neither created nor touched), and no
+// process it started outlives the job.
+TEST_F(UntrustedWorkbook, ASignedWorkbookTouchesNoFileOfTheUserAndLeavesNoProcess) {
+  ASSERT_EQ(RunQuietly("gpg --version"), 0) << "the signature check needs gpg installed (scripts/install-deps)";
+  const std::string home = base.File("ホーム");
+  fs::create_directory(home);
+  const std::string description = base.File("signed.json");
+  WriteFile(description, R"({"openpgp_signed": true, "sheets": [
+      {"name": "GroupMaster", "rows": [["GPno"], [7, "グループ7", 1]]},
+      {"name": "KikiMaster", "rows": [["タグ名"], ["TAG-7", "機器7", 1, 5]]}]})");
+  const std::string workbook = base.File("署名付き.ods");
+  ASSERT_EQ(RunQuietly(std::string("python3 '") + PENDRA_WRITE_WORKBOOK + "' '" + description + "' '" + workbook + "'"), 0);
+  const std::set<pid_t> before = KeyToolProcesses();
+
+  {
+    ScopedEnvironment user({{"HOME", home.c_str()}, {"GNUPGHOME", nullptr}, {"XDG_CONFIG_HOME", nullptr},
+                            {"XDG_DATA_HOME", nullptr}, {"XDG_CACHE_HOME", nullptr}, {"XDG_STATE_HOME", nullptr}});
+    subXlsToDb(ui, workbook);
+  }
+
+  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  EXPECT_EQ(Tables(base.ScheduleDb()), kTheValidRows);
+  // Our own process's UNO runtime makes an empty ~/.config; nothing else
+  // may appear.
+  std::vector<std::string> written;
+  for (const auto& entry : fs::recursive_directory_iterator(home))
+    if (entry.path() != fs::path(home) / ".config") written.push_back(entry.path().string());
+  EXPECT_EQ(written, std::vector<std::string>{}) << "written into the user's home";
+  EXPECT_FALSE(fs::exists(home + "/.gnupg"));
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+  std::set<pid_t> left;
+  for (pid_t pid : KeyToolProcesses())
+    if (!before.count(pid)) left.insert(pid);
+  EXPECT_TRUE(left.empty()) << "a key tool the office started still runs: " << *left.begin();
+}
 
 TEST_F(UntrustedWorkbook, StaleSaveFoldersOfOtherUsersAreLeftAlone) {
   ASSERT_EQ(geteuid(), 0u) << "giving a folder to another user needs root";
