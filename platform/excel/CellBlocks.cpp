@@ -85,6 +85,23 @@ Any ToAny(const Variant& v) {
   }
 }
 
+// Before anything is copied out of the fetched block: a text no cell can
+// hold (a few bytes of a file can repeat one such text on every row).
+void RefuseOverlongTexts(const Sequence<Sequence<Any>>& data, int32_t firstRow, int32_t firstColumn) {
+  for (sal_Int32 i = 0; i < data.getLength(); ++i) {
+    for (sal_Int32 j = 0; j < data[i].getLength(); ++j) {
+      const Any& cell = data[i][j];
+      if (cell.getValueTypeClass() != css::uno::TypeClass_STRING) continue;
+      const sal_Int32 length = static_cast<const rtl::OUString*>(cell.getValue())->getLength();
+      if (length <= kLongestCellText) continue;
+      Raise(err::kApplicationDefined,
+            StandardDescription(err::kApplicationDefined) + " (セル (" + std::to_string(firstRow + i) + ", " +
+                std::to_string(firstColumn + j) + ") の文字列が " + std::to_string(length) + " 文字あり、セルに入る " +
+                std::to_string(kLongestCellText) + " 文字を超えています)");
+    }
+  }
+}
+
 bool Contains(const CellRangeAddress& a, int32_t row0, int32_t column0) {
   return row0 >= a.StartRow && row0 <= a.EndRow && column0 >= a.StartColumn && column0 <= a.EndColumn;
 }
@@ -125,7 +142,8 @@ void CellBlocks::Write(int32_t row, int32_t column, const Variant& value) {
 
 void CellBlocks::Forget() {
   usedEnd_.reset();
-  blocks_.clear();
+  rowBlock_ = -1;
+  loaded_.clear();
 }
 
 // The write side: how buffered writes reach the sheet, step by step.
@@ -404,17 +422,43 @@ void CellBlocks::LoadUsedArea() {
 Variant CellBlocks::Read(int32_t row, int32_t column) {
   if (!usedEnd_) LoadUsedArea();
   if (row > usedEnd_->first || column > usedEnd_->second) return Variant();
-  const auto key = std::make_pair((row - 1) / kReadBlockRows, (column - 1) / kReadBlockColumns);
-  auto it = blocks_.find(key);
-  if (it == blocks_.end()) {
-    const int32_t firstRow = key.first * kReadBlockRows + 1;
-    const int32_t firstColumn = key.second * kReadBlockColumns + 1;
-    const int32_t rows = std::min(kReadBlockRows, usedEnd_->first - firstRow + 1);
-    const int32_t columns = std::min(kReadBlockColumns, usedEnd_->second - firstColumn + 1);
-    it = blocks_.emplace(key, Fetch(firstRow, firstColumn, rows, columns)).first;
+  readColumns_.insert(column);
+  const int32_t rowBlock = (row - 1) / kReadBlockRows;
+  if (rowBlock != rowBlock_) {
+    // Jobs read downwards: the rows behind are done with.
+    loaded_.clear();
+    rowBlock_ = rowBlock;
   }
-  const Block& b = it->second;
-  return b.cells[static_cast<size_t>(row - b.firstRow) * b.columns + (column - b.firstColumn)];
+  auto it = loaded_.find(column);
+  if (it == loaded_.end()) {
+    LoadColumns();
+    it = loaded_.find(column);
+  }
+  return it->second[static_cast<size_t>(row - 1 - rowBlock_ * kReadBlockRows)];
+}
+
+void CellBlocks::LoadColumns() {
+  const int32_t firstRow = rowBlock_ * kReadBlockRows + 1;
+  const int32_t rows = std::min(kReadBlockRows, usedEnd_->first - firstRow + 1);
+  // Runs of neighbouring columns go in one call each.
+  auto isWanted = [&](int32_t c) {
+    return c <= usedEnd_->second && readColumns_.count(c) && !loaded_.count(c);
+  };
+  for (auto start = readColumns_.begin(); start != readColumns_.end();) {
+    if (!isWanted(*start)) {
+      ++start;
+      continue;
+    }
+    int32_t last = *start;
+    while (last - *start + 1 < kReadBlockColumns && isWanted(last + 1)) ++last;
+    Block block = Fetch(firstRow, *start, rows, last - *start + 1);
+    for (int32_t j = 0; j < block.columns; ++j) {
+      std::vector<Variant>& values = loaded_[block.firstColumn + j];
+      values.reserve(static_cast<size_t>(rows));
+      for (int32_t i = 0; i < rows; ++i) values.push_back(std::move(block.cells[static_cast<size_t>(i) * block.columns + j]));
+    }
+    start = readColumns_.upper_bound(last);
+  }
 }
 
 CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32_t rows, int32_t columns) {
@@ -425,6 +469,7 @@ CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32
                                                 firstRow + rows - 2);
     const BlockArea area{firstRow - 1, firstColumn - 1, rows, columns};
     const Sequence<Sequence<Any>> data = Reference<css::sheet::XCellRangeData>(range, UNO_QUERY_THROW)->getDataArray();
+    RefuseOverlongTexts(data, firstRow, firstColumn);
     // Where the document can hold texts of length zero, the text cells are
     // asked for: getDataArray gives such a text and an empty cell alike.
     const auto kinds = StoredKinds(range, area, data, !kinds_.excelImport);

@@ -121,6 +121,9 @@ void LimitWatch::Watch() {
         std::lock_guard last(gLimitsMutex);
         gLastReached = reached_;
       }
+      // With the helpers it runs in its group (it leads the group, and
+      // cannot have been reaped while pid_ is set).
+      kill(-pid_, SIGKILL);
       kill(pid_, SIGKILL);
     }
   }

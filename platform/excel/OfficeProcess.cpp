@@ -1,6 +1,8 @@
 #include "OfficeProcess.h"
 
+#include "InstanceProcesses.h"
 #include "NetworkIsolation.h"
+#include "OfficeHome.h"
 
 #include <atomic>
 #include <cerrno>
@@ -93,6 +95,8 @@ void KeepSeedProfile(const std::string& dir) {
   // we die), then renamed: another process never sees half a seed.
   const std::string staging = dir + "-seed";
   fs::copy(dir, staging, fs::copy_options::recursive, ec);
+  // A seed carries no home: each instance's keyring and caches start empty.
+  fs::remove_all(staging + "/home", ec);
   fs::remove(staging + "/.lock", ec);
   if (ec || rename(staging.c_str(), seed.c_str()) != 0) fs::remove_all(staging, ec);
 }
@@ -208,10 +212,18 @@ void OfficeProcess::Spawn() {
   for (char** e = environ; *e; ++e) {
     std::string entry(*e);
     if (!utf8 && (entry.rfind("LC_ALL=", 0) == 0 || entry.rfind("LANG=", 0) == 0)) continue;
+    if (IsHomeVariable(entry) || entry.rfind(InstanceMark(""), 0) == 0) continue;
     env.push_back(entry);
   }
   // Storing fails under a non-UTF-8 locale such as LC_ALL=C.
   if (!utf8) env.push_back("LC_ALL=C.UTF-8");
+  // Whatever the office runs stays inside its profile, and carries the mark
+  // by which End finds it.
+  if (!PrepareOfficeHome(profileDir_)) {
+    Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + "ホーム フォルダーを " + profileDir_ + " に作れません。");
+  }
+  for (auto& entry : OfficeHomeEnvironment(profileDir_)) env.push_back(std::move(entry));
+  env.push_back(InstanceMark(profileDir_));
   std::vector<char*> argv, envp;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -298,21 +310,31 @@ void OfficeProcess::End(std::chrono::milliseconds grace) {
     });
     const auto deadline = std::chrono::steady_clock::now() + grace;
     while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-    if (!WaitExit(done ? std::chrono::milliseconds(grace) : 0ms) && pid_ > 0) kill(pid_, SIGKILL);
+    if (!WaitExit(done ? std::chrono::milliseconds(grace) : 0ms) && pid_ > 0) KillGroup();
     WaitExit(5s);
     asker.join();
   }
   if (Running()) {
-    kill(pid_, SIGKILL);
+    KillGroup();
     WaitExit(5s);
   }
   desktop_.clear();
   context_.clear();
   if (!profileDir_.empty()) {
+    // What the office started and left behind, daemons included; then
+    // nothing can write into the profile any more.
+    KillInstanceProcesses(InstanceMark(profileDir_));
     std::error_code ec;
     fs::remove_all(profileDir_, ec);
     profileDir_.clear();
   }
+}
+
+void OfficeProcess::KillGroup() {
+  // The office leads its own group (setpgid in Spawn), and is not reaped
+  // yet: the group's ID is still its own.
+  kill(-pid_, SIGKILL);
+  kill(pid_, SIGKILL);
 }
 
 OfficeProcess::~OfficeProcess() {

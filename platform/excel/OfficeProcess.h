@@ -1,7 +1,9 @@
 // One private headless soffice.bin: spawned by us on its own profile folder
 // and pipe, connected over the URL resolver, ended by us. Nothing of it
 // outlives the owner: the child dies with this process (PR_SET_PDEATHSIG),
-// and End() kills it by its PID when it does not leave in time.
+// and End() kills it with its process group when it does not leave in time,
+// then every process it started that is still alive (InstanceProcesses.h).
+// It runs with a home of its own inside its profile (OfficeHome.h).
 //
 // Every workbook it opens may come from someone else, so the process is
 // fenced in: it runs in a network namespace of its own (no route anywhere,
@@ -58,6 +60,8 @@ class OfficeProcess {
   OfficeProcess() = default;
   void Spawn();
   bool WaitExit(std::chrono::milliseconds limit);
+  // Kills the office and every process still in its group; pid_ > 0.
+  void KillGroup();
 
   pid_t pid_ = -1;
   int exitStatus_ = -1;

@@ -18,6 +18,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
+#include <set>
 #include <thread>
 
 #include "Messages.h"
@@ -88,10 +90,13 @@ class LoopbackServer {
 
 // A flat OpenDocument spreadsheet (any name, ".xls" included) with the two
 // schedule sheets, one valid row each, and whatever else the case puts in.
+// Rows of the style "fixed" keep their height: the office lays out no text
+// to fit them.
 std::string FlatSpreadsheet(const std::string& groupExtras, const std::string& kikiStartCell,
                             const std::string& groupRows = "") {
   return R"(<?xml version="1.0" encoding="UTF-8"?>
-<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" xmlns:of="urn:oasis:names:tc:opendocument:xmlns:of:1.2" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" xmlns:of="urn:oasis:names:tc:opendocument:xmlns:of:1.2" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">
+<office:automatic-styles><style:style style:name="fixed" style:family="table-row"><style:table-row-properties style:row-height="0.5cm" style:use-optimal-row-height="false"/></style:style></office:automatic-styles>
 <office:body><office:spreadsheet>
 <table:table table:name="GroupMaster">)" + groupExtras + R"(
 <table:table-row><table:table-cell office:value-type="string"><text:p>GPno</text:p></table:table-cell></table:table-row>
@@ -244,6 +249,70 @@ INSTANTIATE_TEST_SUITE_P(
                     EXPECT_EQ(RunQuietly(command), 0);
                     return [&base](ScriptedUi& ui) { subDbToXls(ui, base.File("出力.xls")); };
                   }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The peak resident memory of this process (the office is another) from
+// the moment this was made, in kB: making it resets the kernel's mark.
+class PeakMemory {
+ public:
+  PeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+  long Kilobytes() const {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+  }
+};
+
+std::string TextCell(const std::string& text) {
+  return "<table:table-cell office:value-type=\"string\"><text:p>" + text + "</text:p></table:table-cell>";
+}
+
+struct LongTextCase {
+  const char* name;
+  std::string kikiStartCell;
+  std::string groupRows;
+  const char* said;  // the job's message
+};
+
+void PrintTo(const LongTextCase& c, std::ostream* os) { *os << c.name; }
+
+class LongTexts : public UntrustedWorkbook, public ::testing::WithParamInterface<LongTextCase> {};
+
+// A workbook of a few kilobytes can repeat one text of 100,000 characters on
+// every row: the office keeps it once, a copy per cell would take gigabytes.
+// A column no job reads costs the expansion nothing; a text no cell can
+// hold, in a column it reads, is refused naming its cell before it is
+// copied. Either way the expansion's own memory stays small.
+TEST_P(LongTexts, TheExpansionsOwnMemoryStaysBounded) {
+  const std::string workbook = base.File("長い文字列.ods");
+  WriteFile(workbook, FlatSpreadsheet("", GetParam().kikiStartCell, GetParam().groupRows));
+  const auto before = Tables(base.ScheduleDb());
+  const PeakMemory peak;
+
+  subXlsToDb(ui, workbook);
+
+  EXPECT_LT(peak.Kilobytes(), 512L * 1024) << "kB at the peak";
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_NE(ui.boxes[0].prompt.find(GetParam().said), std::string::npos) << ui.boxes[0].prompt;
+  if (GetParam().said == std::string(msg::kExpansionDone)) {
+    EXPECT_EQ(Tables(base.ScheduleDb()), kTheValidRows);
+  } else {
+    EXPECT_EQ(Tables(base.ScheduleDb()), before);
+  }
+}
+
+const std::string kLongText(100000, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LongTexts,
+    ::testing::Values(
+        LongTextCase{"InAColumnNoJobReads", R"(<table:table-cell office:value-type="float" office:value="1"/>)",
+                     R"(<table:table-row table:style-name="fixed" table:number-rows-repeated="16384"><table:table-cell table:number-columns-repeated="4"/>)" +
+                         TextCell(kLongText) + "</table:table-row>",
+                     msg::kExpansionDone},
+        LongTextCase{"InAColumnTheJobReads", TextCell(kLongText + "y"), "",
+                     "(セル (2, 3) の文字列が 100001 文字あり、セルに入る 32767 文字を超えています)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Targets that must never be written, whatever they are called; each is
@@ -404,6 +473,82 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_TRUE(fs::is_empty(folder.string() + ".old"));
                    }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The processes of the key tools (gpg, gpgsm, gpgconf and the daemons
+// they start) that are alive now; zombies are gone already.
+std::set<pid_t> KeyToolProcesses() {
+  std::set<pid_t> pids;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string comm, stat;
+    std::getline(std::ifstream(entry.path() / "comm"), comm);
+    std::getline(std::ifstream(entry.path() / "stat"), stat);
+    const auto close = stat.rfind(')');
+    const bool zombie = close != std::string::npos && stat.size() > close + 2 && stat[close + 2] == 'Z';
+    const bool keyTool = comm.rfind("gpg", 0) == 0 || comm == "dirmngr" || comm == "scdaemon" || comm == "keyboxd";
+    if (keyTool && !zombie) pids.insert(std::stoi(name));
+  }
+  return pids;
+}
+
+// Sets environment variables for a scope (nullptr: unset), then puts back
+// what was there.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::vector<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name);
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      value ? setenv(name, value, 1) : unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+// A workbook signed with someone's OpenPGP key makes the office check the
+// signature: it runs gpg, gpgsm and gpgconf, which import the key into a
+// keyring and may start gpg-agent. None of it reaches the user's files (the
+// keyring in the user's home is neither created nor touched), and no
+// process it started outlives the job.
+TEST_F(UntrustedWorkbook, ASignedWorkbookTouchesNoFileOfTheUserAndLeavesNoProcess) {
+  ASSERT_EQ(RunQuietly("gpg --version"), 0) << "the signature check needs gpg installed (scripts/install-deps)";
+  const std::string home = base.File("ホーム");
+  fs::create_directory(home);
+  const std::string description = base.File("signed.json");
+  WriteFile(description, R"({"openpgp_signed": true, "sheets": [
+      {"name": "GroupMaster", "rows": [["GPno"], [7, "グループ7", 1]]},
+      {"name": "KikiMaster", "rows": [["タグ名"], ["TAG-7", "機器7", 1, 5]]}]})");
+  const std::string workbook = base.File("署名付き.ods");
+  ASSERT_EQ(RunQuietly(std::string("python3 '") + PENDRA_WRITE_WORKBOOK + "' '" + description + "' '" + workbook + "'"), 0);
+  const std::set<pid_t> before = KeyToolProcesses();
+
+  {
+    ScopedEnvironment user({{"HOME", home.c_str()}, {"GNUPGHOME", nullptr}, {"XDG_CONFIG_HOME", nullptr},
+                            {"XDG_DATA_HOME", nullptr}, {"XDG_CACHE_HOME", nullptr}, {"XDG_STATE_HOME", nullptr}});
+    subXlsToDb(ui, workbook);
+  }
+
+  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  EXPECT_EQ(Tables(base.ScheduleDb()), kTheValidRows);
+  // Our own process's UNO runtime makes an empty ~/.config; nothing else
+  // may appear.
+  std::vector<std::string> written;
+  for (const auto& entry : fs::recursive_directory_iterator(home))
+    if (entry.path() != fs::path(home) / ".config") written.push_back(entry.path().string());
+  EXPECT_EQ(written, std::vector<std::string>{}) << "written into the user's home";
+  EXPECT_FALSE(fs::exists(home + "/.gnupg"));
+  EXPECT_TRUE(OurOfficeProcesses().empty());
+  std::set<pid_t> left;
+  for (pid_t pid : KeyToolProcesses())
+    if (!before.count(pid)) left.insert(pid);
+  EXPECT_TRUE(left.empty()) << "a key tool the office started still runs: " << *left.begin();
+}
 
 TEST_F(UntrustedWorkbook, StaleSaveFoldersOfOtherUsersAreLeftAlone) {
   ASSERT_EQ(geteuid(), 0u) << "giving a folder to another user needs root";

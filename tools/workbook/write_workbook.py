@@ -19,6 +19,11 @@ row 1 of a sheet is its first list. A cell is one of
     {"formula": "\"\"", "text": ""}
                                   a formula (Excel syntax, no references) with
                                   the result the writer stored
+An OpenDocument workbook whose description has "openpgp_signed": true also
+carries META-INF/documentsignatures.xml: a signature (not a valid one) whose
+key info is an OpenPGP public key, as a document signed with a PGP key from
+someone else arrives. Opening it makes LibreOffice check the signature with
+gpg and import the key.
 Only the Python standard library is used.
 """
 import json
@@ -211,6 +216,29 @@ def ods_body(book):
     return styles, '<office:body><office:spreadsheet>%s%s</office:spreadsheet></office:body>' % (settings, "".join(tables))
 
 
+# The public key of a throw-away ed25519 key pair ("Attacker <a@example.com>"),
+# made for these tests; its secret half was never kept.
+OPENPGP_KEY_PACKET = (
+    "mDMEaxbV4xYJKwYBBAHaRw8BAQdAxBRX6u/CjfELhQL4hPw0xevoIygiRWd6/pOnsfLwp3y0GEF0dGFja2VyIDxhQGV4YW1wbGUuY29t"
+    "PoiQBBMWCAA4FiEE8FRmsZHhMt0y1DX5q4SI8B0VxCgFAmsW1eMCGwMFCwkIBwIGFQoJCAsCBBYCAwECHgECF4AACgkQq4SI8B0VxCiL"
+    "7wEAkABp3oNlpHi3B6S83CYzmVMNK0WfbTSMufVe1zI929wA/AkctwXJD93IPwk1yGVw6rBkDsoK/ZmcTfG1mls5NYMF")
+
+
+def openpgp_signatures():
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+            '<document-signatures xmlns="urn:oasis:names:tc:opendocument:xmlns:digitalsignature:1.0">'
+            '<Signature xmlns="http://www.w3.org/2000/09/xmldsig#" Id="ID_1"><SignedInfo>'
+            '<CanonicalizationMethod Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/>'
+            '<SignatureMethod Algorithm="http://www.w3.org/2000/09/xmldsig#rsa-sha1"/>'
+            '<Reference URI="content.xml"><DigestMethod Algorithm="http://www.w3.org/2001/04/xmlenc#sha256"/>'
+            '<DigestValue>AAAA</DigestValue></Reference></SignedInfo>'
+            '<SignatureValue>eHh4eHh4eHh4eHh4eHh4eA==</SignatureValue>'
+            '<KeyInfo><PGPData><PGPKeyID>AQIDBAUGBwg=</PGPKeyID><PGPKeyPacket>%s</PGPKeyPacket></PGPData></KeyInfo>'
+            '<Object><SignatureProperties><SignatureProperty Id="idp" Target="#ID_1">'
+            '<dc:date xmlns:dc="http://purl.org/dc/elements/1.1/">2024-01-01T00:00:00</dc:date>'
+            '</SignatureProperty></SignatureProperties></Object></Signature></document-signatures>' % OPENPGP_KEY_PACKET)
+
+
 def write_ods(book, path, flat):
     styles, body = ods_body(book)
     mime = "application/vnd.oasis.opendocument.spreadsheet"
@@ -229,6 +257,8 @@ def write_ods(book, path, flat):
         z.writestr(zipfile.ZipInfo("mimetype"), mime)  # first and stored, as the format asks
         z.writestr("content.xml", content, zipfile.ZIP_DEFLATED)
         z.writestr("META-INF/manifest.xml", manifest, zipfile.ZIP_DEFLATED)
+        if book.get("openpgp_signed"):
+            z.writestr("META-INF/documentsignatures.xml", openpgp_signatures(), zipfile.ZIP_DEFLATED)
 
 
 def main(argv):
