@@ -1,5 +1,6 @@
 #include "IndexKey.h"
 
+#include "Jet3TextKey.h"
 #include "JetText.h"
 #include "mdb/AccessFile.h"
 
@@ -34,10 +35,6 @@ bool IsNumberType(int type) {
 }  // namespace
 
 std::optional<SortOrder> TextSortOrder(const JetFile& file, const Column& column, std::string& why) {
-  if (file.IsJet3()) {
-    why = "Jet 3 の並べ替え順";
-    return std::nullopt;
-  }
   int id = column.sortOrder;
   int version = column.sortVersion;
   // A column that names no order has the format's default one.
@@ -81,11 +78,14 @@ bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, 
   // Memo keys would need the long value read first; such indexes are left unchecked.
   const bool text = kind == AccessType::Text;
   std::optional<SortOrder> order;
-  if (text) {
+  // Jet 3 files are only checked, in their General order (1033 or unset).
+  const bool general97 = text && file.IsJet3() && (column.sortOrder == 0 || column.sortOrder == 1033);
+  if (text && file.IsJet3() && !general97) return false;
+  if (text && !general97) {
     std::string why;
     order = TextSortOrder(file, column, why);
     if (!order) return false;
-  } else if (!IsNumberType(column.type)) {
+  } else if (!text && !IsNumberType(column.type)) {
     return false;
   }
   if (field.null) {
@@ -95,6 +95,13 @@ bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, 
   if (text) {
     std::u16string value;
     if (!StoredToUtf16(file, std::string(field.bytes), value)) return false;
+    if (general97) {
+      key += ascending ? kAscendingValue : kDescendingValue;
+      const size_t from = key.size();
+      AppendGeneral97TextKey(value, key);
+      if (!ascending) Invert(key, from);
+      return true;
+    }
     key += kAscendingValue;
     if (ascending) {
       AppendTextKey(value, *order, key);
