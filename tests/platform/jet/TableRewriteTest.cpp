@@ -10,6 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -33,6 +36,24 @@ std::string Bytes(const std::string& path) {
   std::ostringstream all;
   all << in.rdbuf();
   return all.str();
+}
+
+// The rows as the npm package mdb-reader reads them (tools/mdb-reader, put
+// there by scripts/install-deps): the count line first, then one line per
+// row, sorted (it reads rows in an order of its own).
+std::vector<std::string> MdbReaderRows(const std::string& path, const std::string& table) {
+  const std::string command = "node '" PENDRA_SOURCE_DIR "/tools/mdb-reader/read-table.js' '" + path + "' '" + table + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[65536];
+  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int status = pipe ? pclose(pipe) : -1;
+  EXPECT_EQ(status, 0) << command << "\n" << out.substr(0, 2000);
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  if (!lines.empty()) std::sort(lines.begin() + 1, lines.end());
+  return lines;
 }
 
 std::string Problems(const FileCheck& check) {
@@ -90,9 +111,14 @@ TEST_F(TableRewrite, EveryTableWithItsOwnRowsWithNoneAndAgain) {
     const std::string path = Copy(name);
     for (const mdb::AccessTable& table : mdb::ReadAccessFile(path).tables) {
       const std::string what = std::string(name) + " " + table.name;
+      // The second reader must read from our file what it read from theirs.
+      const std::vector<std::string> original = MdbReaderRows(path, table.name);
       RewriteAndVerify(path, table.name, table.rows, what + " (own rows)");
+      EXPECT_EQ(MdbReaderRows(path, table.name), original) << what;
       RewriteAndVerify(path, table.name, {}, what + " (no rows)");
+      EXPECT_EQ(MdbReaderRows(path, table.name), std::vector<std::string>{"ROWS 0 0"}) << what;
       RewriteAndVerify(path, table.name, table.rows, what + " (own rows again)");
+      EXPECT_EQ(MdbReaderRows(path, table.name), original) << what;
     }
   }
 }
@@ -115,10 +141,35 @@ Rows GeneratedKikiRows(size_t count) {
   return rows;
 }
 
+// The generated rows as read-table.js prints them.
+std::vector<std::string> AsMdbReaderPrints(const Rows& rows) {
+  std::vector<std::string> lines = {"ROWS " + std::to_string(rows.size()) + " " + std::to_string(rows.size())};
+  for (const auto& row : rows) {
+    std::string line = "[";
+    for (size_t c = 0; c < row.size(); ++c) {
+      const Variant& v = row[c];
+      line += c ? "," : "";
+      if (v.IsNull()) {
+        line += "null";
+      } else if (v.IsString()) {
+        line += R"({"t":"text","v":")" + v.StringValue() + "\"}";
+      } else if (v.Type() == VarType::Date) {
+        line += R"({"t":"date","v":)" + std::to_string(std::llround((v.DoubleValue() - 25569.0) * 86400000.0)) + "}";
+      } else {
+        line += R"({"t":"num","v":")" + std::to_string(v.IntegerValue()) + "\"}";
+      }
+    }
+    lines.push_back(line + "]");
+  }
+  std::sort(lines.begin() + 1, lines.end());
+  return lines;
+}
+
 TEST_F(TableRewrite, ThirtyThreeThousandRowsThenFewerAndThePagesAreReused) {
   const std::string path = Copy("ja_V2000.mdb");
   const Rows many = GeneratedKikiRows(33000);
   RewriteAndVerify(path, "KikiMaster", many, "33,000 rows");
+  EXPECT_EQ(MdbReaderRows(path, "KikiMaster"), AsMdbReaderPrints(many));
   const size_t once = fs::file_size(path);
   const FileCheck check = CheckAccessFile(path);
   for (const TableCheck& t : check.tables)
@@ -126,6 +177,7 @@ TEST_F(TableRewrite, ThirtyThreeThousandRowsThenFewerAndThePagesAreReused) {
       EXPECT_NE(t.notes.front().find("参照"), std::string::npos) << t.notes.front();
     }
   RewriteAndVerify(path, "KikiMaster", GeneratedKikiRows(10), "10 rows");
+  EXPECT_EQ(MdbReaderRows(path, "KikiMaster"), AsMdbReaderPrints(GeneratedKikiRows(10)));
   for (int i = 0; i < 9; ++i) RewriteTable(path, "KikiMaster", many);
   RewriteAndVerify(path, "KikiMaster", many, "33,000 rows, the tenth time");
   EXPECT_LE(fs::file_size(path), once * 12 / 10) << "once " << once;
