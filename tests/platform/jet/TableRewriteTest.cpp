@@ -7,19 +7,27 @@
 #include "jet/TableRewrite.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "core/PlatformError.h"
 #include "jet/Catalog.h"
 #include "jet/Checker.h"
+#include "jet/IndexTree.h"
 #include "jet/JetFile.h"
 #include "jet/TableDefinition.h"
 #include "mdb/AccessFile.h"
@@ -120,6 +128,31 @@ TEST_F(TableRewrite, EveryTableWithItsOwnRowsWithNoneAndAgain) {
       RewriteAndVerify(path, table.name, table.rows, what + " (own rows again)");
       EXPECT_EQ(MdbReaderRows(path, table.name), original) << what;
     }
+  }
+}
+
+// Each index's keys, in the order of its leaves.
+std::map<std::string, std::vector<std::string>> IndexKeys(const std::string& path) {
+  std::map<std::string, std::vector<std::string>> keys;
+  const JetFile file(path);
+  for (const CatalogEntry& entry : ReadCatalog(file)) {
+    if (entry.system) continue;
+    TableDefinition d = ReadTableDefinition(file, entry.definitionPage);
+    for (const RealIndex& index : d.realIndexes)
+      for (const IndexEntry& e : WalkIndex(file, d, index).entries) keys[entry.name + "/" + d.IndexNames(index.number)].push_back(e.key);
+  }
+  return keys;
+}
+
+TEST_F(TableRewrite, RebuiltIndexesHoldTheKeysAccessWrote) {
+  for (const char* name : {"testUnicodeCompV2003.mdb", "testEmoticonsV2010.accdb", "test2V2000.mdb", "test2V2007.accdb"}) {
+    const std::string path = Copy(name);
+    const auto before = IndexKeys(path);
+    size_t entries = 0;
+    for (const auto& [index, keys] : before) entries += keys.size();
+    EXPECT_GT(entries, 0u) << name;
+    for (const mdb::AccessTable& table : mdb::ReadAccessFile(path).tables) RewriteTable(path, table.name, table.rows);
+    EXPECT_EQ(IndexKeys(path), before) << name;
   }
 }
 
@@ -289,6 +322,49 @@ TEST_F(TableRewrite, RefusalsLeaveTheFileAsItWas) {
     fs::remove(fs::path(path).replace_extension(".ldb"));
     fs::remove(path);
   }
+}
+
+// A rewrite killed at a random moment leaves the old file or the new one,
+// whole and clean.
+TEST_F(TableRewrite, KilledAnywhereLeavesTheOldFileOrTheNewOne) {
+  const std::string path = Copy("ja_V2000.mdb");
+  const Rows many = GeneratedKikiRows(3000);
+  const std::string expectedCopy = (folder_ / "expected.mdb").string();
+  fs::copy_file(path, expectedCopy);
+  RewriteTable(expectedCopy, "KikiMaster", many);
+  const std::string newBytes = Bytes(expectedCopy);
+  const std::string oldBytes = Bytes(path);
+  std::mt19937 random(12345);
+  // How long one rewrite takes here, to spread the kills over it.
+  const auto start = std::chrono::steady_clock::now();
+  RewriteTable(expectedCopy, "KikiMaster", many);
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+  int sawOld = 0, sawNew = 0;
+  for (int round = 0; round < 20; ++round) {
+    fs::copy_file(kData + std::string("/ja_V2000.mdb"), path, fs::copy_options::overwrite_existing);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      try {
+        RewriteTable(path, "KikiMaster", many);
+      } catch (...) {
+        _exit(3);
+      }
+      _exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, micros * 12 / 10)(random)));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::string now = Bytes(path);
+    ASSERT_TRUE(now == oldBytes || now == newBytes) << "round " << round << ": a mixture of " << now.size() << " bytes";
+    (now == oldBytes ? sawOld : sawNew)++;
+    EXPECT_TRUE(CheckAccessFile(path).Clean()) << "round " << round;
+    for (const auto& left : fs::directory_iterator(folder_))
+      if (left.path().string().find(".pendra-") != std::string::npos) fs::remove(left.path());
+  }
+  EXPECT_GT(sawOld, 0);
+  EXPECT_GT(sawNew, 0);
 }
 
 TEST_F(TableRewrite, OwnerAndModeAreKept) {
