@@ -61,7 +61,7 @@ class Claims {
 };
 
 void CheckIndex(const JetFile& file, const TableDefinition& table, const RealIndex& index, const std::vector<LiveRow>& rows,
-                bool systemTable, TableCheck& check, Claims& claims) {
+                bool systemTable, bool compareKeys, TableCheck& check, Claims& claims) {
   const std::string name = "索引 " + table.IndexNames(index.number);
   const auto problem = [&](const std::string& text) { check.problems.push_back(name + ": " + text); };
   IndexWalk walk;
@@ -77,9 +77,13 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
 
   // The entries the rows call for; a key we cannot build (a sort order or
   // type we do not know) leaves only the row pointers to compare.
-  bool keysKnown = true;
+  bool keysKnown = compareKeys;
   std::vector<IndexEntry> expected;
   for (const LiveRow& row : rows) {
+    if (!keysKnown && !index.IgnoresNulls()) {
+      expected.push_back({std::string(), row.page, row.row, 0});
+      continue;
+    }
     IndexEntry entry;
     entry.page = row.page;
     entry.row = row.row;
@@ -90,7 +94,7 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
         const Column& column = *table.ColumnNumbered(ic.columnNumber);
         const StoredField field = stored.Field(column);
         if (!field.null) allNull = false;
-        if (!AppendColumnKey(file, column, ic.ascending, field, entry.key)) keysKnown = false;
+        if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key)) keysKnown = false;
       }
     } catch (const PlatformError& e) {
       problem("行 " + RowName(row.page, row.row) + ": " + e.Description());
@@ -131,10 +135,11 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     if (index.IsUnique() && distinct != walk.entries.size()) problem("一意の索引に同じキーが二つ以上あります");
   }
   check.notes.push_back(name + ": " + std::to_string(walk.entries.size()) + " エントリー, " + std::to_string(walk.pages.size()) +
-                        " ページ" + (keysKnown ? "" : " (キーの値は照合していません)"));
+                        " ページ" + (keysKnown || !compareKeys ? "" : " (キーの値は照合していません)"));
 }
 
-TableCheck CheckTable(const JetFile& file, const CatalogEntry& entry, Claims& claims, const std::vector<uint32_t>& freePages) {
+TableCheck CheckTable(const JetFile& file, const CatalogEntry& entry, Claims& claims, const std::vector<uint32_t>& freePages,
+                      const CheckOptions& options) {
   TableCheck check;
   check.name = entry.name;
   try {
@@ -169,7 +174,7 @@ TableCheck CheckTable(const JetFile& file, const CatalogEntry& entry, Claims& cl
     claims.Add(dataPages, "テーブル " + entry.name);
     check.notes.push_back(std::to_string(rows.size()) + " 行, データページ " + std::to_string(dataPages.size()) + ", 使用状況マップ: " +
                           (owned.type == 0 ? "行内" : "参照") + " " + std::to_string(owned.pages.size()) + " ページ");
-    for (const RealIndex& index : table.realIndexes) CheckIndex(file, table, index, rows, entry.system, check, claims);
+    for (const RealIndex& index : table.realIndexes) CheckIndex(file, table, index, rows, entry.system, entry.name != options.keysNotCompared, check, claims);
   } catch (const PlatformError& e) {
     check.problems.push_back(e.Description());
   }
@@ -185,7 +190,7 @@ bool FileCheck::Clean() const {
 
 FileCheck CheckAccessFile(const std::string& path) { return CheckAccessFile(JetFile(path)); }
 
-FileCheck CheckAccessFile(const JetFile& file) {
+FileCheck CheckAccessFile(const JetFile& file, const CheckOptions& options) {
   FileCheck check;
   check.format = FormatName(file.format());
   if (file.Encrypted()) {
@@ -203,7 +208,7 @@ FileCheck CheckAccessFile(const JetFile& file) {
   }
   Claims claims;
   for (const CatalogEntry& entry : catalog) {
-    TableCheck table = CheckTable(file, entry, claims, freePages);
+    TableCheck table = CheckTable(file, entry, claims, freePages, options);
     if (!entry.system || !table.problems.empty()) check.tables.push_back(std::move(table));
   }
   check.problems = claims.twice();

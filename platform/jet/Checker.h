@@ -31,7 +31,14 @@ struct FileCheck {
 // (3024 no such file, 3343 not an Access database); damage found while
 // checking is reported, not raised.
 FileCheck CheckAccessFile(const std::string& path);
+
 class JetFile;
-FileCheck CheckAccessFile(const JetFile& file);
+struct CheckOptions {
+  // A table whose index keys are not built again from its rows (its entries
+  // are still matched with its rows one to one): the writer's own table,
+  // whose keys it has just built, or whose index it is about to replace.
+  std::string keysNotCompared;
+};
+FileCheck CheckAccessFile(const JetFile& file, const CheckOptions& options = {});
 
 }  // namespace pendra::jet
