@@ -150,6 +150,7 @@ TableDefinition ReadTableDefinition(const JetFile& file, uint32_t page) {
     c.Skip(1 + 4);
     index.relatedTablePage = c.U32();
     c.Skip(2);
+    index.kindAt = c.at();
     index.kind = static_cast<int>(c.U8());
     if (!file.IsJet3()) c.Skip(4);
     if (index.realIndex < 0 || static_cast<uint32_t>(index.realIndex) >= realCount)

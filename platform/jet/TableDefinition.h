@@ -59,6 +59,7 @@ struct LogicalIndex {
   int realIndex = 0;
   int kind = 0;  // 1 primary key, 2 foreign key (a relationship's side)
   uint32_t relatedTablePage = 0;
+  size_t kindAt = 0;  // where the kind is in the definition bytes
 
   bool IsPrimaryKey() const { return kind == 1; }
   bool IsForeignKey() const { return kind == 2; }

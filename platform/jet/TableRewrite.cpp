@@ -14,6 +14,7 @@
 #include "IndexKey.h"
 #include "IndexTree.h"
 #include "PageWriter.h"
+#include "Properties.h"
 #include "RowEncoder.h"
 #include "RowLayout.h"
 #include "SafeReplace.h"
@@ -52,6 +53,11 @@ void RefuseDesign(const JetFile& file, const TableDefinition& table) {
     if (index.IsForeignKey())
       Raise(err::kInvalidOperation, "テーブル '" + table.name + "' はリレーションシップ (索引 '" + index.name +
                                         "') に加わっています。参照整合性を確かめられないため書き込みません。");
+  // A rule Access checks on every row written; we cannot evaluate its
+  // expressions, so such a table is not written at all.
+  const std::string rule = ValidationRuleOf(TableProperties(file, table.name));
+  if (!rule.empty())
+    Raise(err::kInvalidOperation, "テーブル '" + table.name + "' には" + rule + "があります。入力規則を確かめられないため書き込みません。");
   for (const Column& column : table.columns)
     if (!IsWritableType(column.type))
       Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の列 '" + column.name + "' の型 (" + mdb::TypeName(column.type) +

@@ -282,6 +282,9 @@ TEST_F(TableRewrite, RefusalsLeaveTheFileAsItWas) {
        definitionByte("KikiMaster", [](const JetFile& f, const TableDefinition& d) {
          return d.columns[0].descriptorAt + f.layout().columnSortOrder; }, 0x11),
        ownRows("KikiMaster"), 3219, "並べ替え順 1041"},
+      {"relationship", "testUnicodeCompV2003.mdb", "Table",
+       definitionByte("Table", [](const JetFile&, const TableDefinition& d) { return d.logicalIndexes[1].kindAt; }, 2),
+       ownRows("Table"), 3219, "リレーションシップ (索引 'Unicode')"},
       {"damaged", "ja_V2000.mdb", "KikiMaster",
        definitionByte("KikiMaster", [](const JetFile& f, const TableDefinition&) { return f.layout().tdefRows; }, 9),
        [](const std::string&) { return Rows{}; }, 3049, "記録された行数 9"},
