@@ -172,6 +172,20 @@ TableCheck CheckTable(const JetFile& file, const CatalogEntry& entry, Claims& cl
     const auto alsoFree = Minus(owned.pages, Minus(owned.pages, freePages));
     if (!alsoFree.empty()) check.problems.push_back("使用状況マップのページ " + Pages(alsoFree) + " がファイルの空きページにもなっています");
     claims.Add(dataPages, "テーブル " + entry.name);
+    // Each long-value column's own map: long-value pages, none of them free.
+    for (const LongValueMaps& maps : table.longValueMaps) {
+      const Column* column = table.ColumnNumbered(maps.columnNumber);
+      const std::string what = "列 " + (column ? column->name : std::to_string(maps.columnNumber)) + " の長い値";
+      const UsageMap lv = ReadUsageMap(file, maps.ownedMap);
+      claims.Add(lv.mapPages, "テーブル " + entry.name + " の" + what + "の使用状況マップ");
+      claims.Add(lv.pages, "テーブル " + entry.name + " の" + what);
+      std::vector<uint32_t> notLongValues;
+      for (uint32_t page : lv.pages)
+        if (static_cast<uint8_t>(file.Page(page)[0]) != kDataPage || !IsLongValuePage(file, page)) notLongValues.push_back(page);
+      if (!notLongValues.empty()) check.problems.push_back(what + "の使用状況マップのページ " + Pages(notLongValues) + " は長い値のページではありません");
+      const auto lvFree = Minus(lv.pages, Minus(lv.pages, freePages));
+      if (!lvFree.empty()) check.problems.push_back(what + "のページ " + Pages(lvFree) + " がファイルの空きページにもなっています");
+    }
     check.notes.push_back(std::to_string(rows.size()) + " 行, データページ " + std::to_string(dataPages.size()) + ", 使用状況マップ: " +
                           (owned.type == 0 ? "行内" : "参照") + " " + std::to_string(owned.pages.size()) + " ページ");
     for (const RealIndex& index : table.realIndexes) CheckIndex(file, table, index, rows, entry.system, entry.name != options.keysNotCompared, check, claims);

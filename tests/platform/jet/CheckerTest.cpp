@@ -63,9 +63,9 @@ class Damaged : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
 
-  std::string Check(const std::function<void(JetFile&, const TableDefinition&)>& damage) {
+  std::string Check(const std::function<void(JetFile&, const TableDefinition&)>& damage, const std::string& table) {
     JetFile file(kData + "/ja_V2000.mdb");
-    const TableDefinition kiki = ReadTableDefinition(file, FindTable(file, "KikiMaster").definitionPage);
+    const TableDefinition kiki = ReadTableDefinition(file, FindTable(file, table).definitionPage);
     damage(file, kiki);
     const std::string path = (folder_ / "damaged.mdb").string();
     std::ofstream(path, std::ios::binary) << file.bytes();
@@ -83,6 +83,7 @@ TEST_F(Damaged, EachDamageIsReported) {
     const char* what;
     std::function<void(JetFile&, const TableDefinition&)> damage;
     const char* reported;
+    const char* table = "KikiMaster";
   };
   const std::vector<Case> cases = {
       {"row count",
@@ -144,9 +145,15 @@ TEST_F(Damaged, EachDamageIsReported) {
          f.bytes()[rowAt + 5 + bit / 8] = static_cast<char>(f.bytes()[rowAt + 5 + bit / 8] | (1 << (bit % 8)));
        },
        "がファイルの空きページにもなっています"},
+      {"long-value page of 型テスト's Memo column taken by another table",
+       [](JetFile& f, const TableDefinition& t) {
+         const uint32_t page = ReadUsageMap(f, t.longValueMaps.at(0).ownedMap).pages.front();
+         PutLe32(f.bytes(), page * f.PageSize() + 4, FindTable(f, "GroupMaster").definitionPage);
+       },
+       "型テスト: ! 列 メモ の長い値の使用状況マップのページ", "型テスト"},
   };
   for (const Case& c : cases) {
-    const std::string text = Check(c.damage);
+    const std::string text = Check(c.damage, c.table);
     EXPECT_NE(text.find(c.reported), std::string::npos) << c.what << "\n" << text;
   }
 }

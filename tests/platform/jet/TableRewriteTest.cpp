@@ -216,6 +216,48 @@ TEST_F(TableRewrite, ThirtyThreeThousandRowsThenFewerAndThePagesAreReused) {
   EXPECT_LE(fs::file_size(path), once * 12 / 10) << "once " << once;
 }
 
+// 型テスト: every type at its bounds, Null and zero-length values, and Memo
+// and OLE values inside the row (up to 64 bytes), in one row elsewhere and
+// in chains of rows.
+TEST_F(TableRewrite, EveryTypeAtItsBoundsAndLongValuesOfEverySize) {
+  const size_t memoLengths[] = {0, 1, 32, 33, 2038, 2039, 5000, 40000};  // characters, two bytes each
+  const size_t oleLengths[] = {0, 64, 65, 4076, 4077, 20000};
+  Rows rows;
+  for (size_t i = 0; i < 48; ++i) {
+    std::string memo;
+    for (size_t n = 0; n < memoLengths[i % 8]; ++n) memo += (n % 3 == 0) ? "長" : (n % 3 == 1 ? "a" : "😀");
+    std::string ole;
+    for (size_t n = 0; n < oleLengths[i % 6]; ++n) ole += static_cast<char>((n * 7 + i) & 0xFF);
+    const bool low = i % 2 == 0;
+    std::vector<Variant> row = {
+        Variant(static_cast<int32_t>(i + 1)),
+        i % 5 == 0 ? Variant::Null() : Variant(i % 5 == 1 ? std::string() : "テキスト T" + std::to_string(i)),
+        i % 9 == 0 ? Variant::Null() : Variant(memo),
+        Variant::Byte(low ? 0 : 255),
+        Variant(static_cast<int16_t>(low ? -32768 : 32767)),
+        Variant(static_cast<int32_t>(low ? INT32_MIN : INT32_MAX)),
+        Variant::Single(low ? 1.401298464324817e-45f : -3.4028235e38f),
+        Variant(low ? 5e-324 : -1.7976931348623157e308),
+        Variant::Currency(low ? INT64_MIN + 1 : INT64_MAX),
+        Variant::Date(low ? -657434.0 : 2958465.99998843),
+        Variant(i % 3 == 0),
+        Variant(low ? std::string("-99999999999999.9999") : std::string("12.5")),
+        i % 4 == 0 ? Variant::Null() : Variant(std::string("{6B29FC40-CA47-1067-B31D-00DD010662DA}")),
+        i % 7 == 0 ? Variant::Null() : Variant(ole),
+    };
+    if (i % 11 == 10) {
+      for (size_t c = 1; c < row.size(); ++c)
+        if (c != 10) row[c] = Variant::Null();
+    }
+    rows.push_back(std::move(row));
+  }
+  for (const char* name : {"ja_V2000.mdb", "ja_V2007.accdb"}) {
+    const std::string path = Copy(name);
+    RewriteAndVerify(path, "型テスト", rows, std::string(name) + " every type");
+    RewriteAndVerify(path, "型テスト", Rows(rows.begin(), rows.begin() + 3), std::string(name) + " fewer");
+  }
+}
+
 TEST_F(TableRewrite, AutoNumberNullGetsTheNextNumber) {
   const std::string path = Copy("testUnicodeCompV2003.mdb");
   Rows rows = Read(path, "Table").rows;
