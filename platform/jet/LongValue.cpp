@@ -9,6 +9,8 @@ std::string ReadLongValue(const JetFile& file, std::string_view field) {
   if (field.size() < kHeader) RaiseDamaged(file.path(), "長い値の見出しが短すぎます");
   const uint32_t header = Le32(field, 0);
   const size_t length = header & 0x3FFFFFFF;
+  // No value is longer than the file that holds it.
+  if (length > file.bytes().size()) RaiseDamaged(file.path(), "長い値の長さが正しくありません");
   if ((header & 0x80000000u) != 0) return std::string(field.substr(kHeader, length));
   uint32_t pointer = Le32(field, 4);
   if ((header & 0x40000000u) != 0) return std::string(RowAt(file, pointer).substr(0, length));

@@ -1,6 +1,7 @@
 #include "TableDefinition.h"
 
 #include <algorithm>
+#include <set>
 
 #include "JetText.h"
 
@@ -71,12 +72,12 @@ TableDefinition ReadTableDefinition(const JetFile& file, uint32_t page) {
   d.page = page;
   // The definition's pages: the first whole, the others without their
   // 8-byte header. The chain is bounded by the file's pages.
+  std::set<uint32_t> seen;
   for (uint32_t next = page; next != 0;) {
     const std::string_view bytes = file.Page(next);
     if (static_cast<uint8_t>(bytes[0]) != kTableDefinitionPage)
       RaiseDamaged(file.path(), "ページ " + std::to_string(next) + " はテーブル定義ではありません");
-    for (uint32_t seen : d.pages)
-      if (seen == next) RaiseDamaged(file.path(), "テーブル定義のページが輪になっています");
+    if (!seen.insert(next).second) RaiseDamaged(file.path(), "テーブル定義のページが輪になっています");
     d.pages.push_back(next);
     d.bytes.append(d.pages.size() == 1 ? bytes : bytes.substr(8));
     next = Le32(bytes, 4);

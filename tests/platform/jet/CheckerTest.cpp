@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 
+#include "core/PlatformError.h"
 #include "jet/Catalog.h"
 #include "jet/DataPage.h"
 #include "jet/IndexTree.h"
@@ -156,6 +158,37 @@ TEST_F(Damaged, EachDamageIsReported) {
     const std::string text = Check(c.damage, c.table);
     EXPECT_NE(text.find(c.reported), std::string::npos) << c.what << "\n" << text;
   }
+}
+
+// Untrusted files: bytes changed at random in the pages that matter (the
+// catalogue, definitions, maps, rows, index pages) give a report or a
+// PlatformError, never a crash, another exception or a hang.
+TEST(CheckAccessFile, RandomDamageIsReportedNeverACrash) {
+  const JetFile original(kData + "/ja_V2000.mdb");
+  std::mt19937 random(2026);
+  int reported = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string bytes = original.bytes();
+    const int changes = 1 + round % 4;
+    for (int i = 0; i < changes; ++i) {
+      // Mostly a page's header and tables (its first bytes and its last).
+      const size_t page = std::uniform_int_distribution<size_t>(1, original.PageCount() - 1)(random);
+      const int where = std::uniform_int_distribution<int>(0, 9)(random);
+      const size_t offset = where < 6   ? std::uniform_int_distribution<size_t>(0, 80)(random)
+                            : where < 8 ? original.PageSize() - 1 - std::uniform_int_distribution<size_t>(0, 300)(random)
+                                        : std::uniform_int_distribution<size_t>(0, original.PageSize() - 1)(random);
+      bytes[page * original.PageSize() + offset] = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
+    }
+    try {
+      const JetFile file(bytes, "damaged.mdb");
+      if (!CheckAccessFile(file).Clean()) ++reported;
+    } catch (const PlatformError&) {
+      ++reported;
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "round " << round << ": " << e.what();
+    }
+  }
+  EXPECT_GT(reported, 300);
 }
 
 }  // namespace
