@@ -74,6 +74,19 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
   for (const std::string& text : walk.problems) problem(text);
   std::sort(walk.pages.begin(), walk.pages.end());
   claims.Add(walk.pages, "テーブル " + table.name + " の" + name);
+  // The index's own usage map lists exactly the pages of its tree.
+  if (index.ownedMap != 0) {
+    try {
+      const UsageMap map = ReadUsageMap(file, index.ownedMap);
+      claims.Add(map.mapPages, "テーブル " + table.name + " の" + name + "の使用状況マップ");
+      const auto unlisted = Minus(walk.pages, map.pages);
+      const auto strangers = Minus(map.pages, walk.pages);
+      if (!unlisted.empty()) problem("ページ " + Pages(unlisted) + " が索引の使用状況マップにありません");
+      if (!strangers.empty()) problem("索引の使用状況マップのページ " + Pages(strangers) + " は索引の木にありません");
+    } catch (const PlatformError& e) {
+      problem(e.Description());
+    }
+  }
 
   // The entries the rows call for; a key we cannot build (a sort order or
   // type we do not know) leaves only the row pointers to compare.

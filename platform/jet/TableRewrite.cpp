@@ -207,6 +207,7 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
   for (const std::string& row : encoded) pointers.push_back(dataPages.Add(row));
 
   // The indexes, from the rows as stored.
+  std::map<int, std::vector<uint32_t>> builtPages;
   for (RealIndex& index : table.realIndexes) {
     std::vector<IndexEntry> entries;
     std::map<std::pair<uint32_t, uint32_t>, size_t> rowOf;
@@ -238,6 +239,7 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
     const BuiltIndex built = BuildIndex(file, allocator, table.page, std::move(entries));
     PutDefinition(file, table, index.rootPageAt, built.root);
     PutDefinition(file, table, index.entryCountAt, built.distinctKeys);
+    builtPages[index.number] = built.pages;
   }
   PutDefinition(file, table, file.layout().tdefRows, static_cast<uint32_t>(rows.size()));
   PutDefinition(file, table, file.layout().tdefAutoNumber, lastAutoNumber);
@@ -248,6 +250,12 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
   const std::vector<uint32_t>& data = dataPages.Pages();
   WriteUsageMap(file, table.ownedMap, std::set<uint32_t>(data.begin(), data.end()), take);
   WriteUsageMap(file, table.freeMap, data.empty() ? std::set<uint32_t>() : std::set<uint32_t>{data.back()}, take);
+  // Each index keeps a map of its own pages.
+  for (const RealIndex& index : table.realIndexes)
+    if (index.ownedMap != 0) {
+      const std::vector<uint32_t>& pages = builtPages[index.number];
+      WriteUsageMap(file, index.ownedMap, std::set<uint32_t>(pages.begin(), pages.end()), take);
+    }
   for (const LongValueMaps& maps : table.longValueMaps) {
     std::set<uint32_t> pages;
     const auto writer = longValueWriters.find(maps.columnNumber);
