@@ -71,10 +71,10 @@ uint32_t DataPageWriter::Add(const std::string& row) {
   std::string& b = file_.bytes();
   const size_t at = static_cast<size_t>(page) * file_.PageSize();
   const uint32_t count = Le16(b, at + l.dataRowCount);
-  const size_t end = count == 0 ? file_.PageSize() : (Le16(b, at + l.dataRowTable + 2 * (count - 1)) & kRowOffsetMask);
+  const size_t end = count == 0 ? file_.PageSize() : (Le16(b, at + l.dataRowTable + 2 * size_t{count - 1}) & kRowOffsetMask);
   const size_t start = end - row.size();
   b.replace(at + start, row.size(), row);
-  PutLe16(b, at + l.dataRowTable + 2 * count, static_cast<uint32_t>(start));
+  PutLe16(b, at + l.dataRowTable + 2 * size_t{count}, static_cast<uint32_t>(start));
   PutLe16(b, at + l.dataRowCount, count + 1);
   PutLe16(b, at + 2, static_cast<uint32_t>(FreeSpace(page) - row.size() - 2));
   return page << 8 | count;

@@ -267,7 +267,8 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
   // what is free, so it is written until it holds still.
   for (int round = 0; round < 3; ++round) {
     const size_t pagesBefore = file.PageCount();
-    const std::set<uint32_t> free = allocator.Free();
+    // A copy: taking a map page changes the allocator's set while it is written.
+    const std::set<uint32_t> free(allocator.Free().begin(), allocator.Free().end());
     WriteUsageMap(file, kGlobalUsageMap, free, take);
     if (file.PageCount() == pagesBefore && free == allocator.Free()) break;
   }
