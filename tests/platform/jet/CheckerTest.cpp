@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -147,6 +148,14 @@ TEST_F(Damaged, EachDamageIsReported) {
          f.bytes()[rowAt + 5 + bit / 8] = static_cast<char>(f.bytes()[rowAt + 5 + bit / 8] | (1 << (bit % 8)));
        },
        "がファイルの空きページにもなっています"},
+      {"index page left out of the index's own map",
+       [](JetFile& f, const TableDefinition& t) {
+         const UsageMap map = ReadUsageMap(f, t.realIndexes[0].ownedMap);
+         ASSERT_EQ(map.type, 0);
+         const std::string_view row = RowAt(f, t.realIndexes[0].ownedMap);
+         std::fill_n(f.bytes().begin() + (row.data() - f.bytes().data()) + 5, row.size() - 5, '\0');
+       },
+       "KikiMaster: ! 索引 タグ名: ページ 31 が索引の使用状況マップにありません"},
       {"long-value page of 型テスト's Memo column taken by another table",
        [](JetFile& f, const TableDefinition& t) {
          const uint32_t page = ReadUsageMap(f, t.longValueMaps.at(0).ownedMap).pages.front();
