@@ -49,28 +49,6 @@ std::string ReadAndEncode(const std::string& path, const ReadOptions& options) {
 
 }  // namespace
 
-std::string TypeName(int type) {
-  switch (static_cast<AccessType>(type)) {
-    case AccessType::YesNo: return "Yes/No 型";
-    case AccessType::Byte: return "バイト型";
-    case AccessType::Integer: return "整数型";
-    case AccessType::Long: return "長整数型";
-    case AccessType::Currency: return "通貨型";
-    case AccessType::Single: return "単精度浮動小数点型";
-    case AccessType::Double: return "倍精度浮動小数点型";
-    case AccessType::DateTime: return "日付/時刻型";
-    case AccessType::Binary: return "バイナリ型";
-    case AccessType::Text: return "テキスト型";
-    case AccessType::Ole: return "OLE オブジェクト型";
-    case AccessType::Memo: return "メモ型";
-    case AccessType::Guid: return "レプリケーション ID 型";
-    case AccessType::Decimal: return "十進型";
-    case AccessType::Complex: return "添付ファイル型/複数値";
-    case AccessType::DateTimeExtended: return "拡張日付/時刻型";
-  }
-  return "型 " + std::to_string(type);
-}
-
 AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& options) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");

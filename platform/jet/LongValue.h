@@ -1,0 +1,17 @@
+// Reading a long value (Memo, OLE) from the 12 bytes a row keeps for it:
+// the data inline after them, in one row elsewhere, or in a chain of rows
+// each starting with the next row's pointer.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "JetFile.h"
+
+namespace pendra::jet {
+
+// Raises 3049 when the value's rows are missing or the chain does not end
+// with the value's length.
+std::string ReadLongValue(const JetFile& file, std::string_view field);
+
+}  // namespace pendra::jet
