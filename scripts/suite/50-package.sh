@@ -131,6 +131,7 @@ for path in "./opt/pendra-set/Pendra_Set" "./opt/pendra-set/pendra" \
             "./opt/pendra-set/share/defaults/${DATABASES[1]}" \
             "./usr/bin/pendra -> /opt/pendra-set/pendra" \
             "./usr/share/applications/Pendra_Set.desktop" \
+            "./usr/share/applications/Pendra_Set-backups.desktop" \
             "./usr/share/icons/hicolor/32x32/apps/Pendra_Set.png" \
             "./usr/share/man/man1/pendra.1.gz" \
             "./usr/share/doc/pendra-set/copyright" \
@@ -212,6 +213,10 @@ check "desktop entry's icon is installed" \
 check "icon is a 32 x 32 PNG" \
   bash -c "file -b '$root/usr/share/icons/hicolor/32x32/apps/Pendra_Set.png' | grep -q 'PNG image data, 32 x 32'"
 check "desktop-file-validate accepts the entry (desktop-file-utils)" desktop-file-validate "$desktop"
+backups_desktop="$root/usr/share/applications/Pendra_Set-backups.desktop"
+check "the backups entry starts $PREFIX/Pendra_Set --backups" \
+  test "$(sed -n 's/^Exec=//p' "$backups_desktop")" = "$PREFIX/Pendra_Set --backups"
+check "desktop-file-validate accepts the backups entry" desktop-file-validate "$backups_desktop"
 man="$root/usr/share/man/man1/pendra.1.gz"
 check "manual page is gzip'd" gzip -t "$man"
 for device in utf8 ascii; do
