@@ -171,14 +171,19 @@ void BackupsWindow::RestoreChosen() {
   const std::string live = UnderBaseFolder(baseFolder_.toStdString(), database->database);
   const std::string when = item->text(0).toStdString();
   const std::string changes = changes_->toPlainText().toStdString();
+  // A job of this program holds the database through the same engine: it is
+  // refused here, before and after the question (the job may start meanwhile).
+  const auto refusedWhileAJobRuns = [this] {
+    if (!jobRunning_ || !jobRunning_()) return false;
+    Ask("ジョブの実行中は復元できません。ジョブが終わってから復元して下さい。\nデータベースは変更していません。",
+        MsgBoxButtons::OkOnly);
+    return true;
+  };
+  if (refusedWhileAJobRuns()) return;
   if (Ask(database->Name() + ".mdb を " + when + " のバックアップの内容に戻します。 よろしいですか？\n\n" + changes,
           MsgBoxButtons::YesNoDefaultNo) != MsgBoxResult::Yes)
     return;
-  if (jobRunning_ && jobRunning_()) {
-    Ask("ジョブの実行中は復元できません。ジョブが終わってから復元して下さい。\nデータベースは変更していません。",
-        MsgBoxButtons::OkOnly);
-    return;
-  }
+  if (refusedWhileAJobRuns()) return;
   try {
     const std::string saved = dao::Restore(live, backup);
     Ask(database->Name() + ".mdb を " + when + " のバックアップの内容に戻しました。\n" + changes +

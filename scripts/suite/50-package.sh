@@ -10,7 +10,8 @@
 # (data in /opt/pendra-set itself) that moves the data. Leaves the machine as
 # it found it. Prints its figures and exits non-zero when a check fails.
 #
-# PENDRA_PACKAGE_INSTALL=0 leaves out the real installation.
+# PENDRA_PACKAGE_INSTALL=0 leaves out the real installation;
+# PENDRA_PACKAGE_FRESH=0 leaves out scripts/package on a fresh build folder.
 set -uo pipefail
 export LC_ALL=C.UTF-8  # file names as text in listings; LibreOffice wants UTF-8
 
@@ -86,6 +87,27 @@ fi
 cpack_seconds=$(seconds_since "$start")
 check "cpack wrote $DEB_NAME" test -f "$DEB"
 [ -f "$DEB" ] || finish
+
+# --- scripts/package from a fresh build folder ------------------------------
+# The README's package step is one command that builds what the package needs
+# itself: on a build folder that holds nothing yet it must still make the
+# package, with the same files as the one cpack made above.
+if [ "${PENDRA_PACKAGE_FRESH:-1}" != 0 ]; then
+  echo "-- scripts/package on a fresh build folder"
+  fresh="$work/fresh-build"
+  start=$(now_ms)
+  if PENDRA_BUILD_DIR="$fresh" "$SRC/scripts/package" >"$work/package.log" 2>&1; then
+    pass "scripts/package made a package from a fresh build folder ($(seconds_since "$start")s)"
+    fresh_deb="$(tail -n1 "$work/package.log")"
+    check "scripts/package printed the package's path ($fresh_deb)" test "$fresh_deb" = "$fresh/$DEB_NAME" -a -f "$fresh_deb"
+    check "its package holds the same files as cpack's" \
+      bash -c "diff <(dpkg-deb -c '$fresh_deb' | awk '{print \$6}' | sort) <(dpkg-deb -c '$DEB' | awk '{print \$6}' | sort)"
+  else
+    fail "scripts/package made a package from a fresh build folder"
+    tail -20 "$work/package.log" | sed 's/^/        | /'
+  fi
+  rm -rf "$fresh"
+fi
 
 # --- Control data ----------------------------------------------------------
 echo "-- control data (dpkg-deb -I)"

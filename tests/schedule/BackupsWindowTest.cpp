@@ -18,6 +18,7 @@
 
 #include "BackupsWindow.h"
 #include "Form1.h"
+#include "Messages.h"
 #include "ScheduleJobs.h"
 #include "ScheduleTestSupport.h"
 #include "dao/Backup.h"
@@ -34,6 +35,7 @@ class BackupsWindowTest : public ::testing::Test {
     form.SetQuitFunction([] {});
     form.SetMessageBox([this](QWidget*, const QString& prompt, MsgBoxButtons buttons, const QString& title) {
       shown.push_back({prompt.toStdString(), buttons, title.toStdString(), false});
+      if (onMessage) onMessage(prompt.toStdString());
       if (buttons == MsgBoxButtons::OkOnly) return MsgBoxResult::Ok;
       EXPECT_FALSE(answers.empty()) << "unexpected question: " << prompt.toStdString();
       if (answers.empty()) return MsgBoxResult::No;
@@ -79,6 +81,7 @@ class BackupsWindowTest : public ::testing::Test {
   app::Form1 form;
   std::vector<ShownBox> shown;
   std::deque<MsgBoxResult> answers;
+  std::function<void(const std::string&)> onMessage;  // runs as a box shows
 };
 
 TEST_F(BackupsWindowTest, ListsTwoExpansionsShowsTheChangesAndRestoresOnlyAfterYes) {
@@ -200,6 +203,27 @@ TEST_F(BackupsWindowTest, RefusalsSayWhyAndChangeNothing) {
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[1].prompt.rfind("復元できません。データベースは変更していません。\nｴﾗｰ番号 3260:", 0), 0u) << shown[1].prompt;
   EXPECT_EQ(Tables(), held);
+
+  // A job of this window at work (its last message is open): refused at
+  // once, without a question.
+  form.cdlDb.SetDialog([this](QWidget*, const app::OpenDialogRequest&) -> std::optional<QString> {
+    return QString::fromStdString(base.File("もう一度.xls"));
+  });
+  std::vector<ShownBox> duringJob;
+  onMessage = [&](const std::string& prompt) {
+    if (prompt.rfind(msg::kOutputDone, 0) != 0 || !duringJob.empty()) return;
+    const size_t before = shown.size();
+    window.RestoreChosen();
+    duringJob.assign(shown.begin() + static_cast<long>(before), shown.end());
+  };
+  shown.clear();
+  form.Command4->click();
+  ASSERT_EQ(duringJob.size(), 1u);
+  EXPECT_EQ(duringJob[0].prompt,
+            "ジョブの実行中は復元できません。ジョブが終わってから復元して下さい。\nデータベースは変更していません。");
+  EXPECT_EQ(duringJob[0].buttons, MsgBoxButtons::OkOnly);
+  EXPECT_EQ(Tables(), held);
+  EXPECT_EQ(dao::ListBackups(base.ScheduleDb()).size(), 2u);
 }
 
 }  // namespace
