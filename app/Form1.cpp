@@ -2,6 +2,7 @@
 // converted to pixels; captions, tool tips, fonts and the focus order.
 #include "Form1.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "BackupsWindow.h"
 #include "Startup.h"
 #include "Twips.h"
 #include "excel/Excel.h"
@@ -182,11 +184,34 @@ void Form1::CreateControls() {
   // Command1 comes first but cannot take focus, so focus starts here.
   cmdSansyo->setFocus();
 
+  // The backups window hides behind the right mouse button: the window's
+  // designed face stays as it is.
+  auto* backups = new QAction(QString::fromUtf8("バックアップと復元..."), this);
+  backups->setObjectName(QStringLiteral("openBackups"));
+  connect(backups, &QAction::triggered, this, [this] { OpenBackupsWindow(); });
+  addAction(backups);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+
   connect(Command1, &QPushButton::clicked, this, [this] { RunJobHandler([this] { Command1_Click(); }); });
   connect(cmdSansyo, &QPushButton::clicked, this, [this] { RunJobHandler([this] { cmdSansyo_Click(); }); });
   connect(Command2, &QPushButton::clicked, this, [this] { RunHandler([this] { Command2_Click(); }); });
   connect(Command3, &QPushButton::clicked, this, [this] { RunJobHandler([this] { Command3_Click(); }); });
   connect(Command4, &QPushButton::clicked, this, [this] { RunJobHandler([this] { Command4_Click(); }); });
+}
+
+void Form1::OpenBackupsWindow() {
+  if (ending_) return;
+  if (backupsWindow_ == nullptr) {
+    backupsWindow_ = new BackupsWindow(QString::fromStdString(BaseFolder()),
+                                       [this](QWidget* parent, const QString& prompt, MsgBoxButtons buttons,
+                                              const QString& title) { return messageBox_(parent, prompt, buttons, title); },
+                                       [this] { return jobThread_.Busy() || busy_; }, this);
+  } else {
+    backupsWindow_->Reload();
+  }
+  backupsWindow_->show();
+  backupsWindow_->raise();
+  backupsWindow_->activateWindow();
 }
 
 QLabel* Form1::Label1(int index) const {

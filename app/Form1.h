@@ -34,6 +34,7 @@ struct Jobs {
   static Jobs Real();
 };
 
+class BackupsWindow;
 class ProgressWindow;
 
 class Form1 : public QWidget, public UserInterface {
@@ -103,6 +104,12 @@ class Form1 : public QWidget, public UserInterface {
   // start. Off unless asked for (the program asks; tests mostly do not).
   void SetKeepOfficeReady(bool keep);
 
+  // "バックアップと復元", from the window's context menu (right click): the
+  // backups window, opened once and raised when asked again. Restoring is
+  // refused there while a job runs.
+  void OpenBackupsWindow();
+  BackupsWindow* Backups() const { return backupsWindow_; }
+
   // The progress window while it exists (the tests look at it).
   ProgressWindow* Progress() const { return progressWindow_; }
 
@@ -156,6 +163,7 @@ class Form1 : public QWidget, public UserInterface {
   std::shared_ptr<JobProgress> progress_;
   std::function<void()> cancel_;
   ProgressWindow* progressWindow_ = nullptr;
+  BackupsWindow* backupsWindow_ = nullptr;
   QTimer* progressDelay_ = nullptr;
   bool endAfterJob_ = false;
   bool keepOfficeReady_ = false;

@@ -5,15 +5,45 @@
 #include <memory>
 #include <string>
 
+#include <QCoreApplication>
+
+#include <cstring>
+
+#include "BackupsWindow.h"
 #include "Form1.h"
+#include "MessageBox.h"
 #include "RaiseListener.h"
 #include "core/InstalledLocale.h"
 #include "excel/Excel.h"
 #include "SingleInstance.h"
 #include "Startup.h"
 
+namespace {
+
+bool AskedForBackups(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--backups") == 0) return true;
+  return false;
+}
+
+// "Pendra_Set --backups": the backups window alone. It runs no job, so it
+// may run beside the main window; a restore that meets a job holding the
+// database is refused by the database's own lock.
+int RunBackupsWindow(int argc, char* argv[]) {
+  using namespace pendra::app;
+  pendra::UseInstalledLocale();
+  QApplication app(argc, argv);
+  ConfigureApplication(app);
+  BackupsWindow window(QCoreApplication::applicationDirPath(), ShowQtMessageBox);
+  window.show();
+  return QApplication::exec();
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
   using namespace pendra::app;
+  if (AskedForBackups(argc, argv)) return RunBackupsWindow(argc, argv);
   // Decided before the application object or any window exists: a second
   // start brings the running window to the front and ends, with success.
   // The lock lives until the process ends.

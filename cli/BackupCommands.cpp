@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "Commands.h"
-#include "TableChanges.h"
+#include "BackupCatalog.h"
 #include "core/BasePath.h"
 #include "core/PlatformError.h"
 #include "dao/Backup.h"
@@ -14,30 +14,12 @@ namespace pendra::cli {
 
 namespace {
 
-struct DatabaseTables {
-  const char* database;
-  const std::vector<KeyedTable>* tables;
-};
-
-const std::vector<DatabaseTables>& Databases() {
-  static const std::vector<DatabaseTables> databases = {
-      {kScheduleDatabase, &ScheduleTablesByKey()},
-      {kTagMasterDatabase, &TagTablesByKey()},
-  };
-  return databases;
-}
+using backups::Databases;
+using backups::DatabaseTables;
+using backups::KeyedTable;
 
 std::string RowCounts(const std::string& file, const std::vector<KeyedTable>& tables) {
-  std::string text;
-  for (const auto& table : tables) {
-    text += (text.empty() ? "" : ", ") + std::string(table.table) + " ";
-    try {
-      text += std::to_string(CountRows(file, table.table));
-    } catch (const PlatformError&) {
-      text += "?";
-    }
-  }
-  return text;
+  return backups::RowCountsText(backups::CountRowsIn(file, tables));
 }
 
 }  // namespace
@@ -57,18 +39,23 @@ int ListBackupsCommand(const std::string&, const ConsoleOptions& options, const 
 }
 
 int RestoreCommand(const std::string& argument, const ConsoleOptions& options, const ConsoleStreams& streams) {
-  // The database a copy belongs to is named at the start of its file name.
-  const std::string name = std::filesystem::path(argument).filename().string();
-  const DatabaseTables* target = nullptr;
-  for (const auto& database : Databases()) {
-    const std::string stem = std::filesystem::path(UnderBaseFolder("", database.database)).stem().string();
-    if (name.rfind(stem + "-", 0) == 0) target = &database;
-  }
+  const DatabaseTables* target = backups::DatabaseOfBackup(argument);
   if (!target) {
     streams.err << "pendra: '" << argument << "' はこのプログラムのバックアップの名前ではありません (Orvik-… または Velmora-…)。\n";
     return kFailed;
   }
   const std::string databasePath = UnderBaseFolder(options.baseFolder, target->database);
+  if (options.dryRun) {
+    try {
+      streams.out << "試行のみ: データベースは変更していません。復元すると変わる内容:\n";
+      for (const auto& table : backups::RestoreChanges(databasePath, argument, *target->tables))
+        streams.out << backups::ChangeText(table.table.c_str(), table.change) << "\n";
+    } catch (const PlatformError& e) {
+      streams.err << "pendra: ｴﾗｰ番号 " << e.Number() << ":" << e.Description() << "\n";
+      return kFailed;
+    }
+    return kCompleted;
+  }
   try {
     dao::RequireWritable(databasePath);   // before the question, not after it
   } catch (const PlatformError& e) {

@@ -14,7 +14,7 @@ namespace pendra::cli {
 
 namespace {
 
-constexpr const char* kHead = R"(Usage: pendra COMMAND ARGUMENT [--base DIR] [--yes] [--office-memory MB] [--office-seconds S]
+constexpr const char* kHead = R"(Usage: pendra COMMAND [ARGUMENT] [--base DIR] [--yes] [--dry-run] [--office-memory MB] [--office-seconds S]
        pendra --help | --version
 
 Runs the jobs of Pendra_Set without its window, on the same databases.
@@ -28,13 +28,16 @@ Options / オプション:
   --base DIR           The base folder holding OV_DataBase, VL_Database and the
                        template (default: the folder of this program).
                        データベースと原紙のあるフォルダ (既定: このプログラムのフォルダ)。
-  --yes                Answer Yes to the confirmation and to replacing an
-                       existing TARGET. Without it the question is asked on the
-                       terminal, and refused when there is none.
+  --yes                Answer Yes to the confirmation, to replacing an existing
+                       TARGET and to the questions asked before rows are lost
+                       (rows below a blank first cell, a table left empty).
+                       Without it each question is asked on the terminal, and
+                       refused when there is none.
                        確認に「はい」と答えます。省略時は端末で尋ね、端末がなければ中止します。
   --dry-run            expand, import-csv, import-mdb: do the whole job on
                        copies, report rows before and after, added, removed
-                       and changed (by key), and change nothing.
+                       and changed (by key), and change nothing; restore:
+                       report what putting the backup back would change.
                        試行のみ: 変更内容を表示し、データベースは変更しません。
   --office-memory MB   The most memory the spreadsheet application may hold
                        (default 2048, or PENDRA_OFFICE_MEMORY_MB).
@@ -151,7 +154,7 @@ int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& 
     return UsageError(streams, std::string(command->emptyArgumentError));
 
   excel::SetOfficeLimits(limits);
-  if (options.dryRun && !command->dryRun) return UsageError(streams, "--dry-run goes with expand, import-csv and import-mdb");
+  if (options.dryRun && !command->dryRun) return UsageError(streams, "--dry-run goes with expand, import-csv, import-mdb and restore");
   if (options.baseFolder.empty()) options.baseFolder = programFolder;
   while (options.baseFolder.size() > 1 && options.baseFolder.back() == '/') options.baseFolder.pop_back();
   return RunCaught(*command, argument, options, streams);

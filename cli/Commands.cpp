@@ -20,6 +20,9 @@ namespace pendra::cli {
 
 namespace {
 
+using backups::KeyedTable;
+using backups::TableRows;
+
 // A job through the console: its outcome decides the exit status and where
 // its messages go. An error that still escapes the job (a fault no job
 // foresaw) is told on standard error instead of aborting.
@@ -46,7 +49,7 @@ using TableRowsByName = std::map<std::string, TableRows>;
 
 TableRowsByName Snapshot(const std::string& base, const std::vector<KeyedTable>& tables) {
   TableRowsByName rows;
-  for (const auto& table : tables) rows[table.table] = ReadRows(UnderBaseFolder(base, table.database), table);
+  for (const auto& table : tables) rows[table.table] = backups::ReadRows(UnderBaseFolder(base, table.database), table);
   return rows;
 }
 
@@ -92,27 +95,20 @@ JobOutcome DryRun(ConsoleOptions options, const ConsoleStreams& streams, const s
   const TableRowsByName before = Snapshot(real, tables);
   options.baseFolder = folder;
   options.assumeYes = true;
+  options.onCopies = true;
   const JobOutcome outcome = RunJob(options, streams, job);
   const TableRowsByName after = Snapshot(folder, tables);
   streams.out << "試行のみ: データベースは変更していません。変更されるはずの内容:\n";
-  for (const auto& table : tables) PrintChange(streams.out, table.table, Compare(before.at(table.table), after.at(table.table)));
+  for (const auto& table : tables)
+    backups::PrintChange(streams.out, table.table, backups::Compare(before.at(table.table), after.at(table.table)));
   return outcome;
-}
-
-// Rows before and after a completed job, one line per table.
-void PrintSummary(const ConsoleStreams& streams, const std::map<std::string, long>& before, const std::string& base,
-                  const std::vector<KeyedTable>& tables) {
-  for (const auto& table : tables) {
-    streams.out << table.table << ": " << before.at(table.table) << " 行 → "
-                << CountRows(UnderBaseFolder(base, table.database), table.table) << " 行\n";
-  }
 }
 
 std::map<std::string, long> Counts(const std::string& base, const std::vector<KeyedTable>& tables) {
   std::map<std::string, long> counts;
   for (const auto& table : tables) {
     try {
-      counts[table.table] = CountRows(UnderBaseFolder(base, table.database), table.table);
+      counts[table.table] = backups::CountRows(UnderBaseFolder(base, table.database), table.table);
     } catch (const PlatformError&) {
       counts[table.table] = 0;  // the job itself reports the missing database
     }
@@ -130,12 +126,9 @@ int Expand(const std::string& argument, const ConsoleOptions& given, const Conso
   // An empty argument stays empty, so the job asks for a workbook.
   options.pathBox = argument.empty() ? argument : std::filesystem::absolute(argument).string();
   const auto job = [](UserInterface& ui) { return schedule::Command3_Click(ui); };
-  const auto& tables = ScheduleTablesByKey();
-  if (options.dryRun) return ExitStatus(DryRun(options, streams, tables, job));
-  const auto before = Counts(options.baseFolder, tables);
-  const JobOutcome outcome = RunJob(options, streams, job);
-  if (outcome.IsCompleted()) PrintSummary(streams, before, options.baseFolder, tables);
-  return ExitStatus(outcome);
+  if (options.dryRun) return ExitStatus(DryRun(options, streams, backups::ScheduleTablesByKey(), job));
+  // The completion message's second line counts the rows per table.
+  return ExitStatus(RunJob(options, streams, job));
 }
 
 // 0: every record stored; 3: records stored, but some refused or skipped;
@@ -145,12 +138,12 @@ int ImportCsv(const std::string& argument, const ConsoleOptions& given, const Co
   // The path box's text is used unchanged, as the window does.
   options.pathBox = argument;
   const auto job = [](UserInterface& ui) { return tagimport::Command1_Click(ui); };
-  const auto& tables = TagTablesByKey();
+  const auto& tables = backups::TagTablesByKey();
   if (options.dryRun) return ExitStatus(DryRun(options, streams, tables, job));
   const auto before = Counts(options.baseFolder, tables);
   const JobOutcome outcome = RunJob(options, streams, job);
   if (outcome.rows == 0) return outcome.IsCompleted() ? kCompleted : kFailed;
-  const long after = CountRows(UnderBaseFolder(options.baseFolder, kTagMasterDatabase), "M_TAG");
+  const long after = backups::CountRows(UnderBaseFolder(options.baseFolder, kTagMasterDatabase), "M_TAG");
   const long added = after - before.at("M_TAG");
   streams.out << "M_TAG: " << before.at("M_TAG") << " 行 → " << after << " 行 (追加 " << added << "、更新 "
               << outcome.rows - added << "、拒否・読み飛ばし " << outcome.refused << ")\n";
@@ -207,8 +200,9 @@ const std::vector<Command>& Commands() {
       {"restore", "BACKUP",
        {"Put the backup file BACKUP back in place of its database",
         "(the current state is backed up first); refused while a job",
-        "holds the database. バックアップからデータベースを戻します。"},
-       "restore needs a backup file", RestoreCommand},
+        "holds the database. With --dry-run, show what it would change.",
+        "バックアップからデータベースを戻します。"},
+       "restore needs a backup file", RestoreCommand, true},
   };
   return commands;
 }

@@ -45,6 +45,10 @@ MsgBoxResult ConsoleUi::MsgBox(std::string_view prompt, MsgBoxButtons buttons, s
     return MsgBoxResult::Ok;
   }
 
+  if (options_.onCopies && buttons == MsgBoxButtons::YesNoDefaultNo) {
+    streams_.out << "試行のみ: 実行すると次を尋ねます: " << prompt << std::endl;
+    return MsgBoxResult::Yes;
+  }
   if (options_.assumeYes) return MsgBoxResult::Yes;
   if (streams_.inIsTerminal && AskOnTerminal(prompt)) return MsgBoxResult::Yes;
   if (!streams_.inIsTerminal)
@@ -56,6 +60,7 @@ MsgBoxResult ConsoleUi::MsgBox(std::string_view prompt, MsgBoxButtons buttons, s
 void ConsoleUi::Finish(const JobOutcome& outcome) {
   EndProgressLine();
   for (const std::string& message : messages_) {
+    if (outcome.IsCompleted() && options_.onCopies) continue;
     if (outcome.IsCompleted()) streams_.out << message << std::endl;
     else WriteErrorLines(streams_.err, message);
   }

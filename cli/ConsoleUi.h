@@ -20,6 +20,10 @@ struct ConsoleOptions {
   std::string baseFolder;   // where the databases and the template lie
   bool assumeYes = false;   // --yes
   bool dryRun = false;      // --dry-run: do the whole job, then roll back
+  // The job runs on copies for --dry-run: its completion message would
+  // claim what did not happen and is left out, and a question asked before
+  // something is lost is answered Yes and printed, so the user learns of it.
+  bool onCopies = false;
 };
 
 // Where the batch command reads and writes, and which of them is a

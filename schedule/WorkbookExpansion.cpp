@@ -5,10 +5,13 @@
 // overflow, the spreadsheet application dying, the user ending the program)
 // leaves both tables exactly as they were. Before anything changes, a copy
 // of the database is taken into its backup folder, and kept once the
-// replacement is committed (a failed expansion leaves none); a failure
-// names the sheet, row and column it happened at. Before the question, the
-// user learns whether the database can be written at all. The template
-// itself is never expanded.
+// replacement is committed (a failed or declined expansion leaves none); a
+// failure names the sheet, row and column it happened at. Before the
+// question, the user learns whether the database can be written at all. The
+// template itself is never expanded. Once both sheets are read and before
+// anything is committed, the user is asked whether rows the rules leave
+// out (below the end of a table) or a table left empty may go; No rolls
+// everything back. The completion message's second line counts what was done.
 #include "core/BasePath.h"
 #include "core/Int16.h"
 #include "core/NumericTest.h"
@@ -21,6 +24,7 @@
 #include "JobSteps.h"
 #include "ScheduleJobs.h"
 #include "ScheduleLayout.h"
+#include "TransferCounts.h"
 
 namespace pendra::schedule {
 
@@ -41,12 +45,38 @@ struct Place {
   }
 };
 
+long CountTableRows(dao::Database& db, const TableLayout& layout) {
+  auto rs = db.OpenRecordset("SELECT count(*) AS n FROM " + layout.table, dao::dbOpenSnapshot);
+  const long rows = static_cast<long>(rs->Fields("n").Value().ToDouble());
+  rs->Close();
+  return rows;
+}
+
+bool RowHasValue(excel::Worksheet& xlSheet, int16_t row, const TableLayout& layout) {
+  for (const ColumnLayout& column : layout.columns)
+    if (!EqualsEmptyText(xlSheet.Cells(row, column.workbookColumn).Value())) return true;
+  return false;
+}
+
+// The rows at and below the end of the table that hold a value in one of
+// the table's columns: the rules leave them out, the user is asked first.
+// Cells past the sheet's used area read as empty without asking the office.
+void CountIgnoredRows(excel::Worksheet& xlSheet, const TableLayout& layout, SheetTransfer& transfer) {
+  for (int32_t row = transfer.endRow; row <= INT16_MAX; ++row) {
+    if (!RowHasValue(xlSheet, static_cast<int16_t>(row), layout)) continue;
+    if (transfer.firstIgnoredRow == 0) transfer.firstIgnoredRow = row;
+    ++transfer.ignoredRows;
+  }
+}
+
 // Empties one table and adds a row per sheet row, from row 2 down to the
-// first row whose first cell is empty; returns how many rows it added.
-long TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
-                   const TableLayout& layout, Place& place) {
+// first row whose first cell is empty; returns what it did.
+SheetTransfer TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
+                            const TableLayout& layout, Place& place) {
   place = Place{layout.sheet()};
+  SheetTransfer transfer{layout.table};
   excel::Worksheet xlSheet = xlBook.Sheets(layout.sheet());
+  transfer.before = CountTableRows(db, layout);
   db.Execute(layout.emptyStatement);
   auto rs = db.OpenRecordset(layout.selectStatement, dao::dbOpenDynaset);
 
@@ -58,7 +88,10 @@ long TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db
     for (const ColumnLayout& column : layout.columns) {
       place.column = &column;
       Variant value = xlSheet.Cells(row, column.workbookColumn).Value();
-      if (column.fallback && !IsNumeric(value)) value = *column.fallback;
+      if (column.fallback && !IsNumeric(value)) {
+        value = *column.fallback;
+        ++transfer.fallbacks;
+      }
       rs->Fields(column.name) = value;
     }
     place.column = nullptr;
@@ -68,7 +101,23 @@ long TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db
     place.row = 0;
   }
   rs->Close();
-  return row - kFirstDataRow;
+  transfer.stored = row - kFirstDataRow;
+  transfer.endRow = row;
+  CountIgnoredRows(xlSheet, layout, transfer);
+  return transfer;
+}
+
+// Asks each question that applies, default No; false at the first No.
+bool UserAcceptsLosses(UserInterface& ui, const std::vector<SheetTransfer>& sheets) {
+  for (const SheetTransfer& sheet : sheets) {
+    for (const std::string& question : LossQuestions(sheet)) {
+      ui.SetWaitPointer(false);
+      const MsgBoxResult answer = ui.MsgBox(question, MsgBoxButtons::YesNoDefaultNo, msg::kTitle);
+      if (answer != MsgBoxResult::Yes) return false;
+      ui.SetWaitPointer(true);
+    }
+  }
+  return true;
 }
 
 // The template's sheets hold only their headers: expanding it would empty
@@ -116,22 +165,31 @@ JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
     xlBook = excel::GetObject(workbookPath);
 
     std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
+    std::vector<SheetTransfer> sheets;
     long rows = 0;
     {
       dao::Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
       // Under the transaction's lock: the copy is exactly what is replaced.
       dao::JobBackup backup(db->Name(), "expand");
-      for (const TableLayout* layout : ScheduleTables()) rows += TransferSheet(ui, *xlBook, *db, *layout, place);
+      for (const TableLayout* layout : ScheduleTables()) {
+        sheets.push_back(TransferSheet(ui, *xlBook, *db, *layout, place));
+        rows += sheets.back().stored;
+      }
+      // The workbook is read whole: the office goes before any question,
+      // so that its time limit does not run while the user thinks.
+      xlBook->Application()->Quit();
+      xlBook.reset();
+      if (!UserAcceptsLosses(ui, sheets)) {
+        ui.SetWaitPointer(false);
+        return JobOutcome::Refused();  // the transaction rolls back: nothing changed
+      }
       transaction.Commit();
       backup.Keep();
     }
     db->Close();
 
-    xlBook->Application()->Quit();
-    xlBook.reset();
-
     ui.SetWaitPointer(false);
-    ui.MsgBox(msg::kExpansionDone, MsgBoxButtons::OkOnly, msg::kTitle);
+    ui.MsgBox(std::string(msg::kExpansionDone) + "\n" + ExpansionCountsLine(sheets), MsgBoxButtons::OkOnly, msg::kTitle);
     return JobOutcome::Completed(rows);
   } catch (const PlatformError& error) {
     // Everything the job held is gone by now: the transaction rolled back,

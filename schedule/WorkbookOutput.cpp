@@ -22,6 +22,7 @@
 #include "JobSteps.h"
 #include "ScheduleJobs.h"
 #include "ScheduleLayout.h"
+#include "TransferCounts.h"
 
 namespace pendra::schedule {
 
@@ -104,7 +105,11 @@ JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
 
     std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
     long rows = 0;
-    for (const TableLayout* layout : ScheduleTables()) rows += WriteSheet(ui, *xlBook, *db, *layout);
+    std::vector<std::pair<std::string, long>> written;
+    for (const TableLayout* layout : ScheduleTables()) {
+      written.emplace_back(layout->table, WriteSheet(ui, *xlBook, *db, *layout));
+      rows += written.back().second;
+    }
     db->Close();
 
     xlBook->Windows(kTemplateWindow).SetVisible(true);
@@ -119,7 +124,7 @@ JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
     xlBook.reset();
 
     ui.SetWaitPointer(false);
-    ui.MsgBox(msg::kOutputDone, MsgBoxButtons::OkOnly, msg::kTitle);
+    ui.MsgBox(std::string(msg::kOutputDone) + "\n" + OutputCountsLine(written), MsgBoxButtons::OkOnly, msg::kTitle);
     return JobOutcome::Completed(rows);
   } catch (const PlatformError& error) {
     ui.SetWaitPointer(false);

@@ -23,3 +23,16 @@ pendra_build() {
 
 # The window program is part of the build unless it was configured out.
 pendra_with_gui() { grep -q '^PENDRA_WITH_GUI:BOOL=ON' "$BUILD/CMakeCache.txt"; }
+
+# The desktop Calc: the workbooks the tool writes are edited in it, and the
+# office without a window cannot open them ("Unspecified Application
+# Error"). It takes the place of the no-GUI office; the jobs drive either
+# one invisibly.
+pendra_install_desktop_calc() {
+  if dpkg-query -W -f='${Status}' libreoffice-calc 2>/dev/null | grep -q "install ok installed"; then return 0; fi
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  echo "installing libreoffice-calc (the desktop Calc, to edit the workbooks)"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends libreoffice-calc
+}

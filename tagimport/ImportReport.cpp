@@ -27,8 +27,9 @@ void ImportReport::Note(std::string text) {
   }
 }
 
-void ImportReport::Stored(bool someColumnsRefused) {
+void ImportReport::Stored(bool added, bool someColumnsRefused) {
   ++stored_;
+  if (added) ++added_;
   if (someColumnsRefused) ++partly_;
 }
 
@@ -54,8 +55,14 @@ void ImportReport::ReadingStopped(long line, const PlatformError& error) {
                  "（以降の行は展開されていません）");
 }
 
+std::string ImportReport::CountsLine() const {
+  return "M_TAG: " + std::to_string(before_) + " 行 → " + std::to_string(before_ + added_) + " 行 (追加 " +
+         std::to_string(added_) + "、更新 " + std::to_string(stored_ - added_) + "、拒否・読み飛ばし " +
+         std::to_string(refused_) + ")";
+}
+
 std::string ImportReport::Message() const {
-  std::string text = "ﾏｽﾀｰ情報の一部をデータベースへ展開できませんでした。\n\n";
+  std::string text = "ﾏｽﾀｰ情報の一部をデータベースへ展開できませんでした。\n" + CountsLine() + "\n\n";
   text += "登録した行: " + std::to_string(stored_) + " 件";
   if (partly_ > 0) {
     text += "（うち一部の項目を書き込めなかった行: " + std::to_string(partly_) + " 件）";

@@ -17,8 +17,11 @@ class ImportReport {
   // How many lines are listed with their reasons; the rest are counted.
   static constexpr size_t kListed = 10;
 
-  // A record stored; some of its columns may have kept their value.
-  void Stored(bool someColumnsRefused);
+  // How many rows M_TAG held when the import began.
+  void RowsBefore(long rows) { before_ = rows; }
+  // A record stored, as a new row (added) or into its tag's row; some of
+  // its columns may have kept their value.
+  void Stored(bool added, bool someColumnsRefused);
   // One column of a record kept its value: the database refused the text.
   void ColumnRefused(long line, std::string_view tag, std::string_view column,
                      std::string_view value, const PlatformError& error);
@@ -33,13 +36,18 @@ class ImportReport {
   long StoredCount() const { return stored_; }
   long RefusedCount() const { return refused_; }
 
-  // The text of the closing message box.
+  // "M_TAG: 10 行 → 12 行 (追加 2、更新 3、拒否・読み飛ばし 1)"
+  std::string CountsLine() const;
+  // The text of the closing message box: its first line, the counts, then
+  // the lines not stored with their reasons.
   std::string Message() const;
 
  private:
   void Note(std::string text);
 
+  long before_ = 0;
   long stored_ = 0;
+  long added_ = 0;
   long partly_ = 0;   // stored, but with refused columns
   long refused_ = 0;  // records refused and lines skipped
   bool stopped_ = false;

@@ -32,6 +32,19 @@ constexpr std::string_view kLookup = "SELECT * FROM M_TAG WHERE TAG = ?";
 constexpr std::string_view kTable = "M_TAG";
 constexpr long kProgressEvery = 1000;
 
+// For the closing message's counts only: a table that cannot be counted
+// (missing, say) refuses every record on its own, with its reason.
+long CountRows(Database& db) {
+  try {
+    std::unique_ptr<Recordset> rs = db.OpenRecordset("SELECT count(*) AS n FROM M_TAG", dao::dbOpenSnapshot);
+    const long rows = static_cast<long>(rs->Fields("n").Value().ToDouble());
+    rs->Close();
+    return rows;
+  } catch (const PlatformError&) {
+    return 0;
+  }
+}
+
 std::string ErrorLine(const PlatformError& error) {
   return "ｴﾗｰ番号 " + std::to_string(error.Number()) + ":" + error.Description();
 }
@@ -55,7 +68,8 @@ void ImportRecord(Workspace& ws, Database& db, const MasterCsvRecord& record,
     dao::Transaction savepoint(ws);
     std::unique_ptr<Recordset> rs =
         db.OpenRecordset(kLookup, dao::dbOpenDynaset, std::vector<Variant>{Variant(tag)});
-    if (rs->Eof()) {
+    const bool added = rs->Eof();
+    if (added) {
       rs->AddNew();
       // A new row without its tag could never be found again: a tag that
       // the column refuses refuses the record.
@@ -82,7 +96,7 @@ void ImportRecord(Workspace& ws, Database& db, const MasterCsvRecord& record,
       report.ColumnRefused(record.LineNumber(), tag, column->column,
                            record[column->position], error);
     }
-    report.Stored(!allWritten);
+    report.Stored(added, !allWritten);
   } catch (const PlatformError& error) {
     // The savepoint rolled back as it went out of scope (or is gone with
     // the transaction, which the commit at the end reports).
@@ -176,12 +190,14 @@ JobOutcome Command1_Click(UserInterface& ui) {
   // on every way out that does not commit, an unforeseen exception included.
   std::optional<dao::Transaction> transaction;
   std::optional<dao::JobBackup> backup;
+  ImportReport report;
   try {
     transaction.emplace(*ws);
     // Under the transaction's lock: the copy is exactly what the import
     // starts from. One that cannot be written stops the import here; it is
     // kept only if records were stored and committed.
     backup.emplace(databasePath, "import-csv");
+    report.RowsBefore(CountRows(*db));
   } catch (const PlatformError& error) {
     transaction.reset();
     reader.Close();
@@ -190,7 +206,6 @@ JobOutcome Command1_Click(UserInterface& ui) {
   }
 
   // 6. Record by record.
-  ImportReport report;
   const long done = ImportRecords(ui, reader, *ws, *db, report);
 
   // 7. The master file.

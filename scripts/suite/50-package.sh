@@ -10,7 +10,8 @@
 # (data in /opt/pendra-set itself) that moves the data. Leaves the machine as
 # it found it. Prints its figures and exits non-zero when a check fails.
 #
-# PENDRA_PACKAGE_INSTALL=0 leaves out the real installation.
+# PENDRA_PACKAGE_INSTALL=0 leaves out the real installation;
+# PENDRA_PACKAGE_FRESH=0 leaves out scripts/package on a fresh build folder.
 set -uo pipefail
 export LC_ALL=C.UTF-8  # file names as text in listings; LibreOffice wants UTF-8
 
@@ -87,6 +88,27 @@ cpack_seconds=$(seconds_since "$start")
 check "cpack wrote $DEB_NAME" test -f "$DEB"
 [ -f "$DEB" ] || finish
 
+# --- scripts/package from a fresh build folder ------------------------------
+# The README's package step is one command that builds what the package needs
+# itself: on a build folder that holds nothing yet it must still make the
+# package, with the same files as the one cpack made above.
+if [ "${PENDRA_PACKAGE_FRESH:-1}" != 0 ]; then
+  echo "-- scripts/package on a fresh build folder"
+  fresh="$work/fresh-build"
+  start=$(now_ms)
+  if PENDRA_BUILD_DIR="$fresh" "$SRC/scripts/package" >"$work/package.log" 2>&1; then
+    pass "scripts/package made a package from a fresh build folder ($(seconds_since "$start")s)"
+    fresh_deb="$(tail -n1 "$work/package.log")"
+    check "scripts/package printed the package's path ($fresh_deb)" test "$fresh_deb" = "$fresh/$DEB_NAME" -a -f "$fresh_deb"
+    check "its package holds the same files as cpack's" \
+      bash -c "diff <(dpkg-deb -c '$fresh_deb' | awk '{print \$6}' | sort) <(dpkg-deb -c '$DEB' | awk '{print \$6}' | sort)"
+  else
+    fail "scripts/package made a package from a fresh build folder"
+    tail -20 "$work/package.log" | sed 's/^/        | /'
+  fi
+  rm -rf "$fresh"
+fi
+
 # --- Control data ----------------------------------------------------------
 echo "-- control data (dpkg-deb -I)"
 field() { dpkg-deb -f "$DEB" "$1"; }
@@ -131,6 +153,7 @@ for path in "./opt/pendra-set/Pendra_Set" "./opt/pendra-set/pendra" \
             "./opt/pendra-set/share/defaults/${DATABASES[1]}" \
             "./usr/bin/pendra -> /opt/pendra-set/pendra" \
             "./usr/share/applications/Pendra_Set.desktop" \
+            "./usr/share/applications/Pendra_Set-backups.desktop" \
             "./usr/share/icons/hicolor/32x32/apps/Pendra_Set.png" \
             "./usr/share/man/man1/pendra.1.gz" \
             "./usr/share/doc/pendra-set/copyright" \
@@ -212,6 +235,10 @@ check "desktop entry's icon is installed" \
 check "icon is a 32 x 32 PNG" \
   bash -c "file -b '$root/usr/share/icons/hicolor/32x32/apps/Pendra_Set.png' | grep -q 'PNG image data, 32 x 32'"
 check "desktop-file-validate accepts the entry (desktop-file-utils)" desktop-file-validate "$desktop"
+backups_desktop="$root/usr/share/applications/Pendra_Set-backups.desktop"
+check "the backups entry starts $PREFIX/Pendra_Set --backups" \
+  test "$(sed -n 's/^Exec=//p' "$backups_desktop")" = "$PREFIX/Pendra_Set --backups"
+check "desktop-file-validate accepts the backups entry" desktop-file-validate "$backups_desktop"
 man="$root/usr/share/man/man1/pendra.1.gz"
 check "manual page is gzip'd" gzip -t "$man"
 for device in utf8 ascii; do

@@ -352,6 +352,73 @@ TEST_F(Backups, AUserWhoMayNotWriteIsToldBeforeTheQuestion) {
     EXPECT_EQ(Everything(), before) << c.job;
     EXPECT_TRUE(BackupFolders().empty()) << c.job;
   }
+
+// A dry run of the workbook the output just wrote changes nothing: the
+// time the expansion stamps on every row it adds is no change, and the
+// job's completion message does not claim a run that did not happen.
+TEST_F(Backups, ADryRunOfAnUnchangedWorkbookReportsNoChange) {
+  const std::string workbook = base.File("そのまま.xls");
+  ASSERT_EQ(RunInProcess(On({"output", workbook})).exitCode, 0);
+  // Stamped long ago, so that any row the run adds differs in its stamp.
+  schedule::test::Exec(ScheduleDb(), "UPDATE KikiMaster SET 更新日時 = '2020-01-01 00:00:00'");
+  const std::string groups = Rows(ScheduleDb(), "SELECT count(*) FROM GroupMaster")[0];
+  const std::string kiki = Rows(ScheduleDb(), "SELECT count(*) FROM KikiMaster")[0];
+  const auto before = ScheduleSnapshot(ScheduleDb());
+
+  const Outcome run = RunInProcess(On({"expand", workbook, "--dry-run"}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "試行のみ: データベースは変更していません。変更されるはずの内容:\nGroupMaster: " + groups + " 行 → " +
+                         groups + " 行 (追加 0、削除 0、変更 0)\nKikiMaster: " + kiki + " 行 → " + kiki +
+                         " 行 (追加 0、削除 0、変更 0)\n");
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+}
+
+// Rows below a blank first cell: the batch command asks as the window does.
+// A dry run prints the question; without a terminal and without --yes it is
+// refused and nothing changes; --yes answers it and the rules' rows are
+// stored, the completion message counting the rows left out.
+TEST_F(Backups, TheQuestionBeforeRowsAreLostIsPrintedRefusedOrAnsweredByYes) {
+  const std::string workbook = base.File("空行あり.xls");
+  const Variant none;
+  schedule::test::WriteWorkbook(base.Template(), workbook,
+                                {{"GroupMaster", {{1.0, "一", 0.0}}},
+                                 {"KikiMaster", {{"K-1", "一", 1.0, 0.0}, {none, none, none, none}, {"K-3", "三", 1.0, 0.0}}}});
+  const std::string question = "KikiMaster の 3 行目で表が終わります。4 行目以降の 1 行は保存されません。続けますか？";
+  const auto before = ScheduleSnapshot(ScheduleDb());
+
+  const Outcome dry = RunInProcess(On({"expand", workbook, "--dry-run"}));
+  EXPECT_EQ(dry.exitCode, 0) << dry.err;
+  EXPECT_EQ(dry.out.rfind("試行のみ: 実行すると次を尋ねます: " + question + "\n", 0), 0u) << dry.out;
+  EXPECT_EQ(dry.out.find("完了しました"), std::string::npos) << dry.out;
+
+  // The first question is answered on the command line only with --yes;
+  // here a terminal-less run without it stops at the confirmation.
+  const Outcome refused = RunInProcess(On({"expand", workbook}));
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+
+  const Outcome yes = RunInProcess(On({"expand", workbook, "--yes"}));
+  EXPECT_EQ(yes.exitCode, 0) << yes.err;
+  EXPECT_NE(yes.out.find("KikiMaster: "), std::string::npos) << yes.out;
+  EXPECT_NE(yes.out.find(" → 1 行 (既定値にしたセル 0、表の終わりより下で保存しなかった行 1)\n"), std::string::npos) << yes.out;
+  EXPECT_EQ(Rows(ScheduleDb(), "SELECT タグ名 FROM KikiMaster"), std::vector<std::string>{"K-1"});
+}
+
+TEST_F(Backups, RestoreWithDryRunShowsWhatItWouldChangeAndChangesNothing) {
+  const std::string csv = CleanCsv();
+  ASSERT_EQ(RunInProcess(On({"import-csv", csv, "--yes"})).exitCode, 0);
+  const std::string backup = Copies(TagDb()).back().path;
+  const long rows = std::stol(Rows(TagDb(), "SELECT count(*) FROM M_TAG")[0]);
+  const std::string bytes = Bytes(TagDb());
+  const std::string added = Rows(TagDb(), "SELECT TAG FROM M_TAG WHERE TAG LIKE 'NEW-%'")[0];
+
+  const Outcome run = RunInProcess(On({"restore", backup, "--dry-run"}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  // The import renamed FIC-101 and added a tag: restoring takes both back.
+  EXPECT_EQ(run.out, "試行のみ: データベースは変更していません。復元すると変わる内容:\nM_TAG: " + std::to_string(rows) +
+                         " 行 → " + std::to_string(rows - 1) + " 行 (追加 0、削除 1、変更 1: FIC-101, " + added + ")\n");
+  EXPECT_EQ(Bytes(TagDb()), bytes);
+  EXPECT_EQ(Copies(TagDb()).size(), 1u);
 }
 
 }  // namespace

@@ -19,6 +19,12 @@ using tagimport::testing::Fields;
 using tagimport::testing::HeaderLine;
 
 constexpr const char* kOutputDone = "Pendra情報のXLS出力が完了しました。\n";
+
+// The output's message with its second line, the rows written per table.
+std::string OutputDone(const std::string& db) {
+  return std::string(kOutputDone) + "GroupMaster: " + Rows(db, "SELECT count(*) FROM GroupMaster")[0] +
+         " 行、KikiMaster: " + Rows(db, "SELECT count(*) FROM KikiMaster")[0] + " 行を書き出しました。\n";
+}
 constexpr const char* kExpansionDone = "Pendra情報の展開が完了しました。\n";
 constexpr const char* kOfficeRuns = "EXCELが立ち上がっている為、出力出来ません。";
 
@@ -29,7 +35,7 @@ TEST_F(Jobs, OutputWritesTheWorkbookAndSaysSo) {
   const std::string target = base.File("出力 (1).xls");
   const Outcome run = RunInProcess(On({"output", target}));
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, kOutputDone);
+  EXPECT_EQ(run.out, OutputDone(ScheduleDb()));
   EXPECT_EQ(run.err, "");  // no progress: standard error is no terminal
   ASSERT_TRUE(fs::exists(target));
   EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
@@ -53,11 +59,11 @@ TEST_F(Jobs, ExpandWithYesRefillsBothTablesFromTheWorkbook) {
   const long kiki = std::stol(Rows(ScheduleDb(), "SELECT count(*) FROM KikiMaster")[0]);
   const Outcome run = RunInProcess(On({"expand", workbook, "--yes"}));
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  // The message, then rows before and after per table.
+  // The message, then its second line: rows before and after per table.
   EXPECT_EQ(run.out, std::string(kExpansionDone) + "GroupMaster: " + std::to_string(groups) + " 行 → " +
-                         Rows(ScheduleDb(), "SELECT count(*) FROM GroupMaster")[0] + " 行\nKikiMaster: " +
+                         Rows(ScheduleDb(), "SELECT count(*) FROM GroupMaster")[0] + " 行、KikiMaster: " +
                          std::to_string(kiki) + " 行 → " + Rows(ScheduleDb(), "SELECT count(*) FROM KikiMaster")[0] +
-                         " 行\n");
+                         " 行 (既定値にしたセル 0、表の終わりより下で保存しなかった行 0)\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(ScheduleContent(ScheduleDb()), content);
 }
@@ -150,7 +156,7 @@ TEST_F(Jobs, AnExistingTargetIsReplacedOnlyWithYes) {
 
   const Outcome replaced = RunInProcess(On({"output", target, "--yes"}));
   EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
-  EXPECT_EQ(replaced.out, kOutputDone);
+  EXPECT_EQ(replaced.out, OutputDone(ScheduleDb()));
   EXPECT_EQ(ReadFile(target).substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // an .xls (OLE) file
 }
 
@@ -271,7 +277,7 @@ TEST_F(Jobs, AMissingLocaleFallsBackAndTheOutputWorks) {
   if (newlocale(LC_ALL_MASK, "ja_JP.UTF-8", locale_t{}) != locale_t{}) launch.env[0].second = "xx_YY.UTF-8";
   const Outcome run = RunLaunched(launch);
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, kOutputDone);
+  EXPECT_EQ(run.out, OutputDone(ScheduleDb()));
   EXPECT_TRUE(fs::exists(target));
 }
 

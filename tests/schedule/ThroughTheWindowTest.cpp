@@ -39,6 +39,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The messages' first lines: a completion message's second line counts rows.
+std::vector<std::string> FirstLines(const std::vector<std::string>& prompts) {
+  std::vector<std::string> lines;
+  for (const auto& prompt : prompts) lines.push_back(prompt.substr(0, prompt.find('\n')));
+  return lines;
+}
+
 class ThroughTheWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -46,8 +53,14 @@ class ThroughTheWindow : public ::testing::Test {
     form.SetQuitFunction([this] { ++quits; });
     form.SetMessageBox([this](QWidget*, const QString& prompt, MsgBoxButtons buttons, const QString&) {
       prompts.push_back(prompt.toStdString());
+      buttonsShown.push_back(buttons);
       if (onMessage) onMessage(prompt.toStdString());
       if (buttons == MsgBoxButtons::OkOnly) return MsgBoxResult::Ok;
+      if (buttons == MsgBoxButtons::YesNoDefaultNo && !questionAnswers.empty()) {
+        const MsgBoxResult answer = questionAnswers.front();
+        questionAnswers.pop_front();
+        return answer;
+      }
       return MsgBoxResult::Yes;
     });
     form.cdlDb.SetDialog([this](QWidget*, const app::OpenDialogRequest& request) -> std::optional<QString> {
@@ -76,6 +89,9 @@ class ThroughTheWindow : public ::testing::Test {
   ProbeScope probe;
   app::Form1 form;
   std::vector<std::string> prompts;
+  std::vector<MsgBoxButtons> buttonsShown;
+  // Answers to the questions whose default is No (none left: Yes).
+  std::deque<MsgBoxResult> questionAnswers;
   std::function<void(const std::string&)> onMessage;
   std::deque<QString> dialogAnswers;  // chosen paths; none left: Cancel
   std::vector<std::string> initDirs;
@@ -88,12 +104,18 @@ TEST_F(ThroughTheWindow, OutputThenExpansionOfTheSameWorkbook) {
   dialogAnswers.push_back(QString::fromStdString(workbook));
   form.Command4->click();
 
-  EXPECT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  EXPECT_EQ(FirstLines(prompts), std::vector<std::string>{msg::kOutputDone});
   EXPECT_EQ(initDirs, std::vector<std::string>{base.Path()});
   EXPECT_TRUE(fs::exists(workbook));
   EXPECT_TRUE(app::IsTopmost(&form));
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(quits, 0);
+
+  const std::string groups = Rows(base.ScheduleDb(), "SELECT count(*) FROM GroupMaster")[0];
+  const std::string kiki = Rows(base.ScheduleDb(), "SELECT count(*) FROM KikiMaster")[0];
+  // The second line counts what was written.
+  EXPECT_EQ(prompts[0], std::string(msg::kOutputDone) + "\nGroupMaster: " + groups + " 行、KikiMaster: " + kiki +
+                            " 行を書き出しました。");
 
   const auto before = Tables();
   Exec(base.ScheduleDb(), "DELETE FROM GroupMaster; DELETE FROM KikiMaster;");
@@ -101,18 +123,100 @@ TEST_F(ThroughTheWindow, OutputThenExpansionOfTheSameWorkbook) {
   form.txtBackDbPath->setText(QString::fromStdString(workbook));
   form.Command3->click();
 
-  EXPECT_EQ(prompts, (std::vector<std::string>{msg::kExpansionConfirm, msg::kExpansionDone}));
+  EXPECT_EQ(FirstLines(prompts), (std::vector<std::string>{msg::kExpansionConfirm, msg::kExpansionDone}));
+  EXPECT_EQ(prompts.back(), std::string(msg::kExpansionDone) + "\nGroupMaster: 0 行 → " + groups +
+                                " 行、KikiMaster: 0 行 → " + kiki +
+                                " 行 (既定値にしたセル 0、表の終わりより下で保存しなかった行 0)");
   EXPECT_EQ(Tables(), before);
   EXPECT_FALSE(app::IsTopmost(&form));
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(quits, 1);
 }
 
+// A workbook whose sheets lose rows by the rules: the expansion asks before
+// it commits (default No); No leaves both tables as they were and ends the
+// program like every confirmed expansion; Yes stores what the rules say.
+struct LossCase {
+  const char* what;
+  std::vector<SheetRows> sheets;
+  std::string question;  // the question asked ("%d" for the rows the table holds now)
+  MsgBoxResult answer;
+  std::vector<std::string> stored;  // Tables() after Yes
+  std::string counts;               // the completion message's second line ("%g", "%k": rows before)
+};
+
+class ExpansionQuestions : public ThroughTheWindow, public ::testing::WithParamInterface<MsgBoxResult> {};
+
+std::string Filled(std::string text, const std::string& groups, const std::string& kiki) {
+  for (auto [mark, value] : {std::pair<const char*, const std::string*>{"%g", &groups}, {"%k", &kiki}})
+    for (size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, 2, *value);
+  return text;
+}
+
+TEST_P(ExpansionQuestions, AskBeforeRowsAreLostAndOnlyYesStoresThem) {
+  const Variant none;
+  const std::vector<LossCase> cases = {
+      {"a blank row in the middle",
+       {{"GroupMaster", {{1.0, "一", 0.0}, {2.0, "二", "はい"}}},
+        {"KikiMaster", {{"K-1", "一", 1.0, 0.0}, {none, none, none, none}, {"K-3", "三", 1.0, 0.0}, {"K-4", "四", "開", 0.0}}}},
+       "KikiMaster の 3 行目で表が終わります。4 行目以降の 2 行は保存されません。続けますか？",
+       GetParam(),
+       {"1|一|0", "2|二|-1", "K-1|一|1|0"},
+       "GroupMaster: %g 行 → 2 行、KikiMaster: %k 行 → 1 行 (既定値にしたセル 1、表の終わりより下で保存しなかった行 2)"},
+      {"an empty sheet",
+       {{"GroupMaster", {}}, {"KikiMaster", {{"K-1", "一", 1.0, 0.0}}}},
+       "GroupMaster のシートの 2 行目 (1 列目) が空のため、GroupMaster は空になります (いまの %g 行は削除されます)。続けますか？",
+       GetParam(),
+       {"K-1|一|1|0"},
+       "GroupMaster: %g 行 → 0 行、KikiMaster: %k 行 → 1 行 (既定値にしたセル 0、表の終わりより下で保存しなかった行 0)"},
+  };
+  for (const LossCase& c : cases) {
+    app::Form1 window;  // a confirmed expansion ends its window: one per case
+    window.SetBaseFolder(QString::fromStdString(base.Path()));
+    window.SetQuitFunction([this] { ++quits; });
+    std::vector<std::pair<std::string, MsgBoxButtons>> shown;
+    window.SetMessageBox([&](QWidget*, const QString& prompt, MsgBoxButtons buttons, const QString&) {
+      shown.emplace_back(prompt.toStdString(), buttons);
+      if (buttons == MsgBoxButtons::YesNoDefaultNo) return c.answer;
+      return buttons == MsgBoxButtons::OkOnly ? MsgBoxResult::Ok : MsgBoxResult::Yes;
+    });
+    const std::string workbook = base.File(std::string(c.what) + ".xls");
+    WriteWorkbook(base.Template(), workbook, c.sheets);
+    const std::string groups = Rows(base.ScheduleDb(), "SELECT count(*) FROM GroupMaster")[0];
+    const std::string kiki = Rows(base.ScheduleDb(), "SELECT count(*) FROM KikiMaster")[0];
+    const auto before = Tables();
+    window.txtBackDbPath->setText(QString::fromStdString(workbook));
+    window.Command3->click();
+
+    ASSERT_GE(shown.size(), 2u) << c.what;
+    EXPECT_EQ(shown[0].first, msg::kExpansionConfirm);
+    EXPECT_EQ(shown[1].first, Filled(c.question, groups, kiki)) << c.what;
+    EXPECT_EQ(shown[1].second, MsgBoxButtons::YesNoDefaultNo) << c.what;
+    if (c.answer == MsgBoxResult::No) {
+      EXPECT_EQ(shown.size(), 2u) << c.what;
+      EXPECT_EQ(Tables(), before) << c.what;
+    } else {
+      ASSERT_EQ(shown.size(), 3u) << c.what;
+      EXPECT_EQ(shown[2].first, std::string(msg::kExpansionDone) + "\n" + Filled(c.counts, groups, kiki)) << c.what;
+      EXPECT_EQ(Tables(), c.stored) << c.what;
+    }
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << c.what;
+    EXPECT_TRUE(OurOfficeProcesses().empty()) << c.what;
+    Exec(base.ScheduleDb(), "DELETE FROM GroupMaster; DELETE FROM KikiMaster;"
+                            " INSERT INTO GroupMaster (GPno, GP名称, 有効) VALUES (7, '前', -1), (8, '前', 0);"
+                            " INSERT INTO KikiMaster (タグ名, 機器名称) VALUES ('Z-1', '前');");
+  }
+  EXPECT_EQ(quits, 2);  // the program ends after each confirmed expansion, No included
+}
+
+INSTANTIATE_TEST_SUITE_P(Answer, ExpansionQuestions, ::testing::Values(MsgBoxResult::No, MsgBoxResult::Yes),
+                         [](const auto& info) { return info.param == MsgBoxResult::No ? "No" : "Yes"; });
+
 TEST_F(ThroughTheWindow, EndingDuringTheExpansionLeavesTheTablesAsTheyWere) {
   const std::string workbook = base.File("Pendra情報.xls");
   dialogAnswers.push_back(QString::fromStdString(workbook));
   form.Command4->click();
-  ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  ASSERT_EQ(FirstLines(prompts), std::vector<std::string>{msg::kOutputDone});
   Exec(base.ScheduleDb(), "DELETE FROM KikiMaster WHERE rowid > 3");
   const auto before = Tables();
 
@@ -196,7 +300,7 @@ TEST_F(ThroughTheWindow, TheWindowWorksThroughTheLargestOutputAndShowsItsProgres
   dialogAnswers.push_back(QString::fromStdString(workbook));
   form.Command4->click();
 
-  ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  ASSERT_EQ(FirstLines(prompts), std::vector<std::string>{msg::kOutputDone});
   // The job takes seconds; the window's timer went on ticking before the
   // job's last message, and the progress window counted the rows.
   EXPECT_GT(ticksAtTheEnd, 20);
@@ -229,7 +333,7 @@ TEST_F(ThroughTheWindow, CancelInTheExpansionEndsTheProgramWithTheTablesAsTheyWe
   const std::string workbook = base.File("大きな表.xls");
   dialogAnswers.push_back(QString::fromStdString(workbook));
   form.Command4->click();
-  ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  ASSERT_EQ(FirstLines(prompts), std::vector<std::string>{msg::kOutputDone});
   Exec(base.ScheduleDb(), "UPDATE GroupMaster SET GP名称 = '変更前' WHERE GPno = 1");
   const auto before = Tables();
 
@@ -261,7 +365,7 @@ TEST_F(ThroughTheWindow, TheWorkbookIsSavedInTheFormatItsNameNames) {
     prompts.clear();
     dialogAnswers.push_back(QString::fromStdString(base.File(c.chosen)));
     form.Command4->click();
-    ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone}) << c.chosen;
+    ASSERT_EQ(FirstLines(prompts), std::vector<std::string>{msg::kOutputDone}) << c.chosen;
     const std::string saved = base.File(c.saved);
     EXPECT_EQ(Head(saved, 4), c.magic) << c.chosen;
     const std::string head = Head(saved, 200);
@@ -328,7 +432,7 @@ TEST_F(ThroughTheWindow, ASpareOfficeWaitsTheJobTakesItAndTheProbeNeverCountsIt)
   const std::string workbook = base.File("予備.xls");
   dialogAnswers.push_back(QString::fromStdString(workbook));
   form.Command4->click();
-  ASSERT_EQ(prompts, std::vector<std::string>{msg::kOutputDone});
+  ASSERT_EQ(FirstLines(prompts), std::vector<std::string>{msg::kOutputDone});
   EXPECT_EQ(seen, std::set<pid_t>{spare});  // no instance of its own was started
 
   // A new spare follows the job; turned off, none is left.
@@ -488,13 +592,13 @@ TEST(MissingLocale, OutputAndExpansionCompleteInAJapanesePath) {
 
   const auto output = Drive({base.Path(), "output", workbook, "none"}, env);
   EXPECT_EQ(output.first, 3) << lang;
-  EXPECT_EQ(output.second, std::string(msg::kOutputDone) + "\n") << lang;
+  EXPECT_EQ(output.second.rfind(std::string(msg::kOutputDone) + "\nGroupMaster: ", 0), 0u) << lang << output.second;
   ASSERT_TRUE(fs::exists(workbook));
 
   Exec(base.ScheduleDb(), "DELETE FROM KikiMaster");
   const auto expansion = Drive({base.Path(), "expansion", workbook, "none"}, env);
   EXPECT_EQ(expansion.first, 3) << lang;
-  EXPECT_EQ(expansion.second, std::string(msg::kExpansionDone) + "\n") << lang;
+  EXPECT_EQ(expansion.second.rfind(std::string(msg::kExpansionDone) + "\nGroupMaster: ", 0), 0u) << lang << expansion.second;
   EXPECT_EQ(Rows(base.ScheduleDb(), "SELECT タグ名, 機器名称, 開始操作値, 終了操作値 FROM KikiMaster ORDER BY タグ名"), before);
 }
 

@@ -142,7 +142,7 @@ TEST_P(MacrosNeverRun, ACellCallingTheWorkbooksMacroGetsNoResultAndRunsNothing) 
 
   subXlsToDb(ui, workbook);
 
-  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  EXPECT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kExpansionDone});
   EXPECT_FALSE(fs::exists(marker));
   EXPECT_EQ(Tables(base.ScheduleDb()), kTheValidRows);
 }
@@ -163,7 +163,7 @@ TEST_F(UntrustedWorkbook, NothingALinkPointsAtIsFetchedByEitherJob) {
   const std::string workbook = base.File("リンク.xls");
   WriteFile(workbook, linked);
   subXlsToDb(ui, workbook);
-  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  EXPECT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kExpansionDone});
 
   // The output opens the template: one with a web function and an external
   // reference completes; one with a linked image fails for want of macros,
@@ -173,7 +173,7 @@ TEST_F(UntrustedWorkbook, NothingALinkPointsAtIsFetchedByEitherJob) {
   fs::copy_file(networked, base.Template(), fs::copy_options::overwrite_existing);
   ScriptedUi output{base.Path()};
   subDbToXls(output, base.File("出力.xls"));
-  EXPECT_EQ(output.Prompts(), std::vector<std::string>{msg::kOutputDone});
+  EXPECT_EQ(output.FirstLines(), std::vector<std::string>{msg::kOutputDone});
 
   WriteFile(base.Template(), linked);
   ScriptedUi imageTemplate{base.Path()};
@@ -560,7 +560,7 @@ TEST_F(UntrustedWorkbook, StaleSaveFoldersOfOtherUsersAreLeftAlone) {
 
   subDbToXls(ui, base.File("出力.xls"));
 
-  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputDone});
+  EXPECT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputDone});
   EXPECT_FALSE(fs::exists(ours));
   EXPECT_TRUE(fs::exists(theirs));
 }

@@ -53,7 +53,7 @@ TEST_F(WorkbookExpansion, RoundTripGivesBackTheSameRows) {
       "SELECT タグ名, 機器名称, 開始操作値, 終了操作値 FROM KikiMaster ORDER BY タグ名");
   const std::string workbook = base.File("往復.xls");
   const JobOutcome output = subDbToXls(ui, workbook);
-  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputDone});
+  ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputDone});
   EXPECT_EQ(output.status, JobStatus::Completed);
   EXPECT_EQ(output.rows, static_cast<long>(groupsBefore.size() + kikiBefore.size()));
   Exec(base.ScheduleDb(), "DELETE FROM GroupMaster; DELETE FROM KikiMaster;");
@@ -61,7 +61,7 @@ TEST_F(WorkbookExpansion, RoundTripGivesBackTheSameRows) {
   ui.boxes.clear();
   ui.doEvents = 0;  // the output lets the window work once, before it saves
   const JobOutcome expansion = subXlsToDb(ui, workbook);
-  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kExpansionDone});
   EXPECT_EQ(expansion.status, JobStatus::Completed);
   EXPECT_EQ(expansion.rows, output.rows);
   // Rows come back in the workbook's order, which is the output's order.
@@ -86,7 +86,7 @@ TEST_F(WorkbookExpansion, TheNumericTestDecidesBetweenCellAndFallback) {
         {"K-4", "通貨と指数", "￥1,000", "1E2"}}},
   });
   subXlsToDb(ui, workbook);
-  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kExpansionDone});
   EXPECT_EQ(Rows(base.ScheduleDb(), kGroups),
             (std::vector<std::string>{"10|数値|0", "11|文字|-1", "12|空|0", "13|桁区切り|-1",
                                       "14|真偽|0"}));
@@ -95,16 +95,46 @@ TEST_F(WorkbookExpansion, TheNumericTestDecidesBetweenCellAndFallback) {
                                       "K-4|通貨と指数|1000|100"}));
 }
 
+// The rows the rules leave out are asked about first (default No): with Yes
+// to both questions the rules' rows are stored and the message counts them.
 TEST_F(WorkbookExpansion, AnEmptyFirstCellEndsTheTable) {
   const std::string workbook = Workbook({
       {"GroupMaster", {}},
       {"KikiMaster",
        {{"K-1", "一", 1.0, 0.0}, {"", "空文字の行", 1.0, 0.0}, {"K-3", "その後", 1.0, 0.0}}},
   });
-  subXlsToDb(ui, workbook);
-  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  const std::string groups = Rows(base.ScheduleDb(), "SELECT count(*) FROM GroupMaster")[0];
+  const std::string kiki = Rows(base.ScheduleDb(), "SELECT count(*) FROM KikiMaster")[0];
+  ui.answers = {MsgBoxResult::Yes, MsgBoxResult::Yes};
+  EXPECT_TRUE(subXlsToDb(ui, workbook).IsCompleted());
+  EXPECT_EQ(ui.Prompts(),
+            (std::vector<std::string>{
+                "GroupMaster のシートの 2 行目 (1 列目) が空のため、GroupMaster は空になります (いまの " + groups +
+                    " 行は削除されます)。続けますか？",
+                "KikiMaster の 3 行目で表が終わります。3 行目以降の 2 行は保存されません。続けますか？",
+                std::string(msg::kExpansionDone) + "\nGroupMaster: " + groups + " 行 → 0 行、KikiMaster: " + kiki +
+                    " 行 → 1 行 (既定値にしたセル 0、表の終わりより下で保存しなかった行 2)"}));
+  EXPECT_EQ(ui.boxes[0].buttons, MsgBoxButtons::YesNoDefaultNo);
+  EXPECT_EQ(ui.boxes[1].buttons, MsgBoxButtons::YesNoDefaultNo);
   EXPECT_TRUE(Rows(base.ScheduleDb(), kGroups).empty());
   EXPECT_EQ(Rows(base.ScheduleDb(), kKiki), std::vector<std::string>{"K-1|一|1|0"});
+}
+
+// No to a question: nothing is stored, no message follows, and the job's
+// backup is all that remains of it.
+TEST_F(WorkbookExpansion, NoToAQuestionLeavesBothTablesAsTheyWere) {
+  const std::string workbook = Workbook({
+      {"GroupMaster", {{1.0, "一", 0.0}}},
+      {"KikiMaster", {{"K-1", "一", 1.0, 0.0}, {Variant(), Variant(), Variant(), Variant()}, {"K-3", "三", 1.0, 0.0}}},
+  });
+  const auto before = Snapshot();
+  ui.answers = {MsgBoxResult::No};
+  EXPECT_EQ(subXlsToDb(ui, workbook).status, JobStatus::Refused);
+  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{
+                              "KikiMaster の 3 行目で表が終わります。4 行目以降の 1 行は保存されません。続けますか？"});
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_FALSE(ui.waitPointer);
+  EXPECT_TRUE(OurOfficeProcesses().empty());
 }
 
 TEST_F(WorkbookExpansion, AWorkbookWithoutKikiMasterChangesNothing) {
@@ -226,7 +256,7 @@ TEST_F(WorkbookExpansion, RowCounterAllows32765RowsAndOverflowsAtThe32766th) {
 
   ui.boxes.clear();
   subXlsToDb(ui, fits);
-  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
+  ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kExpansionDone});
   EXPECT_EQ(Rows(base.ScheduleDb(), "SELECT count(*), max(タグ名) FROM KikiMaster"),
             std::vector<std::string>{"32765|T132765"});
 }

@@ -32,7 +32,7 @@ TEST_F(WorkbookOutput, WritesBothTablesInOrderAndRunsTheMacros) {
   const std::string target = base.File("出力 結果.xls");
   subDbToXls(ui, target);
 
-  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputDone});
+  ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputDone});
   EXPECT_EQ(ui.boxes[0].title, "確認");
   EXPECT_FALSE(ui.boxes[0].waitPointer);
   EXPECT_FALSE(ui.waitPointer);
@@ -71,7 +71,7 @@ TEST_F(WorkbookOutput, EmptyTablesGiveTheTemplateWithTheMacrosRun) {
   const std::string target = base.File("空.xls");
   subDbToXls(ui, target);
 
-  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputDone});
+  ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputDone});
   SavedWorkbook book(target);
   EXPECT_TRUE(book.Cell("GroupMaster", 2, 1).IsEmpty());
   EXPECT_TRUE(book.Cell("KikiMaster", 2, 1).IsEmpty());
@@ -85,7 +85,7 @@ TEST_F(WorkbookOutput, NullKeysAndNumbersGoOverUnchanged) {
        " ('A-1', NULL, -5, 2147483647), (NULL, '名無し', 1, 0);");
   const std::string target = base.File("null.xls");
   subDbToXls(ui, target);
-  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputDone});
+  ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputDone});
 
   SavedWorkbook book(target);
   // NULL sorts first: its row has an empty first cell.
@@ -121,7 +121,7 @@ TEST_F(WorkbookOutput, AnExistingTargetIsReplacedOnlyAfterYes) {
   ui.boxes.clear();
   ui.answers = {MsgBoxResult::Yes};
   subDbToXls(ui, target);
-  EXPECT_EQ(ui.Prompts(), (std::vector<std::string>{msg::kOutputReplace, msg::kOutputDone}));
+  EXPECT_EQ(ui.FirstLines(), (std::vector<std::string>{msg::kOutputReplace, msg::kOutputDone}));
   SavedWorkbook book(target);
   EXPECT_EQ(book.Cell("GroupMaster", 2, 2), Variant("取水設備"));
 }
@@ -195,7 +195,7 @@ TEST_F(WorkbookOutput, The32765thRowIsTheLastThatFits) {
   FillKiki(base.ScheduleDb(), 32765);
   const std::string target = base.File("最大.xls");
   subDbToXls(ui, target);
-  ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kOutputDone});
+  ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputDone});
   SavedWorkbook book(target);
   EXPECT_EQ(book.Cell("KikiMaster", 32766, 1), Variant("T32765"));
   EXPECT_TRUE(book.Cell("KikiMaster", 32767, 1).IsEmpty());

@@ -347,6 +347,10 @@ TEST_F(TagImport, RefusedColumnKeepsItsValueAndTheRestIsWritten) {
   EXPECT_EQ(Text("T2", "tag名称"), "fresh");
   EXPECT_EQ(Number("T2", "最小値"), 8);
   auto report = Report();
+  // The second line counts rows: T1 updated, T2 added, none refused.
+  EXPECT_EQ(report.substr(report.find('\n') + 1, report.find('\n', report.find('\n') + 1) - report.find('\n') - 1),
+            "M_TAG: 1 行 → 2 行 (追加 1、更新 1、拒否・読み飛ばし 0)")
+      << report;
   EXPECT_NE(report.find("登録した行: 2 件"), std::string::npos) << report;
   EXPECT_NE(report.find("一部の項目を書き込めなかった行: 2 件"), std::string::npos) << report;
   EXPECT_NE(report.find("1 行目"), std::string::npos) << report;

@@ -4,12 +4,13 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
 
 #include "core/BasePath.h"
 #include "core/PlatformError.h"
 #include "dao/StatementTime.h"
 
-namespace pendra::cli {
+namespace pendra::backups {
 
 namespace {
 
@@ -44,8 +45,8 @@ std::string Text(sqlite3_stmt* stmt, int column) {
 
 const std::vector<KeyedTable>& ScheduleTablesByKey() {
   static const std::vector<KeyedTable> tables = {
-      {kScheduleDatabase, "GroupMaster", "GPno"},
-      {kScheduleDatabase, "KikiMaster", "タグ名"},
+      {kScheduleDatabase, "GroupMaster", "GPno", "更新日時"},
+      {kScheduleDatabase, "KikiMaster", "タグ名", "更新日時"},
   };
   return tables;
 }
@@ -62,7 +63,10 @@ TableRows ReadRows(const std::string& databasePath, const KeyedTable& table) {
   int rc;
   while ((rc = dao::Step(rows.stmt)) == SQLITE_ROW) {
     std::string row;
-    for (int c = 1; c < sqlite3_column_count(rows.stmt); ++c) row += (c > 1 ? "|" : "") + Text(rows.stmt, c);
+    for (int c = 1; c < sqlite3_column_count(rows.stmt); ++c) {
+      if (table.setByTheJob && std::string_view(sqlite3_column_name(rows.stmt, c)) == table.setByTheJob) continue;
+      row += (row.empty() ? "" : "|") + Text(rows.stmt, c);
+    }
     result.emplace(Text(rows.stmt, 0), std::move(row));
   }
   if (rc == SQLITE_INTERRUPT) dao::RaiseStatementTimeout();
@@ -112,15 +116,20 @@ TableChange Compare(const TableRows& before, const TableRows& after) {
   return change;
 }
 
-void PrintChange(std::ostream& out, const char* table, const TableChange& change) {
-  out << table << ": " << change.before << " 行 → " << change.after << " 行 (追加 " << change.added << "、削除 "
-      << change.removed << "、変更 " << change.changed;
+std::string ChangeText(const char* table, const TableChange& change) {
+  std::string text = std::string(table) + ": " + std::to_string(change.before) + " 行 → " +
+                     std::to_string(change.after) + " 行 (追加 " + std::to_string(change.added) + "、削除 " +
+                     std::to_string(change.removed) + "、変更 " + std::to_string(change.changed);
   if (!change.changedKeys.empty()) {
-    out << ": ";
-    for (size_t i = 0; i < change.changedKeys.size(); ++i) out << (i ? ", " : "") << change.changedKeys[i];
-    if (static_cast<long>(change.changedKeys.size()) < change.added + change.removed + change.changed) out << " …";
+    text += ": ";
+    for (size_t i = 0; i < change.changedKeys.size(); ++i) text += (i ? ", " : "") + change.changedKeys[i];
+    if (static_cast<long>(change.changedKeys.size()) < change.added + change.removed + change.changed) text += " …";
   }
-  out << ")\n";
+  return text + ")";
 }
 
-}  // namespace pendra::cli
+void PrintChange(std::ostream& out, const char* table, const TableChange& change) {
+  out << ChangeText(table, change) << "\n";
+}
+
+}  // namespace pendra::backups

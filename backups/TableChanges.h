@@ -8,12 +8,16 @@
 #include <string>
 #include <vector>
 
-namespace pendra::cli {
+namespace pendra::backups {
 
 struct KeyedTable {
   const char* database;  // the fixed text under the base folder
   const char* table;
   const char* key;
+  // A column the job itself sets on every row it writes (the expansion's
+  // 更新日時 takes the time of the run): not compared, or every row of a
+  // run that changed nothing would count as changed.
+  const char* setByTheJob = nullptr;
 };
 
 // The schedule tables and the tag master table.
@@ -36,6 +40,7 @@ struct TableChange {
 TableChange Compare(const TableRows& before, const TableRows& after);
 
 // "GroupMaster: 5 行 → 7 行 (追加 2、削除 0、変更 1: 3, 7)"
+std::string ChangeText(const char* table, const TableChange& change);
 void PrintChange(std::ostream& out, const char* table, const TableChange& change);
 
-}  // namespace pendra::cli
+}  // namespace pendra::backups
