@@ -13,6 +13,7 @@
 
 #include "core/PlatformError.h"
 #include "dao/Transaction.h"
+#include "AccessBacked.h"
 
 namespace pendra::dao {
 
@@ -73,12 +74,8 @@ std::string Keep(const fs::path& temp, const fs::path& final) {
   return final.string();
 }
 
-// Removes the oldest copies beyond the number to keep.
-void Prune(const std::string& databasePath) {
-  auto copies = ListBackups(databasePath);
-  const size_t keep = static_cast<size_t>(BackupsToKeep());
-  std::error_code ec;
-  for (size_t i = 0; i + keep < copies.size(); ++i) fs::remove(copies[i].path, ec);
+std::string BackupName(const std::string& databasePath, std::string_view job) {
+  return fs::path(databasePath).stem().string() + "-" + Stamp() + "-" + std::string(job) + ".mdb";
 }
 
 // A copy of the database at databasePath, named for job. It is read through
@@ -94,7 +91,7 @@ std::string TakeCopy(const std::string& databasePath, std::string_view job) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) CannotBackUp(folder.string(), ec.message());
-  const std::string name = fs::path(databasePath).stem().string() + "-" + Stamp() + "-" + std::string(job) + ".mdb";
+  const std::string name = BackupName(databasePath, job);
   const fs::path temp = folder / (".~" + name);
   try {
     CopyDatabase(source.db, temp.string());
@@ -103,13 +100,27 @@ std::string TakeCopy(const std::string& databasePath, std::string_view job) {
     throw;
   }
   std::string kept = Keep(temp, folder / name);
-  Prune(databasePath);
+  PruneBackups(databasePath);
   return kept;
 }
 
 }  // namespace
 
+void PruneBackups(const std::string& databasePath) {
+  auto copies = ListBackups(databasePath);
+  const size_t keep = static_cast<size_t>(BackupsToKeep());
+  std::error_code ec;
+  for (size_t i = 0; i + keep < copies.size(); ++i) fs::remove(copies[i].path, ec);
+}
+
 void CopyDatabaseFile(const std::string& from, const std::string& to) {
+  if (detail::HasAccessHeader(from)) {
+    // An Access file is copied as it lies: it is never changed in place.
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec) CannotBackUp(to, ec.message());
+    return;
+  }
   Handle source;
   if (sqlite3_open_v2(from.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
     Raise(err::kDatabaseFileNotFound, "ファイル '" + from + "' が見つかりません。");
@@ -126,6 +137,10 @@ int BackupsToKeep() {
 }
 
 std::string BackUp(Database& db, std::string_view job) {
+  // An Access file keeps itself: the old file becomes the copy when the
+  // job's change is written.
+  const std::string kept = (BackupFolder(db.Name()) / BackupName(db.Name(), job)).string();
+  if (db.KeepFileAtCommit(kept)) return kept;
   return TakeCopy(db.Name(), job);
 }
 

@@ -29,6 +29,10 @@ struct BackupFile {
 // A consistent copy of the database file at from, written to to.
 void CopyDatabaseFile(const std::string& from, const std::string& to);
 
+// Removes the oldest copies of the database at databasePath beyond the
+// number to keep.
+void PruneBackups(const std::string& databasePath);
+
 // How many copies to keep per database: PENDRA_BACKUPS_KEEP when it holds a
 // positive whole number, else 10.
 int BackupsToKeep();

@@ -97,6 +97,14 @@ class Database {
   virtual std::vector<FieldDef> TableDefFields(std::string_view table) = 0;
   // The SQLite connection, for whole-file operations (backups).
   virtual sqlite3* Handle() = 0;
+  // A genuine Access file is never changed in place: the writer renames a
+  // new file over it. Asks that the file as it is now be kept at
+  // backupPath once the current transaction commits a change (at no
+  // copying cost); false for a database in this engine's own format.
+  virtual bool KeepFileAtCommit(const std::string& backupPath) {
+    (void)backupPath;
+    return false;
+  }
 };
 
 class Workspace {

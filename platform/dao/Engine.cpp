@@ -46,6 +46,7 @@ class DatabaseImpl final : public Database {
   const std::string& Name() const override { return connection_->name; }
   std::vector<FieldDef> TableDefFields(std::string_view table) override;
   sqlite3* Handle() override { return connection_->db; }
+  bool KeepFileAtCommit(const std::string& backupPath) override;
 
  private:
   WorkspaceImpl* workspace_;
@@ -63,13 +64,21 @@ class WorkspaceImpl final : public Workspace {
   void CommitTrans() override;
   void Rollback() override;
 
+  std::unique_ptr<Database> Joined(std::shared_ptr<Connection> connection);
+
   void Forget(Connection* connection) {
     open_.erase(std::remove(open_.begin(), open_.end(), connection), open_.end());
   }
 
  private:
   static void Begin(Connection& connection, int level) {
-    (level == 0 ? connection.Cached("BEGIN IMMEDIATE") : connection.Savepoint(level)).Run(Operation::Transaction);
+    if (level == 0 && connection.access) BeginAccessWrite(connection);
+    try {
+      (level == 0 ? connection.Cached("BEGIN IMMEDIATE") : connection.Savepoint(level)).Run(Operation::Transaction);
+    } catch (...) {
+      if (level == 0 && connection.access) EndAccessWrite(connection);
+      throw;
+    }
     connection.transactionDepth = level + 1;
   }
 
@@ -85,10 +94,11 @@ class WorkspaceImpl final : public Workspace {
   Raise(err::kUnrecognizedFormat, "データベースの形式 '" + path + "' を認識できません。" + why);
 }
 
-// Only an SQLite database file is opened: an empty file, a text file or a
-// genuine Access (.mdb/.accdb) file is refused before SQLite sees it, so
-// that nothing is ever created or rewritten.
-void CheckDatabaseFile(const std::string& path) {
+// An SQLite database file opens as itself, a genuine Access (.mdb/.accdb)
+// file through its private copy (AccessBacked.h); an empty file, a text
+// file or anything else is refused before SQLite sees it, so that nothing
+// is ever created or rewritten. True for an Access file.
+bool CheckDatabaseFile(const std::string& path) {
   if (path.empty()) FileNotFound(path);
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
@@ -101,19 +111,14 @@ void CheckDatabaseFile(const std::string& path) {
   char header[32] = {};
   const size_t read = std::fread(header, 1, sizeof header, file);
   std::fclose(file);
-  if (read >= 16 && std::memcmp(header, "SQLite format 3", 16) == 0) return;
+  if (read >= 16 && std::memcmp(header, "SQLite format 3", 16) == 0) return false;
   const std::string_view signature(header + 4, read >= 19 ? 15 : 0);
-  if (signature == "Standard Jet DB" || signature == "Standard ACE DB") {
-    UnrecognizedFormat(path,
-                       "このファイルは Access 形式のデータベースです。"
-                       "このプログラムのデータベース エンジンは SQLite 形式のデータベースだけを読み書きします。"
-                       "Access のデータベースの内容は「pendra import-mdb ファイル名」で取り込めます。");
-  }
+  if (signature == "Standard Jet DB" || signature == "Standard ACE DB") return true;
   UnrecognizedFormat(path);
 }
 
 std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
-  CheckDatabaseFile(path);
+  if (CheckDatabaseFile(path)) return Joined(detail::OpenAccessBacked(path));
   auto connection = std::make_shared<Connection>();
   connection->name = path;
   // READWRITE without CREATE: never makes a file. No URI parsing: the path
@@ -140,6 +145,10 @@ std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
       UnrecognizedFormat(path);
     detail::RaiseSqlite(nullptr, code, Operation::Read);
   }
+  return Joined(std::move(connection));
+}
+
+std::unique_ptr<Database> WorkspaceImpl::Joined(std::shared_ptr<Connection> connection) {
   // A database opened inside a transaction joins it at the current depth.
   try {
     for (int level = 0; level < depth_; ++level) Begin(*connection, level);
@@ -178,6 +187,11 @@ void WorkspaceImpl::BeginTrans() {
 
 void WorkspaceImpl::CommitTrans() {
   if (depth_ == 0) Raise(err::kCommitWithoutBegin);
+  // Access files are written back before any database commits, so a
+  // refusal there leaves every database of the transaction as it was.
+  if (depth_ == 1)
+    for (Connection* connection : open_)
+      if (connection->access && connection->transactionDepth >= 1) detail::WriteBackAccess(*connection);
   for (Connection* connection : open_) {
     if (connection->transactionDepth < depth_) continue;   // already done
     if (depth_ == 1 && sqlite3_get_autocommit(connection->db)) {
@@ -188,6 +202,7 @@ void WorkspaceImpl::CommitTrans() {
     }
     (depth_ == 1 ? connection->Cached("COMMIT") : connection->Release(depth_ - 1)).Run(Operation::Transaction);
     connection->transactionDepth = depth_ - 1;
+    if (depth_ == 1 && connection->access) detail::EndAccessWrite(*connection);
   }
   --depth_;
 }
@@ -198,6 +213,7 @@ void WorkspaceImpl::Rollback() {
     if (connection->transactionDepth < depth_) continue;
     if (depth_ == 1) {
       if (!sqlite3_get_autocommit(connection->db)) connection->Cached("ROLLBACK").Run(Operation::Transaction);
+      if (connection->access) detail::EndAccessWrite(*connection);
     } else {
       connection->RollbackTo(depth_ - 1).Run(Operation::Transaction);
       connection->Release(depth_ - 1).Run(Operation::Transaction);
@@ -234,6 +250,12 @@ std::vector<FieldDef> DatabaseImpl::TableDefFields(std::string_view table) {
   return fields;
 }
 
+bool DatabaseImpl::KeepFileAtCommit(const std::string& backupPath) {
+  if (!connection_->access) return false;
+  connection_->access->backupPath = backupPath;
+  return true;
+}
+
 DatabaseImpl::~DatabaseImpl() {
   if (connection_->IsOpen()) {
     workspace_->Forget(connection_.get());
@@ -253,7 +275,9 @@ void DatabaseImpl::Execute(std::string_view statement) {
   if (sqlite3_stmt_readonly(stmt.get()) && sqlite3_column_count(stmt.get()) > 0) Raise(err::kCannotExecuteSelect);
   const bool changesSchema = sqlite3_column_count(stmt.get()) == 0 && !sqlite3_stmt_readonly(stmt.get()) &&
                              detail::ChangesSchema(statement);
-  stmt.Run(Operation::Execute);
+  if (connection_->access && changesSchema)
+    Raise(err::kInvalidOperation, "Access のデータベース '" + connection_->name + "' の設計は変更できません。");
+  connection_->Write(stmt, Operation::Execute);
   if (changesSchema) connection_->ForgetSchema();
 }
 
