@@ -172,16 +172,21 @@ void Load(Connection& connection) {
   AccessSide& side = *connection.access;
   struct stat before {};
   if (::stat(side.path.c_str(), &before) != 0) Raise(err::kDatabaseFileNotFound, "ファイル '" + side.path + "' が見つかりません。");
-  const mdb::AccessDatabase database = mdb::ReadAccessFile(side.path);
+  mdb::AccessDatabase database = mdb::ReadAccessFile(side.path);
   side.format = database.format;
   side.loaded = before;
+  side.original.clear();
+  side.touched.clear();
   Exec(connection.db, "BEGIN");
   try {
-    for (const auto& table : database.tables) {
+    for (auto& table : database.tables) {
       Exec(connection.db, "DROP TABLE IF EXISTS " + Quote(table.name));
       Materialize(connection.db, table);
+      side.original[table.name] = std::move(table.rows);
     }
     Exec(connection.db, "COMMIT");
+    side.changed.clear();
+    side.touched.clear();
   } catch (...) {
     sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
@@ -192,30 +197,41 @@ void Load(Connection& connection) {
 // Every change of a row names its table. A DELETE without WHERE would
 // empty a table without a word (SQLite's truncation), so the authorizer
 // has deletes done row by row.
-void NoteChange(void* side, int, const char*, const char* table, sqlite3_int64) {
-  auto& changed = static_cast<AccessSide*>(side)->changed;
-  if (changed.empty() || *changed.rbegin() != table) changed.insert(table);
+void NoteChange(void* access, int operation, const char*, const char* table, sqlite3_int64 rowid) {
+  auto& side = *static_cast<AccessSide*>(access);
+  side.changed.insert(table);
+  if (operation != SQLITE_DELETE) side.touched[table].insert(rowid);
 }
 
-int RowByRowDeletes(void*, int action, const char*, const char*, const char*, const char*) {
-  return action == SQLITE_DELETE ? SQLITE_IGNORE : SQLITE_OK;
+int RowByRowDeletes(void*, int action, const char* table, const char*, const char*, const char*) {
+  const bool ours = table && std::strncmp(table, "sqlite_", 7) != 0;
+  return action == SQLITE_DELETE && ours ? SQLITE_IGNORE : SQLITE_OK;
 }
 
-// The rows of a table of the private database, as the layer reads them.
+// The rows of a table of the private database: as read from the file
+// where no statement touched them, else as the layer reads them.
 AccessTableRows RowsOf(Connection& connection, const std::string& table) {
+  AccessSide& side = *connection.access;
   AccessTableRows out;
   out.table = table;
   const auto info = connection.Table(table);
-  Statement select(connection.db, "SELECT * FROM " + Quote(table) + " ORDER BY _rowid_");
+  const auto& original = side.original[table];
+  const auto& touched = side.touched[table];
+  Statement select(connection.db, "SELECT _rowid_, * FROM " + Quote(table) + " ORDER BY _rowid_");
   sqlite3_stmt* stmt = select.get();
   for (;;) {
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) RaiseSqlite(connection.db, rc, Operation::Read);
+    const sqlite3_int64 rowid = sqlite3_column_int64(stmt, 0);
+    if (rowid >= 1 && static_cast<size_t>(rowid) <= original.size() && !touched.count(rowid)) {
+      out.rows.push_back(original[static_cast<size_t>(rowid) - 1]);
+      continue;
+    }
     std::vector<Variant> row;
     row.reserve(info->columns.size());
     for (size_t i = 0; i < info->columns.size(); ++i)
-      row.push_back(ReadStored(stmt, static_cast<int>(i), info->columns[i].spec.type));
+      row.push_back(ReadStored(stmt, static_cast<int>(i) + 1, info->columns[i].spec.type));
     out.rows.push_back(std::move(row));
   }
   return out;
@@ -284,12 +300,15 @@ void WriteBackAccess(Connection& connection) {
   RewriteAccessTables(side.path, tables, side.backupPath);
   if (!side.backupPath.empty()) PruneBackups(side.path);
   side.backupPath.clear();
-  ::stat(side.path.c_str(), &side.loaded);
+  // The private copy holds what was written, but no longer maps row for
+  // row onto the rows as read: the next transaction reads the file again.
+  side.loaded = {};
 }
 
 void EndAccessWrite(Connection& connection) {
   AccessSide& side = *connection.access;
   side.changed.clear();
+  side.touched.clear();
   side.backupPath.clear();
   if (side.folderLock >= 0) {
     ::close(side.folderLock);

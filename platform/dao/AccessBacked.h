@@ -17,9 +17,14 @@
 
 #include <sys/stat.h>
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "core/Variant.h"
 
 namespace pendra::dao::detail {
 
@@ -33,6 +38,11 @@ struct AccessSide {
   std::string format;          // "Jet 3", "Jet 4", "ACE 12" ...
   struct stat loaded {};       // the file as it was when read
   std::set<std::string> changed;   // tables written since the outer BeginTrans
+  // The rows as read, by table, in the order of their rowids (1, 2 ...):
+  // a row no statement added or updated is written back exactly as it was
+  // read (the private copy keeps a date to the second only).
+  std::map<std::string, std::vector<std::vector<Variant>>> original;
+  std::map<std::string, std::unordered_set<int64_t>> touched;   // rowids added or updated
   std::string backupPath;      // set by BackUp: the file as it was is kept there at commit
   int folderLock = -1;         // the folder, locked while a transaction is open
 
