@@ -153,6 +153,8 @@ std::string AccessLockFile(const std::string& path) {
   return "";
 }
 
+}  // namespace
+
 void RefuseWhileAccessHasIt(const std::string& path) {
   const std::string lock = AccessLockFile(path);
   if (lock.empty()) return;
@@ -160,6 +162,8 @@ void RefuseWhileAccessHasIt(const std::string& path) {
                                      "Access などのプログラムが開いています (ロック ファイル '" + lock +
                                      "' があります)。そのプログラムを閉じてからやり直してください。");
 }
+
+namespace {
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
@@ -269,20 +273,14 @@ std::shared_ptr<Connection> OpenAccessBacked(const std::string& path) {
 
 void BeginAccessWrite(Connection& connection) {
   AccessSide& side = *connection.access;
-  const std::string folder = fs::path(side.path).parent_path().string();
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) Raise(err::kCannotOpenFile, "フォルダー '" + folder + "' を開けません。" + std::strerror(errno));
-  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::close(fd);
-      Raise(err::kCouldNotUseLocked);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  side.folderLock = fd;
+  side.folderLock = FolderLock(side.path).Release();
   try {
     RefuseWhileAccessHasIt(side.path);
+    if (side.format == "Jet 3")
+      Raise(err::kCannotOpenFile, "データベース '" + side.path +
+                                      "' は Access 97 (Jet 3) 形式のため、書き込めません (読み取りはできます)。\n"
+                                      "Access で新しい形式 (Access 2000 以降) に変換するか、"
+                                      "「pendra import-mdb ファイル名」でこのプログラムの形式のコピーに取り込んでください。");
     struct stat now {};
     if (::stat(side.path.c_str(), &now) != 0 || !SameFile(now, side.loaded)) Load(connection);
   } catch (...) {
@@ -303,6 +301,30 @@ void WriteBackAccess(Connection& connection) {
   // The private copy holds what was written, but no longer maps row for
   // row onto the rows as read: the next transaction reads the file again.
   side.loaded = {};
+}
+
+FolderLock::FolderLock(const std::string& path) {
+  const std::string folder = fs::path(path).parent_path().string();
+  fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) Raise(err::kCannotOpenFile, "フォルダー '" + folder + "' を開けません。" + std::strerror(errno));
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::close(fd_);
+      Raise(err::kCouldNotUseLocked);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int FolderLock::Release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
 }
 
 void EndAccessWrite(Connection& connection) {

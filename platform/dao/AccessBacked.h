@@ -49,6 +49,25 @@ struct AccessSide {
   ~AccessSide();
 };
 
+// Refuses (3260, naming the lock file) while Access has the file open.
+void RefuseWhileAccessHasIt(const std::string& path);
+
+// The exclusive lock our own jobs take on the folder of an Access file
+// before they write it: the file itself is replaced by every write, the
+// folder stays. Raises 3260 after a bounded wait.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& path);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  // Hands the locked descriptor over to the caller.
+  int Release();
+
+ private:
+  int fd_ = -1;
+};
+
 // Opens the Access file at path into a new connection. Raises 3260 naming
 // the lock file when Access has it open, 3049 when it is damaged.
 std::shared_ptr<Connection> OpenAccessBacked(const std::string& path);

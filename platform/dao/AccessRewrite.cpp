@@ -25,12 +25,13 @@ namespace fs = std::filesystem;
 // the final rename is one step.
 class WorkCopy {
  public:
-  explicit WorkCopy(const std::string& path) {
+  // A copy of source beside the file at path.
+  WorkCopy(const std::string& path, const std::string& source) {
     const fs::path original(path);
     work_ = (original.parent_path() / (".~" + original.filename().string() + "-" + std::to_string(::getpid()))).string();
     std::error_code ec;
     fs::remove(work_, ec);
-    fs::copy_file(original, work_, ec);
+    fs::copy_file(source, work_, ec);
     if (ec) CannotWrite(path, ec.message());
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) {
@@ -70,12 +71,9 @@ class WorkCopy {
   std::string work_;
 };
 
-}  // namespace
-
-void RewriteAccessTables(const std::string& path, const std::vector<AccessTableRows>& tables,
-                         const std::string& backupPath) {
-  WorkCopy work(path);
-  for (const auto& table : tables) jet::RewriteTable(work.Path(), table.table, table.rows);
+// Keeps the file at path under backupPath (when set), then renames the
+// finished work copy over it.
+void KeepAndReplace(const std::string& path, WorkCopy& work, const std::string& backupPath) {
   work.Sync();
   if (!backupPath.empty()) {
     std::error_code ec;
@@ -93,6 +91,20 @@ void RewriteAccessTables(const std::string& path, const std::vector<AccessTableR
     if (!backupPath.empty()) ::unlink(backupPath.c_str());
     throw;
   }
+}
+
+}  // namespace
+
+void RewriteAccessTables(const std::string& path, const std::vector<AccessTableRows>& tables,
+                         const std::string& backupPath) {
+  WorkCopy work(path, path);
+  for (const auto& table : tables) jet::RewriteTable(work.Path(), table.table, table.rows);
+  KeepAndReplace(path, work, backupPath);
+}
+
+void ReplaceAccessFile(const std::string& path, const std::string& source, const std::string& backupPath) {
+  WorkCopy work(path, source);
+  KeepAndReplace(path, work, backupPath);
 }
 
 }  // namespace pendra::dao::detail

@@ -22,4 +22,8 @@ struct AccessTableRows {
 void RewriteAccessTables(const std::string& path, const std::vector<AccessTableRows>& tables,
                          const std::string& backupPath);
 
+// Puts a copy of the file at source in place of the file at path, the
+// same way (copy beside, sync, rename), keeping the old one at backupPath.
+void ReplaceAccessFile(const std::string& path, const std::string& source, const std::string& backupPath);
+
 }  // namespace pendra::dao::detail

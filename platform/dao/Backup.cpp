@@ -14,6 +14,8 @@
 #include "core/PlatformError.h"
 #include "dao/Transaction.h"
 #include "AccessBacked.h"
+#include "AccessRewrite.h"
+#include "mdb/AccessFile.h"
 
 namespace pendra::dao {
 
@@ -106,11 +108,12 @@ std::string TakeCopy(const std::string& databasePath, std::string_view job) {
 
 }  // namespace
 
-void PruneBackups(const std::string& databasePath) {
+void PruneBackups(const std::string& databasePath, const std::string& spared) {
   auto copies = ListBackups(databasePath);
   const size_t keep = static_cast<size_t>(BackupsToKeep());
   std::error_code ec;
-  for (size_t i = 0; i + keep < copies.size(); ++i) fs::remove(copies[i].path, ec);
+  for (size_t i = 0; i + keep < copies.size(); ++i)
+    if (copies[i].path != spared) fs::remove(copies[i].path, ec);
 }
 
 void CopyDatabaseFile(const std::string& from, const std::string& to) {
@@ -167,7 +170,38 @@ std::vector<BackupFile> ListBackups(const std::string& databasePath) {
   return copies;
 }
 
+// Restoring a genuine Access file: the copy must be an Access file holding
+// every table of the live one with the same columns; the live file is kept
+// as the "restore" copy (a second name for it) and a copy of the backup is
+// renamed over it, all under the folder lock our jobs take to write.
+std::string RestoreAccessFile(const std::string& databasePath, const std::string& backupPath) {
+  const std::string notACopy = "'" + backupPath + "' はこのデータベースのバックアップではありません。";
+  if (!detail::HasAccessHeader(backupPath)) Raise(err::kUnrecognizedFormat, notACopy);
+  detail::FolderLock lock(databasePath);
+  detail::RefuseWhileAccessHasIt(databasePath);
+  mdb::ReadOptions designsOnly;
+  designsOnly.rowsOf = [](const std::string&) { return false; };
+  const auto live = mdb::ReadAccessFile(databasePath, designsOnly);
+  const auto copy = mdb::ReadAccessFile(backupPath, designsOnly);   // a damaged copy is refused here
+  for (const auto& table : live.tables) {
+    const auto same = std::find_if(copy.tables.begin(), copy.tables.end(), [&](const auto& t) {
+      if (t.name != table.name || t.columns.size() != table.columns.size()) return false;
+      for (size_t c = 0; c < t.columns.size(); ++c)
+        if (t.columns[c].name != table.columns[c].name || t.columns[c].type != table.columns[c].type) return false;
+      return true;
+    });
+    if (same == copy.tables.end())
+      Raise(err::kUnrecognizedFormat, "'" + backupPath + "' のテーブル " + table.name +
+                                          " はこのデータベースの設計と違います。このデータベースのバックアップではありません。");
+  }
+  const std::string saved = (BackupFolder(databasePath) / BackupName(databasePath, "restore")).string();
+  detail::ReplaceAccessFile(databasePath, backupPath, saved);
+  PruneBackups(databasePath, backupPath);
+  return saved;
+}
+
 std::string Restore(const std::string& databasePath, const std::string& backupPath) {
+  if (detail::HasAccessHeader(databasePath)) return RestoreAccessFile(databasePath, backupPath);
   // The copy must be an SQLite database holding every table of the live one.
   Handle copy;
   if (sqlite3_open_v2(backupPath.c_str(), &copy.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||

@@ -30,8 +30,8 @@ struct BackupFile {
 void CopyDatabaseFile(const std::string& from, const std::string& to);
 
 // Removes the oldest copies of the database at databasePath beyond the
-// number to keep.
-void PruneBackups(const std::string& databasePath);
+// number to keep; never the one at spared (a copy being restored).
+void PruneBackups(const std::string& databasePath, const std::string& spared = "");
 
 // How many copies to keep per database: PENDRA_BACKUPS_KEEP when it holds a
 // positive whole number, else 10.
