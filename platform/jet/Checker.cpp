@@ -1,0 +1,212 @@
+#include "Checker.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "Catalog.h"
+#include "DataPage.h"
+#include "IndexKey.h"
+#include "IndexTree.h"
+#include "JetText.h"
+#include "UsageMap.h"
+#include "core/PlatformError.h"
+
+namespace pendra::jet {
+
+namespace {
+
+constexpr size_t kMaxShown = 5;
+
+std::string Pages(const std::vector<uint32_t>& pages) {
+  std::string text;
+  for (size_t i = 0; i < pages.size() && i < kMaxShown; ++i) text += (i ? ", " : "") + std::to_string(pages[i]);
+  if (pages.size() > kMaxShown) text += " ほか " + std::to_string(pages.size() - kMaxShown);
+  return text;
+}
+
+std::vector<uint32_t> Minus(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+  std::vector<uint32_t> out;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+  return out;
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (char c : bytes) {
+    out += digits[static_cast<uint8_t>(c) >> 4];
+    out += digits[static_cast<uint8_t>(c) & 0xF];
+  }
+  return out;
+}
+
+std::string RowName(uint32_t page, uint32_t row) { return std::to_string(page) + ":" + std::to_string(row); }
+
+// Which structure claims each page, to find pages claimed twice.
+class Claims {
+ public:
+  void Add(const std::vector<uint32_t>& pages, const std::string& by) {
+    for (uint32_t page : pages) {
+      auto [it, fresh] = owners_.emplace(page, by);
+      if (!fresh && it->second != by && twice_.size() < 20)
+        twice_.push_back("ページ " + std::to_string(page) + " を " + it->second + " と " + by + " が使っています");
+    }
+  }
+  const std::vector<std::string>& twice() const { return twice_; }
+
+ private:
+  std::map<uint32_t, std::string> owners_;
+  std::vector<std::string> twice_;
+};
+
+void CheckIndex(const JetFile& file, const TableDefinition& table, const RealIndex& index, const std::vector<LiveRow>& rows,
+                bool systemTable, TableCheck& check, Claims& claims) {
+  const std::string name = "索引 " + table.IndexNames(index.number);
+  const auto problem = [&](const std::string& text) { check.problems.push_back(name + ": " + text); };
+  IndexWalk walk;
+  try {
+    walk = WalkIndex(file, table, index);
+  } catch (const PlatformError& e) {
+    problem(e.Description());
+    return;
+  }
+  for (const std::string& text : walk.problems) problem(text);
+  std::sort(walk.pages.begin(), walk.pages.end());
+  claims.Add(walk.pages, "テーブル " + table.name + " の" + name);
+
+  // The entries the rows call for; a key we cannot build (a sort order or
+  // type we do not know) leaves only the row pointers to compare.
+  bool keysKnown = true;
+  std::vector<IndexEntry> expected;
+  for (const LiveRow& row : rows) {
+    IndexEntry entry;
+    entry.page = row.page;
+    entry.row = row.row;
+    bool allNull = true;
+    try {
+      const StoredRow stored(file, row.bytes);
+      for (const IndexColumn& ic : index.columns) {
+        const Column& column = *table.ColumnNumbered(ic.columnNumber);
+        const StoredField field = stored.Field(column);
+        if (!field.null) allNull = false;
+        if (!AppendColumnKey(file, column, ic.ascending, field, entry.key)) keysKnown = false;
+      }
+    } catch (const PlatformError& e) {
+      problem("行 " + RowName(row.page, row.row) + ": " + e.Description());
+      return;
+    }
+    if (allNull && index.IgnoresNulls()) continue;
+    expected.push_back(std::move(entry));
+  }
+  std::vector<IndexEntry> found = walk.entries;
+  if (!keysKnown) {
+    for (IndexEntry& e : expected) e.key.clear();
+    for (IndexEntry& e : found) e.key.clear();
+  }
+  std::sort(expected.begin(), expected.end());
+  std::sort(found.begin(), found.end());
+  std::vector<IndexEntry> missing, extra;
+  std::set_difference(expected.begin(), expected.end(), found.begin(), found.end(), std::back_inserter(missing));
+  std::set_difference(found.begin(), found.end(), expected.begin(), expected.end(), std::back_inserter(extra));
+  for (size_t i = 0; i < missing.size() && i < kMaxShown; ++i)
+    problem("行 " + RowName(missing[i].page, missing[i].row) + " のエントリー" + (keysKnown ? " (キー " + Hex(missing[i].key) + ")" : "") +
+            " がありません");
+  for (size_t i = 0; i < extra.size() && i < kMaxShown; ++i)
+    problem("エントリー " + (keysKnown ? Hex(extra[i].key) + " " : "") + "(行 " + RowName(extra[i].page, extra[i].row) +
+            ") に合う行がありません");
+  if (missing.size() + extra.size() > 2 * kMaxShown)
+    problem("食い違いは合わせて " + std::to_string(missing.size() + extra.size()) + " 件です");
+
+  // The definition records how many distinct keys the index holds.
+  if (keysKnown) {
+    size_t distinct = 0;
+    for (size_t i = 0; i < walk.entries.size(); ++i)
+      if (i == 0 || walk.entries[i].key != walk.entries[i - 1].key) ++distinct;
+    // Access raises the count with each new key but never lowers it when a
+    // row goes, so only a count below the keys found is wrong.
+    // Access's own system tables do not keep it at all.
+    if (!systemTable && distinct > index.entryCount)
+      problem("記録されたキーの数 " + std::to_string(index.entryCount) + " が実際の " + std::to_string(distinct) + " と違います");
+    if (index.IsUnique() && distinct != walk.entries.size()) problem("一意の索引に同じキーが二つ以上あります");
+  }
+  check.notes.push_back(name + ": " + std::to_string(walk.entries.size()) + " エントリー, " + std::to_string(walk.pages.size()) +
+                        " ページ" + (keysKnown ? "" : " (キーの値は照合していません)"));
+}
+
+TableCheck CheckTable(const JetFile& file, const CatalogEntry& entry, Claims& claims, const std::vector<uint32_t>& freePages) {
+  TableCheck check;
+  check.name = entry.name;
+  try {
+    TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
+    table.name = entry.name;
+    claims.Add(table.pages, "テーブル " + entry.name + " の定義");
+    // A page given back keeps its old header, so the pages that name the
+    // table are its pages only while the file does not list them as free.
+    const std::vector<uint32_t> dataPages = Minus(DataPagesOf(file, entry.definitionPage), freePages);
+    const std::vector<LiveRow> rows = LiveRows(file, dataPages);
+    check.rows = static_cast<long>(rows.size());
+    if (rows.size() != table.rowCount)
+      check.problems.push_back("記録された行数 " + std::to_string(table.rowCount) + " が実際の " + std::to_string(rows.size()) + " と違います");
+
+    UsageMap owned = ReadUsageMap(file, table.ownedMap);
+    UsageMap free = ReadUsageMap(file, table.freeMap);
+    claims.Add(owned.mapPages, "テーブル " + entry.name + " の使用状況マップ");
+    claims.Add(free.mapPages, "テーブル " + entry.name + " の空き領域マップ");
+    const auto notOwned = Minus(dataPages, owned.pages);
+    if (!notOwned.empty()) check.problems.push_back("データページ " + Pages(notOwned) + " が使用状況マップにありません");
+    std::vector<uint32_t> strangers;
+    for (uint32_t page : owned.pages) {
+      const std::string_view b = file.Page(page);
+      const bool mine = static_cast<uint8_t>(b[0]) == kDataPage && Le32(b, 4) == entry.definitionPage;
+      if (!mine) strangers.push_back(page);
+    }
+    if (!strangers.empty()) check.problems.push_back("使用状況マップのページ " + Pages(strangers) + " はこのテーブルのデータページではありません");
+    const auto freeNotOwned = Minus(free.pages, owned.pages);
+    if (!freeNotOwned.empty()) check.problems.push_back("空き領域マップのページ " + Pages(freeNotOwned) + " はテーブルのものではありません");
+    const auto alsoFree = Minus(owned.pages, Minus(owned.pages, freePages));
+    if (!alsoFree.empty()) check.problems.push_back("使用状況マップのページ " + Pages(alsoFree) + " がファイルの空きページにもなっています");
+    claims.Add(dataPages, "テーブル " + entry.name);
+    check.notes.push_back(std::to_string(rows.size()) + " 行, データページ " + std::to_string(dataPages.size()) + ", 使用状況マップ: " +
+                          (owned.type == 0 ? "行内" : "参照") + " " + std::to_string(owned.pages.size()) + " ページ");
+    for (const RealIndex& index : table.realIndexes) CheckIndex(file, table, index, rows, entry.system, check, claims);
+  } catch (const PlatformError& e) {
+    check.problems.push_back(e.Description());
+  }
+  return check;
+}
+
+}  // namespace
+
+bool FileCheck::Clean() const {
+  if (!problems.empty()) return false;
+  return std::all_of(tables.begin(), tables.end(), [](const TableCheck& t) { return t.problems.empty(); });
+}
+
+FileCheck CheckAccessFile(const std::string& path) {
+  const JetFile file(path);
+  FileCheck check;
+  check.format = FormatName(file.format());
+  if (file.Encrypted()) {
+    check.problems.push_back("暗号化されたファイルは検査できません");
+    return check;
+  }
+  std::vector<CatalogEntry> catalog;
+  std::vector<uint32_t> freePages;
+  try {
+    catalog = ReadCatalog(file);
+    freePages = ReadUsageMap(file, kGlobalUsageMap).pages;
+  } catch (const PlatformError& e) {
+    check.problems.push_back(e.Description());
+    return check;
+  }
+  Claims claims;
+  for (const CatalogEntry& entry : catalog) {
+    TableCheck table = CheckTable(file, entry, claims, freePages);
+    if (!entry.system || !table.problems.empty()) check.tables.push_back(std::move(table));
+  }
+  check.problems = claims.twice();
+  return check;
+}
+
+}  // namespace pendra::jet

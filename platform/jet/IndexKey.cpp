@@ -1,0 +1,119 @@
+#include "IndexKey.h"
+
+#include "Jet3TextKey.h"
+#include "JetText.h"
+#include "mdb/AccessFile.h"
+
+namespace pendra::jet {
+
+namespace {
+
+using mdb::AccessType;
+
+constexpr char kAscendingValue = 0x7F;
+constexpr char kDescendingValue = static_cast<char>(0x80);
+constexpr char kAscendingNull = 0x00;
+constexpr char kDescendingNull = static_cast<char>(0xFF);
+
+void Invert(std::string& key, size_t from) {
+  for (size_t i = from; i < key.size(); ++i) key[i] = static_cast<char>(~static_cast<uint8_t>(key[i]));
+}
+
+bool IsNumberType(int type) {
+  switch (static_cast<AccessType>(type)) {
+    case AccessType::Byte:
+    case AccessType::Integer:
+    case AccessType::Long:
+    case AccessType::Currency:
+    case AccessType::Single:
+    case AccessType::Double:
+    case AccessType::DateTime: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+std::optional<SortOrder> TextSortOrder(const JetFile& file, const Column& column, std::string& why) {
+  int id = column.sortOrder;
+  int version = column.sortVersion;
+  // A column that names no order has the format's default one.
+  if (id == 0) {
+    id = 1033;
+    version = (file.format() == Format::Jet4 || file.format() == Format::Ace12) ? 0 : 1;
+  }
+  SortOrder order{};
+  if (SortOrderOf(id, version, order)) return order;
+  why = "並べ替え順 " + std::to_string(id) + (version != 0 ? " (版 " + std::to_string(version) + ")" : "");
+  return std::nullopt;
+}
+
+void AppendNumberKey(int type, std::string_view stored, bool ascending, std::string& key) {
+  const size_t from = key.size();
+  // The stored value is little-endian; keys are big-endian.
+  for (size_t i = stored.size(); i-- > 0;) key += stored[i];
+  const auto kind = static_cast<AccessType>(type);
+  if (kind == AccessType::Byte) {
+    if (!ascending) Invert(key, from);
+    return;
+  }
+  const bool floating = kind == AccessType::Single || kind == AccessType::Double || kind == AccessType::DateTime;
+  if (!floating) {
+    key[from] = static_cast<char>(static_cast<uint8_t>(key[from]) ^ 0x80);
+    if (!ascending) Invert(key, from);
+    return;
+  }
+  const bool negative = (static_cast<uint8_t>(key[from]) & 0x80) != 0;
+  if (!negative) key[from] = static_cast<char>(static_cast<uint8_t>(key[from]) ^ 0x80);
+  if (negative == ascending) Invert(key, from);
+}
+
+bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key) {
+  const auto kind = static_cast<AccessType>(column.type);
+  if (kind == AccessType::YesNo) {
+    key += ascending ? kAscendingValue : kDescendingValue;
+    key += (field.yes == ascending) ? '\0' : static_cast<char>(0xFF);
+    return true;
+  }
+  // Memo keys would need the long value read first; such indexes are left unchecked.
+  const bool text = kind == AccessType::Text;
+  std::optional<SortOrder> order;
+  // Jet 3 files are only checked, in their General order (1033 or unset).
+  const bool general97 = text && file.IsJet3() && (column.sortOrder == 0 || column.sortOrder == 1033);
+  if (text && file.IsJet3() && !general97) return false;
+  if (text && !general97) {
+    std::string why;
+    order = TextSortOrder(file, column, why);
+    if (!order) return false;
+  } else if (!text && !IsNumberType(column.type)) {
+    return false;
+  }
+  if (field.null) {
+    key += ascending ? kAscendingNull : kDescendingNull;
+    return true;
+  }
+  if (text) {
+    std::u16string value;
+    if (!StoredToUtf16(file, std::string(field.bytes), value)) return false;
+    if (general97) {
+      key += ascending ? kAscendingValue : kDescendingValue;
+      const size_t from = key.size();
+      AppendGeneral97TextKey(value, key);
+      if (!ascending) Invert(key, from);
+      return true;
+    }
+    key += kAscendingValue;
+    if (ascending) {
+      AppendTextKey(value, *order, key);
+    } else {
+      key.back() = kDescendingValue;
+      AppendDescendingTextKey(value, *order, key);
+    }
+    return true;
+  }
+  key += ascending ? kAscendingValue : kDescendingValue;
+  AppendNumberKey(column.type, field.bytes, ascending, key);
+  return true;
+}
+
+}  // namespace pendra::jet

@@ -1,0 +1,31 @@
+// The key bytes of an index entry, as the format compares them (unsigned,
+// byte by byte): per index column a flag byte (7F a value ascending, 80 a
+// value descending, 00 / FF Null ascending / descending), then the value:
+// integers big-endian with the sign bit flipped (Byte as it is), Single,
+// Double and Date/Time big-endian with the sign bit flipped when not
+// negative and all bits inverted when negative, Currency as its scaled
+// 64-bit integer, Yes/No one byte (00 Yes, FF No), text through the column's
+// sort order (TextKey.h); a descending column inverts its value bytes.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "RowLayout.h"
+#include "TextKey.h"
+
+namespace pendra::jet {
+
+// The sort order of a text column, or nothing when we cannot build its keys
+// (the reason then goes in `why`).
+std::optional<SortOrder> TextSortOrder(const JetFile& file, const Column& column, std::string& why);
+
+// Appends one column's part of a key. False (and nothing appended) when the
+// column's type or sort order has no key we can build.
+bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key);
+
+// The key of a value given as its stored bytes (the writer's path): the same
+// rules, for a value not read from a row.
+void AppendNumberKey(int type, std::string_view stored, bool ascending, std::string& key);
+
+}  // namespace pendra::jet
