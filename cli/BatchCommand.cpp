@@ -45,7 +45,7 @@ Options / オプション:
   --version            Show the version. / バージョンを表示します。
 
 Exit status / 終了コード: 0 completed / 完了, 1 refused or failed (nothing
-changed) / 中止・エラー, 2 usage error / 使い方の誤り, 3 import-csv stored
+changed), or check-mdb found a problem / 中止・エラー・検査で問題あり, 2 usage error / 使い方の誤り, 3 import-csv stored
 records but refused or skipped some / 一部の行を取り込めませんでした.
 Every job that changes a database first keeps a copy of it in backup/ beside
 it (the newest 10, or PENDRA_BACKUPS_KEEP); see "backups" and "restore".

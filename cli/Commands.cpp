@@ -14,6 +14,7 @@
 #include "dao/Backup.h"
 #include "TableChanges.h"
 #include "BackupCommands.h"
+#include "CheckMdbCommand.h"
 
 namespace pendra::cli {
 
@@ -174,6 +175,12 @@ const std::vector<Command>& Commands() {
         "nothing. With --dry-run, report and change nothing.",
         "Access のデータベースからテーブルを取り込みます (全部か無し)。"},
        "import-mdb needs an Access file", ImportMdb, true},
+      {"check-mdb", "FILE",
+       {"Check the genuine Access database FILE (.mdb or .accdb):",
+        "row counts, usage maps, pages used twice, and every index",
+        "walked against the rows. Exit 1 when a problem is found.",
+        "Access のデータベースの整合性を検査します (変更はしません)。"},
+       "check-mdb needs an Access file", CheckMdbCommand},
       {"backups", "",
        {"List the backups of both databases (time, job, size, rows),",
         "taken before every job that changed a database.",

@@ -183,8 +183,9 @@ bool FileCheck::Clean() const {
   return std::all_of(tables.begin(), tables.end(), [](const TableCheck& t) { return t.problems.empty(); });
 }
 
-FileCheck CheckAccessFile(const std::string& path) {
-  const JetFile file(path);
+FileCheck CheckAccessFile(const std::string& path) { return CheckAccessFile(JetFile(path)); }
+
+FileCheck CheckAccessFile(const JetFile& file) {
   FileCheck check;
   check.format = FormatName(file.format());
   if (file.Encrypted()) {

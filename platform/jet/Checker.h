@@ -31,5 +31,7 @@ struct FileCheck {
 // (3024 no such file, 3343 not an Access database); damage found while
 // checking is reported, not raised.
 FileCheck CheckAccessFile(const std::string& path);
+class JetFile;
+FileCheck CheckAccessFile(const JetFile& file);
 
 }  // namespace pendra::jet

@@ -1,5 +1,7 @@
 #include "TableDefinition.h"
 
+#include <algorithm>
+
 #include "JetText.h"
 
 namespace pendra::jet {
@@ -121,6 +123,9 @@ TableDefinition ReadTableDefinition(const JetFile& file, uint32_t page) {
     d.columns.push_back(column);
   }
   for (Column& column : d.columns) column.name = c.Name();
+  // Readers show the columns in the order of their numbers, which the
+  // descriptors need not follow.
+  std::stable_sort(d.columns.begin(), d.columns.end(), [](const Column& a, const Column& b) { return a.number < b.number; });
   for (RealIndex& index : d.realIndexes) {
     if (!file.IsJet3()) c.Skip(4);
     for (int i = 0; i < kMaxIndexColumns; ++i) {
@@ -152,6 +157,20 @@ TableDefinition ReadTableDefinition(const JetFile& file, uint32_t page) {
     d.logicalIndexes.push_back(index);
   }
   for (LogicalIndex& index : d.logicalIndexes) index.name = c.Name();
+  // Then, in ACE, the long-value columns' maps, ended by FFFF.
+  if (!file.IsJet3()) {
+    const size_t declared = Le32(b, 8);
+    const size_t end = std::min(b.size(), declared);
+    while (c.at() + 2 <= end) {
+      const uint32_t number = c.U16();
+      if (number == kUnusedColumn || c.at() + 8 > end) break;
+      LongValueMaps maps;
+      maps.columnNumber = static_cast<int>(number);
+      maps.ownedMap = c.U32();
+      maps.freeMap = c.U32();
+      d.longValueMaps.push_back(maps);
+    }
+  }
   return d;
 }
 

@@ -64,6 +64,14 @@ struct LogicalIndex {
   bool IsForeignKey() const { return kind == 2; }
 };
 
+// ACE keeps, for each long-value column, the usage maps of its long-value
+// pages after the index names.
+struct LongValueMaps {
+  int columnNumber = 0;
+  uint32_t ownedMap = 0;
+  uint32_t freeMap = 0;
+};
+
 struct TableDefinition {
   std::string name;  // from the catalogue; the definition does not hold it
   uint32_t page = 0;
@@ -74,11 +82,12 @@ struct TableDefinition {
   uint8_t tableType = 0;
   int maxColumns = 0;
   int varColumns = 0;
-  std::vector<Column> columns;  // in the order of the definition
+  std::vector<Column> columns;  // in the order of their numbers (as readers show them)
   std::vector<RealIndex> realIndexes;
   std::vector<LogicalIndex> logicalIndexes;
   uint32_t ownedMap = 0;
   uint32_t freeMap = 0;
+  std::vector<LongValueMaps> longValueMaps;
 
   const Column* ColumnNumbered(int number) const;
   // The logical indexes that use a real index, by name ("PrimaryKey", ...).

@@ -1,0 +1,138 @@
+#include "IndexBuilder.h"
+
+#include <algorithm>
+
+#include "DataPage.h"
+
+namespace pendra::jet {
+
+namespace {
+
+std::string Be(uint32_t v, size_t n) {
+  std::string out(n, '\0');
+  for (size_t i = 0; i < n; ++i) out[n - 1 - i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return out;
+}
+
+// An entry's bytes on the page: key, row page (3 bytes), row (1 byte), and
+// for a node its child page (4 bytes), all big-endian.
+std::string EntryBytes(const IndexEntry& e, bool leaf) {
+  return e.key + Be(e.page, 3) + Be(e.row, 1) + (leaf ? std::string() : Be(e.child, 4));
+}
+
+size_t CommonPrefix(const std::string& a, const std::string& b) {
+  size_t n = 0;
+  while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+  return n;
+}
+
+struct PagePlan {
+  std::vector<IndexEntry> entries;
+  uint32_t number = 0;
+  uint32_t tail = 0;
+};
+
+// Splits entries into pages: as many as fit the entry area, counting the
+// prefix the page's entries share (which only shrinks as entries join).
+std::vector<PagePlan> Pack(const JetFile& file, const std::vector<IndexEntry>& entries, bool leaf) {
+  const Layout& l = file.layout();
+  const size_t area = std::min(file.PageSize() - (l.indexMask + l.indexMaskSize), l.indexMaskSize * 8 - 1);
+  std::vector<PagePlan> plans;
+  PagePlan current;
+  size_t total = 0, prefix = 0;
+  std::string first;
+  for (const IndexEntry& entry : entries) {
+    const std::string bytes = EntryBytes(entry, leaf);
+    size_t newPrefix = current.entries.empty() ? bytes.size() : std::min(prefix, CommonPrefix(first, bytes));
+    // Only the key's bytes are shared (never the row pointer).
+    newPrefix = std::min(newPrefix, entry.key.size());
+    const size_t count = current.entries.size() + 1;
+    const size_t newTotal = total + bytes.size();
+    const size_t packed = count == 1 ? newTotal : newTotal - newPrefix * (count - 1);
+    if (!current.entries.empty() && packed > area) {
+      plans.push_back(std::move(current));
+      current = PagePlan();
+      total = 0;
+    }
+    if (current.entries.empty()) {
+      first = bytes;
+      prefix = entry.key.size();
+    } else {
+      prefix = std::min({prefix, CommonPrefix(first, bytes), entry.key.size()});
+    }
+    total += bytes.size();
+    current.entries.push_back(entry);
+  }
+  if (!current.entries.empty() || plans.empty()) plans.push_back(std::move(current));
+  return plans;
+}
+
+void WritePage(JetFile& file, const PagePlan& plan, bool leaf, uint32_t tablePage, uint32_t previous, uint32_t next) {
+  const Layout& l = file.layout();
+  std::string& b = file.bytes();
+  const size_t at = static_cast<size_t>(plan.number) * file.PageSize();
+  b[at] = static_cast<char>(leaf ? kIndexLeafPage : kIndexNodePage);
+  b[at + 1] = 0x01;
+  PutLe32(b, at + 4, tablePage);
+  PutLe32(b, at + l.indexPrev, previous);
+  PutLe32(b, at + l.indexNext, next);
+  PutLe32(b, at + l.indexTail, plan.tail);
+  std::vector<std::string> bytes;
+  for (const IndexEntry& e : plan.entries) bytes.push_back(EntryBytes(e, leaf));
+  size_t prefix = 0;
+  if (bytes.size() > 1) {
+    prefix = plan.entries[0].key.size();
+    for (size_t i = 1; i < bytes.size(); ++i) prefix = std::min({prefix, CommonPrefix(bytes[0], bytes[i]), plan.entries[i].key.size()});
+  }
+  PutLe16(b, at + l.indexPrefix, static_cast<uint32_t>(prefix));
+  size_t offset = 0;
+  const size_t entriesAt = at + l.indexMask + l.indexMaskSize;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const std::string piece = i == 0 ? bytes[i] : bytes[i].substr(prefix);
+    b.replace(entriesAt + offset, piece.size(), piece);
+    offset += piece.size();
+    b[at + l.indexMask + offset / 8] = static_cast<char>(b[at + l.indexMask + offset / 8] | (1 << (offset % 8)));
+  }
+  PutLe16(b, at + 2, static_cast<uint32_t>(file.PageSize() - (l.indexMask + l.indexMaskSize) - offset));
+}
+
+}  // namespace
+
+BuiltIndex BuildIndex(JetFile& file, PageAllocator& pages, uint32_t tablePage, std::vector<IndexEntry> entries) {
+  BuiltIndex built;
+  std::sort(entries.begin(), entries.end());
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (i == 0 || entries[i].key != entries[i - 1].key) ++built.distinctKeys;
+  bool leaf = true;
+  std::vector<IndexEntry> level = std::move(entries);
+  for (;;) {
+    std::vector<PagePlan> plans = Pack(file, level, leaf);
+    std::vector<IndexEntry> lasts;  // each page's last entry, for the level above
+    for (PagePlan& plan : plans) {
+      plan.number = pages.Take();
+      built.pages.push_back(plan.number);
+      if (!plan.entries.empty()) lasts.push_back(plan.entries.back());
+      // A node with more than one child gives the last one as its tail.
+      if (!leaf && plan.entries.size() > 1) {
+        plan.tail = plan.entries.back().child;
+        plan.entries.pop_back();
+      }
+    }
+    for (size_t i = 0; i < plans.size(); ++i)
+      WritePage(file, plans[i], leaf, tablePage, i == 0 ? 0 : plans[i - 1].number, i + 1 == plans.size() ? 0 : plans[i + 1].number);
+    if (plans.size() == 1) {
+      built.root = plans[0].number;
+      return built;
+    }
+    std::vector<IndexEntry> parents;
+    for (size_t i = 0; i < plans.size(); ++i) {
+      IndexEntry parent = lasts[i];
+      parent.child = plans[i].number;
+      parents.push_back(parent);
+    }
+    level = std::move(parents);
+    leaf = false;
+  }
+}
+
+}  // namespace pendra::jet

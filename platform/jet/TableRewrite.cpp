@@ -1,0 +1,275 @@
+#include "TableRewrite.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "Catalog.h"
+#include "Checker.h"
+#include "DataPage.h"
+#include "IndexBuilder.h"
+#include "IndexKey.h"
+#include "IndexTree.h"
+#include "PageWriter.h"
+#include "RowEncoder.h"
+#include "RowLayout.h"
+#include "SafeReplace.h"
+#include "UsageMap.h"
+#include "core/PlatformError.h"
+#include "mdb/AccessFile.h"
+
+namespace pendra::jet {
+
+namespace {
+
+using mdb::AccessType;
+
+constexpr size_t kLongValueHeader = 12;
+constexpr int kMaxChain = 100000;
+
+void RefuseFormat(const JetFile& file) {
+  const std::string name = "'" + file.path() + "'";
+  if (file.IsJet3())
+    Raise(err::kInvalidOperation, name + " は Jet 3 (Access 97) 形式です。この形式のファイルには書き込みません。");
+  if (file.Encrypted()) Raise(err::kInvalidOperation, name + " は暗号化されています。暗号化されたファイルには書き込みません。");
+  if (file.PasswordProtected())
+    Raise(err::kInvalidOperation, name + " にはパスワードが設定されています。パスワード付きのファイルには書き込みません。");
+}
+
+void RefuseLocked(const std::string& path) {
+  const std::filesystem::path p(path);
+  const std::string lock = (p.parent_path() / p.stem()).string() + (p.extension() == ".accdb" ? ".laccdb" : ".ldb");
+  if (std::filesystem::exists(lock))
+    Raise(err::kFileInUse, "'" + path + "' は Access で開かれています (" + std::filesystem::path(lock).filename().string() + " があります)。");
+}
+
+// What we cannot write correctly is refused before anything else.
+void RefuseDesign(const JetFile& file, const TableDefinition& table) {
+  for (const LogicalIndex& index : table.logicalIndexes)
+    if (index.IsForeignKey())
+      Raise(err::kInvalidOperation, "テーブル '" + table.name + "' はリレーションシップ (索引 '" + index.name +
+                                        "') に加わっています。参照整合性を確かめられないため書き込みません。");
+  for (const Column& column : table.columns)
+    if (!IsWritableType(column.type))
+      Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の列 '" + column.name + "' の型 (" + mdb::TypeName(column.type) +
+                                        ") は書き込めません。");
+  for (const RealIndex& index : table.realIndexes) {
+    for (const IndexColumn& ic : index.columns) {
+      const Column& column = *table.ColumnNumbered(ic.columnNumber);
+      const auto kind = static_cast<AccessType>(column.type);
+      std::string why;
+      if (kind == AccessType::Text && !TextSortOrder(file, column, why))
+        Raise(err::kInvalidOperation, "索引 '" + table.IndexNames(index.number) + "' の列 '" + column.name + "' は" + why +
+                                          "で並べ替えます。この並べ替え順の索引は正しく作れないため書き込みません。");
+      const bool keyed = kind == AccessType::Text || kind == AccessType::YesNo || kind == AccessType::Byte ||
+                         kind == AccessType::Integer || kind == AccessType::Long || kind == AccessType::Currency ||
+                         kind == AccessType::Single || kind == AccessType::Double || kind == AccessType::DateTime;
+      if (!keyed)
+        Raise(err::kInvalidOperation, "索引 '" + table.IndexNames(index.number) + "' の列 '" + column.name + "' (" +
+                                          mdb::TypeName(column.type) + ") の索引は作れないため書き込みません。");
+    }
+  }
+}
+
+bool IsLongValueColumn(const Column& column) {
+  return column.type == static_cast<int>(AccessType::Memo) || column.type == static_cast<int>(AccessType::Ole);
+}
+
+// The long-value pages the old rows use: followed from each long value.
+void CollectLongValuePages(const JetFile& file, const TableDefinition& table, const std::vector<LiveRow>& rows,
+                           std::map<uint32_t, std::set<uint32_t>>& used) {
+  for (const LiveRow& row : rows) {
+    const StoredRow stored(file, row.bytes);
+    for (const Column& column : table.columns) {
+      if (!IsLongValueColumn(column)) continue;
+      const StoredField field = stored.Field(column);
+      if (field.null || field.bytes.size() < kLongValueHeader) continue;
+      const uint32_t kind = static_cast<uint8_t>(field.bytes[3]);
+      if (kind == 0x80) continue;  // inside the row
+      uint32_t pointer = Le32(field.bytes, 4);
+      for (int hops = 0; pointer != 0 && hops < kMaxChain; ++hops) {
+        used[pointer >> 8].insert(pointer & 0xFF);
+        if (kind == 0x40) break;
+        pointer = Le32(RowAt(file, pointer), 0);
+      }
+    }
+  }
+}
+
+std::string Describe(const std::vector<Variant>& values, const TableDefinition& table, const RealIndex& index) {
+  std::string text;
+  for (const IndexColumn& ic : index.columns) {
+    for (size_t i = 0; i < table.columns.size(); ++i) {
+      if (table.columns[i].number != ic.columnNumber) continue;
+      const Variant& v = values[i];
+      text += (text.empty() ? "" : ", ") + (v.IsNull() || v.IsEmpty() ? std::string("Null") : v.IsString() ? v.StringValue() : v.ToText());
+    }
+  }
+  return text;
+}
+
+void PutDefinition(JetFile& file, const TableDefinition& table, size_t at, uint32_t value) {
+  const DefinitionPlace place = PlaceOf(file, table, at);
+  PutLe32(file.bytes(), static_cast<size_t>(place.page) * file.PageSize() + place.offset, value);
+}
+
+}  // namespace
+
+RewriteStats RewriteTable(const std::string& path, const std::string& tableName, const std::vector<std::vector<Variant>>& given) {
+  RewriteStats stats;
+  JetFile file(path);
+  RefuseFormat(file);
+  RefuseLocked(path);
+  RequireWritable(path);
+  {
+    const FileCheck before = CheckAccessFile(file);
+    if (!before.Clean()) {
+      std::string first = before.problems.empty() ? "" : before.problems.front();
+      for (const TableCheck& t : before.tables)
+        if (first.empty() && !t.problems.empty()) first = t.name + ": " + t.problems.front();
+      RaiseDamaged(path, first);
+    }
+  }
+  stats.bytesBefore = file.bytes().size();
+  const CatalogEntry entry = FindTable(file, tableName);
+  TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
+  table.name = entry.name;
+  RefuseDesign(file, table);
+
+  // The AutoNumber: Null gets the next number after the largest kept.
+  std::vector<std::vector<Variant>> rows = given;
+  uint32_t lastAutoNumber = table.nextAutoNumber;
+  for (size_t c = 0; c < table.columns.size(); ++c) {
+    const Column& column = table.columns[c];
+    if (!column.IsAutoNumber() || column.type != static_cast<int>(AccessType::Long)) continue;
+    for (const auto& row : rows)
+      if (c < row.size() && (row[c].Type() == VarType::Long || row[c].Type() == VarType::Integer || row[c].Type() == VarType::Byte))
+        lastAutoNumber = std::max<uint32_t>(lastAutoNumber, static_cast<uint32_t>(std::max<int64_t>(0, row[c].IntegerValue())));
+    for (auto& row : rows)
+      if (c < row.size() && (row[c].IsNull() || row[c].IsEmpty())) row[c] = Variant(static_cast<int32_t>(++lastAutoNumber));
+  }
+
+  // The pages the table gives back: its data pages, its index pages and the
+  // long-value pages only its rows use.
+  const std::vector<uint32_t> freeBefore = ReadUsageMap(file, kGlobalUsageMap).pages;
+  std::set<uint32_t> released;
+  const UsageMap owned = ReadUsageMap(file, table.ownedMap);
+  const std::vector<LiveRow> oldRows = LiveRows(file, owned.pages);
+  released.insert(owned.pages.begin(), owned.pages.end());
+  for (const RealIndex& index : table.realIndexes) {
+    const IndexWalk walk = WalkIndex(file, table, index);
+    released.insert(walk.pages.begin(), walk.pages.end());
+  }
+  std::map<uint32_t, std::set<uint32_t>> longValueRows;
+  CollectLongValuePages(file, table, oldRows, longValueRows);
+  for (const auto& [page, used] : longValueRows) {
+    size_t live = 0;
+    for (const RowSlot& slot : RowSlots(file, page)) live += slot.deleted ? 0 : 1;
+    if (IsLongValuePage(file, page) && used.size() >= live) released.insert(page);
+  }
+  for (const LongValueMaps& maps : table.longValueMaps) {
+    const UsageMap lv = ReadUsageMap(file, maps.ownedMap);
+    for (uint32_t page : lv.pages)
+      if (IsLongValuePage(file, page)) released.insert(page);
+  }
+  std::set<uint32_t> pool(freeBefore.begin(), freeBefore.end());
+  PageAllocator allocator(file, pool);
+  for (uint32_t page : released) allocator.GiveBack(page);
+
+  // The rows, their long values on pages of their own column.
+  std::map<int, DataPageWriter> longValueWriters;
+  for (const Column& column : table.columns)
+    if (IsLongValueColumn(column)) longValueWriters.emplace(column.number, DataPageWriter(file, allocator, table.page, true));
+  std::vector<std::string> encoded;
+  encoded.reserve(rows.size());
+  {
+    RowEncoder encoder(file, table, [&](int column) -> DataPageWriter& { return longValueWriters.at(column); });
+    for (size_t i = 0; i < rows.size(); ++i) {
+      encoded.push_back(encoder.Encode(rows[i], static_cast<long>(i)));
+      if (encoded.back().size() > 4060)
+        Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " が大きすぎます (" + std::to_string(encoded.back().size()) + " バイト)。");
+    }
+  }
+  DataPageWriter dataPages(file, allocator, table.page, false);
+  std::vector<uint32_t> pointers;
+  pointers.reserve(encoded.size());
+  for (const std::string& row : encoded) pointers.push_back(dataPages.Add(row));
+
+  // The indexes, from the rows as stored.
+  for (RealIndex& index : table.realIndexes) {
+    std::vector<IndexEntry> entries;
+    std::map<std::pair<uint32_t, uint32_t>, size_t> rowOf;
+    for (size_t i = 0; i < encoded.size(); ++i) {
+      const StoredRow stored(file, encoded[i]);
+      IndexEntry e;
+      e.page = pointers[i] >> 8;
+      e.row = pointers[i] & 0xFF;
+      bool allNull = true;
+      for (const IndexColumn& ic : index.columns) {
+        const Column& column = *table.ColumnNumbered(ic.columnNumber);
+        const StoredField field = stored.Field(column);
+        allNull = allNull && field.null;
+        AppendColumnKey(file, column, ic.ascending, field, e.key);
+      }
+      if (allNull && index.IgnoresNulls()) continue;
+      rowOf[{e.page, e.row}] = i;
+      entries.push_back(std::move(e));
+    }
+    if (index.IsUnique()) {
+      std::vector<IndexEntry> sorted = entries;
+      std::sort(sorted.begin(), sorted.end());
+      for (size_t i = 1; i < sorted.size(); ++i)
+        if (sorted[i].key == sorted[i - 1].key)
+          Raise(err::kDuplicateKey, "索引 '" + table.IndexNames(index.number) + "' の値 (" +
+                                        Describe(rows[rowOf[{sorted[i].page, sorted[i].row}]], table, index) +
+                                        ") が重複しています。重複する値は一意の索引に入れられません。");
+    }
+    const BuiltIndex built = BuildIndex(file, allocator, table.page, std::move(entries));
+    PutDefinition(file, table, index.rootPageAt, built.root);
+    PutDefinition(file, table, index.entryCountAt, built.distinctKeys);
+  }
+  PutDefinition(file, table, file.layout().tdefRows, static_cast<uint32_t>(rows.size()));
+  PutDefinition(file, table, file.layout().tdefAutoNumber, lastAutoNumber);
+
+  // The usage maps: the table's pages, the last of them as the one with
+  // room; each long-value column's pages; then the file's free pages.
+  const auto take = [&] { return allocator.Take(); };
+  const std::vector<uint32_t>& data = dataPages.Pages();
+  WriteUsageMap(file, table.ownedMap, std::set<uint32_t>(data.begin(), data.end()), take);
+  WriteUsageMap(file, table.freeMap, data.empty() ? std::set<uint32_t>() : std::set<uint32_t>{data.back()}, take);
+  for (const LongValueMaps& maps : table.longValueMaps) {
+    std::set<uint32_t> pages;
+    const auto writer = longValueWriters.find(maps.columnNumber);
+    if (writer != longValueWriters.end()) pages.insert(writer->second.Pages().begin(), writer->second.Pages().end());
+    WriteUsageMap(file, maps.ownedMap, pages, take);
+    WriteUsageMap(file, maps.freeMap, pages.empty() ? std::set<uint32_t>() : std::set<uint32_t>{*pages.rbegin()}, take);
+  }
+  // The free-page map covers the whole file; taking a page for it changes
+  // what is free, so it is written until it holds still.
+  for (int round = 0; round < 3; ++round) {
+    const size_t pagesBefore = file.PageCount();
+    const std::set<uint32_t> free = allocator.Free();
+    WriteUsageMap(file, kGlobalUsageMap, free, take);
+    if (file.PageCount() == pagesBefore && free == allocator.Free()) break;
+  }
+
+  // The result must pass the same check as any file before it replaces the
+  // original.
+  const JetFile result(file.bytes(), path);
+  const FileCheck after = CheckAccessFile(result);
+  if (!after.Clean()) {
+    std::string first = after.problems.empty() ? "" : after.problems.front();
+    for (const TableCheck& t : after.tables)
+      if (first.empty() && !t.problems.empty()) first = t.name + ": " + t.problems.front();
+    Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" + first + ")。");
+  }
+  ReplaceFile(path, file.bytes());
+  stats.rows = static_cast<long>(rows.size());
+  stats.bytesAfter = file.bytes().size();
+  return stats;
+}
+
+}  // namespace pendra::jet

@@ -1,0 +1,385 @@
+// Rewriting a table of a real Access file: every table of the Access-made
+// and tool-made test files with its own rows, with none, with 33,000
+// generated rows and with fewer again; after each the file is clean, an
+// independent reader (libmdb, through mdb::ReadAccessFile) reads exactly the
+// rows written, and the file does not keep growing. Refusals leave the file
+// byte for byte as it was.
+#include "jet/TableRewrite.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "core/PlatformError.h"
+#include "jet/Catalog.h"
+#include "jet/Checker.h"
+#include "jet/IndexTree.h"
+#include "jet/JetFile.h"
+#include "jet/TableDefinition.h"
+#include "mdb/AccessFile.h"
+
+namespace pendra::jet {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kData = PENDRA_ACCESS_TESTDATA;
+using Rows = std::vector<std::vector<Variant>>;
+
+std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+// The rows as the npm package mdb-reader reads them (tools/mdb-reader, put
+// there by scripts/install-deps): the count line first, then one line per
+// row, sorted (it reads rows in an order of its own).
+std::vector<std::string> MdbReaderRows(const std::string& path, const std::string& table) {
+  const std::string command = "node '" PENDRA_SOURCE_DIR "/tools/mdb-reader/read-table.js' '" + path + "' '" + table + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[65536];
+  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int status = pipe ? pclose(pipe) : -1;
+  EXPECT_EQ(status, 0) << command << "\n" << out.substr(0, 2000);
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  if (!lines.empty()) std::sort(lines.begin() + 1, lines.end());
+  return lines;
+}
+
+std::string Problems(const FileCheck& check) {
+  std::string text;
+  for (const std::string& p : check.problems) text += p + "\n";
+  for (const TableCheck& t : check.tables)
+    for (const std::string& p : t.problems) text += t.name + ": " + p + "\n";
+  return text;
+}
+
+class TableRewrite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("pendra-jet-rewrite-" + std::to_string(getpid()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override {
+    fs::permissions(folder_, fs::perms::owner_all);
+    fs::remove_all(folder_);
+  }
+  std::string Copy(const std::string& name) {
+    const fs::path target = folder_ / name;
+    fs::copy_file(kData + "/" + name, target, fs::copy_options::overwrite_existing);
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    return target.string();
+  }
+  static mdb::AccessTable Read(const std::string& path, const std::string& table) {
+    for (mdb::AccessTable& t : mdb::ReadAccessFile(path).tables)
+      if (t.name == table) return t;
+    ADD_FAILURE() << table << " not in " << path;
+    return {};
+  }
+  // Rewrites and checks: clean, the rows read back by libmdb.
+  static void RewriteAndVerify(const std::string& path, const std::string& table, const Rows& rows, const std::string& what) {
+    RewriteTable(path, table, rows);
+    const FileCheck check = CheckAccessFile(path);
+    EXPECT_TRUE(check.Clean()) << what << "\n" << Problems(check);
+    const mdb::AccessTable back = Read(path, table);
+    EXPECT_EQ(back.recordedRows, static_cast<long>(rows.size())) << what;
+    ASSERT_EQ(back.rows.size(), rows.size()) << what;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      ASSERT_EQ(back.rows[i].size(), rows[i].size()) << what;
+      for (size_t c = 0; c < rows[i].size(); ++c)
+        ASSERT_EQ(back.rows[i][c], rows[i][c]) << what << " row " << i << " column " << back.columns[c].name << ": "
+                                               << back.rows[i][c].Describe() << " != " << rows[i][c].Describe();
+    }
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(TableRewrite, EveryTableWithItsOwnRowsWithNoneAndAgain) {
+  for (const char* name : {"ja_V2000.mdb", "ja_V2007.accdb", "ja_V2016.accdb", "testUnicodeCompV2003.mdb", "testEmoticonsV2010.accdb",
+                           "test2V2000.mdb", "test2V2007.accdb"}) {
+    const std::string path = Copy(name);
+    for (const mdb::AccessTable& table : mdb::ReadAccessFile(path).tables) {
+      const std::string what = std::string(name) + " " + table.name;
+      // The second reader must read from our file what it read from theirs.
+      const std::vector<std::string> original = MdbReaderRows(path, table.name);
+      RewriteAndVerify(path, table.name, table.rows, what + " (own rows)");
+      EXPECT_EQ(MdbReaderRows(path, table.name), original) << what;
+      RewriteAndVerify(path, table.name, {}, what + " (no rows)");
+      EXPECT_EQ(MdbReaderRows(path, table.name), std::vector<std::string>{"ROWS 0 0"}) << what;
+      RewriteAndVerify(path, table.name, table.rows, what + " (own rows again)");
+      EXPECT_EQ(MdbReaderRows(path, table.name), original) << what;
+    }
+  }
+}
+
+// Each index's keys, in the order of its leaves.
+std::map<std::string, std::vector<std::string>> IndexKeys(const std::string& path) {
+  std::map<std::string, std::vector<std::string>> keys;
+  const JetFile file(path);
+  for (const CatalogEntry& entry : ReadCatalog(file)) {
+    if (entry.system) continue;
+    TableDefinition d = ReadTableDefinition(file, entry.definitionPage);
+    for (const RealIndex& index : d.realIndexes)
+      for (const IndexEntry& e : WalkIndex(file, d, index).entries) keys[entry.name + "/" + d.IndexNames(index.number)].push_back(e.key);
+  }
+  return keys;
+}
+
+TEST_F(TableRewrite, RebuiltIndexesHoldTheKeysAccessWrote) {
+  for (const char* name : {"testUnicodeCompV2003.mdb", "testEmoticonsV2010.accdb", "test2V2000.mdb", "test2V2007.accdb"}) {
+    const std::string path = Copy(name);
+    const auto before = IndexKeys(path);
+    size_t entries = 0;
+    for (const auto& [index, keys] : before) entries += keys.size();
+    EXPECT_GT(entries, 0u) << name;
+    for (const mdb::AccessTable& table : mdb::ReadAccessFile(path).tables) RewriteTable(path, table.name, table.rows);
+    EXPECT_EQ(IndexKeys(path), before) << name;
+  }
+}
+
+// KikiMaster's columns: タグ名 Text(32), 機器名称 Text(64), 開始操作値 Long,
+// 終了操作値 Long, 更新日時 Date/Time.
+Rows GeneratedKikiRows(size_t count) {
+  const std::vector<std::string> names = {"ポンプ１号機", "ﾌﾞﾛﾜｰ", "𠮷野家😀", "", "Mixed Case Name", "漢字仮名交じり文"};
+  Rows rows;
+  for (size_t i = 0; i < count; ++i) {
+    std::vector<Variant> row;
+    row.emplace_back((i % 2 ? "t" : "T") + std::to_string(100000 + i));
+    row.push_back(i % 7 == 0 ? Variant::Null() : Variant(names[i % names.size()] + std::to_string(i % 100)));
+    const int32_t bounds[] = {INT32_MIN, -1, 0, 1, INT32_MAX};
+    row.push_back(i % 11 == 0 ? Variant::Null() : Variant(bounds[i % 5]));
+    row.push_back(Variant(static_cast<int32_t>(i)));
+    row.push_back(i % 13 == 0 ? Variant::Null() : Variant::Date(-700000.5 + static_cast<double>(i) * 61.25));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+// The generated rows as read-table.js prints them.
+std::vector<std::string> AsMdbReaderPrints(const Rows& rows) {
+  std::vector<std::string> lines = {"ROWS " + std::to_string(rows.size()) + " " + std::to_string(rows.size())};
+  for (const auto& row : rows) {
+    std::string line = "[";
+    for (size_t c = 0; c < row.size(); ++c) {
+      const Variant& v = row[c];
+      line += c ? "," : "";
+      if (v.IsNull()) {
+        line += "null";
+      } else if (v.IsString()) {
+        line += R"({"t":"text","v":")" + v.StringValue() + "\"}";
+      } else if (v.Type() == VarType::Date) {
+        line += R"({"t":"date","v":)" + std::to_string(std::llround((v.DoubleValue() - 25569.0) * 86400000.0)) + "}";
+      } else {
+        line += R"({"t":"num","v":")" + std::to_string(v.IntegerValue()) + "\"}";
+      }
+    }
+    lines.push_back(line + "]");
+  }
+  std::sort(lines.begin() + 1, lines.end());
+  return lines;
+}
+
+TEST_F(TableRewrite, ThirtyThreeThousandRowsThenFewerAndThePagesAreReused) {
+  const std::string path = Copy("ja_V2000.mdb");
+  const Rows many = GeneratedKikiRows(33000);
+  RewriteAndVerify(path, "KikiMaster", many, "33,000 rows");
+  EXPECT_EQ(MdbReaderRows(path, "KikiMaster"), AsMdbReaderPrints(many));
+  const size_t once = fs::file_size(path);
+  const FileCheck check = CheckAccessFile(path);
+  for (const TableCheck& t : check.tables)
+    if (t.name == "KikiMaster") {
+      EXPECT_NE(t.notes.front().find("参照"), std::string::npos) << t.notes.front();
+    }
+  RewriteAndVerify(path, "KikiMaster", GeneratedKikiRows(10), "10 rows");
+  EXPECT_EQ(MdbReaderRows(path, "KikiMaster"), AsMdbReaderPrints(GeneratedKikiRows(10)));
+  for (int i = 0; i < 9; ++i) RewriteTable(path, "KikiMaster", many);
+  RewriteAndVerify(path, "KikiMaster", many, "33,000 rows, the tenth time");
+  EXPECT_LE(fs::file_size(path), once * 12 / 10) << "once " << once;
+}
+
+TEST_F(TableRewrite, AutoNumberNullGetsTheNextNumber) {
+  const std::string path = Copy("testUnicodeCompV2003.mdb");
+  Rows rows = Read(path, "Table").rows;
+  const int64_t last = rows.back()[0].IntegerValue();
+  rows.push_back({Variant::Null(), Variant("新しい行")});
+  RewriteTable(path, "Table", rows);
+  rows.back()[0] = Variant(static_cast<int32_t>(last + 1));
+  RewriteAndVerify(path, "Table", rows, "the next AutoNumber");
+}
+
+TEST_F(TableRewrite, RefusalsLeaveTheFileAsItWas) {
+  struct Case {
+    const char* what;
+    const char* file;
+    const char* table;
+    std::function<void(const std::string& path)> prepare;
+    std::function<Rows(const std::string& path)> rows;
+    long error;
+    const char* message;
+  };
+  const auto ownRows = [](const char* table) { return [table](const std::string& path) { return Read(path, table).rows; }; };
+  const auto nothing = [](const std::string&) {};
+  const auto patch = [](size_t at, char value) {
+    return [at, value](const std::string& path) {
+      std::string bytes = Bytes(path);
+      bytes[at] = value;
+      std::ofstream(path, std::ios::binary) << bytes;
+    };
+  };
+  const auto definitionByte = [](const char* table, std::function<size_t(const JetFile&, const TableDefinition&)> at, char value) {
+    return [table, at, value](const std::string& path) {
+      JetFile file(path);
+      const TableDefinition d = ReadTableDefinition(file, FindTable(file, table).definitionPage);
+      const DefinitionPlace place = PlaceOf(file, d, at(file, d));
+      file.bytes()[place.page * file.PageSize() + place.offset] = value;
+      std::ofstream(path, std::ios::binary) << file.bytes();
+    };
+  };
+  const std::vector<Case> cases = {
+      {"Jet 3", "testV1997.mdb", "Table1", nothing, [](const std::string&) { return Rows{}; }, 3219, "Jet 3"},
+      {"encoded", "ja_V2000.mdb", "KikiMaster", patch(0x3E, 0x11), ownRows("KikiMaster"), 3219, "暗号化"},
+      {"duplicate primary key", "testUnicodeCompV2003.mdb", "Table", nothing,
+       [](const std::string& path) {
+         Rows rows = Read(path, "Table").rows;
+         rows.push_back({rows[2][0], Variant("重複")});
+         return rows;
+       },
+       3022, "索引 'PrimaryKey' の値 (3) が重複しています"},
+      {"T001 and t001 in a unique text index", "ja_V2000.mdb", "KikiMaster",
+       [definitionByte](const std::string& path) {
+         // Rows with distinct keys first, so that the index may be unique.
+         RewriteTable(path, "KikiMaster", GeneratedKikiRows(2));
+         definitionByte("KikiMaster", [](const JetFile& f, const TableDefinition& d) {
+           return d.realIndexes[0].rootPageAt + 4 + (f.IsJet3() ? 0 : 4); }, static_cast<char>(0x81))(path);
+       },
+       [](const std::string&) {
+         Rows rows = GeneratedKikiRows(2);
+         rows[0][0] = Variant("T001");
+         rows[1][0] = Variant("t001");
+         return rows;
+       },
+       3022, "索引 'タグ名' の値 (t001) が重複しています"},
+      {"Japanese sort order", "ja_V2000.mdb", "KikiMaster",
+       definitionByte("KikiMaster", [](const JetFile& f, const TableDefinition& d) {
+         return d.columns[0].descriptorAt + f.layout().columnSortOrder; }, 0x11),
+       ownRows("KikiMaster"), 3219, "並べ替え順 1041"},
+      {"damaged", "ja_V2000.mdb", "KikiMaster",
+       definitionByte("KikiMaster", [](const JetFile& f, const TableDefinition&) { return f.layout().tdefRows; }, 9),
+       [](const std::string&) { return Rows{}; }, 3049, "記録された行数 9"},
+      {"not a database", "ja_V2000.mdb", "KikiMaster", [](const std::string& path) { std::ofstream(path) << "hello"; },
+       [](const std::string&) { return Rows{}; }, 3343, ""},
+      {"no such table", "ja_V2000.mdb", "NoSuchTable", nothing, [](const std::string&) { return Rows{}; }, 3078, "NoSuchTable"},
+      {"read-only file", "ja_V2000.mdb", "KikiMaster", [](const std::string& path) { fs::permissions(path, fs::perms::owner_read); },
+       ownRows("KikiMaster"), 3051, "読み取り専用"},
+      {"read-only folder", "ja_V2000.mdb", "KikiMaster",
+       [](const std::string& path) { fs::permissions(fs::path(path).parent_path(), fs::perms::owner_read | fs::perms::owner_exec); },
+       ownRows("KikiMaster"), 3051, "フォルダー"},
+      {"open in Access", "ja_V2000.mdb", "KikiMaster",
+       [](const std::string& path) { std::ofstream(fs::path(path).replace_extension(".ldb")) << ""; }, ownRows("KikiMaster"), 3045, ".ldb"},
+      {"text too long", "ja_V2000.mdb", "KikiMaster", nothing,
+       [](const std::string&) {
+         Rows rows = GeneratedKikiRows(1);
+         rows[0][0] = Variant(std::string(33, 'x'));
+         return rows;
+       },
+       3163, "タグ名"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = Copy(c.file);
+    const Rows rows = c.rows(path);
+    c.prepare(path);
+    const std::string before = Bytes(path);
+    try {
+      RewriteTable(path, c.table, rows);
+      ADD_FAILURE() << c.what << ": not refused";
+    } catch (const PlatformError& e) {
+      EXPECT_EQ(e.Number(), c.error) << c.what << ": " << e.Description();
+      EXPECT_NE(e.Description().find(c.message), std::string::npos) << c.what << ": " << e.Description();
+    }
+    EXPECT_EQ(Bytes(path), before) << c.what;
+    fs::permissions(folder_, fs::perms::owner_all);
+    for (const auto& left : fs::directory_iterator(folder_))
+      EXPECT_EQ(left.path().string().find(".pendra-"), std::string::npos) << c.what << ": " << left.path();
+    fs::remove(fs::path(path).replace_extension(".ldb"));
+    fs::remove(path);
+  }
+}
+
+// A rewrite killed at a random moment leaves the old file or the new one,
+// whole and clean.
+TEST_F(TableRewrite, KilledAnywhereLeavesTheOldFileOrTheNewOne) {
+  const std::string path = Copy("ja_V2000.mdb");
+  const Rows many = GeneratedKikiRows(3000);
+  const std::string expectedCopy = (folder_ / "expected.mdb").string();
+  fs::copy_file(path, expectedCopy);
+  RewriteTable(expectedCopy, "KikiMaster", many);
+  const std::string newBytes = Bytes(expectedCopy);
+  const std::string oldBytes = Bytes(path);
+  std::mt19937 random(12345);
+  // How long one rewrite takes here, to spread the kills over it.
+  const auto start = std::chrono::steady_clock::now();
+  RewriteTable(expectedCopy, "KikiMaster", many);
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+  int sawOld = 0, sawNew = 0;
+  for (int round = 0; round < 20; ++round) {
+    fs::copy_file(kData + std::string("/ja_V2000.mdb"), path, fs::copy_options::overwrite_existing);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      try {
+        RewriteTable(path, "KikiMaster", many);
+      } catch (...) {
+        _exit(3);
+      }
+      _exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, micros * 12 / 10)(random)));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::string now = Bytes(path);
+    ASSERT_TRUE(now == oldBytes || now == newBytes) << "round " << round << ": a mixture of " << now.size() << " bytes";
+    (now == oldBytes ? sawOld : sawNew)++;
+    EXPECT_TRUE(CheckAccessFile(path).Clean()) << "round " << round;
+    for (const auto& left : fs::directory_iterator(folder_))
+      if (left.path().string().find(".pendra-") != std::string::npos) fs::remove(left.path());
+  }
+  EXPECT_GT(sawOld, 0);
+  EXPECT_GT(sawNew, 0);
+}
+
+TEST_F(TableRewrite, OwnerAndModeAreKept) {
+  const std::string path = Copy("ja_V2000.mdb");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  struct stat before {};
+  stat(path.c_str(), &before);
+  RewriteTable(path, "GroupMaster", Read(path, "GroupMaster").rows);
+  struct stat after {};
+  stat(path.c_str(), &after);
+  EXPECT_EQ(after.st_mode, before.st_mode);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  EXPECT_NE(after.st_ino, before.st_ino);  // a new file, renamed into place
+}
+
+}  // namespace
+}  // namespace pendra::jet
