@@ -170,34 +170,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// Reads the Access file into the connection's private database, replacing
-// what it held.
-void Load(Connection& connection) {
-  AccessSide& side = *connection.access;
-  struct stat before {};
-  if (::stat(side.path.c_str(), &before) != 0) Raise(err::kDatabaseFileNotFound, "ファイル '" + side.path + "' が見つかりません。");
-  mdb::AccessDatabase database = mdb::ReadAccessFile(side.path);
-  side.format = database.format;
-  side.loaded = before;
-  side.original.clear();
-  side.touched.clear();
-  Exec(connection.db, "BEGIN");
-  try {
-    for (auto& table : database.tables) {
-      Exec(connection.db, "DROP TABLE IF EXISTS " + Quote(table.name));
-      Materialize(connection.db, table);
-      side.original[table.name] = std::move(table.rows);
-    }
-    Exec(connection.db, "COMMIT");
-    side.changed.clear();
-    side.touched.clear();
-  } catch (...) {
-    sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
-  }
-  connection.ForgetSchema();
-}
-
 // Every change of a row names its table. A DELETE without WHERE would
 // empty a table without a word (SQLite's truncation), so the authorizer
 // has deletes done row by row.
@@ -210,6 +182,39 @@ void NoteChange(void* access, int operation, const char*, const char* table, sql
 int RowByRowDeletes(void*, int action, const char* table, const char*, const char*, const char*) {
   const bool ours = table && std::strncmp(table, "sqlite_", 7) != 0;
   return action == SQLITE_DELETE && ours ? SQLITE_IGNORE : SQLITE_OK;
+}
+
+// Reads the Access file into the connection's private database, replacing
+// what it held.
+void Load(Connection& connection) {
+  AccessSide& side = *connection.access;
+  struct stat before {};
+  if (::stat(side.path.c_str(), &before) != 0) Raise(err::kDatabaseFileNotFound, "ファイル '" + side.path + "' が見つかりません。");
+  mdb::AccessDatabase database = mdb::ReadAccessFile(side.path);
+  side.format = database.format;
+  side.loaded = before;
+  side.original.clear();
+  side.touched.clear();
+  // The authorizer that has deletes done row by row would also make DROP
+  // TABLE do nothing: it is off while the copy is made anew.
+  sqlite3_set_authorizer(connection.db, nullptr, nullptr);
+  Exec(connection.db, "BEGIN");
+  try {
+    for (auto& table : database.tables) {
+      Exec(connection.db, "DROP TABLE IF EXISTS " + Quote(table.name));
+      Materialize(connection.db, table);
+      side.original[table.name] = std::move(table.rows);
+    }
+    Exec(connection.db, "COMMIT");
+    side.changed.clear();
+    side.touched.clear();
+  } catch (...) {
+    sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_set_authorizer(connection.db, RowByRowDeletes, nullptr);
+    throw;
+  }
+  sqlite3_set_authorizer(connection.db, RowByRowDeletes, nullptr);
+  connection.ForgetSchema();
 }
 
 // The rows of a table of the private database: as read from the file
@@ -267,7 +272,6 @@ std::shared_ptr<Connection> OpenAccessBacked(const std::string& path) {
   sqlite3_extended_result_codes(connection->db, 1);
   Load(*connection);
   sqlite3_update_hook(connection->db, NoteChange, connection->access.get());
-  sqlite3_set_authorizer(connection->db, RowByRowDeletes, nullptr);
   return connection;
 }
 

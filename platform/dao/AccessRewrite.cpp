@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "core/PlatformError.h"
-#include "jet/RewriteTable.h"
+#include "jet/TableRewrite.h"
 
 namespace pendra::dao::detail {
 

@@ -7,7 +7,9 @@
 #include <iterator>
 
 #include "DaoTestSupport.h"
+#include "dao/Backup.h"
 #include "dao/Transaction.h"
+#include "jet/Checker.h"
 #include "mdb/AccessFile.h"
 
 namespace pendra::testing {
@@ -95,6 +97,45 @@ TEST_P(AccessDatabase, ReadsEveryTableWithItsDesignAndChangesNothing) {
   }
   EXPECT_EQ(Bytes(path), before);
   EXPECT_FALSE(fs::exists(folder_ + "/backup"));
+}
+
+TEST_P(AccessDatabase, ACommittedChangeIsWrittenBackWithTheOldFileAsItsBackup) {
+  const std::string path = Placed();
+  const std::string before = Bytes(path);
+  const auto reference = mdb::ReadAccessFile(path);
+  std::string backup;
+  {
+    auto db = Ws().OpenDatabase(path);
+    dao::Transaction transaction(Ws());
+    backup = dao::BackUp(*db, "expand");
+    db->Execute("DELETE FROM KikiMaster WHERE 開始操作値 = 1");
+    auto rs = db->OpenRecordset("SELECT * FROM KikiMaster", dbOpenDynaset);
+    rs->AddNew();
+    rs->Fields("タグ名") = Variant("ｻﾝﾌﾟﾙ-1");
+    rs->Fields("機器名称") = Variant("");
+    rs->Update();
+    rs->Close();
+    transaction.Commit();
+    // Outside a transaction a write is a transaction of its own.
+    db->Execute("UPDATE GroupMaster SET GP名称 = 'X' WHERE GPno = 1");
+  }
+  EXPECT_EQ(Bytes(backup), before);
+  const auto after = mdb::ReadAccessFile(path);
+  for (size_t t = 0; t < after.tables.size(); ++t) {
+    const auto& table = after.tables[t];
+    if (table.name == "KikiMaster") {
+      ASSERT_FALSE(table.rows.empty());
+      EXPECT_EQ(table.rows.back()[0], Variant("ｻﾝﾌﾟﾙ-1"));
+      EXPECT_EQ(table.rows.back()[1], Variant(""));       // zero-length, not Null
+      EXPECT_EQ(table.rows.back()[2], Variant(int32_t{1}));   // the design's default
+      for (const auto& row : table.rows) EXPECT_TRUE(row[2] != Variant(int32_t{1}) || row[0] == Variant("ｻﾝﾌﾟﾙ-1"));
+    } else if (table.name == "GroupMaster") {
+      for (const auto& row : table.rows) EXPECT_EQ(row[1] == Variant("X"), row[0] == Variant(int32_t{1}));
+    } else {
+      EXPECT_EQ(Described(table.rows), Described(reference.tables[t].rows)) << table.name;   // never written
+    }
+  }
+  EXPECT_TRUE(jet::CheckAccessFile(path).Clean());
 }
 
 TEST_P(AccessDatabase, RefusedWhileAccessHasItOpen) {
