@@ -214,7 +214,8 @@ void Load(Connection& connection) {
     throw;
   }
   sqlite3_set_authorizer(connection.db, RowByRowDeletes, nullptr);
-  connection.ForgetSchema();
+  // Statements prepared before stay valid (SQLite prepares them again for
+  // the new tables), so a statement about to run survives the reading.
 }
 
 // The rows of a table of the private database: as read from the file
