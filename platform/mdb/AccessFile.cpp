@@ -1,67 +1,50 @@
 #include "AccessFile.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <csignal>
+#include <algorithm>
 #include <filesystem>
+#include <limits>
 
+#include "ConfinedChild.h"
 #include "MdbReader.h"
 #include "Wire.h"
 #include "core/PlatformError.h"
-
-// AddressSanitizer reserves terabytes of address space for its shadow: under
-// it the child's address-space limit would fail every allocation.
-#if defined(__SANITIZE_ADDRESS__)
-#define PENDRA_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PENDRA_ADDRESS_SANITIZER 1
-#endif
-#endif
-#ifndef PENDRA_ADDRESS_SANITIZER
-#define PENDRA_ADDRESS_SANITIZER 0
-#endif
 
 namespace pendra::mdb {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The reading child may hold this much memory at most: a damaged file
-// cannot make it take the machine's.
-constexpr rlim_t kChildMemory = rlim_t{4} << 30;
-
-std::chrono::seconds DefaultTimeLimit(const std::string& path) {
+uintmax_t FileSize(const std::string& path) {
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(path, ec);
-  return std::chrono::seconds(30 + (ec ? 0 : static_cast<long>(bytes >> 20)));
+  return ec ? 0 : bytes;
 }
 
-[[noreturn]] void ChildMain(int out, const std::string& path, const ReadOptions& options) {
-#if !PENDRA_ADDRESS_SANITIZER
-  const rlimit memory{kChildMemory, kChildMemory};
-  setrlimit(RLIMIT_AS, &memory);
-#endif
-  std::string bytes;
+std::chrono::seconds DefaultTimeLimit(uintmax_t fileBytes) {
+  return std::chrono::seconds(30 + static_cast<long>(fileBytes >> 20));
+}
+
+// What the reading sends back grows with the file: a stored value is never
+// smaller than a bit (a Yes/No or a Null), and is sent in at most 9 bytes
+// plus its text, so even a table of nothing but Yes/No columns sends less
+// than 16 times its pages. Beyond 32 times the file, the file makes libmdb
+// read the same bytes over and over: it is damaged.
+size_t DefaultReplyBudget(uintmax_t fileBytes) {
+  constexpr size_t kFloor = size_t{64} << 20;
+  constexpr uintmax_t kTimesTheFile = 32;
+  const uintmax_t most = std::numeric_limits<size_t>::max() / 2;
+  return static_cast<size_t>(std::min<uintmax_t>(most, kFloor + std::min(most / kTimesTheFile, fileBytes) * kTimesTheFile));
+}
+
+std::string ReadAndEncode(const std::string& path, const ReadOptions& options) {
   try {
-    bytes = detail::Encode(detail::ReadInThisProcess(path, options));
+    return detail::Encode(detail::ReadInThisProcess(path, options));
   } catch (const PlatformError& e) {
-    bytes = detail::Encode(e);
+    return detail::Encode(e);
   } catch (const std::bad_alloc&) {
-    bytes = detail::Encode(PlatformError(err::kOutOfMemory, StandardDescription(err::kOutOfMemory)));
+    return detail::Encode(PlatformError(err::kOutOfMemory, StandardDescription(err::kOutOfMemory)));
   }
-  for (size_t at = 0; at < bytes.size();) {
-    const ssize_t n = write(out, bytes.data() + at, bytes.size() - at);
-    if (n <= 0) _exit(1);
-    at += static_cast<size_t>(n);
-  }
-  _exit(0);
 }
 
 }  // namespace
@@ -92,55 +75,29 @@ AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& option
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
   if (!S_ISREG(st.st_mode)) Raise(err::kUnrecognizedFormat, "データベース形式 '" + path + "' を認識できません。");
-  const auto limit = options.timeLimit.count() > 0 ? options.timeLimit : DefaultTimeLimit(path);
+  const uintmax_t fileBytes = FileSize(path);
+  detail::ChildLimits limits;
+  const auto time = options.timeLimit.count() > 0 ? options.timeLimit : DefaultTimeLimit(fileBytes);
+  limits.time = time;
+  limits.replyBytes = options.replyBudget > 0 ? options.replyBudget : DefaultReplyBudget(fileBytes);
 
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) Raise(err::kOutOfMemory);
-  const pid_t child = fork();
-  if (child < 0) {
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    Raise(err::kOutOfMemory);
+  const auto reply = detail::RunConfined([&] { return ReadAndEncode(path, options); }, limits);
+  using End = detail::ChildReply::End;
+  switch (reply.end) {
+    case End::Whole: break;
+    case End::TimedOut:
+      Raise(3049, "データベース '" + path + "' の読み取りが時間の上限 (" + std::to_string(time.count()) +
+                      " 秒) を超えました。ファイルが破損している可能性があります。");
+    case End::OverBudget:
+      Raise(3049, "データベース '" + path + "' から読み取った内容がファイルの大きさに見合う上限 (" +
+                      std::to_string(limits.replyBytes) + " バイト) を超えました。ファイルが破損している可能性があります。");
+    case End::NotStarted: Raise(err::kOutOfMemory);
+    case End::Unconfined:
+      Raise(err::kOutOfMemory, "データベース '" + path + "' を読み取る子プロセスを制限できないため、読み取りませんでした。");
+    case End::Failed:
+      Raise(3049, "データベース '" + path + "' を読み取れませんでした (読み取りが異常終了しました)。ファイルが破損している可能性があります。");
   }
-  if (child == 0) {
-    close(pipeFds[0]);
-    // libmdb prints warnings of its own about odd files: the errors that
-    // matter come back through the pipe.
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) dup2(null, STDERR_FILENO);
-    ChildMain(pipeFds[1], path, options);
-  }
-  close(pipeFds[1]);
-
-  // Read what the child sends until it closes the pipe, or the time is up.
-  std::string bytes;
-  bool timedOut = false;
-  const auto deadline = Clock::now() + limit;
-  char buffer[1 << 16];
-  while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      timedOut = true;
-      break;
-    }
-    pollfd p{pipeFds[0], POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000))) <= 0) continue;
-    const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
-  close(pipeFds[0]);
-  if (timedOut) kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (timedOut) {
-    Raise(3049, "データベース '" + path + "' の読み取りが時間の上限 (" + std::to_string(limit.count()) +
-                    " 秒) を超えました。ファイルが破損している可能性があります。");
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    Raise(3049, "データベース '" + path + "' を読み取れませんでした (読み取りが異常終了しました)。ファイルが破損している可能性があります。");
-  }
-  return detail::Decode(bytes);
+  return detail::Decode(reply.bytes);
 }
 
 }  // namespace pendra::mdb

@@ -5,10 +5,13 @@
 // cuts long values, prints numbers and dates through the locale and cannot
 // tell Null from an empty text: values are decoded from the parsed row.
 //
-// A file is untrusted input. The reading runs in a child process under a
-// time limit (damaged files can make libmdb loop for ever), and a table
-// that yields fewer rows than it records is reported as damaged (libmdb
-// reports a read error like the end of a table).
+// A file is untrusted input. The reading runs in a confined child process
+// (ConfinedChild.h: it can read files and write to its parent, nothing
+// else) under a time limit (damaged files can make libmdb loop for ever)
+// and a budget for what it sends back, in proportion to the file. A table
+// that yields fewer rows than it records, or a row that cannot be taken
+// apart, is reported as damaged (libmdb reports a read error like the end
+// of a table).
 #pragma once
 
 #include <chrono>
@@ -102,11 +105,16 @@ struct ReadOptions {
   std::function<bool(const std::string& table)> rowsOf;
   // How long the reading may take; 0: 30 s plus 1 s per megabyte of file.
   std::chrono::seconds timeLimit{0};
+  // How many bytes the reading may send back; 0: 64 MiB plus 32 times the
+  // file's size.
+  size_t replyBudget = 0;
 };
 
 // Reads the file. Raises 3024 (no such file), 3343 (not an Access
-// database), 3049 (damaged: fewer rows than recorded, a broken long value,
-// text that does not decode, or the reading did not end in time).
+// database), 3049 (damaged: fewer rows than recorded, a row or a long
+// value that cannot be read, text that does not decode, or the reading did
+// not end in time or within its budget), 7 (no reading child could be
+// started, or confined: nothing was read).
 AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& options = {});
 
 }  // namespace pendra::mdb

@@ -174,6 +174,21 @@ class Reader {
     return indexes;
   }
 
+  // libmdb takes the catalogue for whole when its rows end early (a file
+  // cut short reads as one without tables): the catalogue table is walked
+  // like any other, so that it must yield the rows it records.
+  void CheckCatalogue() {
+    MdbCatalogEntry catalogue{};
+    catalogue.mdb = mdb_;
+    catalogue.object_type = MDB_TABLE;
+    catalogue.table_pg = kCataloguePage;
+    std::snprintf(catalogue.object_name, sizeof catalogue.object_name, "%s", "MSysObjects");
+    const TableDef table{mdb_read_table(&catalogue)};
+    if (!table.def || !mdb_read_columns(table.def)) Damaged(path_);
+    AccessTable rows = Design(&catalogue, table.def);
+    Rows(table.def, rows, false);
+  }
+
   // Every row of every data page of the table, in page order. libmdb's own
   // scan reads the row-slot flags the wrong way round (it returns deleted
   // rows and skips rows that moved to another page), so the pages are
@@ -185,8 +200,13 @@ class Reader {
       ++read;
       if (keep) table.rows.push_back(std::move(row));
     };
+    if (def->num_cols > MDB_MAX_COLS) DamagedAt(table, "列の数 " + std::to_string(def->num_cols));
     mdb_rewind_table(def);
     while (mdb_read_next_dpg(def)) {
+      // The page being walked. libmdb's own page counter is not it: when
+      // the usage map is of a kind libmdb does not know, it already points
+      // at the page after.
+      const guint32 walked = mdb_->cur_pg;
       const int slots = mdb_get_int16(mdb_->pg_buf, mdb_->fmt->row_count_offset);
       for (int slot = 0; slot < slots; ++slot) {
         const std::string place = std::to_string(read + 1) + " 行目";
@@ -203,7 +223,7 @@ class Reader {
               mdb_find_row(mdb_, static_cast<int>(row), &start, &size) != 0)
             DamagedAt(table, place + "、移動先 " + std::to_string(page) + "/" + std::to_string(row));
           take(Row(def, start & kOffsetMask, size, table, read));
-          if (mdb_read_pg(mdb_, def->cur_phys_pg) != mdb_->fmt->pg_size) DamagedAt(table, place);
+          if (mdb_read_pg(mdb_, walked) != mdb_->fmt->pg_size) DamagedAt(table, place);
         } else {
           take(Row(def, start & kOffsetMask, size, table, read));
         }
@@ -216,6 +236,7 @@ class Reader {
   }
 
  private:
+  static constexpr unsigned long kCataloguePage = 2;
   static constexpr int kOffsetMask = 0x1FFF;
   static constexpr int kDeletedFlag = 0x8000;
   static constexpr int kMovedFlag = 0x4000;
@@ -228,18 +249,30 @@ class Reader {
   // The parsed fields come fixed-length columns first; each names its
   // column, and deleted columns have none: the row is laid out by the
   // table's columns.
+  //
+  // A row libmdb cannot take apart is damage, never a row of Nulls or of
+  // what the previous row left behind: the row is named and the reading
+  // ends. So is a field that points outside its row.
   AccessRow Row(MdbTableDef* def, int start, size_t size, const AccessTable& table, long before) {
-    MdbField fields[MDB_MAX_COLS];
-    mdb_crack_row(def, start, size, fields);
+    const std::string place = std::to_string(before + 1) + " 行目";
+    // An empty row would make libmdb take the bytes before it for its end.
+    if (size == 0 || start <= 0 || static_cast<size_t>(start) + size > static_cast<size_t>(mdb_->fmt->pg_size))
+      DamagedAt(table, place + " (行の長さ " + std::to_string(size) + ")");
+    MdbField fields[MDB_MAX_COLS]{};
+    if (mdb_crack_row(def, start, size, fields) < 0) DamagedAt(table, place + " (行を列に分けられません)");
     AccessRow row(def->num_cols, Variant::Null());
     for (unsigned i = 0; i < def->num_cols; ++i) {
       const int index = fields[i].colnum;
-      if (index < 0 || index >= static_cast<int>(def->num_cols)) DamagedAt(table, std::to_string(before + 1) + " 行目の列の並び");
+      if (index < 0 || index >= static_cast<int>(def->num_cols)) DamagedAt(table, place + "の列の並び");
+      if (!fields[i].is_null && (fields[i].siz < 0 || fields[i].start < start ||
+                                 static_cast<size_t>(fields[i].start) + static_cast<size_t>(fields[i].siz) >
+                                     static_cast<size_t>(start) + size))
+        DamagedAt(table, place + "の列の位置");
       const auto* column = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, index));
       try {
         row[static_cast<size_t>(index)] = Value(*column, fields[i], table.columns[static_cast<size_t>(index)]);
       } catch (const PlatformError&) {
-        DamagedAt(table, std::to_string(before + 1) + " 行目の列 '" + column->name + "'");
+        DamagedAt(table, place + "の列 '" + column->name + "'");
       }
     }
     return row;
@@ -316,6 +349,7 @@ AccessDatabase ReadInThisProcess(const std::string& path, const ReadOptions& opt
   AccessDatabase database;
   database.format = FormatName(mdb->f->jet_version);
   Reader reader(mdb, path);
+  reader.CheckCatalogue();
   for (unsigned i = 0; i < mdb->num_catalog; ++i) {
     auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
     if (entry->object_type != MDB_TABLE || mdb_is_system_table(entry)) continue;

@@ -1,7 +1,8 @@
 // pendra import-mdb on real Access files into a demo base folder, run
 // in-process: the tables end up holding the file's rows, a second run gives
 // the same, a dry run changes nothing, and a design difference, a refused
-// value and a damaged file are reported with nothing changed.
+// value and a damaged file (copies of good ones, cut short or with a row
+// that cannot be read) are reported with nothing changed.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <iterator>
 
 #include "CliFixture.h"
+#include "DamagedCopies.h"
 #include "dao/Dao.h"
 #include "mdb/AccessFile.h"
 
@@ -107,11 +109,18 @@ TEST_F(ImportMdb, ARefusedValueIsNamedAndNothingChangesInEitherDatabase) {
 TEST_F(ImportMdb, FilesThatCannotBeCarriedChangeNothing) {
   const std::string notAccess = base.File("not access.mdb");
   std::ofstream(notAccess) << "plain text";
+  const std::string good = (kData / "ja_V2007.accdb").string();
+  const std::string cutShort = base.File("cut short.accdb");
+  mdb::test::CutAfterPages(good, cutShort, mdb::test::PageCount(good) / 2);
+  // The second row of GroupMaster claims 65535 columns.
+  const std::string badRow = base.File("bad row.mdb");
+  mdb::test::WithRowOfAllColumns((kData / "ja_V2000.mdb").string(), badRow, u"GP名称", 1);
   const struct {
     std::string file;
     std::string said;
   } cases[] = {
-      {(kData / "broken/trunc2.accdb").string(), "ｴﾗｰ番号 3049:"},
+      {cutShort, "ｴﾗｰ番号 3049:"},
+      {badRow, "ｴﾗｰ番号 3049:データベース '" + badRow + "' のテーブル 'GroupMaster' を読めません。"},
       {notAccess, "ｴﾗｰ番号 3343:"},
       {base.File("ない.accdb"), "ｴﾗｰ番号 3024:"},
       {(kData / "testV1997.mdb").string(), "GroupMaster、KikiMaster、M_TAG のどれもありません"},
