@@ -344,3 +344,7 @@ void EndAccessWrite(Connection& connection) {
 }
 
 }  // namespace pendra::dao::detail
+
+namespace pendra::dao {
+bool IsAccessFile(const std::string& path) { return detail::HasAccessHeader(path); }
+}  // namespace pendra::dao

@@ -91,13 +91,19 @@ TEST_P(AccessDatabases, OutputGivesTheWorkbookOurOwnDatabaseGivesForTheSameRows)
   const std::string theirs = base.File("access.xls");
   const Outcome run = RunInProcess(On({"output", theirs}));
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(Bytes(ScheduleDb()), before);
+  EXPECT_TRUE(Bytes(ScheduleDb()) == before);
 
+  // Every row (a Null key sorts first and leaves its cell empty).
   schedule::test::SavedWorkbook a(ours), b(theirs);
   for (const auto& [sheet, columns] : {std::pair{"GroupMaster", 3}, std::pair{"KikiMaster", 4}}) {
-    const auto expected = a.Table(sheet, static_cast<int16_t>(columns));
-    EXPECT_FALSE(expected.empty());
-    EXPECT_EQ(b.Table(sheet, static_cast<int16_t>(columns)), expected) << sheet;
+    int filled = 0;
+    for (int16_t row = 2; row < 2 + 12; ++row)
+      for (int16_t column = 1; column <= columns; ++column) {
+        const Variant expected = a.Cell(sheet, row, column);
+        filled += !expected.IsEmpty();
+        EXPECT_EQ(b.Cell(sheet, row, column), expected) << sheet << " " << row << "," << column;
+      }
+    EXPECT_GE(filled, 8) << sheet;
   }
 }
 
@@ -152,7 +158,7 @@ TEST_P(AccessDatabases, ExpansionReplacesBothTablesAndNothingElse) {
   // The file as it was is the job's backup.
   const auto copies = dao::ListBackups(ScheduleDb());
   ASSERT_FALSE(copies.empty());
-  EXPECT_EQ(Bytes(copies.back().path), before);
+  EXPECT_TRUE(Bytes(copies.back().path) == before);
 }
 
 TEST_P(AccessDatabases, TagImportGivesTheTagMasterOurOwnDatabaseGives) {
@@ -165,7 +171,8 @@ TEST_P(AccessDatabases, TagImportGivesTheTagMasterOurOwnDatabaseGives) {
   // Our own database, holding the same rows as the file first.
   ASSERT_EQ(RunInProcess(On({"import-mdb", (kData / GetParam()).string(), "--yes"})).exitCode, 0);
   ASSERT_EQ(RunInProcess(On({"import-csv", csv, "--yes"})).exitCode, 0);
-  const auto expected = Rows(TagDb(), "SELECT TAG, tag名称, 有効桁, printf('%g', 最大値), TOTAL_FLG FROM M_TAG ORDER BY TAG");
+  auto expected = Rows(TagDb(), "SELECT TAG, tag名称, 有効桁, printf('%g', 最大値), TOTAL_FLG FROM M_TAG");
+  std::sort(expected.begin(), expected.end());
 
   PlaceTags();
   const Outcome run = RunInProcess(On({"import-csv", csv, "--yes"}));
@@ -183,14 +190,21 @@ TEST_P(AccessDatabases, TagImportGivesTheTagMasterOurOwnDatabaseGives) {
     }
   }
   std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, expected);
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t i = 0, shown = 0; i < got.size() && shown < 5; ++i)
+    if (got[i] != expected[i]) {
+      ADD_FAILURE() << i << ": " << got[i] << " != " << expected[i];
+      ++shown;
+    }
 }
 
 TEST_P(AccessDatabases, RefusalsChangeNothingAndSayWhy) {
   const std::string workbook = base.File("往復.xls");
   ASSERT_EQ(RunInProcess(On({"output", workbook})).exitCode, 0);
   std::vector<std::vector<Variant>> bad;
-  for (int i = 0; i < 20; ++i) bad.push_back({Variant("T" + std::to_string(i)), Variant("x"), Variant(i == 10 ? Variant("abc") : Variant(int32_t{1})), Variant(int32_t{0})});
+  // Row 12's tag is longer than the column holds (3163).
+  for (int i = 0; i < 20; ++i)
+    bad.push_back({Variant("T" + std::to_string(i) + (i == 10 ? std::string(40, 'x') : "")), Variant("x"), Variant(int32_t{1}), Variant(int32_t{0})});
   const std::string refused = base.File("拒否.xls");
   schedule::test::WriteWorkbook(base.Template(), refused, {{"KikiMaster", bad}});
 
@@ -211,7 +225,7 @@ TEST_P(AccessDatabases, RefusalsChangeNothingAndSayWhy) {
     const Outcome run = RunInProcess(On({"expand", c.workbook, "--yes"}));
     EXPECT_EQ(run.exitCode, 1) << c.what;
     EXPECT_NE(run.err.find(c.said), std::string::npos) << c.what << ": " << run.err;
-    EXPECT_EQ(Bytes(ScheduleDb()), before) << c.what;
+    EXPECT_TRUE(Bytes(ScheduleDb()) == before) << c.what;
     fs::remove(lock);
   }
   EXPECT_TRUE(dao::ListBackups(ScheduleDb()).empty());
@@ -227,7 +241,7 @@ TEST_F(BatchCommand, AJet3DatabaseServesTheOutputButNoJobWritesIt) {
   const Outcome run = RunInProcess(On({"import-csv", csv, "--yes"}));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("Jet 3"), std::string::npos) << run.err;
-  EXPECT_EQ(Bytes(TagDb()), Bytes(file));
+  EXPECT_TRUE(Bytes(TagDb()) == Bytes(file));
 }
 
 }  // namespace
