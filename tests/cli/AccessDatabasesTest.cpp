@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "CliFixture.h"
 #include "TestFiles.h"
@@ -61,6 +62,27 @@ std::vector<std::string> OtherTables(const std::string& file, const std::vector<
     }
   }
   return out;
+}
+
+// The first column of every row of a table as the npm package mdb-reader
+// (an implementation of its own) reads it, sorted, after its count line.
+std::vector<std::string> MdbReaderFirstColumn(const std::string& file, const std::string& table) {
+  const std::string command = "node '" PENDRA_SOURCE_DIR "/tools/mdb-reader/read-table.js' '" + file + "' '" + table + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[65536];
+  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  EXPECT_EQ(pipe ? pclose(pipe) : -1, 0) << out.substr(0, 2000);
+  std::vector<std::string> values;
+  std::istringstream in(out);
+  std::string line;
+  if (std::getline(in, line)) values.push_back(line);
+  while (std::getline(in, line)) {
+    const std::string text = "[{\"t\":\"text\",\"v\":\"";
+    values.push_back(line.rfind(text, 0) == 0 ? line.substr(text.size(), line.find('"', text.size()) - text.size()) : line.substr(0, line.find(','))); 
+  }
+  if (!values.empty()) std::sort(values.begin() + 1, values.end());
+  return values;
 }
 
 void ExpectClean(const std::string& file) {
@@ -155,6 +177,11 @@ TEST_P(AccessDatabases, ExpansionReplacesBothTablesAndNothingElse) {
   }
   ExpectClean(ScheduleDb());
   EXPECT_EQ(OtherTables(ScheduleDb(), {"GroupMaster", "KikiMaster"}), others);
+  // The independent reader gives the same rows.
+  std::vector<std::string> tags{"ROWS " + std::to_string(expectedKiki.size()) + " " + std::to_string(expectedKiki.size())};
+  for (const auto& row : expectedKiki) tags.push_back(row.substr(0, row.find('|')));
+  std::sort(tags.begin() + 1, tags.end());
+  EXPECT_EQ(MdbReaderFirstColumn(ScheduleDb(), "KikiMaster"), tags);
   // The file as it was is the job's backup.
   const auto copies = dao::ListBackups(ScheduleDb());
   ASSERT_FALSE(copies.empty());
