@@ -1,10 +1,12 @@
 #include "AccessRewrite.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -21,6 +23,24 @@ namespace fs = std::filesystem;
   Raise(err::kDiskIO, "データベース '" + path + "' を書き込めません (" + why + ")。データベースは変更していません。");
 }
 
+// Work files a killed run left beside the database (ours, ".~NAME-PID",
+// and the writer's own temporary file named after it): removed once their
+// process is gone.
+void RemoveStaleWorkFiles(const fs::path& original) {
+  const std::string prefix = ".~" + original.filename().string() + "-";
+  std::error_code ec;
+  const fs::path folder = original.parent_path().empty() ? fs::path(".") : original.parent_path();
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (pid <= 0 || end == name.c_str() + prefix.size()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) continue;   // still running
+    fs::remove(entry.path(), ec);
+  }
+}
+
 // The work file, a private copy beside the database: same file system, so
 // the final rename is one step.
 class WorkCopy {
@@ -28,6 +48,7 @@ class WorkCopy {
   // A copy of source beside the file at path.
   WorkCopy(const std::string& path, const std::string& source) {
     const fs::path original(path);
+    RemoveStaleWorkFiles(original);
     work_ = (original.parent_path() / (".~" + original.filename().string() + "-" + std::to_string(::getpid()))).string();
     std::error_code ec;
     fs::remove(work_, ec);
