@@ -1,8 +1,9 @@
 #include "AccessImport.h"
 
-#include <map>
+#include <algorithm>
+#include <cstdint>
 #include <memory>
-#include <set>
+#include <vector>
 
 #include "DesignCheck.h"
 #include "core/AsciiText.h"
@@ -11,6 +12,7 @@
 #include "dao/Dao.h"
 #include "dao/Backup.h"
 #include "dao/Transaction.h"
+#include "dao/WriteAccess.h"
 #include "mdb/AccessFile.h"
 
 namespace pendra::accessimport {
@@ -78,6 +80,31 @@ void Replace(Carry& carry) {
   rs->Close();
 }
 
+// After a failure: "nothing changed" only when it is so. The transaction
+// rolled back, and one commit covers both files; each file's change counter
+// (read under the job's lock) confirms that neither was written.
+void TellWhatChanged(const std::vector<std::string>& files, const std::vector<uint32_t>& before,
+                     std::vector<std::unique_ptr<dao::JobBackup>>& backups, std::ostream& errors) {
+  bool changed = false;
+  for (size_t i = 0; i < before.size(); ++i) {
+    uint32_t now = before[i];
+    try {
+      now = dao::FileChangeCounter(files[i]);
+    } catch (const PlatformError&) {
+      now = before[i] + 1;   // unreadable now: not known to be unchanged
+    }
+    if (now == before[i]) continue;
+    changed = true;
+    errors << "pendra: データベース '" << files[i] << "' は変更されています。";
+    if (i < backups.size()) {
+      backups[i]->Keep();   // the state before is worth keeping now
+      errors << "変更前の状態は「pendra restore " << backups[i]->Path() << "」で戻せます。";
+    }
+    errors << "\n";
+  }
+  if (!changed) errors << "pendra: 何も変更しませんでした。\n";
+}
+
 }  // namespace
 
 ImportResult ImportAccessFile(UserInterface& ui, const std::string& accessFile, bool dryRun, std::ostream& report,
@@ -107,12 +134,22 @@ ImportResult ImportAccessFile(UserInterface& ui, const std::string& accessFile, 
     return ImportResult::Refused;
   }
 
+  // The databases the carried tables lie in, the first opened, the other
+  // attached to it: one connection, so that one commit covers both files and
+  // they change together or not at all.
+  std::vector<std::string> files;
+  std::vector<uint32_t> changesBefore;   // each file's change counter under the job's lock
+  // Each file's copy, kept only if the import commits.
+  std::vector<std::unique_ptr<dao::JobBackup>> backups;
   try {
-    // Both databases open in one workspace, so one transaction covers them.
-    std::map<std::string, std::unique_ptr<dao::Database>> databases;
+    std::unique_ptr<dao::Database> db;
     for (auto& carry : carries) {
-      auto& db = databases[carry.ours->database];
-      if (!db) db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(UnderBaseFolder(ui.BaseFolder(), carry.ours->database));
+      const std::string path = UnderBaseFolder(ui.BaseFolder(), carry.ours->database);
+      if (std::find(files.begin(), files.end(), path) == files.end()) {
+        if (!db) db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(path);
+        else db->Attach(path);
+        files.push_back(path);
+      }
       carry.database = db.get();
       carry.design = CompareDesign(*carry.access, carry.database->TableDefFields(carry.ours->name));
       carry.rowsBefore = RowCount(*carry.database, carry.ours->name);
@@ -125,6 +162,8 @@ ImportResult ImportAccessFile(UserInterface& ui, const std::string& accessFile, 
       }
     }
     if (!dryRun) {
+      // Before the question: a user who may not write learns it now.
+      for (const auto& path : files) dao::RequireWritable(path);
       std::string tables;
       for (const auto& carry : carries) tables += (tables.empty() ? "" : "、") + std::string(carry.ours->name);
       if (ui.MsgBox("Access データベースの内容で " + tables + " を置き換えます。 よろしいですか？", MsgBoxButtons::YesNo,
@@ -133,19 +172,26 @@ ImportResult ImportAccessFile(UserInterface& ui, const std::string& accessFile, 
     }
 
     dao::Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
+    for (const auto& path : files) changesBefore.push_back(dao::FileChangeCounter(path));
     if (!dryRun) {
-      for (const auto& [path, db] : databases) report << "  バックアップ: " << dao::BackUp(*db, "import-mdb") << "\n";
+      for (const auto& path : files) backups.push_back(std::make_unique<dao::JobBackup>(path, "import-mdb"));
     }
     for (auto& carry : carries) Replace(carry);
-    for (const auto& carry : carries) {
-      report << "  " << carry.ours->name << ": " << carry.rowsBefore << " 行 → " << RowCount(*carry.database, carry.ours->name)
-             << " 行" << (dryRun ? " (試行のみ、変更しません)" : "") << "\n";
-    }
+    std::vector<long> rowsAfter;
+    for (const auto& carry : carries) rowsAfter.push_back(RowCount(*carry.database, carry.ours->name));
     // A dry run leaves the transaction to roll back.
-    if (!dryRun) transaction.Commit();
+    if (!dryRun) {
+      transaction.Commit();
+      for (auto& backup : backups) backup->Keep();
+    }
+    for (const auto& backup : backups) report << "  バックアップ: " << backup->Path() << "\n";
+    for (size_t i = 0; i < carries.size(); ++i) {
+      report << "  " << carries[i].ours->name << ": " << carries[i].rowsBefore << " 行 → " << rowsAfter[i] << " 行"
+             << (dryRun ? " (試行のみ、変更しません)" : "") << "\n";
+    }
   } catch (const PlatformError& e) {
     errors << "pendra: ｴﾗｰ番号 " << e.Number() << ":" << e.Description() << "\n";
-    errors << "pendra: 何も変更しませんでした。\n";
+    TellWhatChanged(files, changesBefore, backups, errors);
     return ImportResult::Failed;
   }
   return ImportResult::Completed;

@@ -7,12 +7,17 @@
 //   2. compare each carried table's design with ours and report every
 //      difference (columns, types, lengths, Required, Allow Zero Length);
 //      a column we would carry whose type cannot be read stops the job;
-//   3. ask, unless it is a dry run;
-//   4. in one transaction over both databases: empty each carried table
-//      and add the file's rows, through the database layer, so every value
-//      meets our columns' rules; a refused value stops the job with the
-//      table, row and column named, and nothing changes;
-//   5. commit (a dry run rolls back) and report rows before and after.
+//   3. unless it is a dry run: check that the databases can be written,
+//      then ask;
+//   4. in one transaction over both databases, on one connection (the
+//      second file attached to the first, so that SQLite commits both or
+//      neither): keep a copy of each, empty each carried table and add the
+//      file's rows, through the database layer, so every value meets our
+//      columns' rules; a refused value stops the job with the table, row
+//      and column named, and nothing changes;
+//   5. commit (a dry run rolls back), keep the copies, and report rows
+//      before and after. After a failure "nothing changed" is said only
+//      when neither file was written.
 #pragma once
 
 #include <ostream>

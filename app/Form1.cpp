@@ -103,6 +103,8 @@ Form1::Form1(QWidget* parent)
   progressDelay_->setInterval(500);
   progressDelay_->setTimerType(Qt::PreciseTimer);
   connect(progressDelay_, &QTimer::timeout, this, [this] { ShowProgressWindow(); });
+  prepareSpare_ = excel::PrepareSpareInstance;
+  dropSpare_ = excel::DropSpareInstance;
   CreateControls();
 }
 
@@ -120,7 +122,7 @@ Form1::~Form1() {
   waitForJobThread();
   // The spare office ends on the thread that started it.
   if (keepOfficeReady_) {
-    jobThread_.Start(excel::DropSpareInstance);
+    jobThread_.Start(dropSpare_);
     waitForJobThread();
   }
   if (waitPointer_) QGuiApplication::restoreOverrideCursor();

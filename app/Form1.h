@@ -113,12 +113,17 @@ class Form1 : public QWidget, public UserInterface {
   bool JobRunning() const { return jobThread_.Busy(); }
   bool WaitPointerShown() const { return waitPointer_; }
 
-  // Replaceable parts: the jobs, the message box, how the program quits and
-  // where its folder is.
+  // Replaceable parts: the jobs, the message box, how the program quits,
+  // where its folder is and how the spare office is kept.
   void SetJobs(Jobs jobs) { jobs_ = std::move(jobs); }
   void SetMessageBox(MessageBoxFunction box) { messageBox_ = std::move(box); }
   void SetQuitFunction(std::function<void()> quit) { quit_ = std::move(quit); }
   void SetBaseFolder(const QString& folder) { baseFolder_ = folder; }
+  // How the spare office instance is started and ended (on the job thread).
+  void SetSpareOffice(std::function<void()> prepare, std::function<void()> drop) {
+    prepareSpare_ = std::move(prepare);
+    dropSpare_ = std::move(drop);
+  }
 
   // The top-level handler: runs a handler so that no exception crosses the
   // event loop. An error that no procedure dealt with is shown with its
@@ -135,6 +140,7 @@ class Form1 : public QWidget, public UserInterface {
  private:
   void CreateControls();
   void ReportUnhandledError(long number, const std::string& description);
+  void ReportFromJobThread(std::exception_ptr failure);
   void ShowProgressWindow();
 
   std::map<int, QLabel*> label1_;
@@ -153,7 +159,11 @@ class Form1 : public QWidget, public UserInterface {
   QTimer* progressDelay_ = nullptr;
   bool endAfterJob_ = false;
   bool keepOfficeReady_ = false;
-  JobThread jobThread_;  // last: its thread ends before the rest goes
+  std::function<void()> prepareSpare_;
+  std::function<void()> dropSpare_;
+  // Last: its thread ends before the rest goes. What a task lets escape is
+  // told on the window's thread like any error no handler dealt with.
+  JobThread jobThread_{[this](std::exception_ptr failure) { ReportFromJobThread(std::move(failure)); }};
 };
 
 }  // namespace pendra::app

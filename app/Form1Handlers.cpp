@@ -188,14 +188,14 @@ void Form1::RunJob(const std::function<void(UserInterface&)>& job, std::function
   delete progressWindow_;
   progressWindow_ = nullptr;
   cancel_ = nullptr;
-  if (keepOfficeReady_ && !ending_) jobThread_.Start(excel::PrepareSpareInstance);
+  if (keepOfficeReady_ && !ending_) jobThread_.Start(prepareSpare_);
   if (endAfterJob_ && quit_) quit_();
   if (failure) std::rethrow_exception(failure);
 }
 
 void Form1::SetKeepOfficeReady(bool keep) {
   keepOfficeReady_ = keep;
-  jobThread_.Start(keep ? excel::PrepareSpareInstance : excel::DropSpareInstance);
+  jobThread_.Start(keep ? prepareSpare_ : dropSpare_);
 }
 
 void Form1::ShowProgressWindow() {
@@ -243,6 +243,15 @@ void Form1::ReportUnhandledError(long number, const std::string& description) {
   } catch (...) {
     // Nothing more can be told to the user; the program keeps running.
   }
+}
+
+void Form1::ReportFromJobThread(std::exception_ptr failure) {
+  // Called on the job thread: the report is queued to the window's thread
+  // and goes through the top-level handler, as any error no procedure
+  // dealt with (the spare office's start failing with a file system error,
+  // for one). Dropped with the window should it be gone by then.
+  QMetaObject::invokeMethod(
+      this, [this, failure] { RunHandler([failure] { std::rethrow_exception(failure); }); }, Qt::QueuedConnection);
 }
 
 // ---- UserInterface -----------------------------------------------------------

@@ -1,10 +1,25 @@
 #include "JobThread.h"
 
 #include <tuple>
+#include <utility>
 
 namespace pendra::app {
 
-JobThread::JobThread() : thread_([this] { Loop(); }) {}
+namespace {
+
+std::exception_ptr Caught(const std::function<void()>& step) {
+  try {
+    step();
+    return nullptr;
+  } catch (...) {
+    return std::current_exception();
+  }
+}
+
+}  // namespace
+
+JobThread::JobThread(std::function<void(std::exception_ptr)> failed)
+    : failed_(std::move(failed)), thread_([this] { Loop(); }) {}
 
 JobThread::~JobThread() {
   {
@@ -34,10 +49,19 @@ void JobThread::Loop() {
       std::tie(task, done) = std::move(tasks_.front());
       tasks_.pop_front();
     }
-    task();  // the task catches what it throws: see Form1::RunJob
+    // The jobs catch what they throw (see Form1::RunJob); the office's
+    // spare instance and anything else started here may not.
+    const std::exception_ptr failure = Caught(task);
     --pending_;
-    if (done) done();
+    Report(failure);
+    if (done) Report(Caught(done));
   }
+}
+
+void JobThread::Report(std::exception_ptr failure) {
+  if (!failure || !failed_) return;
+  // A report that fails itself cannot be told anywhere; the thread goes on.
+  Caught([&] { failed_(failure); });
 }
 
 }  // namespace pendra::app

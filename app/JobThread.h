@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -21,7 +22,10 @@ namespace pendra::app {
 
 class JobThread {
  public:
-  JobThread();
+  // Whatever a task (or its done) lets escape, of any type, is caught on
+  // the thread and handed to failed there, and the thread goes on with the
+  // next task: an exception ending a thread would end the whole program.
+  explicit JobThread(std::function<void(std::exception_ptr)> failed);
   // Waits for a task that runs, then ends the thread.
   ~JobThread();
   JobThread(const JobThread&) = delete;
@@ -36,7 +40,9 @@ class JobThread {
 
  private:
   void Loop();
+  void Report(std::exception_ptr failure);
 
+  std::function<void(std::exception_ptr)> failed_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::pair<std::function<void()>, std::function<void()>>> tasks_;

@@ -8,6 +8,7 @@
 #include "core/BasePath.h"
 #include "core/PlatformError.h"
 #include "dao/Backup.h"
+#include "dao/WriteAccess.h"
 
 namespace pendra::cli {
 
@@ -68,6 +69,12 @@ int RestoreCommand(const std::string& argument, const ConsoleOptions& options, c
     return kFailed;
   }
   const std::string databasePath = UnderBaseFolder(options.baseFolder, target->database);
+  try {
+    dao::RequireWritable(databasePath);   // before the question, not after it
+  } catch (const PlatformError& e) {
+    streams.err << "pendra: ｴﾗｰ番号 " << e.Number() << ":" << e.Description() << "\n";
+    return kFailed;
+  }
   ConsoleUi ui(options, streams);
   if (ui.MsgBox(databasePath + " を " + argument + " の内容に戻します。 よろしいですか？", MsgBoxButtons::YesNo,
                 kMessageBoxTitle) != MsgBoxResult::Yes) {

@@ -1,10 +1,12 @@
 #include "BatchCommand.h"
 
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <ostream>
 
 #include "Commands.h"
+#include "core/PlatformError.h"
 #include "core/Version.h"
 #include "excel/Excel.h"
 
@@ -72,6 +74,24 @@ int UsageError(const ConsoleStreams& streams, const std::string& what) {
   return kUsageError;
 }
 
+// Runs the command; an error that escapes it (one no job foresaw, or a
+// step around the job such as the dry run's copies) is told on standard
+// error like any failure, never left to end the program abnormally: the
+// folders and files the command made are removed as the error unwinds.
+int RunCaught(const Command& command, const std::string& argument, const ConsoleOptions& options,
+              const ConsoleStreams& streams) {
+  try {
+    return command.run(argument, options, streams);
+  } catch (const PlatformError& e) {
+    streams.err << "pendra: ｴﾗｰ番号 " << e.Number() << ":" << e.Description() << "\n";
+  } catch (const std::exception& e) {
+    streams.err << "pendra: " << e.what() << "\n";
+  } catch (...) {
+    streams.err << "pendra: " << StandardDescription(err::kApplicationDefined) << "\n";
+  }
+  return kFailed;
+}
+
 }  // namespace
 
 std::string UsageText() {
@@ -134,7 +154,7 @@ int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& 
   if (options.dryRun && !command->dryRun) return UsageError(streams, "--dry-run goes with expand, import-csv and import-mdb");
   if (options.baseFolder.empty()) options.baseFolder = programFolder;
   while (options.baseFolder.size() > 1 && options.baseFolder.back() == '/') options.baseFolder.pop_back();
-  return command->run(argument, options, streams);
+  return RunCaught(*command, argument, options, streams);
 }
 
 }  // namespace pendra::cli

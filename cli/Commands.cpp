@@ -50,21 +50,39 @@ TableRowsByName Snapshot(const std::string& base, const std::vector<KeyedTable>&
   return rows;
 }
 
+// The dry run's private base folder, removed with all it holds on every way
+// out of the dry run: a failed copy, a failed job, an error no job foresaw.
+class DryRunFolder {
+ public:
+  DryRunFolder() : path_((std::filesystem::temp_directory_path() / "pendra-dry-run-XXXXXX").string()) {
+    if (!mkdtemp(path_.data())) Raise(err::kPathFileAccessError);
+  }
+  ~DryRunFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  DryRunFolder(const DryRunFolder&) = delete;
+  DryRunFolder& operator=(const DryRunFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // The job on copies of its databases in a private folder, then what it
 // would change in the real ones: nothing is written there, and no backup
 // is taken of them. The question is answered Yes, since nothing changes.
+// The template, which the jobs only read and compare with, is the real one
+// through a link, so a dry run refuses what the real run refuses.
 JobOutcome DryRun(ConsoleOptions options, const ConsoleStreams& streams, const std::vector<KeyedTable>& tables,
                   const std::function<JobOutcome(UserInterface&)>& job) {
   const std::string real = options.baseFolder;
-  std::string folder = (std::filesystem::temp_directory_path() / "pendra-dry-run-XXXXXX").string();
-  if (!mkdtemp(folder.data())) Raise(err::kPathFileAccessError);
-  struct Removed {
-    std::string path;
-    ~Removed() {
-      std::error_code ignored;
-      std::filesystem::remove_all(path, ignored);
-    }
-  } removed{folder};
+  const DryRunFolder dryRunFolder;
+  const std::string& folder = dryRunFolder.Path();
+  std::error_code ignored;
+  std::filesystem::create_symlink(std::filesystem::absolute(UnderBaseFolder(real, kTemplateWorkbook), ignored),
+                                  UnderBaseFolder(folder, kTemplateWorkbook), ignored);
   for (const auto& table : tables) {
     const std::string copy = UnderBaseFolder(folder, table.database);
     if (std::filesystem::exists(copy)) continue;

@@ -9,6 +9,7 @@
 #include "core/PlatformError.h"
 #include "dao/Dao.h"
 #include "mdb/AccessFile.h"
+#include "dao/StatementTime.h"
 
 namespace pendra::cli {
 
@@ -22,6 +23,7 @@ struct ReadOnly {
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
       Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
     sqlite3_busy_timeout(db, 2000);
+    dao::BoundStatementTime(db);   // a backup listed may hold a view that never ends
   }
   ~ReadOnly() { sqlite3_close_v2(db); }
 };
@@ -81,11 +83,12 @@ TableRows ReadRows(const std::string& databasePath, const KeyedTable& table) {
   Statement rows(file.db, std::string("SELECT \"") + table.key + "\", * FROM \"" + table.table + "\"", databasePath);
   TableRows result;
   int rc;
-  while ((rc = sqlite3_step(rows.stmt)) == SQLITE_ROW) {
+  while ((rc = dao::Step(rows.stmt)) == SQLITE_ROW) {
     std::string row;
     for (int c = 1; c < sqlite3_column_count(rows.stmt); ++c) row += (c > 1 ? "|" : "") + Text(rows.stmt, c);
     result.emplace(Text(rows.stmt, 0), std::move(row));
   }
+  if (rc == SQLITE_INTERRUPT) dao::RaiseStatementTimeout();
   if (rc != SQLITE_DONE) Raise(err::kCouldNotUseLocked, "'" + databasePath + "': " + sqlite3_errmsg(file.db));
   return result;
 }
@@ -100,7 +103,9 @@ long CountRows(const std::string& databasePath, const char* table) {
   }
   ReadOnly file(databasePath);
   Statement count(file.db, std::string("SELECT count(*) FROM \"") + table + "\"", databasePath);
-  return sqlite3_step(count.stmt) == SQLITE_ROW ? sqlite3_column_int64(count.stmt, 0) : 0;
+  const int rc = dao::Step(count.stmt);
+  if (rc == SQLITE_INTERRUPT) dao::RaiseStatementTimeout();
+  return rc == SQLITE_ROW ? sqlite3_column_int64(count.stmt, 0) : 0;
 }
 
 TableChange Compare(const TableRows& before, const TableRows& after) {

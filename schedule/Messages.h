@@ -16,6 +16,9 @@ inline constexpr const char* kExpansionNoPath = "Pendra情報.xlsを指定して
 inline constexpr const char* kExpansionConfirm =
     "指定されたPendra情報をデータベースへ展開します。 よろしいですか？";
 inline constexpr const char* kExpansionDone = "Pendra情報の展開が完了しました。";
+inline constexpr const char* kExpansionOfTemplate =
+    "Pendra_原紙.xlsは出力用の原紙のため展開できません。"
+    "「Pendra情報.xlsファイルの作成」で作成して編集したファイルを指定して下さい。";
 
 inline constexpr const char* kOutputDone = "Pendra情報のXLS出力が完了しました。";
 inline constexpr const char* kOutputFailed = "Pendra情報のXLS出力エラー";

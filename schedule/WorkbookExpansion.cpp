@@ -4,14 +4,19 @@
 // failure anywhere (a refused value, a missing sheet, the row counter's
 // overflow, the spreadsheet application dying, the user ending the program)
 // leaves both tables exactly as they were. Before anything changes, a copy
-// of the database is kept in its backup folder; a failure names the sheet,
-// row and column it happened at.
+// of the database is taken into its backup folder, and kept once the
+// replacement is committed (a failed expansion leaves none); a failure
+// names the sheet, row and column it happened at. Before the question, the
+// user learns whether the database can be written at all. The template
+// itself is never expanded.
 #include "core/BasePath.h"
 #include "core/Int16.h"
 #include "core/NumericTest.h"
 #include "dao/Dao.h"
 #include "dao/Backup.h"
 #include "dao/Transaction.h"
+#include "dao/WriteAccess.h"
+#include "InstallationFiles.h"
 #include "Messages.h"
 #include "JobSteps.h"
 #include "ScheduleJobs.h"
@@ -66,6 +71,15 @@ long TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db
   return row - kFirstDataRow;
 }
 
+// The template's sheets hold only their headers: expanding it would empty
+// both tables and report success. Compared as a file, so a link to it or
+// another spelling of its path is refused too.
+bool RefusedAsTheTemplate(UserInterface& ui, const std::string& workbookPath) {
+  if (!IsTheTemplate(ui.BaseFolder(), workbookPath)) return false;
+  ui.MsgBox(msg::kExpansionOfTemplate, MsgBoxButtons::OkOnly, msg::kTitle);
+  return true;
+}
+
 }  // namespace
 
 JobOutcome Command3_Click(UserInterface& ui) {
@@ -73,6 +87,14 @@ JobOutcome Command3_Click(UserInterface& ui) {
   if (ui.PathBoxText().empty()) {
     ui.MsgBox(msg::kExpansionNoPath, MsgBoxButtons::OkOnly, msg::kTitle);
     return JobOutcome::Refused();
+  }
+  // Told before the question, and the program runs on: nothing was asked.
+  if (RefusedAsTheTemplate(ui, ui.PathBoxText())) return JobOutcome::Refused();
+  try {
+    dao::RequireWritable(UnderBaseFolder(ui.BaseFolder(), kScheduleDatabase));
+  } catch (const PlatformError& error) {
+    ui.MsgBox(msg::ExpansionFailed(error), MsgBoxButtons::OkOnly, msg::kTitle);
+    return JobOutcome::Failed();
   }
   if (ui.MsgBox(msg::kExpansionConfirm, MsgBoxButtons::YesNo, msg::kTitle) != MsgBoxResult::Yes)
     return JobOutcome::Refused();
@@ -83,6 +105,7 @@ JobOutcome Command3_Click(UserInterface& ui) {
 }
 
 JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
+  if (RefusedAsTheTemplate(ui, workbookPath)) return JobOutcome::Refused();
   Place place;
   try {
     ui.SetWaitPointer(true);
@@ -97,9 +120,10 @@ JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
     {
       dao::Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
       // Under the transaction's lock: the copy is exactly what is replaced.
-      dao::BackUp(*db, "expand");
+      dao::JobBackup backup(db->Name(), "expand");
       for (const TableLayout* layout : ScheduleTables()) rows += TransferSheet(ui, *xlBook, *db, *layout, place);
       transaction.Commit();
+      backup.Keep();
     }
     db->Close();
 

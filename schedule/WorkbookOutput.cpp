@@ -2,11 +2,12 @@
 // made from the template, the template's two macros run, and the workbook
 // saved under the name the user chose. The database is only read.
 //
-// Guards the tool's first versions lacked: the template and the databases
-// are never a target (they would be overwritten with data), nor is anything
-// that is not a regular file; an existing target is replaced only after the
-// user said so, and a target that appears while the job runs is not
-// replaced at all; the workbook lands in the folder that was checked.
+// Guards the tool's first versions lacked: the template and the databases,
+// with the files SQLite keeps beside them, are never a target (they would
+// be overwritten with data), nor is anything that is not a regular file;
+// an existing target is replaced only after the user said so, and a target
+// that appears while the job runs is not replaced at all; the workbook
+// lands in the folder that was checked.
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include "core/BasePath.h"
 #include "core/Int16.h"
 #include "core/PinnedFolder.h"
+#include "InstallationFiles.h"
 #include "dao/Dao.h"
 #include "Messages.h"
 #include "JobSteps.h"
@@ -56,23 +58,25 @@ struct CheckedTarget {
 
 // The target checks that come before any work, by file identity, not by
 // name: the template or a database under another name (a hard link, a bind
-// mount, another case) is still refused. Nothing when the job must not go
-// on (the user was told, or answered No).
+// mount, another case) is still refused, and so is a database's side file.
+// Nothing when the job must not go on (the user was told, or answered No).
 std::unique_ptr<CheckedTarget> CheckTarget(UserInterface& ui, const std::string& target) {
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(target, ec).lexically_normal();
   auto checked = std::make_unique<CheckedTarget>(ec ? std::filesystem::path() : absolute);
+  const std::string base = ui.BaseFolder();
+  // Before the test for a new file: a database's side file may not exist yet.
+  if (IsADatabaseFile(base, target)) {
+    ui.MsgBox(msg::kOutputOverDatabase, MsgBoxButtons::OkOnly, msg::kTitle);
+    return nullptr;
+  }
   const auto identity = IdentityOf(target);
   if (!identity) return checked;  // a new file: saved only if it is still new then
 
-  const std::string base = ui.BaseFolder();
   const char* refusal = nullptr;
   struct stat st {};
   if (stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) refusal = msg::kOutputNotAFile;
-  if (identity == IdentityOf(UnderBaseFolder(base, kTemplateWorkbook))) refusal = msg::kOutputOverTemplate;
-  if (identity == IdentityOf(UnderBaseFolder(base, kScheduleDatabase)) ||
-      identity == IdentityOf(UnderBaseFolder(base, kTagMasterDatabase)))
-    refusal = msg::kOutputOverDatabase;
+  if (IsTheTemplate(base, target)) refusal = msg::kOutputOverTemplate;
   if (refusal) {
     ui.MsgBox(refusal, MsgBoxButtons::OkOnly, msg::kTitle);
     return nullptr;

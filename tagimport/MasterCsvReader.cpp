@@ -33,6 +33,10 @@ constexpr long kBadFileNameOrNumber = 52;
   }
 }
 
+[[noreturn]] void RaiseNotARegularFile(const std::string& path) {
+  Raise(err::kPathFileAccessError, "'" + path + "' は通常のファイルではありません (フォルダー、デバイス、パイプなど)。");
+}
+
 bool IsAscii(const char* p, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
@@ -50,7 +54,14 @@ MasterCsvReader::~MasterCsvReader() { Close(); }
 void MasterCsvReader::Open(const std::string& path) {
   if (fd_ >= 0) Raise(err::kFileAlreadyOpen);
   if (path.empty()) Raise(err::kPathFileAccessError);
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only a regular file is read: a device never ends (/dev/zero would be
+  // read for ever under the import's lock) and a FIFO blocks at its open.
+  // Looked at before opening, since opening some special files does
+  // something; opened without blocking, and the file opened looked at
+  // again, for one put in the path's place meanwhile.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) RaiseNotARegularFile(path);
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
     // A missing file in a missing folder is "path not found", as the
@@ -63,11 +74,13 @@ void MasterCsvReader::Open(const std::string& path) {
     }
     RaiseOpenError(error);
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    Raise(err::kPathFileAccessError);
+    RaiseNotARegularFile(path);
   }
+  // Reads of a regular file never block; the flag goes all the same, so
+  // that the reading loop sees the file as any other.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   fd_ = fd;
   buf_.assign(readBytes_, '\0');
   begin_ = end_ = 0;

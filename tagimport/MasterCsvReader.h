@@ -45,8 +45,10 @@ class MasterCsvReader {
   MasterCsvReader& operator=(const MasterCsvReader&) = delete;
 
   // Opens the file for reading. Raises 53 (no such file), 76 (no such
-  // folder), 75 (a folder, or a path the system refuses), 70 (no access),
-  // 55 (this reader already has a file open).
+  // folder), 75 (a path the system refuses), 70 (no access),
+  // 55 (this reader already has a file open). Anything but a regular file
+  // (a folder, a device, a FIFO, a socket) is refused with 75 before it
+  // is read, and a FIFO without blocking.
   void Open(const std::string& path);
 
   // True when nothing of the file is left unread (empty lines don't count).

@@ -13,6 +13,7 @@
 #include "dao/Dao.h"
 #include "dao/Backup.h"
 #include "dao/Transaction.h"
+#include "dao/WriteAccess.h"
 
 namespace pendra::tagimport {
 
@@ -138,11 +139,17 @@ JobOutcome Command1_Click(UserInterface& ui) {
     ui.MsgBox(kSpecifyFile, MsgBoxButtons::OkOnly, kTitle);
     return JobOutcome::Refused();
   }
-  // 2. Confirmation; nothing is opened unless the answer is Yes.
+  // 2. Confirmation; nothing is opened unless the answer is Yes. A user
+  // who may not write the database learns it before being asked.
+  const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kTagMasterDatabase);
+  try {
+    dao::RequireWritable(databasePath);
+  } catch (const PlatformError& error) {
+    return NothingImported(ui, error);
+  }
   if (ui.MsgBox(kConfirm, MsgBoxButtons::YesNo, kTitle) != MsgBoxResult::Yes) return JobOutcome::Refused();
 
   // 3. The tag master database.
-  const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kTagMasterDatabase);
   Workspace* ws = nullptr;
   std::unique_ptr<Database> db;
   try {
@@ -168,11 +175,13 @@ JobOutcome Command1_Click(UserInterface& ui) {
   // that dies half way leaves M_TAG as it was. The guard rolls it back
   // on every way out that does not commit, an unforeseen exception included.
   std::optional<dao::Transaction> transaction;
+  std::optional<dao::JobBackup> backup;
   try {
     transaction.emplace(*ws);
     // Under the transaction's lock: the copy is exactly what the import
-    // starts from. One that cannot be written stops the import here.
-    dao::BackUp(*db, "import-csv");
+    // starts from. One that cannot be written stops the import here; it is
+    // kept only if records were stored and committed.
+    backup.emplace(databasePath, "import-csv");
   } catch (const PlatformError& error) {
     transaction.reset();
     reader.Close();
@@ -195,6 +204,7 @@ JobOutcome Command1_Click(UserInterface& ui) {
     CloseQuietly(*db);
     return NothingImported(ui, error);
   }
+  if (report.StoredCount() > 0) backup->Keep();
   CloseQuietly(*db);
   ui.ReportProgress(kTable, done, done);
 

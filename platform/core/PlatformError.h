@@ -72,6 +72,7 @@ inline constexpr long kCharactersAfterEnd = 3142;
 inline constexpr long kRecordIsDeleted = 3167;
 inline constexpr long kInvalidArgument = 3001;
 inline constexpr long kInvalidOperation = 3219;
+inline constexpr long kQueryTimeout = 3234;         // a statement ran past its time bound
 }  // namespace err
 
 // The standard Japanese description of an error number ("オーバーフローしました。"

@@ -12,7 +12,6 @@
 
 #include "AccessRewrite.h"
 #include "Connection.h"
-#include "dao/Backup.h"
 #include "FieldType.h"
 #include "core/AsciiText.h"
 #include "core/PlatformError.h"
@@ -300,9 +299,7 @@ void WriteBackAccess(Connection& connection) {
   if (side.changed.empty()) return;
   std::vector<AccessTableRows> tables;
   for (const auto& table : side.changed) tables.push_back(RowsOf(connection, table));
-  RewriteAccessTables(side.path, tables, side.backupPath);
-  if (!side.backupPath.empty()) PruneBackups(side.path);
-  side.backupPath.clear();
+  RewriteAccessTables(side.path, tables);
   // The private copy holds what was written, but no longer maps row for
   // row onto the rows as read: the next transaction reads the file again.
   side.loaded = {};
@@ -336,7 +333,6 @@ void EndAccessWrite(Connection& connection) {
   AccessSide& side = *connection.access;
   side.changed.clear();
   side.touched.clear();
-  side.backupPath.clear();
   if (side.folderLock >= 0) {
     ::close(side.folderLock);
     side.folderLock = -1;

@@ -43,7 +43,6 @@ struct AccessSide {
   // read (the private copy keeps a date to the second only).
   std::map<std::string, std::vector<std::vector<Variant>>> original;
   std::map<std::string, std::unordered_set<int64_t>> touched;   // rowids added or updated
-  std::string backupPath;      // set by BackUp: the file as it was is kept there at commit
   int folderLock = -1;         // the folder, locked while a transaction is open
 
   ~AccessSide();

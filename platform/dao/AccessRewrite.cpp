@@ -116,11 +116,10 @@ void KeepAndReplace(const std::string& path, WorkCopy& work, const std::string& 
 
 }  // namespace
 
-void RewriteAccessTables(const std::string& path, const std::vector<AccessTableRows>& tables,
-                         const std::string& backupPath) {
+void RewriteAccessTables(const std::string& path, const std::vector<AccessTableRows>& tables) {
   WorkCopy work(path, path);
   for (const auto& table : tables) jet::RewriteTable(work.Path(), table.table, table.rows);
-  KeepAndReplace(path, work, backupPath);
+  KeepAndReplace(path, work, "");
 }
 
 void ReplaceAccessFile(const std::string& path, const std::string& source, const std::string& backupPath) {

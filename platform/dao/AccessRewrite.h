@@ -17,10 +17,8 @@ struct AccessTableRows {
 // Replaces all rows of each table in the Access file at path. The tables
 // are written into a copy beside the file, which is synced and renamed over
 // it (owner and mode kept): a crash leaves the old file or the new one.
-// With backupPath set, the old file itself stays there (a second name for
-// it: no copying). Raises with the file unchanged on any refusal.
-void RewriteAccessTables(const std::string& path, const std::vector<AccessTableRows>& tables,
-                         const std::string& backupPath);
+// Raises with the file unchanged on any refusal.
+void RewriteAccessTables(const std::string& path, const std::vector<AccessTableRows>& tables);
 
 // Puts a copy of the file at source in place of the file at path, the
 // same way (copy beside, sync, rename), keeping the old one at backupPath.

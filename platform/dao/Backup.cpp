@@ -1,16 +1,21 @@
 #include "Backup.h"
 
 #include <sqlite3.h>
+#include <strings.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <utility>
 
+#include "Sqlite.h"
+#include "StatementTime.h"
 #include "core/PlatformError.h"
 #include "dao/Transaction.h"
 #include "AccessBacked.h"
@@ -30,8 +35,6 @@ constexpr int kBusyTimeoutMs = 2000;
   Raise(err::kDiskIO, "バックアップ '" + path + "' を作成できません (" + why + ")。データベースは変更していません。");
 }
 
-fs::path BackupFolder(const std::string& databasePath) { return fs::path(databasePath).parent_path() / "backup"; }
-
 // "20261207-120102-345", local time to the millisecond: names sort in time order.
 std::string Stamp() {
   timeval now{};
@@ -46,6 +49,11 @@ std::string Stamp() {
 
 struct Handle {
   sqlite3* db = nullptr;
+  Handle() = default;
+  Handle(Handle&& other) noexcept : db(std::exchange(other.db, nullptr)) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  Handle& operator=(Handle&&) = delete;
   ~Handle() { sqlite3_close_v2(db); }
 };
 
@@ -76,20 +84,63 @@ std::string Keep(const fs::path& temp, const fs::path& final) {
   return final.string();
 }
 
-std::string BackupName(const std::string& databasePath, std::string_view job) {
-  return fs::path(databasePath).stem().string() + "-" + Stamp() + "-" + std::string(job) + ".mdb";
+// Removes the oldest copies beyond the number to keep, never `spared`.
+void Prune(const std::string& databasePath, const std::string& spared) {
+  auto copies = ListBackups(databasePath);
+  std::error_code ec;
+  if (!spared.empty()) {
+    std::erase_if(copies, [&](const BackupFile& copy) { return fs::equivalent(copy.path, spared, ec); });
+  }
+  const size_t keep = static_cast<size_t>(BackupsToKeep());
+  for (size_t i = 0; i + keep < copies.size(); ++i) fs::remove(copies[i].path, ec);
+}
+
+// A connection of its own to a database file, read only, its statements
+// bounded in time.
+Handle OpenReadOnly(const std::string& path) {
+  Handle file;
+  if (sqlite3_open_v2(path.c_str(), &file.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
+  sqlite3_busy_timeout(file.db, kBusyTimeoutMs);
+  BoundStatementTime(file.db);
+  return file;
 }
 
 // A copy of the database at databasePath, named for job. It is read through
 // a connection of its own: SQLite copies nothing from a connection that holds
 // a write transaction, and the job's transaction (its RESERVED lock) already
 // keeps every other writer out, so what is read is what the job starts from.
+std::string BackupName(const std::string& databasePath, std::string_view job) {
+  return fs::path(databasePath).stem().string() + "-" + Stamp() + "-" + std::string(job) + ".mdb";
+}
+
+// A genuine Access file is never changed in place (the writer renames a new
+// file over it) and the job holds its folder: a second name for the file is
+// the copy, at no cost; a real copy where the backup folder lies on another
+// file system.
+std::string TakeAccessCopy(const std::string& databasePath, std::string_view job) {
+  const fs::path folder(BackupFolder(databasePath));
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) CannotBackUp(folder.string(), ec.message());
+  const fs::path copy = folder / BackupName(databasePath, job);
+  if (::link(databasePath.c_str(), copy.c_str()) == 0) return copy.string();
+  const fs::path temp = folder / (".~" + copy.filename().string());
+  fs::copy_file(databasePath, temp, fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    fs::remove(temp, ec);
+    CannotBackUp(copy.string(), ec.message());
+  }
+  return Keep(temp, copy);
+}
+
 std::string TakeCopy(const std::string& databasePath, std::string_view job) {
+  if (detail::HasAccessHeader(databasePath)) return TakeAccessCopy(databasePath, job);
   Handle source;
   if (sqlite3_open_v2(databasePath.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
     CannotBackUp(databasePath, source.db ? sqlite3_errmsg(source.db) : "open");
   sqlite3_busy_timeout(source.db, kBusyTimeoutMs);
-  const fs::path folder = BackupFolder(databasePath);
+  const fs::path folder(BackupFolder(databasePath));
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) CannotBackUp(folder.string(), ec.message());
@@ -101,19 +152,150 @@ std::string TakeCopy(const std::string& databasePath, std::string_view job) {
     fs::remove(temp, ec);
     throw;
   }
-  std::string kept = Keep(temp, folder / name);
-  PruneBackups(databasePath);
-  return kept;
+  return Keep(temp, folder / name);
+}
+
+// --- What a copy to restore from must be -----------------------------------
+
+[[noreturn]] void NotACopy(const std::string& path, const std::string& why) {
+  Raise(err::kUnrecognizedFormat, "'" + path + "' はこのデータベースのバックアップではありません (" + why +
+                                      ")。データベースは変更していません。");
+}
+
+// The header says what SQLite would do with the file before it opens it: a
+// file in WAL mode is refused unopened (opening it would make SQLite use,
+// and create, its side files).
+void RequireRollbackJournal(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
+  unsigned char header[100] = {};
+  const size_t read = std::fread(header, 1, sizeof header, file);
+  std::fclose(file);
+  if (read < sizeof header || std::memcmp(header, "SQLite format 3", 16) != 0)
+    NotACopy(path, "SQLite のデータベースではありません");
+  // Bytes 18 and 19: 1 for the rollback journal, 2 for WAL.
+  if (header[18] != 1 || header[19] != 1) NotACopy(path, "WAL モードのファイルです");
+  std::error_code ec;
+  if (fs::exists(path + "-wal", ec)) NotACopy(path, "WAL のファイル '" + path + "-wal' が添えられています");
+}
+
+// One table as the copy is compared by: its name and, per column, the name,
+// declared type and whether it is hidden or generated.
+struct TableDesign {
+  std::string name;
+  std::vector<std::string> columns;
+  std::vector<std::string> names;   // the columns a row is written through
+  bool operator==(const TableDesign&) const = default;
+};
+
+std::string Text(sqlite3_stmt* stmt, int column) {
+  const auto* text = sqlite3_column_text(stmt, column);
+  return text ? reinterpret_cast<const char*>(text) : "";
+}
+
+// Steps a statement of the design readings: a row, or the end.
+bool NextRow(sqlite3* db, sqlite3_stmt* stmt) {
+  const int rc = Step(stmt);
+  if (rc == SQLITE_ROW) return true;
+  if (rc != SQLITE_DONE) detail::RaiseSqlite(db, sqlite3_extended_errcode(db), detail::Operation::Read);
+  return false;
+}
+
+// The tables of the main database, by name. With `copyAt`, the file is a
+// copy to restore from, and anything but tables and their indexes (a view,
+// a trigger, a virtual table) refuses it: such things run code of the
+// file's own when the tables are read or written.
+std::vector<TableDesign> Design(sqlite3* db, const std::string& copyAt = "") {
+  std::vector<TableDesign> tables;
+  detail::Statement objects(db, "SELECT type, name, sql FROM main.sqlite_master ORDER BY name");
+  while (NextRow(db, objects.get())) {
+    const std::string type = Text(objects.get(), 0), name = Text(objects.get(), 1), sql = Text(objects.get(), 2);
+    if (!copyAt.empty()) {
+      if (type == "view") NotACopy(copyAt, "ビュー " + name + " があります");
+      if (type == "trigger") NotACopy(copyAt, "トリガー " + name + " があります");
+      if (type != "table" && type != "index") NotACopy(copyAt, type + " " + name + " があります");
+      if (type == "table" && strncasecmp(sql.c_str(), "CREATE VIRTUAL", 14) == 0)
+        NotACopy(copyAt, "仮想テーブル " + name + " があります");
+    }
+    if (type != "table" || name.rfind("sqlite_", 0) == 0) continue;
+    TableDesign table{name, {}, {}};
+    detail::Statement columns(db, "SELECT name, type, hidden FROM pragma_table_xinfo(?1, 'main')");
+    sqlite3_bind_text(columns.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    while (NextRow(db, columns.get())) {
+      const std::string column = Text(columns.get(), 0);
+      const int hidden = sqlite3_column_int(columns.get(), 2);
+      table.columns.push_back(column + " " + Text(columns.get(), 1) + (hidden ? " hidden " + std::to_string(hidden) : ""));
+      if (hidden == 0) table.names.push_back(column);
+    }
+    tables.push_back(std::move(table));
+  }
+  return tables;
+}
+
+// The copy holds exactly the database's tables, column for column.
+void RequireSameTables(const std::vector<TableDesign>& ours, const std::vector<TableDesign>& copy,
+                       const std::string& copyAt) {
+  for (const auto& table : ours) {
+    auto it = std::find_if(copy.begin(), copy.end(), [&](const TableDesign& t) { return t.name == table.name; });
+    if (it == copy.end()) NotACopy(copyAt, "テーブル " + table.name + " がありません");
+    if (!(*it == table)) NotACopy(copyAt, "テーブル " + table.name + " の列または型が違います");
+  }
+  for (const auto& table : copy) {
+    if (std::none_of(ours.begin(), ours.end(), [&](const TableDesign& t) { return t.name == table.name; }))
+      NotACopy(copyAt, "このデータベースにないテーブル " + table.name + " があります");
+  }
+}
+
+// The tool's databases hold no triggers: one in the database came from a
+// file put back by an earlier version, and would rewrite the rows being
+// restored (and every later job's). It goes with the restore.
+void DropTriggers(sqlite3* db) {
+  std::vector<std::string> triggers;
+  detail::Statement names(db, "SELECT name FROM main.sqlite_master WHERE type = 'trigger'");
+  while (NextRow(db, names.get())) triggers.push_back(Text(names.get(), 0));
+  for (const auto& name : triggers) detail::Statement(db, "DROP TRIGGER main." + detail::Quote(name)).Run(detail::Operation::Execute);
+}
+
+// Replaces the table's rows with the copy's, in stored order with their
+// rowids; the database's own constraints apply to every row.
+void CopyRows(sqlite3* from, sqlite3* to, const TableDesign& table) {
+  std::string columns, slots;
+  for (const auto& name : table.names) {
+    columns += ", " + detail::Quote(name);
+    slots += ", ?";
+  }
+  const std::string quoted = "main." + detail::Quote(table.name);
+  detail::Statement(to, "DELETE FROM " + quoted).Run(detail::Operation::Execute);
+  std::unique_ptr<detail::Statement> read, write;
+  try {
+    read = std::make_unique<detail::Statement>(from, "SELECT _rowid_" + columns + " FROM " + quoted + " ORDER BY _rowid_");
+    write = std::make_unique<detail::Statement>(to, "INSERT INTO " + quoted + " (_rowid_" + columns + ") VALUES (?" + slots + ")");
+  } catch (const PlatformError&) {
+    // A table without rowids: its rows in the copy's order.
+    read = std::make_unique<detail::Statement>(from, "SELECT " + columns.substr(2) + " FROM " + quoted);
+    write = std::make_unique<detail::Statement>(to, "INSERT INTO " + quoted + " (" + columns.substr(2) + ") VALUES (" + slots.substr(2) + ")");
+  }
+  const int count = sqlite3_column_count(read->get());
+  while (NextRow(from, read->get())) {
+    for (int i = 0; i < count; ++i) sqlite3_bind_value(write->get(), i + 1, sqlite3_column_value(read->get(), i));
+    write->Run(detail::Operation::Execute);
+  }
 }
 
 }  // namespace
 
-void PruneBackups(const std::string& databasePath, const std::string& spared) {
-  auto copies = ListBackups(databasePath);
-  const size_t keep = static_cast<size_t>(BackupsToKeep());
-  std::error_code ec;
-  for (size_t i = 0; i + keep < copies.size(); ++i)
-    if (copies[i].path != spared) fs::remove(copies[i].path, ec);
+std::string BackupFolder(const std::string& databasePath) {
+  return (fs::path(databasePath).parent_path() / "backup").string();
+}
+
+uint32_t FileChangeCounter(const std::string& databasePath) {
+  unsigned char header[28] = {};
+  std::FILE* file = std::fopen(databasePath.c_str(), "rb");
+  const size_t read = file ? std::fread(header, 1, sizeof header, file) : 0;
+  if (file) std::fclose(file);
+  if (read < sizeof header) Raise(err::kDatabaseFileNotFound, "ファイル '" + databasePath + "' が見つかりません。");
+  return static_cast<uint32_t>(header[24]) << 24 | static_cast<uint32_t>(header[25]) << 16 |
+         static_cast<uint32_t>(header[26]) << 8 | header[27];
 }
 
 void CopyDatabaseFile(const std::string& from, const std::string& to) {
@@ -139,12 +321,24 @@ int BackupsToKeep() {
   return *end == '\0' && value > 0 && value < 100000 ? static_cast<int>(value) : kDefaultKeep;
 }
 
+JobBackup::JobBackup(const std::string& databasePath, std::string_view job)
+    : databasePath_(databasePath), path_(TakeCopy(databasePath, job)) {}
+
+JobBackup::~JobBackup() {
+  if (kept_) return;
+  std::error_code ignored;
+  fs::remove(path_, ignored);
+}
+
+void JobBackup::Keep(const std::string& spared) {
+  kept_ = true;
+  Prune(databasePath_, spared);
+}
+
 std::string BackUp(Database& db, std::string_view job) {
-  // An Access file keeps itself: the old file becomes the copy when the
-  // job's change is written.
-  const std::string kept = (BackupFolder(db.Name()) / BackupName(db.Name(), job)).string();
-  if (db.KeepFileAtCommit(kept)) return kept;
-  return TakeCopy(db.Name(), job);
+  JobBackup copy(db.Name(), job);
+  copy.Keep();
+  return copy.Path();
 }
 
 std::vector<BackupFile> ListBackups(const std::string& databasePath) {
@@ -173,10 +367,10 @@ std::vector<BackupFile> ListBackups(const std::string& databasePath) {
 // Restoring a genuine Access file: the copy must be an Access file holding
 // every table of the live one with the same columns; the live file is kept
 // as the "restore" copy (a second name for it) and a copy of the backup is
-// renamed over it, all under the folder lock our jobs take to write.
+// renamed over it, all under the folder lock our jobs take to write; the
+// copy restored from is never removed.
 std::string RestoreAccessFile(const std::string& databasePath, const std::string& backupPath) {
-  const std::string notACopy = "'" + backupPath + "' はこのデータベースのバックアップではありません。";
-  if (!detail::HasAccessHeader(backupPath)) Raise(err::kUnrecognizedFormat, notACopy);
+  if (!detail::HasAccessHeader(backupPath)) NotACopy(backupPath, "Access のデータベースではありません");
   detail::FolderLock lock(databasePath);
   detail::RefuseWhileAccessHasIt(databasePath);
   mdb::ReadOptions designsOnly;
@@ -190,66 +384,36 @@ std::string RestoreAccessFile(const std::string& databasePath, const std::string
         if (t.columns[c].name != table.columns[c].name || t.columns[c].type != table.columns[c].type) return false;
       return true;
     });
-    if (same == copy.tables.end())
-      Raise(err::kUnrecognizedFormat, "'" + backupPath + "' のテーブル " + table.name +
-                                          " はこのデータベースの設計と違います。このデータベースのバックアップではありません。");
+    if (same == copy.tables.end()) NotACopy(backupPath, "テーブル " + table.name + " の列または型が違います");
   }
-  const std::string saved = (BackupFolder(databasePath) / BackupName(databasePath, "restore")).string();
+  const std::string saved = (fs::path(BackupFolder(databasePath)) / BackupName(databasePath, "restore")).string();
   detail::ReplaceAccessFile(databasePath, backupPath, saved);
-  PruneBackups(databasePath, backupPath);
+  Prune(databasePath, backupPath);
   return saved;
 }
 
 std::string Restore(const std::string& databasePath, const std::string& backupPath) {
   if (detail::HasAccessHeader(databasePath)) return RestoreAccessFile(databasePath, backupPath);
-  // The copy must be an SQLite database holding every table of the live one.
-  Handle copy;
-  if (sqlite3_open_v2(backupPath.c_str(), &copy.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-      sqlite3_exec(copy.db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
-    Raise(err::kUnrecognizedFormat, "'" + backupPath + "' はこのデータベースのバックアップではありません。");
+  // What the copy is, as far as it can be told without the database.
+  RequireRollbackJournal(backupPath);
+  Handle copy = OpenReadOnly(backupPath);
+  if (Exec(copy.db, "SELECT count(*) FROM sqlite_master") != SQLITE_OK)
+    NotACopy(backupPath, sqlite3_errmsg(copy.db));
+  const auto copyDesign = Design(copy.db, backupPath);
 
-  auto live = DBEngine::Instance().Workspaces(0).OpenDatabase(databasePath);
-  sqlite3* db = live->Handle();
-  sqlite3_stmt* tables = nullptr;
-  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &tables, nullptr);
-  while (sqlite3_step(tables) == SQLITE_ROW) {
-    const std::string table = reinterpret_cast<const char*>(sqlite3_column_text(tables, 0));
-    sqlite3_stmt* probe = nullptr;
-    const bool present = sqlite3_prepare_v2(copy.db, ("SELECT 1 FROM \"" + table + "\"").c_str(), -1, &probe, nullptr) == SQLITE_OK;
-    sqlite3_finalize(probe);
-    if (!present) {
-      sqlite3_finalize(tables);
-      std::string why = "'" + backupPath + "' にはテーブル ";
-      why += table + " がありません。このデータベースのバックアップではありません。";
-      Raise(err::kUnrecognizedFormat, why);
-    }
-  }
-  sqlite3_finalize(tables);
-
-  // The current state first, under the job lock: a job holding the
-  // database makes this wait, then give up with 3260.
-  std::string saved;
-  {
-    Transaction lock(DBEngine::Instance().Workspaces(0));
-    saved = TakeCopy(databasePath, "restore");
-    lock.Commit();
-  }
-  // The backup API writes the copy into the live file in one transaction;
-  // a job that took the database meanwhile makes it report busy.
-  sqlite3_backup* backup = sqlite3_backup_init(db, "main", copy.db, "main");
-  if (!backup) Raise(err::kCouldNotUseLocked, sqlite3_errmsg(db));
-  int rc;
-  const auto deadline = kBusyTimeoutMs / 50;
-  for (int attempt = 0;; ++attempt) {
-    rc = sqlite3_backup_step(backup, -1);
-    if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || attempt >= deadline) break;
-    sqlite3_sleep(50);
-  }
-  sqlite3_backup_finish(backup);
-  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) Raise(err::kCouldNotUseLocked);
-  if (rc != SQLITE_DONE) Raise(err::kDiskIO, StandardDescription(err::kDiskIO) + " (" + sqlite3_errstr(rc) + ")");
+  // From here to the last row the database is held: a job holding it makes
+  // this wait, then give up with 3260; none can start in between.
+  Workspace& workspace = DBEngine::Instance().Workspaces(0);
+  auto live = workspace.OpenDatabase(databasePath);
+  Transaction lock(workspace);
+  RequireSameTables(Design(live->Handle()), copyDesign, backupPath);
+  JobBackup before(databasePath, "restore");
+  DropTriggers(live->Handle());
+  for (const auto& table : copyDesign) CopyRows(copy.db, live->Handle(), table);
+  lock.Commit();
+  before.Keep(backupPath);
   live->Close();
-  return saved;
+  return before.Path();
 }
 
 }  // namespace pendra::dao

@@ -4,9 +4,10 @@
 // backup, so the copy is exactly what the job starts from. Copies lie in
 // "backup/" beside the database, named after the database, the time and the
 // job ("Orvik-20261207-120102-345-expand.mdb"); the newest ten are kept (or
-// PENDRA_BACKUPS_KEEP), older ones are removed only once a new copy is
-// complete. A copy that cannot be written stops the job before it changes
-// anything.
+// PENDRA_BACKUPS_KEEP). A copy stays only when its job committed a change,
+// and older ones are removed only then: a failed, cancelled or empty job
+// leaves the kept copies as they were. A copy that cannot be written stops
+// the job before it changes anything.
 #pragma once
 
 #include <cstdint>
@@ -26,28 +27,65 @@ struct BackupFile {
   uintmax_t size = 0;
 };
 
+// The folder the copies of the database at databasePath lie in.
+std::string BackupFolder(const std::string& databasePath);
+
+// The file's change counter (header bytes 24 to 27): SQLite adds one at
+// every commit that wrote the file, so an equal count means the file was
+// not changed in between. Raises 3024 when it cannot be read.
+uint32_t FileChangeCounter(const std::string& databasePath);
+
 // A consistent copy of the database file at from, written to to.
 void CopyDatabaseFile(const std::string& from, const std::string& to);
-
-// Removes the oldest copies of the database at databasePath beyond the
-// number to keep; never the one at spared (a copy being restored).
-void PruneBackups(const std::string& databasePath, const std::string& spared = "");
 
 // How many copies to keep per database: PENDRA_BACKUPS_KEEP when it holds a
 // positive whole number, else 10.
 int BackupsToKeep();
 
-// Takes the copy of db for job; returns its path. Raises 3043 with the
-// reason when it cannot be written.
+// The copy a job takes of its database, under its transaction, before it
+// changes anything. Dropped without Keep() (the job failed, was cancelled or
+// changed nothing) the copy is removed; so ten failed attempts never push
+// out the copy of the data as it was before them. Raises 3043 with the
+// reason when the copy cannot be written.
+class JobBackup {
+ public:
+  JobBackup(const std::string& databasePath, std::string_view job);
+  ~JobBackup();
+  JobBackup(const JobBackup&) = delete;
+  JobBackup& operator=(const JobBackup&) = delete;
+
+  const std::string& Path() const { return path_; }
+  // The job committed its change: the copy stays, and the oldest copies
+  // beyond the number to keep are removed, never `spared` (the copy a
+  // restore came from).
+  void Keep(const std::string& spared = "");
+
+ private:
+  std::string databasePath_;
+  std::string path_;
+  bool kept_ = false;
+};
+
+// A copy of db taken and kept at once, for work that is not a job
+// (benchmarks); returns its path.
 std::string BackUp(Database& db, std::string_view job);
 
 // The copies of the database at databasePath, oldest first.
 std::vector<BackupFile> ListBackups(const std::string& databasePath);
 
-// Puts the copy at backupPath back into the database at databasePath, in
-// one step that other connections see whole, after taking a copy of the
-// current state (job "restore"). Returns that copy's path. Raises 3260 when
-// a job holds the database, 3343 when backupPath is not a copy of it.
+// Puts the rows of the copy at backupPath back into the database at
+// databasePath. One transaction holds the database from the first check to
+// the last row, so no job's change can slip in between and be lost; the
+// current state is copied first (job "restore") and kept only when the
+// restore succeeded, and the copy restored from is never removed. The copy
+// must be one of this database: the same tables with the same columns and
+// declared types, no views, no triggers, the rollback journal (not WAL).
+// Only rows come over: the database's design and journal stay its own,
+// less any trigger (the tool's databases hold none; one there came from a
+// file put back before, and would rewrite the rows restored).
+// Returns the path of the copy of the state before. Raises 3260 when a job
+// holds the database, 3343 when backupPath is not a copy of it, 3234 when
+// reading it runs past the time a statement may take.
 std::string Restore(const std::string& databasePath, const std::string& backupPath);
 
 }  // namespace pendra::dao

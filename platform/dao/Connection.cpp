@@ -1,4 +1,5 @@
 #include "Connection.h"
+#include "StatementTime.h"
 
 #include "core/AsciiText.h"
 #include "core/Fnv1a.h"
@@ -75,7 +76,7 @@ void QueryShape::PrepareDefaults(sqlite3* db) {
   }
   if (!literals.empty()) {
     Statement select(db, literals);
-    if (sqlite3_step(select.get()) == SQLITE_ROW) {
+    if (Step(select.get()) == SQLITE_ROW) {
       for (size_t k = 0; k < literalColumns.size(); ++k) {
         const ColumnInfo& column = columns[literalColumns[k]];
         row[literalColumns[k]] = DefaultValue(select.get(), static_cast<int>(k), column);
@@ -222,7 +223,7 @@ void Connection::ForgetSchema() {
 void Connection::Close() {
   if (!db) return;
   ForgetSchema();
-  if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (!sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK");
   sqlite3_close_v2(db);
   db = nullptr;
   transactionDepth = 0;

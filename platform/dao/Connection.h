@@ -87,6 +87,7 @@ struct Connection {
   // Set when the file is a genuine Access database served through a
   // private SQLite copy (AccessBacked.h).
   std::unique_ptr<AccessSide> access;
+  int attached = 0;           // files attached to the connection so far
 
   ~Connection();
   bool IsOpen() const { return db != nullptr; }

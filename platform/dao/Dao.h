@@ -97,14 +97,14 @@ class Database {
   virtual std::vector<FieldDef> TableDefFields(std::string_view table) = 0;
   // The SQLite connection, for whole-file operations (backups).
   virtual sqlite3* Handle() = 0;
-  // A genuine Access file is never changed in place: the writer renames a
-  // new file over it. Asks that the file as it is now be kept at
-  // backupPath once the current transaction commits a change (at no
-  // copying cost); false for a database in this engine's own format.
-  virtual bool KeepFileAtCommit(const std::string& backupPath) {
-    (void)backupPath;
-    return false;
-  }
+  // Opens a second database file on this database's connection, so that
+  // one commit covers both: SQLite commits the files of one connection all
+  // or none (which needs the rollback journal; a file in WAL mode is
+  // refused with 3219). The other file's tables are then reached by their
+  // names, as this database's are; a name both files hold is refused.
+  // Only outside a transaction (3219). Raises as OpenDatabase for a file
+  // that is missing, not a database or held by another program.
+  virtual void Attach(const std::string& path) = 0;
 };
 
 class Workspace {

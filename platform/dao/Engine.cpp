@@ -10,6 +10,7 @@
 #include "Connection.h"
 #include "RecordsetImpl.h"
 #include "SchemaText.h"
+#include "StatementTime.h"
 #include "core/PlatformError.h"
 #include "dao/Dao.h"
 
@@ -46,7 +47,7 @@ class DatabaseImpl final : public Database {
   const std::string& Name() const override { return connection_->name; }
   std::vector<FieldDef> TableDefFields(std::string_view table) override;
   sqlite3* Handle() override { return connection_->db; }
-  bool KeepFileAtCommit(const std::string& backupPath) override;
+  void Attach(const std::string& path) override;
 
  private:
   WorkspaceImpl* workspace_;
@@ -117,6 +118,25 @@ bool CheckDatabaseFile(const std::string& path) {
   UnrecognizedFormat(path);
 }
 
+// Reading the schema proves the file is a database and that no other
+// program holds it exclusively.
+void CheckSchemaReadable(Connection& connection, const std::string& schema, const std::string& path) {
+  if (Exec(connection.db, ("SELECT count(*) FROM " + schema + ".sqlite_master").c_str()) == SQLITE_OK) return;
+  const int code = sqlite3_extended_errcode(connection.db);
+  if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED)
+    Raise(err::kFileInUse, "ファイル '" + path + "' は既に使用されているため、使用できませんでした。");
+  if ((code & 0xFF) == SQLITE_NOTADB || (code & 0xFF) == SQLITE_CORRUPT) UnrecognizedFormat(path);
+  detail::RaiseSqlite(nullptr, code, Operation::Read);
+}
+
+// The journal mode of one file of the connection ("delete", "wal", ...).
+std::string JournalMode(Connection& connection, const std::string& schema) {
+  detail::Statement mode(connection.db, "PRAGMA " + schema + ".journal_mode");
+  if (Step(mode.get()) != SQLITE_ROW) detail::RaiseSqlite(connection.db, sqlite3_extended_errcode(connection.db), Operation::Read);
+  const auto* text = sqlite3_column_text(mode.get(), 0);
+  return text ? reinterpret_cast<const char*>(text) : "";
+}
+
 std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
   if (CheckDatabaseFile(path)) return Joined(detail::OpenAccessBacked(path));
   auto connection = std::make_shared<Connection>();
@@ -133,17 +153,12 @@ std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
   }
   sqlite3_extended_result_codes(connection->db, 1);
   sqlite3_busy_timeout(connection->db, kBusyTimeoutMs);
-  // Reading the schema proves the file is a database and that no other
-  // program holds it exclusively.
-  const int check = sqlite3_exec(connection->db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-  if (check != SQLITE_OK) {
-    const int code = sqlite3_extended_errcode(connection->db);
+  BoundStatementTime(connection->db);
+  try {
+    CheckSchemaReadable(*connection, "main", path);
+  } catch (...) {
     connection->Close();
-    if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED)
-      Raise(err::kFileInUse, "ファイル '" + path + "' は既に使用されているため、使用できませんでした。");
-    if ((code & 0xFF) == SQLITE_NOTADB || (code & 0xFF) == SQLITE_CORRUPT)
-      UnrecognizedFormat(path);
-    detail::RaiseSqlite(nullptr, code, Operation::Read);
+    throw;
   }
   return Joined(std::move(connection));
 }
@@ -171,12 +186,12 @@ void WorkspaceImpl::BeginTrans() {
     // All or none: undo the level on the files that already took it.
     for (Connection* connection : begun) {
       if (depth_ == 0) {
-        sqlite3_exec(connection->db, "ROLLBACK", nullptr, nullptr, nullptr);
+        Exec(connection->db, "ROLLBACK");
       } else {
         const std::string name = detail::SavepointName(depth_);
         std::string undo = "ROLLBACK TO " + name;
         undo += "; RELEASE " + name;
-        sqlite3_exec(connection->db, undo.c_str(), nullptr, nullptr, nullptr);
+        Exec(connection->db, undo.c_str());
       }
       connection->transactionDepth = depth_;
     }
@@ -250,12 +265,6 @@ std::vector<FieldDef> DatabaseImpl::TableDefFields(std::string_view table) {
   return fields;
 }
 
-bool DatabaseImpl::KeepFileAtCommit(const std::string& backupPath) {
-  if (!connection_->access) return false;
-  connection_->access->backupPath = backupPath;
-  return true;
-}
-
 DatabaseImpl::~DatabaseImpl() {
   if (connection_->IsOpen()) {
     workspace_->Forget(connection_.get());
@@ -267,6 +276,52 @@ void DatabaseImpl::Close() {
   connection_->RequireOpen();
   workspace_->Forget(connection_.get());
   connection_->Close();
+}
+
+void DatabaseImpl::Attach(const std::string& path) {
+  connection_->RequireOpen();
+  // SQLite attaches only outside a transaction.
+  if (connection_->transactionDepth > 0) Raise(err::kInvalidOperation);
+  // Files are changed together only in this engine's own format: a genuine
+  // Access file is written whole, on its own.
+  if (connection_->access || CheckDatabaseFile(path))
+    Raise(err::kInvalidOperation, "'" + (connection_->access ? connection_->name : path) +
+                                      "' は Access 形式のデータベースのため、もう一方のデータベースとまとめて変更できません。");
+  const std::string schema = "attached_" + std::to_string(++connection_->attached);
+  {
+    // The path is bound, never pasted into the text: taken literally.
+    detail::Statement attach(connection_->db, "ATTACH DATABASE ?1 AS " + schema);
+    sqlite3_bind_text(attach.get(), 1, path.c_str(), -1, SQLITE_TRANSIENT);
+    try {
+      attach.Run(Operation::Read);
+    } catch (const PlatformError& error) {
+      if (error.Number() == err::kCannotOpenFile) FileNotFound(path);
+      throw;
+    }
+  }
+  try {
+    CheckSchemaReadable(*connection_, schema, path);
+    // One commit is all or none across files only with a rollback journal:
+    // in WAL mode each file commits on its own.
+    for (const std::string& file : {std::string("main"), schema}) {
+      if (JournalMode(*connection_, file) == "wal")
+        Raise(err::kInvalidOperation, "データベース '" + (file == "main" ? connection_->name : path) +
+                                          "' は WAL モードのため、もう一方のデータベースとまとめて変更できません。");
+    }
+    // A table name both files hold would reach only this database's table.
+    detail::Statement clash(connection_->db,
+                            "SELECT a.name FROM " + schema + ".sqlite_master AS a, main.sqlite_master AS m "
+                            "WHERE a.type IN ('table', 'view') AND m.type IN ('table', 'view') "
+                            "AND a.name = m.name COLLATE NOCASE LIMIT 1");
+    if (Step(clash.get()) == SQLITE_ROW) {
+      Raise(err::kInvalidOperation, "テーブル " + std::string(reinterpret_cast<const char*>(sqlite3_column_text(clash.get(), 0))) +
+                                        " が '" + connection_->name + "' と '" + path + "' の両方にあります。");
+    }
+  } catch (...) {
+    Exec(connection_->db, ("DETACH DATABASE " + schema).c_str());
+    throw;
+  }
+  connection_->ForgetSchema();
 }
 
 void DatabaseImpl::Execute(std::string_view statement) {

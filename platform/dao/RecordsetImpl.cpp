@@ -1,4 +1,5 @@
 #include "RecordsetImpl.h"
+#include "StatementTime.h"
 
 #include <algorithm>
 
@@ -29,7 +30,7 @@ Statement& FindWriter(std::vector<QueryShape::Writer>& writers, size_t& last, co
 template <typename Read>
 auto OneValue(Statement& statement, sqlite3* db, const Read& read) {
   sqlite3_stmt* stmt = statement.get();
-  const int rc = sqlite3_step(stmt);
+  const int rc = Step(stmt);
   if (rc != SQLITE_ROW) {
     const int code = rc == SQLITE_DONE ? SQLITE_ERROR : sqlite3_extended_errcode(db);
     statement.Reset();
@@ -76,7 +77,7 @@ RecordsetImpl::RecordsetImpl(std::shared_ptr<Connection> connection, std::shared
     const int columns = static_cast<int>(shape_->types.size());
     const bool withValues = !shape_->keysOnly;
     int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    while ((rc = Step(stmt)) == SQLITE_ROW) {
       Row& row = rows_.emplace_back();
       if (shape_->firstColumn == 1) row.rowid = sqlite3_column_int64(stmt, 0);
       if (!withValues) continue;
@@ -139,7 +140,7 @@ void RecordsetImpl::Load(Row& row) {
   Statement& fetch = *shape_->fetch;
   sqlite3_stmt* stmt = fetch.get();
   sqlite3_bind_int64(stmt, 1, row.rowid);
-  const int rc = sqlite3_step(stmt);
+  const int rc = Step(stmt);
   if (rc != SQLITE_ROW) {
     const int code = sqlite3_extended_errcode(connection_->db);
     fetch.Reset();

@@ -1,4 +1,5 @@
 #include "Sqlite.h"
+#include "StatementTime.h"
 
 #include "core/AsciiText.h"
 #include "core/PlatformError.h"
@@ -50,6 +51,8 @@ void RaiseFieldRequired(std::string_view qualifiedColumn) {
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
       Raise(err::kUnrecognizedFormat);
+    case SQLITE_INTERRUPT:
+      RaiseStatementTimeout();   // nothing else interrupts the layer's statements
     case SQLITE_NOMEM:
       Raise(err::kOutOfMemory);
     case SQLITE_CANTOPEN:
@@ -93,7 +96,7 @@ Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
 }
 
 void Statement::Run(Operation operation) {
-  const int rc = sqlite3_step(stmt_);
+  const int rc = Step(stmt_);
   if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
     // The statement's own error code is only reliable after reset.
     const int code = sqlite3_extended_errcode(db_);

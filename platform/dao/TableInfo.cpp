@@ -1,4 +1,5 @@
 #include "TableInfo.h"
+#include "StatementTime.h"
 
 #include "SchemaText.h"
 #include "Sqlite.h"
@@ -15,24 +16,34 @@ int TableInfo::Find(std::string_view column) const {
 std::shared_ptr<const TableInfo> LoadTableInfo(sqlite3* db, std::string_view table) {
   auto info = std::make_shared<TableInfo>();
   std::string normalizedSql;
+  std::string schema;
   {
-    Statement lookup(db, "SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
-    sqlite3_bind_text(lookup.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
-    const int rc = sqlite3_step(lookup.get());
+    // The file holding it: the database's own, or one attached to it
+    // (which never holds a name of the database's own).
+    Statement where(db, "SELECT schema, name FROM pragma_table_list WHERE type = 'table' AND schema <> 'temp' "
+                        "AND name = ?1 COLLATE NOCASE ORDER BY schema <> 'main' LIMIT 1");
+    sqlite3_bind_text(where.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
+    const int rc = Step(where.get());
+    if (rc == SQLITE_DONE) RaiseTableNotFound(table);
+    if (rc != SQLITE_ROW) RaiseSqlite(db, rc, Operation::Read);
+    schema = reinterpret_cast<const char*>(sqlite3_column_text(where.get(), 0));
+    info->name = reinterpret_cast<const char*>(sqlite3_column_text(where.get(), 1));
+  }
+  {
+    Statement lookup(db, "SELECT sql FROM " + Quote(schema) + ".sqlite_master WHERE type = 'table' AND name = ?1");
+    sqlite3_bind_text(lookup.get(), 1, info->name.data(), static_cast<int>(info->name.size()), SQLITE_TRANSIENT);
+    const int rc = Step(lookup.get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) RaiseSqlite(db, rc, Operation::Read);
     if (rc == SQLITE_ROW) {
-      info->name = reinterpret_cast<const char*>(sqlite3_column_text(lookup.get(), 0));
-      if (auto* sql = sqlite3_column_text(lookup.get(), 1)) normalizedSql = NormalizeDdl(reinterpret_cast<const char*>(sql));
-    } else if (rc == SQLITE_DONE) {
-      RaiseTableNotFound(table);
-    } else {
-      RaiseSqlite(db, rc, Operation::Read);
+      if (auto* sql = sqlite3_column_text(lookup.get(), 0)) normalizedSql = NormalizeDdl(reinterpret_cast<const char*>(sql));
     }
   }
-  Statement columns(db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?1)");
+  Statement columns(db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?1, ?2)");
   sqlite3_bind_text(columns.get(), 1, info->name.data(), static_cast<int>(info->name.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_text(columns.get(), 2, schema.data(), static_cast<int>(schema.size()), SQLITE_TRANSIENT);
   int primaryKeyColumns = 0;
   int rc;
-  while ((rc = sqlite3_step(columns.get())) == SQLITE_ROW) {
+  while ((rc = Step(columns.get())) == SQLITE_ROW) {
     ColumnInfo column;
     column.name = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0));
     column.qualified = info->name + "." + column.name;

@@ -4,6 +4,7 @@
 // value and a damaged file (copies of good ones, cut short or with a row
 // that cannot be read) are reported with nothing changed.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cmath>
 #include <filesystem>
@@ -12,6 +13,7 @@
 
 #include "CliFixture.h"
 #include "DamagedCopies.h"
+#include "dao/Backup.h"
 #include "dao/Dao.h"
 #include "mdb/AccessFile.h"
 
@@ -132,6 +134,26 @@ TEST_F(ImportMdb, FilesThatCannotBeCarriedChangeNothing) {
     EXPECT_NE((run.err + run.out).find(c.said), std::string::npos) << c.file << ": " << run.out << run.err;
     EXPECT_EQ(Everything(), before) << c.file;
   }
+}
+
+// Both databases change in one commit or neither does: a reader of the tag
+// database makes that commit fail, and then the schedule tables are as
+// they were too, as the message says; no backup of the failed import stays.
+TEST_F(ImportMdb, AReaderOfOneDatabaseLeavesBothUnchangedAndTheMessageIsTrue) {
+  const auto before = Everything();
+  sqlite3* reader = nullptr;
+  ASSERT_EQ(sqlite3_open(TagDb().c_str(), &reader), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM M_TAG;", nullptr, nullptr, nullptr), SQLITE_OK);
+  const Outcome run = RunInProcess(On({"import-mdb", (kData / "ja_V2016.accdb").string(), "--yes"}));
+  sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(reader);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("ｴﾗｰ番号 3260:"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("何も変更しませんでした。"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find(" 行 → "), std::string::npos) << run.out;   // no counts of a change that did not happen
+  EXPECT_EQ(Everything(), before);
+  EXPECT_TRUE(dao::ListBackups(ScheduleDb()).empty());
+  EXPECT_TRUE(dao::ListBackups(TagDb()).empty());
 }
 
 }  // namespace

@@ -9,7 +9,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 #include "FormFixture.h"
 #include "WindowPos.h"
@@ -76,6 +79,52 @@ TEST_F(Handlers, OtherExceptionsReachTheTopLevelHandlerToo) {
   EXPECT_EQ(messages[0].title, "Pendra_Set");
   EXPECT_TRUE(messages[0].prompt.contains("boom"));
   EXPECT_EQ(quits, 0);
+}
+
+// Waits, answering the window's events, until condition holds; false when
+// it still does not after a generous bound.
+template <typename Condition>
+bool ProcessEventsUntil(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+// Not every task on the job thread is a job that reports its own failures:
+// the spare office's start may throw something other than a PlatformError
+// (its profile folder cannot be made). That is shown like any unhandled
+// error, and the window and the job thread go on.
+TEST_F(Handlers, AnExceptionOnTheJobThreadOutsideAJobIsShownAndTheWindowGoesOn) {
+  form->Form_Load();
+  int starts = 0;
+  form->SetSpareOffice(
+      [&starts] {
+        ++starts;
+        throw std::filesystem::filesystem_error("cannot create directories", std::filesystem::path("/profile/user"),
+                                                std::make_error_code(std::errc::no_space_on_device));
+      },
+      [] {});
+  form->SetKeepOfficeReady(true);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return messages.size() == 1 && !form->JobRunning(); }));
+  EXPECT_EQ(starts, 1);
+  EXPECT_EQ(messages[0].title, "Pendra_Set");
+  EXPECT_EQ(messages[0].buttons, MsgBoxButtons::OkOnly);
+  EXPECT_TRUE(messages[0].prompt.startsWith(QString::fromUtf8("実行時エラー '1004':"))) << messages[0].prompt.toStdString();
+  EXPECT_TRUE(messages[0].prompt.contains("cannot create directories")) << messages[0].prompt.toStdString();
+  EXPECT_TRUE(messages[0].prompt.contains("/profile/user")) << messages[0].prompt.toStdString();
+  EXPECT_EQ(quits, 0);
+  EXPECT_TRUE(form->isVisible());
+
+  // The next job runs on the same thread; the spare's start after it fails
+  // again and is told again.
+  form->Command3->click();
+  EXPECT_EQ(expansions, 1);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return messages.size() == 2 && !form->JobRunning(); }));
+  EXPECT_EQ(starts, 2);
+  EXPECT_TRUE(messages[1].prompt.contains("cannot create directories"));
 }
 
 TEST_F(Handlers, AnUnhandledErrorDoesNotLeaveTheWaitPointer) {

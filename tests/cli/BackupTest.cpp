@@ -6,13 +6,18 @@
 // counts right, and the import's exit status says what happened.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "CliFixture.h"
+#include "ScheduleJobs.h"
 #include "TestFiles.h"
+#include "core/PlatformError.h"
 #include "dao/Backup.h"
 
 namespace pendra::cli::test {
@@ -37,6 +42,24 @@ class Backups : public BatchCommand {
     return Csv({HeaderLine(), Fields({"1", "FIC-101", "原水流量 " + std::to_string(csvs_)}), Fields({"2", "NEW-" + std::to_string(csvs_), "新規"})});
   }
   std::vector<dao::BackupFile> Copies(const std::string& db) { return dao::ListBackups(db); }
+  // A master file whose every record is refused (an empty tag).
+  std::string RefusedCsv() { return Csv({HeaderLine(), Fields({"1", "", "空タグ"})}); }
+  // Every file in both backup folders, hidden ones (a copy being written)
+  // included.
+  std::vector<std::string> BackupFolders() {
+    std::vector<std::string> names;
+    for (const std::string& db : {ScheduleDb(), TagDb()}) {
+      std::error_code ec;
+      for (const auto& entry : fs::directory_iterator(dao::BackupFolder(db), ec)) names.push_back(entry.path().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::vector<std::string> Everything() {
+    auto all = ScheduleSnapshot(ScheduleDb());
+    for (auto& row : TagSnapshot(TagDb())) all.push_back(row);
+    return all;
+  }
   int csvs_ = 0;
 };
 
@@ -87,6 +110,19 @@ TEST_F(Backups, RestorePutsTheExactTablesBackAndKeepsWhatItReplaced) {
   const auto copies = Copies(TagDb());
   EXPECT_EQ(copies.back().job, "restore");
   EXPECT_EQ(TagSnapshot(copies.back().path), afterImport);
+}
+
+// A trigger a file put back earlier left in the database would rewrite
+// the restored rows: the restore takes it out.
+TEST_F(Backups, RestoreTakesOutATriggerTheDatabaseWasLeftWith) {
+  const auto before = ScheduleSnapshot(ScheduleDb());
+  ASSERT_EQ(RunInProcess(On({"import-mdb", PENDRA_ACCESS_TESTDATA "/ja_V2016.accdb", "--yes"})).exitCode, 0);
+  schedule::test::Exec(ScheduleDb(), "CREATE TRIGGER tampered AFTER INSERT ON GroupMaster "
+                                     "BEGIN UPDATE GroupMaster SET GP名称 = 'TAMPERED'; END;");
+  const Outcome run = RunInProcess(On({"restore", Copies(ScheduleDb()).back().path, "--yes"}));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+  EXPECT_TRUE(Rows(ScheduleDb(), "SELECT name FROM sqlite_master WHERE type = 'trigger'").empty());
 }
 
 TEST_F(Backups, RestoreIsRefusedWhileAJobHoldsTheDatabaseAndWithoutYes) {
@@ -141,6 +177,180 @@ TEST_F(Backups, TheImportsExitStatusSaysWhatChanged) {
     if (*c.summary) {
       EXPECT_NE(run.out.find(c.summary), std::string::npos) << c.what << run.out;
     }
+  }
+}
+
+// A job that fails, is cancelled or stores nothing leaves the backups as
+// they were: its own copy goes, and no older one is pushed out.
+TEST_F(Backups, AJobThatCommitsNoChangeLeavesNoBackup) {
+  const std::string workbook = base.File("往復.xls");
+  ASSERT_EQ(RunInProcess(On({"output", workbook})).exitCode, 0);
+  const std::string withoutKiki = base.File("KikiMaster なし.xls");
+  schedule::test::WriteWorkbook(base.Template(), withoutKiki, {{"GroupMaster", {{99.0, "新規", true}}}}, {"KikiMaster"});
+  const std::string tooLong = base.File("長すぎる値.xls");
+  schedule::test::WriteWorkbook(base.Template(), tooLong,
+                                {{"GroupMaster", {{1.0, "一", true}}}, {"KikiMaster", {{"K-1", std::string(65, 'x'), 1.0, 0.0}}}});
+  const struct {
+    const char* what;
+    std::function<void()> setUp;
+    std::function<bool()> run;   // true: the job reported success
+  } cases[] = {
+      {"expand: a missing sheet", [] {}, [&] { return RunInProcess(On({"expand", withoutKiki, "--yes"})).exitCode == 0; }},
+      {"expand: a refused value", [] {}, [&] { return RunInProcess(On({"expand", tooLong, "--yes"})).exitCode == 0; }},
+      {"expand: cancelled", [] {},
+       [&] {
+         schedule::test::ProbeScope probe;
+         schedule::test::ScriptedUi ui(base.Path());
+         ui.pathBox = workbook;
+         ui.answers = {MsgBoxResult::Yes};
+         ui.onDoEvents = [](long call) {
+           if (call == 3) Raise(err::kUserInterrupt, "キャンセルされました。");
+         };
+         return schedule::Command3_Click(ui).status == JobStatus::Completed;
+       }},
+      {"import-csv: every record refused", [] {},
+       [&] { return RunInProcess(On({"import-csv", RefusedCsv(), "--yes"})).exitCode == 0; }},
+      {"import-mdb: a refused value",
+       [&] {
+         // Our GP名称 shorter than the file's names.
+         schedule::test::Exec(ScheduleDb(),
+                              "DROP TABLE GroupMaster;"
+                              "CREATE TABLE GroupMaster (GPno LONG, GP名称 TEXT(3), 有効 YESNO NOT NULL DEFAULT -1);"
+                              "INSERT INTO GroupMaster VALUES (9, '元', -1);");
+       },
+       [&] { return RunInProcess(On({"import-mdb", PENDRA_ACCESS_TESTDATA "/ja_V2007.accdb", "--yes"})).exitCode == 0; }},
+  };
+  for (const auto& c : cases) {
+    c.setUp();
+    const auto files = BackupFolders();
+    const auto rows = Everything();
+    EXPECT_FALSE(c.run()) << c.what;
+    EXPECT_EQ(BackupFolders(), files) << c.what;
+    EXPECT_EQ(Everything(), rows) << c.what;
+  }
+}
+
+TEST_F(Backups, TenFailedAttemptsKeepTheBackupOfTheOriginalData) {
+  const auto original = TagSnapshot(TagDb());
+  ASSERT_EQ(RunInProcess(On({"import-csv", CleanCsv(), "--yes"})).exitCode, 0);
+  const std::string ofOriginal = Copies(TagDb()).at(0).path;
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(RunInProcess(On({"import-csv", RefusedCsv(), "--yes"})).exitCode, 1);
+  const auto copies = Copies(TagDb());
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(copies[0].path, ofOriginal);
+  EXPECT_EQ(TagSnapshot(ofOriginal), original);
+}
+
+// The copy a restore starts from is never removed, not even as the oldest
+// of ten when the copy of the current state is taken, and a restore that
+// fails (a reader holds the database) keeps every copy and every row.
+TEST_F(Backups, RestoringTheOldestOfTenWhileAReaderHoldsTheDatabaseLosesNothing) {
+  const auto original = TagSnapshot(TagDb());
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(RunInProcess(On({"import-csv", CleanCsv(), "--yes"})).exitCode, 0);
+  const auto copies = Copies(TagDb());
+  ASSERT_EQ(copies.size(), 10u);
+  const std::string oldest = copies.front().path;
+  const auto files = BackupFolders();
+  const auto current = TagSnapshot(TagDb());
+
+  sqlite3* reader = nullptr;
+  ASSERT_EQ(sqlite3_open(TagDb().c_str(), &reader), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM M_TAG;", nullptr, nullptr, nullptr), SQLITE_OK);
+  const Outcome held = RunInProcess(On({"restore", oldest, "--yes"}));
+  sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(reader);
+  EXPECT_EQ(held.exitCode, 1);
+  EXPECT_NE(held.err.find("ｴﾗｰ番号 3260:"), std::string::npos) << held.err;
+  EXPECT_EQ(BackupFolders(), files);
+  EXPECT_EQ(TagSnapshot(TagDb()), current);
+
+  const Outcome run = RunInProcess(On({"restore", oldest, "--yes"}));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(TagSnapshot(TagDb()), original);
+  ASSERT_TRUE(fs::exists(oldest));
+  EXPECT_EQ(TagSnapshot(oldest), original);
+  EXPECT_EQ(TagSnapshot(Copies(TagDb()).back().path), current);
+}
+
+// Only a copy of plain tables, like the database's, in the rollback
+// journal, is put back: a file of views (one of a query without end), one
+// with a trigger, one in WAL mode or of another design is refused before
+// anything changes.
+TEST_F(Backups, RestoreRefusesAFileThatIsNotAPlainCopyOfTheDatabase) {
+  ASSERT_EQ(RunInProcess(On({"import-mdb", PENDRA_ACCESS_TESTDATA "/ja_V2016.accdb", "--yes"})).exitCode, 0);
+  const std::string ofSchedule = Copies(ScheduleDb()).back().path, ofTags = Copies(TagDb()).back().path;
+  const struct {
+    const char* what;
+    bool schedule;
+    const char* sql;
+    const char* said;
+  } cases[] = {
+      {"views", true,
+       "DROP TABLE GroupMaster; DROP TABLE KikiMaster;"
+       "CREATE VIEW GroupMaster AS WITH RECURSIVE n(GPno) AS (SELECT 1 UNION ALL SELECT GPno + 1 FROM n) "
+       "SELECT GPno, 'x' AS GP名称, -1 AS 有効 FROM n;"
+       "CREATE VIEW KikiMaster AS SELECT 'T' AS タグ名, 'x' AS 機器名称, 1 AS 開始操作値, 0 AS 終了操作値, NULL AS 更新日時;",
+       "ビュー "},
+      {"a trigger", true,
+       "CREATE TRIGGER tampered AFTER INSERT ON GroupMaster BEGIN UPDATE GroupMaster SET GP名称 = 'TAMPERED'; END;",
+       "トリガー tampered"},
+      {"WAL mode", false, "PRAGMA journal_mode = WAL; UPDATE M_TAG SET tag名称 = 'WAL';", "WAL"},
+      {"another design", false, "ALTER TABLE M_TAG ADD COLUMN 追加 TEXT(5);", "M_TAG の列または型が違います"},
+  };
+  int made = 0;
+  for (const auto& c : cases) {
+    const std::string db = c.schedule ? ScheduleDb() : TagDb();
+    const std::string copy = dao::BackupFolder(db) + "/" + fs::path(db).stem().string() + "-20990101-000000-00" +
+                             std::to_string(++made) + "-test.mdb";
+    fs::copy_file(c.schedule ? ofSchedule : ofTags, copy);
+    schedule::test::Exec(copy, c.sql);
+    const std::string bytes = Bytes(db);
+    const auto files = BackupFolders();
+    const Outcome run = RunInProcess(On({"restore", copy, "--yes"}));
+    EXPECT_EQ(run.exitCode, 1) << c.what;
+    EXPECT_NE(run.err.find("ｴﾗｰ番号 3343:"), std::string::npos) << c.what << ": " << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << c.what << ": " << run.err;
+    EXPECT_EQ(Bytes(db), bytes) << c.what;
+    EXPECT_EQ(BackupFolders(), files) << c.what;
+  }
+}
+
+// A user who may not write the databases (the package lets only its group
+// write them) is told so, and what to do, before any question, and nothing
+// changes. The jobs run as the user nobody, for whom the permissions hold
+// (the tests run as root).
+TEST_F(Backups, AUserWhoMayNotWriteIsToldBeforeTheQuestion) {
+  // Everyone may read; the database folders and files are writable by
+  // their group (root's), as the package makes them for its group.
+  fs::permissions(fs::path(base.Path()).parent_path(), fs::perms::owner_all | fs::perms::group_read |
+                                                           fs::perms::group_exec | fs::perms::others_read |
+                                                           fs::perms::others_exec);
+  for (const std::string& db : {ScheduleDb(), TagDb()}) {
+    ASSERT_EQ(chmod(fs::path(db).parent_path().c_str(), 02775), 0);
+    ASSERT_EQ(chmod(db.c_str(), 0664), 0);
+  }
+  const struct {
+    const char* job;
+    std::string argument;
+    const char* question;
+  } cases[] = {
+      {"expand", base.File("編集済み.xls"), "指定されたPendra情報をデータベースへ展開します。"},
+      {"import-csv", base.File("ﾏｽﾀｰ情報.csv"), "指定されたﾏｽﾀｰ情報をデータベースへ展開します。"},
+      {"import-mdb", PENDRA_ACCESS_TESTDATA "/ja_V2016.accdb", "を置き換えます。"},
+      {"restore", dao::BackupFolder(TagDb()) + "/Velmora-20260101-000000-000-import-csv.mdb", "の内容に戻します。"},
+  };
+  const auto before = Everything();
+  for (const auto& c : cases) {
+    Launch launch;
+    launch.args = On({c.job, c.argument});
+    launch.user = std::make_pair(uid_t{65534}, gid_t{65534});
+    const Outcome run = RunLaunched(launch);
+    EXPECT_EQ(run.exitCode, 1) << c.job << ": " << run.err;
+    EXPECT_NE(run.err.find("3051:データベース '"), std::string::npos) << c.job << ": " << run.err;
+    EXPECT_NE(run.err.find("グループ root のメンバー"), std::string::npos) << c.job << ": " << run.err;
+    EXPECT_EQ(run.err.find(c.question), std::string::npos) << c.job << ": " << run.err;
+    EXPECT_EQ(Everything(), before) << c.job;
+    EXPECT_TRUE(BackupFolders().empty()) << c.job;
   }
 }
 

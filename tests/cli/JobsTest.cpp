@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "CliFixture.h"
 #include "TestFiles.h"
@@ -210,6 +212,53 @@ TEST_F(Jobs, EveryErrorLineOnStandardErrorBeginsWithTheProgramsName) {
     }
     EXPECT_GE(lines, 1u);
   }
+}
+
+// The template is refused as a workbook to expand, also in a dry run (which
+// works in a folder of its own, but must refuse what the real run refuses).
+TEST_F(Jobs, ExpandOfTheTemplateIsRefusedAlsoInADryRun) {
+  const auto before = ScheduleSnapshot(ScheduleDb());
+  for (const bool dryRun : {false, true}) {
+    auto args = On({"expand", base.Template(), "--yes"});
+    if (dryRun) args.push_back("--dry-run");
+    const Outcome run = RunInProcess(args);
+    EXPECT_EQ(run.exitCode, 1) << dryRun;
+    EXPECT_NE(run.err.find("pendra: Pendra_原紙.xlsは出力用の原紙のため展開できません。"), std::string::npos)
+        << dryRun << ": " << run.err;
+  }
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+}
+
+// A failure outside any job (the dry run copies a database that is not
+// there) is told like any failure, never an abort, and the dry run's
+// private folder is gone afterwards: in-process, and through main.
+TEST_F(Jobs, ADryRunOnABaseWithoutDatabasesFailsAndLeavesNoFolder) {
+  const std::string empty = base.File("空のフォルダー");
+  const std::string temporary = base.File("一時");
+  fs::create_directory(empty);
+  fs::create_directory(temporary);
+  const std::string csv = Csv("m.csv", {Fields({"1", "DRY-1", "試行"})});
+  const std::vector<std::string> args = {"import-csv", csv, "--dry-run", "--base", empty};
+  {
+    const char* was = std::getenv("TMPDIR");
+    const std::optional<std::string> saved = was ? std::optional<std::string>(was) : std::nullopt;
+    setenv("TMPDIR", temporary.c_str(), 1);
+    const Outcome run = RunInProcess(args);
+    saved ? setenv("TMPDIR", saved->c_str(), 1) : unsetenv("TMPDIR");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err.rfind("pendra: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find("Velmora.mdb"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::is_empty(temporary));
+  }
+  Launch launch;
+  launch.args = args;
+  launch.env = {{"TMPDIR", temporary}};
+  const Outcome run = RunLaunched(launch);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_EQ(run.err.rfind("pendra: ", 0), 0u) << run.err;
+  EXPECT_TRUE(fs::is_empty(temporary));
+  EXPECT_TRUE(fs::is_empty(empty));
 }
 
 // With LANG naming a locale that was never generated, the program runs

@@ -1,6 +1,7 @@
 #include "PendraRun.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -117,6 +118,9 @@ PendraProcess::PendraProcess(const Launch& launch) {
       dup2(err[1], 2);
     }
     dup2(out[1], 1);
+    if (launch.user && (setgroups(0, nullptr) != 0 || setgid(launch.user->second) != 0 ||
+                        setuid(launch.user->first) != 0))
+      _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }

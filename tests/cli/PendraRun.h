@@ -29,6 +29,9 @@ struct Launch {
   // stays a pipe); `typed` is what the person types into it.
   bool terminal = false;
   std::string typed;
+  // Run as this user and group instead of the test's own (root), with no
+  // supplementary groups: a user the file permissions apply to.
+  std::optional<std::pair<uid_t, gid_t>> user;
 };
 
 struct Outcome {

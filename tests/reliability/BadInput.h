@@ -51,7 +51,7 @@ inline int TryInputs(const std::vector<InputCase>& cases) {
     const auto tagsBefore = Dump(folder.TagDb(), "M_TAG");
     std::vector<std::string> args = input.prepare(folder);
     args.insert(args.end(), {"--yes", "--base", folder.base.Path()});
-    cli::test::PendraProcess run(cli::test::Launch{"", args, {}, false, {}});
+    cli::test::PendraProcess run(cli::test::Launch{"", args, {}, false, {}, {}});
     const cli::test::Outcome outcome = run.Wait(std::chrono::seconds(120));
     ++tried;
     EXPECT_EQ(outcome.exitCode, input.exitCode) << outcome.out << outcome.err;

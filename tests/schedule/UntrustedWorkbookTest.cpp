@@ -263,6 +263,7 @@ class RefusedTargets : public UntrustedWorkbook, public ::testing::WithParamInte
 TEST_P(RefusedTargets, AreRefusedBeforeAnyWork) {
   const auto [target, kept] = GetParam().make(base);
   const std::string before = kept.empty() ? "" : Contents(kept);
+  const bool existed = !kept.empty() && fs::exists(kept);
 
   subDbToXls(ui, target);
 
@@ -270,6 +271,7 @@ TEST_P(RefusedTargets, AreRefusedBeforeAnyWork) {
   EXPECT_FALSE(ui.waitPointer);
   if (!kept.empty()) {
     EXPECT_EQ(Contents(kept), before);
+    EXPECT_EQ(fs::exists(kept), existed);  // a file not there is not made
   }
   if (GetParam().name == std::string("BindMountOfTheTemplate")) umount(target.c_str());
 }
@@ -305,6 +307,35 @@ std::vector<TargetCase> Targets() {
          return std::pair{base.File("folder.xls"), std::string()};
        }},
   };
+  // The files SQLite keeps beside each database, by name while they are
+  // not there yet (SQLite would take what it finds there for its own).
+  struct SideFile {
+    const char* name;
+    const char* path;
+  };
+  for (const SideFile side : {SideFile{"OrvikJournal", "OV_DataBase/Orvik.mdb-journal"},
+                              SideFile{"OrvikWal", "OV_DataBase/Orvik.mdb-wal"},
+                              SideFile{"OrvikShm", "OV_DataBase/Orvik.mdb-shm"},
+                              SideFile{"VelmoraJournal", "VL_Database/Velmora.mdb-journal"},
+                              SideFile{"VelmoraWal", "VL_Database/Velmora.mdb-wal"},
+                              SideFile{"VelmoraShm", "VL_Database/Velmora.mdb-shm"}}) {
+    cases.push_back({side.name, msg::kOutputOverDatabase, [path = side.path](BaseFolder& base) {
+                       return std::pair{base.File(path), base.File(path)};
+                     }});
+  }
+  cases.push_back({"ExistingJournalUnderAnotherName", msg::kOutputOverDatabase, [](BaseFolder& base) {
+                     const std::string journal = base.ScheduleDb() + "-journal";
+                     WriteFile(journal, "pending pages");
+                     EXPECT_EQ(link(journal.c_str(), base.File("journal.xls").c_str()), 0);
+                     return std::pair{base.File("journal.xls"), journal};
+                   }});
+  cases.push_back({"WalThroughALinkedFolder", msg::kOutputOverDatabase, [](BaseFolder& base) {
+                     fs::create_directory_symlink(base.File("VL_Database"), base.File("linked"));
+                     return std::pair{base.File("linked/Velmora.mdb-wal"), TagDatabase(base) + "-wal"};
+                   }});
+  cases.push_back({"ShmInAnotherLetterCase", msg::kOutputOverDatabase, [](BaseFolder& base) {
+                     return std::pair{base.File("OV_DataBase/ORVIK.MDB-SHM"), base.File("OV_DataBase/ORVIK.MDB-SHM")};
+                   }});
   // Mounting needs root, which the test machines have.
   if (geteuid() == 0) {
     cases.push_back({"BindMountOfTheTemplate", msg::kOutputOverTemplate, [](BaseFolder& base) {

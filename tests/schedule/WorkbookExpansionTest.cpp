@@ -2,6 +2,7 @@
 // LibreOffice instance: what the tables hold afterwards, the numeric test's
 // fallbacks, and that every failure leaves both tables as they were.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -127,16 +128,11 @@ TEST_F(WorkbookExpansion, ARefusedValueInTheMiddleChangesNothing) {
   subXlsToDb(ui, workbook);
   ExpectFailedWith(3163);
   EXPECT_EQ(Snapshot(), before);
-  // The second line names the cell; the backup taken before the emptying
-  // stays and holds the tables as they were.
+  // The second line names the cell; the copy taken before the emptying is
+  // gone with the failed job (the tables are as the kept copies hold them).
   const std::string prompt = ui.boxes.at(0).prompt;
   EXPECT_EQ(prompt.substr(prompt.find('\n') + 1), "シート KikiMaster、3 行目、B 列 (機器名称)");
-  const auto copies = dao::ListBackups(base.ScheduleDb());
-  ASSERT_EQ(copies.size(), 1u);
-  EXPECT_EQ(copies[0].job, "expand");
-  auto copied = Rows(copies[0].path, kGroups);
-  for (auto& row : Rows(copies[0].path, kKiki)) copied.push_back(row);
-  EXPECT_EQ(copied, before);
+  EXPECT_TRUE(dao::ListBackups(base.ScheduleDb()).empty());
 }
 
 TEST_F(WorkbookExpansion, AnErrorValueInTheFirstColumnChangesNothing) {
@@ -233,6 +229,32 @@ TEST_F(WorkbookExpansion, RowCounterAllows32765RowsAndOverflowsAtThe32766th) {
   ASSERT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionDone});
   EXPECT_EQ(Rows(base.ScheduleDb(), "SELECT count(*), max(タグ名) FROM KikiMaster"),
             std::vector<std::string>{"32765|T132765"});
+}
+
+// The template's sheets hold only headers: expanded, it would empty both
+// tables. It is refused under any name it is reached by, with nothing
+// opened, nothing backed up and nothing changed.
+TEST_F(WorkbookExpansion, TheTemplateIsRefusedUnderAnyNameAndNothingChanges) {
+  const auto before = Snapshot();
+  ASSERT_FALSE(before.empty());
+  ASSERT_EQ(link(base.Template().c_str(), base.File("原紙の別名.xls").c_str()), 0);
+  for (const std::string& workbook :
+       {base.Template(), base.Path() + "/OV_DataBase/../Pendra_原紙.xls", base.File("原紙の別名.xls")}) {
+    // Through the handler: told before the question, and the program runs on.
+    ui.boxes.clear();
+    ui.pathBox = workbook;
+    EXPECT_EQ(Command3_Click(ui).status, JobStatus::Refused) << workbook;
+    EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionOfTemplate}) << workbook;
+    EXPECT_EQ(ui.endRequests, 0);
+    // The job itself refuses it too.
+    ui.boxes.clear();
+    EXPECT_EQ(subXlsToDb(ui, workbook).status, JobStatus::Refused) << workbook;
+    EXPECT_EQ(ui.Prompts(), std::vector<std::string>{msg::kExpansionOfTemplate}) << workbook;
+  }
+  EXPECT_FALSE(ui.waitPointer);
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_TRUE(dao::ListBackups(base.ScheduleDb()).empty());
+  EXPECT_TRUE(OurOfficeProcesses().empty());
 }
 
 TEST(ExpansionMessage, NumberFormattingFollowsTheRuntimesStr) {

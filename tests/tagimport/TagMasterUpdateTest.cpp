@@ -2,6 +2,7 @@
 // code page 932 file and writes a real tag master database; only the person
 // at the window (message boxes) is scripted.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "TagMasterUpdate.h"
 #include "TestFiles.h"
 #include "core/PlatformError.h"
+#include "dao/Backup.h"
 #include "dao/Dao.h"
 
 namespace pendra::tagimport {
@@ -160,6 +162,48 @@ TEST_F(TagImport, MissingDatabaseIsReported) {
   EXPECT_NE(ui.boxes[1].prompt.find("elsewhere/VL_Database/Velmora.mdb"), std::string::npos)
       << ui.boxes[1].prompt;
 }
+
+// Anything but a regular file is refused before it is read: a device never
+// ends (the import would spin under its lock for ever), a FIFO blocks at
+// its open. The job ends with its open failure and nothing changed.
+struct SpecialFileCase {
+  const char* name;
+  std::string (*make)(const TagDatabase& db);
+};
+
+class SpecialFiles : public TagImport, public ::testing::WithParamInterface<SpecialFileCase> {};
+
+TEST_P(SpecialFiles, AreRefusedBeforeReadingAndChangeNothing) {
+  db.AddRow("T1", {});
+  const auto before = db.Snapshot();
+  ui.pathBox = GetParam().make(db);
+  RunWithPathBox();
+  const auto after = After();
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].prompt.rfind("ﾏｽﾀｰ情報.csvを開けません。\nｴﾗｰ番号 75:", 0), 0u) << after[0].prompt;
+  EXPECT_NE(after[0].prompt.find("通常のファイルではありません"), std::string::npos) << after[0].prompt;
+  EXPECT_NE(after[0].prompt.find(ui.pathBox), std::string::npos) << after[0].prompt;
+  EXPECT_EQ(db.Snapshot(), before);
+  EXPECT_TRUE(dao::ListBackups(db.Path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SpecialFiles,
+    ::testing::Values(
+        SpecialFileCase{"DevZero", [](const TagDatabase&) { return std::string("/dev/zero"); }},
+        SpecialFileCase{"Fifo",
+                        [](const TagDatabase& db) {
+                          const std::string path = (db.Folder().Path() / "ﾏｽﾀｰ情報.csv").string();
+                          EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+                          return path;
+                        }},
+        SpecialFileCase{"Folder",
+                        [](const TagDatabase& db) {
+                          const auto path = db.Folder().Path() / "ﾏｽﾀｰ情報.csv";
+                          std::filesystem::create_directory(path);
+                          return path.string();
+                        }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- rows written -------------------------------------------------------------
 

@@ -127,5 +127,62 @@ TEST_F(Transactions, LockedDatabaseRefusesBeginWithinBoundedWait) {
   EXPECT_EQ(Keys(path_), "0,1");
 }
 
+// Two files on one connection commit together or not at all: a reader of
+// the second makes the one commit fail, and then neither changed.
+TEST_F(Transactions, AnAttachedFileCommitsWithTheDatabaseOrNeitherChanges) {
+  const std::string second = MakeDatabase("u.db", "CREATE TABLE H (k LONG UNIQUE, name TEXT(20));");
+  db_->Attach(second);
+  auto addToH = [&](int key) {
+    auto rs = db_->OpenRecordset("SELECT * FROM H", dbOpenDynaset);
+    rs->AddNew();
+    rs->Fields("k") = Variant(int32_t{key});
+    rs->Update();
+    rs->Close();
+  };
+  RawConnection reader(second);
+  reader.Exec("BEGIN; SELECT count(*) FROM H;");   // holds the file shared
+  Ws().BeginTrans();
+  Add(*db_, 1);
+  addToH(1);
+  EXPECT_EQ(ErrorNumber([] { dao::DBEngine::Instance().Workspaces(0).CommitTrans(); }), err::kCouldNotUseLocked);
+  Ws().Rollback();
+  EXPECT_EQ(Keys(path_), "0");
+  EXPECT_EQ(reader.Scalar("SELECT count(*) FROM H"), "0");
+  reader.Exec("COMMIT");
+
+  Ws().BeginTrans();
+  Add(*db_, 2);
+  addToH(2);
+  Ws().CommitTrans();
+  EXPECT_EQ(Keys(path_), "0,2");
+  EXPECT_EQ(reader.Scalar("SELECT group_concat(k) FROM H"), "2");
+}
+
+TEST_F(Transactions, AFileIsAttachedOnlyWhenOneCommitCanCoverBoth) {
+  const struct {
+    const char* what;
+    std::string sql;
+    long error;
+  } cases[] = {
+      {"in WAL mode", "PRAGMA journal_mode = WAL; CREATE TABLE H (k LONG);", err::kInvalidOperation},
+      {"a table of the same name", "CREATE TABLE g (k LONG);", err::kInvalidOperation},
+      {"not a database", "", err::kDatabaseFileNotFound},
+  };
+  int made = 0;
+  for (const auto& c : cases) {
+    const std::string path = c.sql.empty() ? folder_ + "/missing.db" : MakeDatabase("a" + std::to_string(++made) + ".db", c.sql);
+    EXPECT_EQ(ErrorNumber([&] { db_->Attach(path); }), c.error) << c.what;
+    // The database itself goes on as before.
+    Ws().BeginTrans();
+    Add(*db_, made + 10);
+    Ws().Rollback();
+  }
+  Ws().BeginTrans();
+  EXPECT_EQ(ErrorNumber([&] { db_->Attach(MakeDatabase("late.db", "CREATE TABLE L (k LONG);")); }),
+            err::kInvalidOperation);
+  Ws().Rollback();
+  EXPECT_EQ(Keys(path_), "0");
+}
+
 }  // namespace
 }  // namespace pendra::testing
