@@ -8,6 +8,8 @@
 
 #include "core/BasePath.h"
 #include "core/PlatformError.h"
+#include "dao/Dao.h"
+#include "mdb/AccessFile.h"
 #include "dao/StatementTime.h"
 
 namespace pendra::backups {
@@ -56,7 +58,28 @@ const std::vector<KeyedTable>& TagTablesByKey() {
   return tables;
 }
 
+// An Access file's table through the Access reader: the same value gives
+// the same text before and after a job.
+TableRows ReadAccessRows(const std::string& databasePath, const KeyedTable& table) {
+  mdb::ReadOptions only;
+  only.rowsOf = [&](const std::string& name) { return name == table.table; };
+  for (const auto& t : mdb::ReadAccessFile(databasePath, only).tables) {
+    if (t.name != table.table) continue;
+    size_t key = 0;
+    while (key < t.columns.size() && t.columns[key].name != table.key) ++key;
+    TableRows result;
+    for (const auto& row : t.rows) {
+      std::string text;
+      for (size_t c = 0; c < row.size(); ++c) text += (c ? "|" : "") + (row[c].IsNull() ? std::string("NULL") : row[c].Describe());
+      result.emplace(key < row.size() && !row[key].IsNull() ? row[key].Describe() : "NULL", std::move(text));
+    }
+    return result;
+  }
+  Raise(err::kTableNotFound, "テーブル '" + std::string(table.table) + "' が見つかりません。");
+}
+
 TableRows ReadRows(const std::string& databasePath, const KeyedTable& table) {
+  if (dao::IsAccessFile(databasePath)) return ReadAccessRows(databasePath, table);
   ReadOnly file(databasePath);
   Statement rows(file.db, std::string("SELECT \"") + table.key + "\", * FROM \"" + table.table + "\"", databasePath);
   TableRows result;
@@ -75,6 +98,13 @@ TableRows ReadRows(const std::string& databasePath, const KeyedTable& table) {
 }
 
 long CountRows(const std::string& databasePath, const char* table) {
+  if (dao::IsAccessFile(databasePath)) {
+    mdb::ReadOptions designsOnly;
+    designsOnly.rowsOf = [](const std::string&) { return false; };
+    for (const auto& t : mdb::ReadAccessFile(databasePath, designsOnly).tables)
+      if (t.name == table) return t.recordedRows;
+    return 0;
+  }
   ReadOnly file(databasePath);
   Statement count(file.db, std::string("SELECT count(*) FROM \"") + table + "\"", databasePath);
   const int rc = dao::Step(count.stmt);

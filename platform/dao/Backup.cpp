@@ -18,6 +18,9 @@
 #include "StatementTime.h"
 #include "core/PlatformError.h"
 #include "dao/Transaction.h"
+#include "AccessBacked.h"
+#include "AccessRewrite.h"
+#include "mdb/AccessFile.h"
 
 namespace pendra::dao {
 
@@ -107,7 +110,32 @@ Handle OpenReadOnly(const std::string& path) {
 // a connection of its own: SQLite copies nothing from a connection that holds
 // a write transaction, and the job's transaction (its RESERVED lock) already
 // keeps every other writer out, so what is read is what the job starts from.
+std::string BackupName(const std::string& databasePath, std::string_view job) {
+  return fs::path(databasePath).stem().string() + "-" + Stamp() + "-" + std::string(job) + ".mdb";
+}
+
+// A genuine Access file is never changed in place (the writer renames a new
+// file over it) and the job holds its folder: a second name for the file is
+// the copy, at no cost; a real copy where the backup folder lies on another
+// file system.
+std::string TakeAccessCopy(const std::string& databasePath, std::string_view job) {
+  const fs::path folder(BackupFolder(databasePath));
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) CannotBackUp(folder.string(), ec.message());
+  const fs::path copy = folder / BackupName(databasePath, job);
+  if (::link(databasePath.c_str(), copy.c_str()) == 0) return copy.string();
+  const fs::path temp = folder / (".~" + copy.filename().string());
+  fs::copy_file(databasePath, temp, fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    fs::remove(temp, ec);
+    CannotBackUp(copy.string(), ec.message());
+  }
+  return Keep(temp, copy);
+}
+
 std::string TakeCopy(const std::string& databasePath, std::string_view job) {
+  if (detail::HasAccessHeader(databasePath)) return TakeAccessCopy(databasePath, job);
   Handle source;
   if (sqlite3_open_v2(databasePath.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
     CannotBackUp(databasePath, source.db ? sqlite3_errmsg(source.db) : "open");
@@ -116,7 +144,7 @@ std::string TakeCopy(const std::string& databasePath, std::string_view job) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) CannotBackUp(folder.string(), ec.message());
-  const std::string name = fs::path(databasePath).stem().string() + "-" + Stamp() + "-" + std::string(job) + ".mdb";
+  const std::string name = BackupName(databasePath, job);
   const fs::path temp = folder / (".~" + name);
   try {
     CopyDatabase(source.db, temp.string());
@@ -271,6 +299,13 @@ uint32_t FileChangeCounter(const std::string& databasePath) {
 }
 
 void CopyDatabaseFile(const std::string& from, const std::string& to) {
+  if (detail::HasAccessHeader(from)) {
+    // An Access file is copied as it lies: it is never changed in place.
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec) CannotBackUp(to, ec.message());
+    return;
+  }
   Handle source;
   if (sqlite3_open_v2(from.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
     Raise(err::kDatabaseFileNotFound, "ファイル '" + from + "' が見つかりません。");
@@ -329,7 +364,36 @@ std::vector<BackupFile> ListBackups(const std::string& databasePath) {
   return copies;
 }
 
+// Restoring a genuine Access file: the copy must be an Access file holding
+// every table of the live one with the same columns; the live file is kept
+// as the "restore" copy (a second name for it) and a copy of the backup is
+// renamed over it, all under the folder lock our jobs take to write; the
+// copy restored from is never removed.
+std::string RestoreAccessFile(const std::string& databasePath, const std::string& backupPath) {
+  if (!detail::HasAccessHeader(backupPath)) NotACopy(backupPath, "Access のデータベースではありません");
+  detail::FolderLock lock(databasePath);
+  detail::RefuseWhileAccessHasIt(databasePath);
+  mdb::ReadOptions designsOnly;
+  designsOnly.rowsOf = [](const std::string&) { return false; };
+  const auto live = mdb::ReadAccessFile(databasePath, designsOnly);
+  const auto copy = mdb::ReadAccessFile(backupPath, designsOnly);   // a damaged copy is refused here
+  for (const auto& table : live.tables) {
+    const auto same = std::find_if(copy.tables.begin(), copy.tables.end(), [&](const auto& t) {
+      if (t.name != table.name || t.columns.size() != table.columns.size()) return false;
+      for (size_t c = 0; c < t.columns.size(); ++c)
+        if (t.columns[c].name != table.columns[c].name || t.columns[c].type != table.columns[c].type) return false;
+      return true;
+    });
+    if (same == copy.tables.end()) NotACopy(backupPath, "テーブル " + table.name + " の列または型が違います");
+  }
+  const std::string saved = (fs::path(BackupFolder(databasePath)) / BackupName(databasePath, "restore")).string();
+  detail::ReplaceAccessFile(databasePath, backupPath, saved);
+  Prune(databasePath, backupPath);
+  return saved;
+}
+
 std::string Restore(const std::string& databasePath, const std::string& backupPath) {
+  if (detail::HasAccessHeader(databasePath)) return RestoreAccessFile(databasePath, backupPath);
   // What the copy is, as far as it can be told without the database.
   RequireRollbackJournal(backupPath);
   Handle copy = OpenReadOnly(backupPath);

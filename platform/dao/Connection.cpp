@@ -188,6 +188,25 @@ Statement& Connection::Nested(std::vector<Statement*>& cache, int level, const c
   return *cache[at];
 }
 
+void Connection::Write(Statement& statement, Operation operation) {
+  if (!access || transactionDepth > 0) {
+    statement.Run(operation);
+    return;
+  }
+  BeginAccessWrite(*this);
+  try {
+    Cached("BEGIN IMMEDIATE").Run(Operation::Transaction);
+    statement.Run(operation);
+    WriteBackAccess(*this);
+    Cached("COMMIT").Run(Operation::Transaction);
+  } catch (...) {
+    if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    EndAccessWrite(*this);
+    throw;
+  }
+  EndAccessWrite(*this);
+}
+
 std::string SavepointName(int level) { return "pendra_" + std::to_string(level); }
 
 void Connection::ForgetSchema() {

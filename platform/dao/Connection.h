@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "AccessBacked.h"
 #include "Sqlite.h"
 #include "TableInfo.h"
 
@@ -83,6 +84,9 @@ struct Connection {
   sqlite3* db = nullptr;
   std::string name;
   int transactionDepth = 0;   // BeginTrans levels this file has joined
+  // Set when the file is a genuine Access database served through a
+  // private SQLite copy (AccessBacked.h).
+  std::unique_ptr<AccessSide> access;
   int attached = 0;           // files attached to the connection so far
 
   ~Connection();
@@ -97,6 +101,9 @@ struct Connection {
   Statement& Savepoint(int level);
   Statement& Release(int level);
   Statement& RollbackTo(int level);
+  // Runs a statement that writes rows. Outside a transaction, a write to an
+  // Access file is a transaction of its own, written back at once.
+  void Write(Statement& statement, Operation operation);
   // Rolls back what is pending, finalizes everything, closes the file.
   void Close();
   // Forget statements and shapes after the schema changed.

@@ -122,6 +122,10 @@ class Workspace {
   virtual void Rollback() = 0;
 };
 
+// The file's header names a genuine Access (Jet/ACE) database, which
+// OpenDatabase serves through a private copy (see AccessBacked.h).
+bool IsAccessFile(const std::string& path);
+
 class DBEngine {
  public:
   static DBEngine& Instance();

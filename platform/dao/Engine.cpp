@@ -65,13 +65,21 @@ class WorkspaceImpl final : public Workspace {
   void CommitTrans() override;
   void Rollback() override;
 
+  std::unique_ptr<Database> Joined(std::shared_ptr<Connection> connection);
+
   void Forget(Connection* connection) {
     open_.erase(std::remove(open_.begin(), open_.end(), connection), open_.end());
   }
 
  private:
   static void Begin(Connection& connection, int level) {
-    (level == 0 ? connection.Cached("BEGIN IMMEDIATE") : connection.Savepoint(level)).Run(Operation::Transaction);
+    if (level == 0 && connection.access) BeginAccessWrite(connection);
+    try {
+      (level == 0 ? connection.Cached("BEGIN IMMEDIATE") : connection.Savepoint(level)).Run(Operation::Transaction);
+    } catch (...) {
+      if (level == 0 && connection.access) EndAccessWrite(connection);
+      throw;
+    }
     connection.transactionDepth = level + 1;
   }
 
@@ -87,10 +95,11 @@ class WorkspaceImpl final : public Workspace {
   Raise(err::kUnrecognizedFormat, "データベースの形式 '" + path + "' を認識できません。" + why);
 }
 
-// Only an SQLite database file is opened: an empty file, a text file or a
-// genuine Access (.mdb/.accdb) file is refused before SQLite sees it, so
-// that nothing is ever created or rewritten.
-void CheckDatabaseFile(const std::string& path) {
+// An SQLite database file opens as itself, a genuine Access (.mdb/.accdb)
+// file through its private copy (AccessBacked.h); an empty file, a text
+// file or anything else is refused before SQLite sees it, so that nothing
+// is ever created or rewritten. True for an Access file.
+bool CheckDatabaseFile(const std::string& path) {
   if (path.empty()) FileNotFound(path);
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
@@ -103,14 +112,9 @@ void CheckDatabaseFile(const std::string& path) {
   char header[32] = {};
   const size_t read = std::fread(header, 1, sizeof header, file);
   std::fclose(file);
-  if (read >= 16 && std::memcmp(header, "SQLite format 3", 16) == 0) return;
+  if (read >= 16 && std::memcmp(header, "SQLite format 3", 16) == 0) return false;
   const std::string_view signature(header + 4, read >= 19 ? 15 : 0);
-  if (signature == "Standard Jet DB" || signature == "Standard ACE DB") {
-    UnrecognizedFormat(path,
-                       "このファイルは Access 形式のデータベースです。"
-                       "このプログラムのデータベース エンジンは SQLite 形式のデータベースだけを読み書きします。"
-                       "Access のデータベースの内容は「pendra import-mdb ファイル名」で取り込めます。");
-  }
+  if (signature == "Standard Jet DB" || signature == "Standard ACE DB") return true;
   UnrecognizedFormat(path);
 }
 
@@ -134,7 +138,7 @@ std::string JournalMode(Connection& connection, const std::string& schema) {
 }
 
 std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
-  CheckDatabaseFile(path);
+  if (CheckDatabaseFile(path)) return Joined(detail::OpenAccessBacked(path));
   auto connection = std::make_shared<Connection>();
   connection->name = path;
   // READWRITE without CREATE: never makes a file. No URI parsing: the path
@@ -156,6 +160,10 @@ std::unique_ptr<Database> WorkspaceImpl::OpenDatabase(const std::string& path) {
     connection->Close();
     throw;
   }
+  return Joined(std::move(connection));
+}
+
+std::unique_ptr<Database> WorkspaceImpl::Joined(std::shared_ptr<Connection> connection) {
   // A database opened inside a transaction joins it at the current depth.
   try {
     for (int level = 0; level < depth_; ++level) Begin(*connection, level);
@@ -194,6 +202,11 @@ void WorkspaceImpl::BeginTrans() {
 
 void WorkspaceImpl::CommitTrans() {
   if (depth_ == 0) Raise(err::kCommitWithoutBegin);
+  // Access files are written back before any database commits, so a
+  // refusal there leaves every database of the transaction as it was.
+  if (depth_ == 1)
+    for (Connection* connection : open_)
+      if (connection->access && connection->transactionDepth >= 1) detail::WriteBackAccess(*connection);
   for (Connection* connection : open_) {
     if (connection->transactionDepth < depth_) continue;   // already done
     if (depth_ == 1 && sqlite3_get_autocommit(connection->db)) {
@@ -204,6 +217,7 @@ void WorkspaceImpl::CommitTrans() {
     }
     (depth_ == 1 ? connection->Cached("COMMIT") : connection->Release(depth_ - 1)).Run(Operation::Transaction);
     connection->transactionDepth = depth_ - 1;
+    if (depth_ == 1 && connection->access) detail::EndAccessWrite(*connection);
   }
   --depth_;
 }
@@ -214,6 +228,7 @@ void WorkspaceImpl::Rollback() {
     if (connection->transactionDepth < depth_) continue;
     if (depth_ == 1) {
       if (!sqlite3_get_autocommit(connection->db)) connection->Cached("ROLLBACK").Run(Operation::Transaction);
+      if (connection->access) detail::EndAccessWrite(*connection);
     } else {
       connection->RollbackTo(depth_ - 1).Run(Operation::Transaction);
       connection->Release(depth_ - 1).Run(Operation::Transaction);
@@ -267,7 +282,11 @@ void DatabaseImpl::Attach(const std::string& path) {
   connection_->RequireOpen();
   // SQLite attaches only outside a transaction.
   if (connection_->transactionDepth > 0) Raise(err::kInvalidOperation);
-  CheckDatabaseFile(path);
+  // Files are changed together only in this engine's own format: a genuine
+  // Access file is written whole, on its own.
+  if (connection_->access || CheckDatabaseFile(path))
+    Raise(err::kInvalidOperation, "'" + (connection_->access ? connection_->name : path) +
+                                      "' は Access 形式のデータベースのため、もう一方のデータベースとまとめて変更できません。");
   const std::string schema = "attached_" + std::to_string(++connection_->attached);
   {
     // The path is bound, never pasted into the text: taken literally.
@@ -311,7 +330,9 @@ void DatabaseImpl::Execute(std::string_view statement) {
   if (sqlite3_stmt_readonly(stmt.get()) && sqlite3_column_count(stmt.get()) > 0) Raise(err::kCannotExecuteSelect);
   const bool changesSchema = sqlite3_column_count(stmt.get()) == 0 && !sqlite3_stmt_readonly(stmt.get()) &&
                              detail::ChangesSchema(statement);
-  stmt.Run(Operation::Execute);
+  if (connection_->access && changesSchema)
+    Raise(err::kInvalidOperation, "Access のデータベース '" + connection_->name + "' の設計は変更できません。");
+  connection_->Write(stmt, Operation::Execute);
   if (changesSchema) connection_->ForgetSchema();
 }
 

@@ -261,7 +261,7 @@ void RecordsetImpl::Insert() {
   int parameter = 0;
   for (size_t i = 0; i < table.columns.size(); ++i)
     if (changed_[i]) BindStored(insert.get(), ++parameter, buffer_[i]);
-  insert.Run(Operation::RowWrite);
+  connection_->Write(insert, Operation::RowWrite);
 
   // The added row joins the end of the dynaset, read from the file when it
   // is shown; the current row stays.
@@ -285,7 +285,7 @@ void RecordsetImpl::Store() {
   for (size_t i = 0; i < table.columns.size(); ++i)
     if (changed_[i]) BindStored(update.get(), ++parameter, buffer_[i]);
   sqlite3_bind_int64(update.get(), ++parameter, rows_[position_].rowid);
-  update.Run(Operation::RowWrite);
+  connection_->Write(update, Operation::RowWrite);
   if (sqlite3_changes(connection_->db) == 0) Raise(err::kRecordIsDeleted);
   // A row already read shows the stored values; one not read yet is read
   // from the file when it is shown.

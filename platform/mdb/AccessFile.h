@@ -57,6 +57,20 @@ struct AccessColumn {
   // know: Date/Time Extended, calculated fields, attachments); every value
   // reads as Null.
   bool unreadable = false;
+  bool autoNumber = false;       // a Long numbered by the engine
+  // The Default Value property as Access stores it (an expression: 0,
+  // "text", Now()), empty when there is none.
+  std::string defaultValue;
+};
+
+// An index of a table's design: which columns it orders by and whether it
+// allows a key twice.
+struct AccessIndex {
+  std::string name;
+  bool primaryKey = false;
+  bool unique = false;
+  std::vector<int> columns;  // positions in the table's column order
+  std::vector<char> descending;  // per column
 };
 
 // Values of a row, in the table's column order:
@@ -76,6 +90,7 @@ struct AccessTable {
   std::string name;
   long recordedRows = 0;  // the row count the table records
   std::vector<AccessColumn> columns;
+  std::vector<AccessIndex> indexes;  // foreign-key references left out
   std::vector<AccessRow> rows;  // empty when its rows were not asked for
 };
 

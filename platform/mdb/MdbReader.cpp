@@ -138,9 +138,40 @@ class Reader {
       c.allowZeroLength = PropertyIsYes(column, "AllowZeroLength", true);
       // A calculated field stores its value behind a header of its own.
       c.unreadable = !Known(column->col_type) || mdb_col_get_prop(column, "Expression") != nullptr;
+      c.autoNumber = column->is_long_auto != 0;
+      if (const char* value = mdb_col_get_prop(column, "DefaultValue")) c.defaultValue = value;
       table.columns.push_back(std::move(c));
     }
+    table.indexes = Indexes(def);
     return table;
+  }
+
+  // The table's indexes as its definition lists them. A foreign-key
+  // reference (index type 2) is the other side of a relationship, not an
+  // index of this table's own.
+  static std::vector<AccessIndex> Indexes(MdbTableDef* def) {
+    std::vector<AccessIndex> indexes;
+    if (!def->indices) return indexes;
+    for (unsigned i = 0; i < def->indices->len; ++i) {
+      const auto* index = static_cast<MdbIndex*>(g_ptr_array_index(def->indices, i));
+      if (index->index_type == 2) continue;
+      AccessIndex ours;
+      ours.name = index->name;
+      ours.primaryKey = index->index_type == 1;
+      ours.unique = ours.primaryKey || (index->flags & MDB_IDX_UNIQUE) != 0;
+      for (unsigned k = 0; k < index->num_keys && k < MDB_MAX_IDX_COLS; ++k) {
+        // The key names a column by its number, which is not its position
+        // when the design has deleted columns.
+        const int number = index->key_col_num[k] - 1;
+        for (unsigned c = 0; c < def->num_cols; ++c) {
+          if (static_cast<MdbColumn*>(g_ptr_array_index(def->columns, c))->col_num != number) continue;
+          ours.columns.push_back(static_cast<int>(c));
+          ours.descending.push_back(static_cast<char>(index->key_col_order[k] == MDB_DESC));
+        }
+      }
+      if (!ours.columns.empty()) indexes.push_back(std::move(ours));
+    }
+    return indexes;
   }
 
   // libmdb takes the catalogue for whole when its rows end early (a file
@@ -325,6 +356,7 @@ AccessDatabase ReadInThisProcess(const std::string& path, const ReadOptions& opt
     // One table open at a time on a handle.
     const TableDef table{mdb_read_table(entry)};
     if (!table.def || !mdb_read_columns(table.def)) Damaged(path);
+    mdb_read_indices(table.def);   // NULL for a table without indexes
     database.tables.push_back(reader.Design(entry, table.def));
     // Every table is read through, so damage anywhere in the file shows;
     // the rows of the tables asked for are kept.

@@ -125,6 +125,19 @@ std::string Encode(const AccessDatabase& database) {
       w.Byte(c.required);
       w.Byte(c.allowZeroLength);
       w.Byte(c.unreadable);
+      w.Byte(c.autoNumber);
+      w.Text(c.defaultValue);
+    }
+    w.Int(static_cast<int64_t>(table.indexes.size()));
+    for (const auto& index : table.indexes) {
+      w.Text(index.name);
+      w.Byte(index.primaryKey);
+      w.Byte(index.unique);
+      w.Int(static_cast<int64_t>(index.columns.size()));
+      for (size_t k = 0; k < index.columns.size(); ++k) {
+        w.Int(index.columns[k]);
+        w.Byte(index.descending[k]);
+      }
     }
     w.Int(static_cast<int64_t>(table.rows.size()));
     for (const auto& row : table.rows)
@@ -165,7 +178,24 @@ AccessDatabase Decode(const std::string& bytes) {
       column.required = r.Byte() != 0;
       column.allowZeroLength = r.Byte() != 0;
       column.unreadable = r.Byte() != 0;
+      column.autoNumber = r.Byte() != 0;
+      column.defaultValue = r.Text();
       table.columns.push_back(std::move(column));
+    }
+    const int64_t indexes = r.Int();
+    for (int64_t i = 0; i < indexes; ++i) {
+      AccessIndex index;
+      index.name = r.Text();
+      index.primaryKey = r.Byte() != 0;
+      index.unique = r.Byte() != 0;
+      const int64_t keys = r.Int();
+      for (int64_t k = 0; k < keys; ++k) {
+        const int64_t column = r.Int();
+        if (column < 0 || column >= columns) Raise(3049, "Access ファイルの読み取りが途中で終わりました。");
+        index.columns.push_back(static_cast<int>(column));
+        index.descending.push_back(static_cast<char>(r.Byte() != 0));
+      }
+      table.indexes.push_back(std::move(index));
     }
     const int64_t rows = r.Int();
     table.rows.reserve(static_cast<size_t>(rows));

@@ -66,7 +66,7 @@ class KillSeries {
     PendraProcess run(launch_);
     double first = -1, last = -1;
     while (run.Running()) {
-      if (fs::exists(Journal())) {
+      if (Writing()) {
         last = run.SecondsSinceStart();
         if (first < 0) first = last;
       }
@@ -147,7 +147,7 @@ class KillSeries {
       double delay = transaction_ * (0.05 + 0.9 * j / (kTransactionKills - 1));
       for (int attempt = 0; attempt < 6; ++attempt, delay *= 0.8) {
         const auto wait = [&](PendraProcess& run) {
-          if (!cli::test::WaitFor([&] { return fs::exists(Journal()) || !run.Running(); }, std::chrono::seconds(60)))
+          if (!cli::test::WaitFor([&] { return Writing() || !run.Running(); }, std::chrono::seconds(60)))
             return false;
           return WaitUntil(run, run.SecondsSinceStart() + delay);
         };
@@ -186,7 +186,9 @@ class KillSeries {
     }
     return true;
   }
-  std::string Journal() const { return job_.db + "-journal"; }
+  // The transaction shows as SQLite's rollback journal, or for an Access
+  // file as the work copy the rewrite writes beside it.
+  bool Writing() const { return fs::exists(job_.db + "-journal") || AccessWorkFileBeside(job_.db); }
   std::string pristineCopy() {
     const std::string copy = job_.db + ".pristine";
     cli::test::WriteFile(copy, pristine_);
@@ -251,6 +253,31 @@ TEST(KilledMidJob, ImportOfALargeMasterFile) {
                 "AVE_FLG, MAX_FLG, MIN_FLG, 種別, P種別, パルスMAX, 換算係数, A, B, C, D, E, F, CALC, 備考");
   };
   KillAndCount({"import-csv (" + std::to_string(kRecords) + " records)", db,
+       {"import-csv", csv, "--yes", "--base", base.Path()}, full, content});
+}
+
+// The same on a genuine Access file (ACE 16) as each database: the file is
+// replaced whole by a rename, so a kill leaves the old file or the new one.
+TEST(KilledMidJob, ExpansionIntoAnAccessDatabase) {
+  schedule::test::BaseFolder base;
+  fs::copy_file(PENDRA_ACCESS_TESTDATA "/ja_V2016.accdb", base.ScheduleDb(), fs::copy_options::overwrite_existing);
+  const std::string workbook = LargeWorkbook(base.Template());
+  KillAndCount({"expand into Access (" + std::to_string(kLargeGroups) + " + " + std::to_string(kLargeKiki) + " rows)",
+       base.ScheduleDb(),
+       {"expand", workbook, "--yes", "--base", base.Path()},
+       ScheduleDump, ScheduleContentDump});
+}
+
+TEST(KilledMidJob, ImportIntoAnAccessDatabase) {
+  schedule::test::BaseFolder base;
+  const std::string db = base.Path() + "/VL_Database/Velmora.mdb";
+  fs::copy_file(PENDRA_ACCESS_TESTDATA "/ja_V2016.accdb", db, fs::copy_options::overwrite_existing);
+  const std::string csv = base.File("大きな ﾏｽﾀｰ情報.csv");
+  constexpr int kRecords = 100000;
+  WriteLargeCsv(csv, kRecords);
+  const DumpFn full = [](const std::string& file) { return Dump(file, "M_TAG"); };
+  const DumpFn content = [](const std::string& file) { return Dump(file, "M_TAG", "TAG, tag名称, 有効桁, 最大値, 備考"); };
+  KillAndCount({"import-csv into Access (" + std::to_string(kRecords) + " records)", db,
        {"import-csv", csv, "--yes", "--base", base.Path()}, full, content});
 }
 

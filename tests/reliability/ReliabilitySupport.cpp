@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -12,6 +13,9 @@
 
 #include "ScheduleTestSupport.h"
 #include "TestFiles.h"
+#include "dao/Dao.h"
+#include "jet/Checker.h"
+#include "mdb/AccessFile.h"
 
 namespace fs = std::filesystem;
 
@@ -57,7 +61,59 @@ std::vector<std::string> Query(sqlite3* handle, const std::string& sql) {
 
 }  // namespace
 
+bool AccessWorkFileBeside(const std::string& db) {
+  const fs::path file(db);
+  const std::string prefix = ".~" + file.filename().string() + "-";
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(file.parent_path(), ec))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+namespace {
+
+// An Access file: its integrity check, and its tables through the Access
+// reader (values described; columns named in a list like "A, B").
+DbLook LookAtAccess(const std::string& db) {
+  DbLook look;
+  look.journalLeft = AccessWorkFileBeside(db);
+  const jet::FileCheck check = jet::CheckAccessFile(db);
+  if (check.Clean()) look.integrity = "ok";
+  for (const auto& p : check.problems) look.integrity += p + "; ";
+  for (const auto& t : check.tables)
+    for (const auto& p : t.problems) look.integrity += t.name + ": " + p + "; ";
+  return look;
+}
+
+std::vector<std::string> DumpAccess(const std::string& db, const std::string& table, const std::string& columns) {
+  std::vector<std::string> names;
+  for (size_t at = 0; columns != "*" && at < columns.size();) {
+    const size_t comma = columns.find(',', at);
+    std::string name = columns.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+    name.erase(0, name.find_first_not_of(' '));
+    names.push_back(name);
+    at = comma == std::string::npos ? columns.size() : comma + 1;
+  }
+  for (const auto& t : mdb::ReadAccessFile(db).tables) {
+    if (t.name != table) continue;
+    std::vector<size_t> picked;
+    for (size_t c = 0; c < t.columns.size(); ++c)
+      if (names.empty() || std::find(names.begin(), names.end(), t.columns[c].name) != names.end()) picked.push_back(c);
+    std::vector<std::string> rows;
+    for (const auto& row : t.rows) {
+      std::string text;
+      for (size_t c : picked) text += (text.empty() ? "" : "|") + (row[c].IsNull() ? std::string("NULL") : row[c].Describe());
+      rows.push_back(text);
+    }
+    return rows;
+  }
+  throw std::runtime_error("no table " + table + " in " + db);
+}
+
+}  // namespace
+
 DbLook LookAt(const std::string& db) {
+  if (dao::IsAccessFile(db)) return LookAtAccess(db);
   DbLook look;
   look.journalLeft = fs::exists(db + "-journal") || fs::exists(db + "-wal");
   sqlite3* handle = OpenForWriting(db);
@@ -73,6 +129,7 @@ DbLook LookAt(const std::string& db) {
 }
 
 std::vector<std::string> Dump(const std::string& db, const std::string& table, const std::string& columns) {
+  if (dao::IsAccessFile(db)) return DumpAccess(db, table, columns);
   sqlite3* handle = OpenForWriting(db);
   try {
     auto rows = Query(handle, "SELECT " + columns + " FROM " + table + " ORDER BY rowid");

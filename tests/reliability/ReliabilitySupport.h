@@ -24,7 +24,10 @@ struct DbLook {
   bool journalLeft = false;      // a rollback journal or WAL was there before opening
   std::string integrity;         // "ok" when sound
 };
+// An SQLite file or a genuine Access file (its integrity check; a work
+// file of an unfinished rewrite beside it counts as the journal).
 DbLook LookAt(const std::string& db);
+bool AccessWorkFileBeside(const std::string& db);
 std::vector<std::string> Dump(const std::string& db, const std::string& table,
                               const std::string& columns = "*");
 

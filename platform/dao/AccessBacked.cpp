@@ -1,0 +1,346 @@
+#include "AccessBacked.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "AccessRewrite.h"
+#include "Connection.h"
+#include "FieldType.h"
+#include "core/AsciiText.h"
+#include "core/PlatformError.h"
+#include "mdb/AccessFile.h"
+
+namespace pendra::dao::detail {
+
+namespace {
+
+namespace fs = std::filesystem;
+using mdb::AccessColumn;
+using mdb::AccessTable;
+using mdb::AccessType;
+
+// Another of our jobs holding the folder is waited for this long, as a
+// locked SQLite file is.
+constexpr auto kLockWait = std::chrono::milliseconds(2000);
+
+std::string SqlText(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+// The layer's declared type for an Access column; empty for a type the
+// layer stores as given (GUID, Decimal, binary ...).
+std::string DeclaredType(const AccessColumn& column, bool autoNumber) {
+  switch (static_cast<AccessType>(column.type)) {
+    case AccessType::YesNo: return "YESNO";
+    case AccessType::Byte: return "BYTE";
+    case AccessType::Integer: return "SHORT";
+    case AccessType::Long: return autoNumber ? "COUNTER" : "LONG";
+    case AccessType::Currency: return "CURRENCY";
+    case AccessType::Single: return "SINGLE";
+    case AccessType::Double: return "DOUBLE";
+    case AccessType::DateTime: return "DATETIME";
+    case AccessType::Text: return "TEXT(" + std::to_string(column.size > 0 ? column.size : 255) + ")";
+    case AccessType::Memo: return "LONGTEXT";
+    default: return "";
+  }
+}
+
+// A Default Value that is a literal (a number, a quoted text, True/False)
+// or the clock (Now(), Date()) as an SQLite default; anything else (an
+// expression) gives none, and the column starts Null as before.
+std::string DefaultClause(const AccessColumn& column) {
+  std::string value = column.defaultValue;
+  while (!value.empty() && value.back() == ' ') value.pop_back();
+  while (!value.empty() && value.front() == ' ') value.erase(0, 1);
+  if (value.empty()) return "";
+  const std::string folded = AsciiLowered(value);
+  if (folded == "now()") return " DEFAULT (datetime('now', 'localtime'))";
+  if (folded == "date()") return " DEFAULT (date('now', 'localtime') || ' 00:00:00')";
+  if (folded == "true" || folded == "yes" || folded == "on") return " DEFAULT -1";
+  if (folded == "false" || folded == "no" || folded == "off") return " DEFAULT 0";
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    std::string text;
+    for (size_t i = 1; i + 1 < value.size(); ++i) {
+      if (value[i] == '"' && i + 2 < value.size() && value[i + 1] == '"') ++i;
+      else if (value[i] == '"') return "";
+      text += value[i];
+    }
+    return " DEFAULT " + SqlText(text);
+  }
+  char* end = nullptr;
+  errno = 0;
+  std::strtod(value.c_str(), &end);
+  if (errno == 0 && end && *end == '\0' && value.find_first_not_of("+-0123456789.eE") == std::string::npos)
+    return " DEFAULT " + value;
+  return "";
+}
+
+std::string CreateTable(const AccessTable& table) {
+  std::string sql = "CREATE TABLE " + Quote(table.name) + " (";
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const AccessColumn& column = table.columns[i];
+    if (i) sql += ", ";
+    sql += Quote(column.name);
+    const std::string type = DeclaredType(column, column.autoNumber);
+    if (!type.empty()) sql += " " + type;
+    if (column.required) sql += " NOT NULL";
+    const bool text = column.type == static_cast<int>(AccessType::Text) || column.type == static_cast<int>(AccessType::Memo);
+    if (text && !column.allowZeroLength) sql += " CHECK (" + Quote(column.name) + " <> '')";
+    sql += DefaultClause(column);
+  }
+  return sql + ")";
+}
+
+void Exec(sqlite3* db, const std::string& sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    std::string why = message ? message : "";
+    sqlite3_free(message);
+    Raise(err::kDiskIO, StandardDescription(err::kDiskIO) + " (" + why + ")");
+  }
+}
+
+// Every row of the table into the private database, then its indexes
+// (built after the rows: one sort instead of a tree kept while adding).
+void Materialize(sqlite3* db, const AccessTable& table) {
+  Exec(db, CreateTable(table));
+  std::string insert = "INSERT INTO " + Quote(table.name) + " VALUES (";
+  for (size_t i = 0; i < table.columns.size(); ++i) insert += i ? ", ?" : "?";
+  insert += ")";
+  Statement statement(db, insert);
+  for (const auto& row : table.rows) {
+    for (size_t i = 0; i < row.size(); ++i) BindStored(statement.get(), static_cast<int>(i) + 1, row[i]);
+    statement.Run(Operation::RowWrite);
+  }
+  for (const auto& index : table.indexes) {
+    std::string sql = std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
+                      Quote(table.name + "." + index.name) + " ON " + Quote(table.name) + " (";
+    for (size_t k = 0; k < index.columns.size(); ++k) {
+      if (k) sql += ", ";
+      sql += Quote(table.columns[static_cast<size_t>(index.columns[k])].name);
+      if (index.descending[k]) sql += " DESC";
+    }
+    // Rows that break a uniqueness the file declares are the file's own
+    // business: the index is then kept for speed only.
+    if (sqlite3_exec(db, (sql + ")").c_str(), nullptr, nullptr, nullptr) != SQLITE_OK && index.unique)
+      Exec(db, "CREATE INDEX " + Quote(table.name + "." + index.name) + " ON " + Quote(table.name) + " (" +
+                   sql.substr(sql.find(" (") + 2) + ")");
+  }
+}
+
+// The lock file Access keeps beside a database it has open, or "".
+std::string AccessLockFile(const std::string& path) {
+  const fs::path file(path);
+  for (const char* extension : {".ldb", ".laccdb"}) {
+    fs::path lock = file;
+    lock.replace_extension(extension);
+    std::error_code ec;
+    if (fs::exists(lock, ec)) return lock.string();
+  }
+  return "";
+}
+
+}  // namespace
+
+void RefuseWhileAccessHasIt(const std::string& path) {
+  const std::string lock = AccessLockFile(path);
+  if (lock.empty()) return;
+  Raise(err::kCouldNotUseLocked, "ファイル '" + path + "' は既に使用されているため、使用できませんでした。\n" +
+                                     "Access などのプログラムが開いています (ロック ファイル '" + lock +
+                                     "' があります)。そのプログラムを閉じてからやり直してください。");
+}
+
+namespace {
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Every change of a row names its table. A DELETE without WHERE would
+// empty a table without a word (SQLite's truncation), so the authorizer
+// has deletes done row by row.
+void NoteChange(void* access, int operation, const char*, const char* table, sqlite3_int64 rowid) {
+  auto& side = *static_cast<AccessSide*>(access);
+  side.changed.insert(table);
+  if (operation != SQLITE_DELETE) side.touched[table].insert(rowid);
+}
+
+int RowByRowDeletes(void*, int action, const char* table, const char*, const char*, const char*) {
+  const bool ours = table && std::strncmp(table, "sqlite_", 7) != 0;
+  return action == SQLITE_DELETE && ours ? SQLITE_IGNORE : SQLITE_OK;
+}
+
+// Reads the Access file into the connection's private database, replacing
+// what it held.
+void Load(Connection& connection) {
+  AccessSide& side = *connection.access;
+  struct stat before {};
+  if (::stat(side.path.c_str(), &before) != 0) Raise(err::kDatabaseFileNotFound, "ファイル '" + side.path + "' が見つかりません。");
+  mdb::AccessDatabase database = mdb::ReadAccessFile(side.path);
+  side.format = database.format;
+  side.loaded = before;
+  side.original.clear();
+  side.touched.clear();
+  // The authorizer that has deletes done row by row would also make DROP
+  // TABLE do nothing: it is off while the copy is made anew.
+  sqlite3_set_authorizer(connection.db, nullptr, nullptr);
+  Exec(connection.db, "BEGIN");
+  try {
+    for (auto& table : database.tables) {
+      Exec(connection.db, "DROP TABLE IF EXISTS " + Quote(table.name));
+      Materialize(connection.db, table);
+      side.original[table.name] = std::move(table.rows);
+    }
+    Exec(connection.db, "COMMIT");
+    side.changed.clear();
+    side.touched.clear();
+  } catch (...) {
+    sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_set_authorizer(connection.db, RowByRowDeletes, nullptr);
+    throw;
+  }
+  sqlite3_set_authorizer(connection.db, RowByRowDeletes, nullptr);
+  // Statements prepared before stay valid (SQLite prepares them again for
+  // the new tables), so a statement about to run survives the reading.
+}
+
+// The rows of a table of the private database: as read from the file
+// where no statement touched them, else as the layer reads them.
+AccessTableRows RowsOf(Connection& connection, const std::string& table) {
+  AccessSide& side = *connection.access;
+  AccessTableRows out;
+  out.table = table;
+  const auto info = connection.Table(table);
+  const auto& original = side.original[table];
+  const auto& touched = side.touched[table];
+  Statement select(connection.db, "SELECT _rowid_, * FROM " + Quote(table) + " ORDER BY _rowid_");
+  sqlite3_stmt* stmt = select.get();
+  for (;;) {
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) RaiseSqlite(connection.db, rc, Operation::Read);
+    const sqlite3_int64 rowid = sqlite3_column_int64(stmt, 0);
+    if (rowid >= 1 && static_cast<size_t>(rowid) <= original.size() && !touched.count(rowid)) {
+      out.rows.push_back(original[static_cast<size_t>(rowid) - 1]);
+      continue;
+    }
+    std::vector<Variant> row;
+    row.reserve(info->columns.size());
+    for (size_t i = 0; i < info->columns.size(); ++i)
+      row.push_back(ReadStored(stmt, static_cast<int>(i) + 1, info->columns[i].spec.type));
+    out.rows.push_back(std::move(row));
+  }
+  return out;
+}
+
+}  // namespace
+
+AccessSide::~AccessSide() {
+  if (folderLock >= 0) ::close(folderLock);
+}
+
+bool HasAccessHeader(const std::string& path) {
+  char header[19] = {};
+  std::ifstream file(path, std::ios::binary);
+  file.read(header, sizeof header);
+  if (file.gcount() < static_cast<std::streamsize>(sizeof header)) return false;
+  const std::string_view signature(header + 4, 15);
+  return signature == "Standard Jet DB" || signature == "Standard ACE DB";
+}
+
+std::shared_ptr<Connection> OpenAccessBacked(const std::string& path) {
+  RefuseWhileAccessHasIt(path);
+  auto connection = std::make_shared<Connection>();
+  connection->name = path;
+  connection->access = std::make_unique<AccessSide>();
+  connection->access->path = path;
+  if (sqlite3_open_v2(":memory:", &connection->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+    Raise(err::kOutOfMemory);
+  sqlite3_extended_result_codes(connection->db, 1);
+  Load(*connection);
+  sqlite3_update_hook(connection->db, NoteChange, connection->access.get());
+  return connection;
+}
+
+void BeginAccessWrite(Connection& connection) {
+  AccessSide& side = *connection.access;
+  side.folderLock = FolderLock(side.path).Release();
+  try {
+    RefuseWhileAccessHasIt(side.path);
+    if (side.format == "Jet 3")
+      Raise(err::kCannotOpenFile, "データベース '" + side.path +
+                                      "' は Access 97 (Jet 3) 形式のため、書き込めません (読み取りはできます)。\n"
+                                      "Access で新しい形式 (Access 2000 以降) に変換するか、"
+                                      "「pendra import-mdb ファイル名」でこのプログラムの形式のコピーに取り込んでください。");
+    struct stat now {};
+    if (::stat(side.path.c_str(), &now) != 0 || !SameFile(now, side.loaded)) Load(connection);
+  } catch (...) {
+    EndAccessWrite(connection);
+    throw;
+  }
+  side.changed.clear();
+}
+
+void WriteBackAccess(Connection& connection) {
+  AccessSide& side = *connection.access;
+  if (side.changed.empty()) return;
+  std::vector<AccessTableRows> tables;
+  for (const auto& table : side.changed) tables.push_back(RowsOf(connection, table));
+  RewriteAccessTables(side.path, tables);
+  // The private copy holds what was written, but no longer maps row for
+  // row onto the rows as read: the next transaction reads the file again.
+  side.loaded = {};
+}
+
+FolderLock::FolderLock(const std::string& path) {
+  const std::string folder = fs::path(path).parent_path().string();
+  fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) Raise(err::kCannotOpenFile, "フォルダー '" + folder + "' を開けません。" + std::strerror(errno));
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::close(fd_);
+      Raise(err::kCouldNotUseLocked);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int FolderLock::Release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void EndAccessWrite(Connection& connection) {
+  AccessSide& side = *connection.access;
+  side.changed.clear();
+  side.touched.clear();
+  if (side.folderLock >= 0) {
+    ::close(side.folderLock);
+    side.folderLock = -1;
+  }
+}
+
+}  // namespace pendra::dao::detail
+
+namespace pendra::dao {
+bool IsAccessFile(const std::string& path) { return detail::HasAccessHeader(path); }
+}  // namespace pendra::dao

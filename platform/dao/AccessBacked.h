@@ -1,0 +1,88 @@
+// A genuine Access database (Jet 4 / ACE, or Jet 3 for reading) served by
+// the layer like any other database. Its tables are read, typed, through
+// the Access reader into a private in-memory SQLite database declared with
+// the Access design (types and sizes, Required, Allow Zero Length, literal
+// defaults, the indexes and their uniqueness), so the jobs run against it
+// with every conversion and numbered error the layer has. A committed
+// transaction then writes the tables it changed back into the Access file,
+// whole, through the Access writer (a new file renamed over the old one);
+// tables only read are never written. A rollback, a refused value, a kill
+// or any error leave the Access file byte for byte as it was.
+//
+// Other programs of the installation read the file: when Access has it
+// open (its lock file NAME.ldb / NAME.laccdb lies beside it) nothing is
+// written, and while one of our own jobs writes it holds an exclusive lock
+// on the file's folder, so two of our jobs never write the file at once.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "core/Variant.h"
+
+namespace pendra::dao::detail {
+
+struct Connection;
+
+// The file's header names a Jet or ACE database.
+bool HasAccessHeader(const std::string& path);
+
+struct AccessSide {
+  std::string path;            // the genuine Access file
+  std::string format;          // "Jet 3", "Jet 4", "ACE 12" ...
+  struct stat loaded {};       // the file as it was when read
+  std::set<std::string> changed;   // tables written since the outer BeginTrans
+  // The rows as read, by table, in the order of their rowids (1, 2 ...):
+  // a row no statement added or updated is written back exactly as it was
+  // read (the private copy keeps a date to the second only).
+  std::map<std::string, std::vector<std::vector<Variant>>> original;
+  std::map<std::string, std::unordered_set<int64_t>> touched;   // rowids added or updated
+  int folderLock = -1;         // the folder, locked while a transaction is open
+
+  ~AccessSide();
+};
+
+// Refuses (3260, naming the lock file) while Access has the file open.
+void RefuseWhileAccessHasIt(const std::string& path);
+
+// The exclusive lock our own jobs take on the folder of an Access file
+// before they write it: the file itself is replaced by every write, the
+// folder stays. Raises 3260 after a bounded wait.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& path);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  // Hands the locked descriptor over to the caller.
+  int Release();
+
+ private:
+  int fd_ = -1;
+};
+
+// Opens the Access file at path into a new connection. Raises 3260 naming
+// the lock file when Access has it open, 3049 when it is damaged.
+std::shared_ptr<Connection> OpenAccessBacked(const std::string& path);
+
+// The outer BeginTrans: takes the folder lock (3260 after a bounded wait),
+// refuses when Access has opened the file meanwhile, and reads the file
+// again when another program changed it since.
+void BeginAccessWrite(Connection& connection);
+
+// The outer CommitTrans, before the private database commits: writes every
+// changed table back into the Access file. Raises with nothing changed on
+// any refusal.
+void WriteBackAccess(Connection& connection);
+
+// The end of the outer transaction, committed or not: forgets the changes
+// and releases the folder lock.
+void EndAccessWrite(Connection& connection);
+
+}  // namespace pendra::dao::detail

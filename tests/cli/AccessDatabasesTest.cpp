@@ -1,0 +1,275 @@
+// The jobs on the installation's own Access databases: a genuine Jet 4 or
+// ACE file placed as Orvik.mdb or Velmora.mdb serves the output, the
+// expansion and the tag import as our own database does, is written only
+// where a job changed a table (the integrity check clean, every other table
+// as it was, the old file kept as the backup), and is left byte for byte as
+// it was by every refusal.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "CliFixture.h"
+#include "TestFiles.h"
+#include "dao/Backup.h"
+#include "jet/Checker.h"
+#include "mdb/AccessFile.h"
+
+namespace pendra::cli::test {
+namespace {
+
+namespace fs = std::filesystem;
+using tagimport::testing::Fields;
+using tagimport::testing::HeaderLine;
+
+const fs::path kData = PENDRA_ACCESS_TESTDATA;
+
+std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A table's rows as text, one line per row (values described), in stored
+// order; the first `columns` columns only when given.
+std::vector<std::string> AccessRows(const std::string& file, const std::string& table, size_t columns = 0) {
+  const auto database = mdb::ReadAccessFile(file);
+  for (const auto& t : database.tables) {
+    if (t.name != table) continue;
+    std::vector<std::string> rows;
+    for (const auto& row : t.rows) {
+      std::string line;
+      for (size_t c = 0; c < row.size() && (columns == 0 || c < columns); ++c) line += row[c].Describe() + "|";
+      rows.push_back(line);
+    }
+    return rows;
+  }
+  ADD_FAILURE() << "no table " << table << " in " << file;
+  return {};
+}
+
+// Every table but those named, rows included: equal means untouched.
+std::vector<std::string> OtherTables(const std::string& file, const std::vector<std::string>& except) {
+  std::vector<std::string> out;
+  for (const auto& t : mdb::ReadAccessFile(file).tables) {
+    if (std::find(except.begin(), except.end(), t.name) != except.end()) continue;
+    out.push_back("TABLE " + t.name);
+    for (const auto& row : t.rows) {
+      std::string line;
+      for (const auto& v : row) line += v.Describe() + "|";
+      out.push_back(line);
+    }
+  }
+  return out;
+}
+
+// The first column of every row of a table as the npm package mdb-reader
+// (an implementation of its own) reads it, sorted, after its count line.
+std::vector<std::string> MdbReaderFirstColumn(const std::string& file, const std::string& table) {
+  const std::string command = "node '" PENDRA_SOURCE_DIR "/tools/mdb-reader/read-table.js' '" + file + "' '" + table + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[65536];
+  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  EXPECT_EQ(pipe ? pclose(pipe) : -1, 0) << out.substr(0, 2000);
+  std::vector<std::string> values;
+  std::istringstream in(out);
+  std::string line;
+  if (std::getline(in, line)) values.push_back(line);
+  while (std::getline(in, line)) {
+    const std::string text = "[{\"t\":\"text\",\"v\":\"";
+    values.push_back(line.rfind(text, 0) == 0 ? line.substr(text.size(), line.find('"', text.size()) - text.size()) : line.substr(0, line.find(','))); 
+  }
+  if (!values.empty()) std::sort(values.begin() + 1, values.end());
+  return values;
+}
+
+void ExpectClean(const std::string& file) {
+  const jet::FileCheck check = jet::CheckAccessFile(file);
+  EXPECT_TRUE(check.Clean()) << file << ": " << ::testing::PrintToString(check.problems) << [&] {
+    std::string all;
+    for (const auto& t : check.tables)
+      for (const auto& p : t.problems) all += "\n" + t.name + ": " + p;
+    return all;
+  }();
+}
+
+class AccessDatabases : public BatchCommand, public ::testing::WithParamInterface<const char*> {
+ protected:
+  // The case's file as the schedule or the tag master database.
+  void PlaceSchedule() { fs::copy_file(kData / GetParam(), ScheduleDb(), fs::copy_options::overwrite_existing); }
+  void PlaceTags() { fs::copy_file(kData / GetParam(), TagDb(), fs::copy_options::overwrite_existing); }
+};
+
+TEST_P(AccessDatabases, OutputGivesTheWorkbookOurOwnDatabaseGivesForTheSameRows) {
+  // Our own database with the file's rows, carried over by import-mdb.
+  ASSERT_EQ(RunInProcess(On({"import-mdb", (kData / GetParam()).string(), "--yes"})).exitCode, 0);
+  const std::string ours = base.File("ours.xls");
+  ASSERT_EQ(RunInProcess(On({"output", ours})).exitCode, 0);
+
+  PlaceSchedule();
+  const std::string before = Bytes(ScheduleDb());
+  const std::string theirs = base.File("access.xls");
+  const Outcome run = RunInProcess(On({"output", theirs}));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(Bytes(ScheduleDb()) == before);
+
+  // Every row (a Null key sorts first and leaves its cell empty).
+  schedule::test::SavedWorkbook a(ours), b(theirs);
+  for (const auto& [sheet, columns] : {std::pair{"GroupMaster", 3}, std::pair{"KikiMaster", 4}}) {
+    int filled = 0;
+    for (int16_t row = 2; row < 2 + 12; ++row)
+      for (int16_t column = 1; column <= columns; ++column) {
+        const Variant expected = a.Cell(sheet, row, column);
+        filled += !expected.IsEmpty();
+        EXPECT_EQ(b.Cell(sheet, row, column), expected) << sheet << " " << row << "," << column;
+      }
+    EXPECT_GE(filled, 8) << sheet;
+  }
+}
+
+TEST_P(AccessDatabases, ExpansionReplacesBothTablesAndNothingElse) {
+  // Japanese names, letter case, zero-length and Null, and boundary numbers.
+  std::vector<std::vector<Variant>> groups, kiki;
+  for (int i = 0; i < 1000; ++i)
+    groups.push_back({Variant(int32_t{i == 0 ? -2147483647 : i}), Variant(i % 7 ? "系統 " + std::to_string(i) + " 号" : std::string("")),
+                      Variant(i % 2 == 0)});
+  for (int i = 0; i < 32765; ++i) {
+    const std::string tag = (i % 2 ? "T" : "t") + std::to_string(100000 + i) + (i % 5 ? "" : "ｱイ");
+    const Variant start = i % 11 ? Variant(int32_t{i % 3 ? 2147483647 : -2147483647}) : Variant::Null();
+    kiki.push_back({Variant(tag), Variant(i % 13 ? "機器 " + std::to_string(i) : std::string("")), start, Variant(int32_t{i % 2})});
+  }
+  const std::string workbook = base.File("大量.xls");
+  schedule::test::WriteWorkbook(base.Template(), workbook, {{"GroupMaster", groups}, {"KikiMaster", kiki}});
+
+  // What our own database stores for the same workbook.
+  ASSERT_EQ(RunInProcess(On({"expand", workbook, "--yes"})).exitCode, 0);
+  const auto expectedGroups = Rows(ScheduleDb(), "SELECT GPno, GP名称, 有効 FROM GroupMaster ORDER BY rowid");
+  const auto expectedKiki = Rows(ScheduleDb(), "SELECT タグ名, 機器名称, 開始操作値, 終了操作値 FROM KikiMaster ORDER BY rowid");
+
+  PlaceSchedule();
+  const auto others = OtherTables(ScheduleDb(), {"GroupMaster", "KikiMaster"});
+  const std::string before = Bytes(ScheduleDb());
+  const Outcome run = RunInProcess(On({"expand", workbook, "--yes"}));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+
+  // The same rows, read by the Access reader (values described as the
+  // layer reads them: compare counts and a few columns by text).
+  const auto database = mdb::ReadAccessFile(ScheduleDb());
+  for (const auto& table : database.tables) {
+    if (table.name == "GroupMaster") {
+      ASSERT_EQ(table.rows.size(), expectedGroups.size());
+      for (size_t r = 0; r < table.rows.size(); ++r) {
+        const auto& row = table.rows[r];
+        EXPECT_EQ(row[0].ToText() + "|" + (row[1].IsNull() ? "NULL" : row[1].ToText()) + "|" + (row[2].BooleanValue() ? "-1" : "0"),
+                  expectedGroups[r]) << r;
+      }
+    } else if (table.name == "KikiMaster") {
+      ASSERT_EQ(table.rows.size(), expectedKiki.size());
+      for (size_t r = 0; r < table.rows.size(); r += 97) {
+        const auto& row = table.rows[r];
+        std::string line;
+        for (size_t c = 0; c < 4; ++c) line += (c ? "|" : "") + (row[c].IsNull() ? std::string("NULL") : row[c].ToText());
+        EXPECT_EQ(line, expectedKiki[r]) << r;
+      }
+    }
+  }
+  ExpectClean(ScheduleDb());
+  EXPECT_EQ(OtherTables(ScheduleDb(), {"GroupMaster", "KikiMaster"}), others);
+  // The independent reader gives the same rows.
+  std::vector<std::string> tags{"ROWS " + std::to_string(expectedKiki.size()) + " " + std::to_string(expectedKiki.size())};
+  for (const auto& row : expectedKiki) tags.push_back(row.substr(0, row.find('|')));
+  std::sort(tags.begin() + 1, tags.end());
+  EXPECT_EQ(MdbReaderFirstColumn(ScheduleDb(), "KikiMaster"), tags);
+  // The file as it was is the job's backup.
+  const auto copies = dao::ListBackups(ScheduleDb());
+  ASSERT_FALSE(copies.empty());
+  EXPECT_TRUE(Bytes(copies.back().path) == before);
+}
+
+TEST_P(AccessDatabases, TagImportGivesTheTagMasterOurOwnDatabaseGives) {
+  // 100,000 records: every second updates a generated tag, the rest add.
+  std::vector<std::string> lines{HeaderLine()};
+  for (int i = 0; i < 100000; ++i)
+    lines.push_back(Fields({std::to_string(i + 1), "TAG-" + std::to_string(i % 50000), "計器 " + std::to_string(i), "X.0",
+                            std::to_string(i % 1000), "", "", "", "", "", "", i % 3 ? "TRUE" : "FALSE"}));
+  const std::string csv = Csv("ﾏｽﾀｰ情報.csv", lines);
+  // Our own database, holding the same rows as the file first.
+  ASSERT_EQ(RunInProcess(On({"import-mdb", (kData / GetParam()).string(), "--yes"})).exitCode, 0);
+  ASSERT_EQ(RunInProcess(On({"import-csv", csv, "--yes"})).exitCode, 0);
+  auto expected = Rows(TagDb(), "SELECT TAG, tag名称, 有効桁, printf('%g', 最大値), TOTAL_FLG FROM M_TAG");
+  std::sort(expected.begin(), expected.end());
+
+  PlaceTags();
+  const Outcome run = RunInProcess(On({"import-csv", csv, "--yes"}));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ExpectClean(TagDb());
+  std::vector<std::string> got;
+  for (const auto& table : mdb::ReadAccessFile(TagDb()).tables) {
+    if (table.name != "M_TAG") continue;
+    for (const auto& row : table.rows) {
+      char maximum[32];
+      std::snprintf(maximum, sizeof maximum, "%g", row[3].ToDouble());
+      const std::string line = row[0].ToText() + "|" + row[1].ToText() + "|" + row[2].ToText() + "|" + maximum + "|" +
+                               (row[10].BooleanValue() ? "-1" : "0");
+      got.push_back(line);
+    }
+  }
+  std::sort(got.begin(), got.end());
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t i = 0, shown = 0; i < got.size() && shown < 5; ++i)
+    if (got[i] != expected[i]) {
+      ADD_FAILURE() << i << ": " << got[i] << " != " << expected[i];
+      ++shown;
+    }
+}
+
+TEST_P(AccessDatabases, RefusalsChangeNothingAndSayWhy) {
+  const std::string workbook = base.File("往復.xls");
+  ASSERT_EQ(RunInProcess(On({"output", workbook})).exitCode, 0);
+  std::vector<std::vector<Variant>> bad;
+  // Row 12's tag is longer than the column holds (3163).
+  for (int i = 0; i < 20; ++i)
+    bad.push_back({Variant("T" + std::to_string(i) + (i == 10 ? std::string(40, 'x') : "")), Variant("x"), Variant(int32_t{1}), Variant(int32_t{0})});
+  const std::string refused = base.File("拒否.xls");
+  schedule::test::WriteWorkbook(base.Template(), refused, {{"KikiMaster", bad}});
+
+  PlaceSchedule();
+  const std::string lock = fs::path(ScheduleDb()).replace_extension(std::string(GetParam()).ends_with(".mdb") ? ".ldb" : ".laccdb");
+  const struct {
+    const char* what;
+    std::function<void()> arrange;
+    std::string workbook;
+    std::string said;
+  } cases[] = {
+      {"a refused value", [] {}, refused, "ｴﾗｰ番号"},
+      {"Access has it open", [&] { std::ofstream(lock) << "x"; }, workbook, lock},
+  };
+  const std::string before = Bytes(ScheduleDb());
+  for (const auto& c : cases) {
+    c.arrange();
+    const Outcome run = RunInProcess(On({"expand", c.workbook, "--yes"}));
+    EXPECT_EQ(run.exitCode, 1) << c.what;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << c.what << ": " << run.err;
+    EXPECT_TRUE(Bytes(ScheduleDb()) == before) << c.what;
+    fs::remove(lock);
+  }
+  EXPECT_TRUE(dao::ListBackups(ScheduleDb()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, AccessDatabases, ::testing::Values("ja_V2000.mdb", "ja_V2007.accdb", "ja_V2016.accdb"),
+                         [](const auto& info) { return std::string(info.param).substr(3, 5); });
+
+TEST_F(BatchCommand, AJet3DatabaseServesTheOutputButNoJobWritesIt) {
+  const std::string file = (kData / "testV1997.mdb").string();
+  fs::copy_file(file, TagDb(), fs::copy_options::overwrite_existing);
+  const std::string csv = Csv("m.csv", {HeaderLine(), Fields({"1", "FIC-101", "名称"})});
+  const Outcome run = RunInProcess(On({"import-csv", csv, "--yes"}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("Jet 3"), std::string::npos) << run.err;
+  EXPECT_TRUE(Bytes(TagDb()) == Bytes(file));
+}
+
+}  // namespace
+}  // namespace pendra::cli::test
