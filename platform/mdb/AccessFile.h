@@ -60,7 +60,7 @@ struct AccessColumn {
   bool autoNumber = false;       // a Long numbered by the engine
   // The Default Value property as Access stores it (an expression: 0,
   // "text", Now()), empty when there is none.
-  std::string defaultValue;
+  std::string defaultValue{};
 };
 
 // An index of a table's design: which columns it orders by and whether it

@@ -31,24 +31,6 @@ std::string Bytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// A table's rows as text, one line per row (values described), in stored
-// order; the first `columns` columns only when given.
-std::vector<std::string> AccessRows(const std::string& file, const std::string& table, size_t columns = 0) {
-  const auto database = mdb::ReadAccessFile(file);
-  for (const auto& t : database.tables) {
-    if (t.name != table) continue;
-    std::vector<std::string> rows;
-    for (const auto& row : t.rows) {
-      std::string line;
-      for (size_t c = 0; c < row.size() && (columns == 0 || c < columns); ++c) line += row[c].Describe() + "|";
-      rows.push_back(line);
-    }
-    return rows;
-  }
-  ADD_FAILURE() << "no table " << table << " in " << file;
-  return {};
-}
-
 // Every table but those named, rows included: equal means untouched.
 std::vector<std::string> OtherTables(const std::string& file, const std::vector<std::string>& except) {
   std::vector<std::string> out;

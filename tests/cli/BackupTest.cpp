@@ -352,6 +352,7 @@ TEST_F(Backups, AUserWhoMayNotWriteIsToldBeforeTheQuestion) {
     EXPECT_EQ(Everything(), before) << c.job;
     EXPECT_TRUE(BackupFolders().empty()) << c.job;
   }
+}
 
 // A dry run of the workbook the output just wrote changes nothing: the
 // time the expansion stamps on every row it adds is no change, and the

@@ -73,7 +73,9 @@ TEST_P(AccessDatabase, ReadsEveryTableWithItsDesignAndChangesNothing) {
         EXPECT_EQ(fields[c].Type, table.columns[c].type) << table.name << "." << fields[c].Name;
         EXPECT_EQ(fields[c].Required, table.columns[c].required) << table.name << "." << fields[c].Name;
         EXPECT_EQ(fields[c].AllowZeroLength, table.columns[c].allowZeroLength) << table.name << "." << fields[c].Name;
-        if (fields[c].Type == dao::dbText) EXPECT_EQ(fields[c].Size, table.columns[c].size);
+        if (fields[c].Type == dao::dbText) {
+          EXPECT_EQ(fields[c].Size, table.columns[c].size);
+        }
       }
       EXPECT_EQ(Described(Rows(*db, table.name, fields.size())), Described(table.rows)) << table.name;
     }
