@@ -12,7 +12,9 @@
 #include <iterator>
 
 #include "CliFixture.h"
+#include "TableChanges.h"
 #include "TestFiles.h"
+#include "core/PlatformError.h"
 #include "dao/Backup.h"
 
 namespace pendra::cli::test {
@@ -142,6 +144,26 @@ TEST_F(Backups, TheImportsExitStatusSaysWhatChanged) {
       EXPECT_NE(run.out.find(c.summary), std::string::npos) << c.what << run.out;
     }
   }
+}
+
+// A dry run reads both sides of each table through a read-only
+// connection; one that cannot be opened left its handle behind.
+TEST(DryRunReading, AFileThatCannotBeOpenedLeavesNoConnectionBehind) {
+  // SQLite counts its memory only when asked to before it is set up.
+  ASSERT_EQ(sqlite3_shutdown(), SQLITE_OK);
+  ASSERT_EQ(sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 1), SQLITE_OK);
+  ASSERT_EQ(sqlite3_initialize(), SQLITE_OK);
+  const KeyedTable& table = ScheduleTablesByKey().front();
+  EXPECT_THROW(ReadRows("/nonexistent/Orvik.mdb", table), PlatformError);  // the file system's parts set up
+  const sqlite3_int64 before = sqlite3_memory_used();
+  {
+    sqlite3* open = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &open), SQLITE_OK);
+    EXPECT_GT(sqlite3_memory_used(), before) << "SQLite counts no memory here";
+    sqlite3_close(open);
+  }
+  for (int i = 0; i < 20; ++i) EXPECT_THROW(ReadRows("/nonexistent/Orvik.mdb", table), PlatformError);
+  EXPECT_EQ(sqlite3_memory_used(), before);
 }
 
 }  // namespace
