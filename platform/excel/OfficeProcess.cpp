@@ -1,6 +1,7 @@
 #include "OfficeProcess.h"
 
 #include "NetworkIsolation.h"
+#include "ProfileDisposal.h"
 
 #include <atomic>
 #include <cerrno>
@@ -317,8 +318,7 @@ void OfficeProcess::End(std::chrono::milliseconds grace) {
   desktop_.clear();
   context_.clear();
   if (!profileDir_.empty()) {
-    std::error_code ec;
-    fs::remove_all(profileDir_, ec);
+    DisposeOfProfile(profileDir_);
     profileDir_.clear();
   }
 }

@@ -9,6 +9,7 @@
 
 #include "ExcelInternal.h"
 #include "ExcelTestSupport.h"
+#include "ProfileDisposal.h"
 #include "UsersOffice.h"
 
 namespace pendra::excel::test {
@@ -58,6 +59,10 @@ TEST(InstanceLife, QuitEndsTheOfficeAndLaterCallsRaise440) {
   workbook->Application()->Quit();
   EXPECT_FALSE(ProcessExists(pid));
   EXPECT_FALSE(fs::exists(profile));
+  // Removed on a thread of its own: nothing of it is left once that is done.
+  WaitForProfileDisposal();
+  for (const auto& entry : fs::directory_iterator(ProfileRoot()))
+    EXPECT_NE(entry.path().string().rfind(profile, 0), 0u) << entry.path();
   EXPECT_EQ(ErrorNumber([&] { workbook->Sheets("Sheet1"); }), 440);
   EXPECT_EQ(ErrorNumber([&] { app->Run("subResult"); }), 440);
   EXPECT_EQ(ErrorNumber([&] { app->Workbooks(); }), 440);
