@@ -1,9 +1,11 @@
 // Pendra_Set: one instance at a time, one window, in the topmost band.
 #include <QApplication>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QCoreApplication>
 
@@ -56,8 +58,13 @@ int main(int argc, char* argv[]) {
 
   // The window takes no options: the office's limits come from the
   // environment (PENDRA_OFFICE_MEMORY_MB, PENDRA_OFFICE_SECONDS) or stay at
-  // their defaults.
-  pendra::excel::SetOfficeLimits(pendra::excel::OfficeLimitsFromEnvironment());
+  // their defaults. A value out of range cannot be refused to a person who
+  // only clicked an icon: the default holds, and the warning goes where
+  // the desktop keeps a program's messages.
+  std::vector<pendra::excel::RefusedLimitVariable> refused;
+  pendra::excel::SetOfficeLimits(pendra::excel::OfficeLimitsFromEnvironment({}, &refused));
+  for (const auto& variable : refused)
+    std::fprintf(stderr, "Pendra_Set: %s; the default is used.\n", variable.Describe().c_str());
 
   // Before the application object, which takes the locale from the
   // environment, and before any office is started with it.

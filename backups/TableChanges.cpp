@@ -21,8 +21,12 @@ constexpr size_t kKeysShown = 5;
 struct ReadOnly {
   sqlite3* db = nullptr;
   explicit ReadOnly(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      // A failed open still gives a handle; no destructor runs for a
+      // constructor that throws.
+      sqlite3_close_v2(db);
       Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
+    }
     sqlite3_busy_timeout(db, 2000);
     dao::BoundStatementTime(db);   // a backup listed may hold a view that never ends
   }

@@ -39,12 +39,13 @@ Options / オプション:
                        and changed (by key), and change nothing; restore:
                        report what putting the backup back would change.
                        試行のみ: 変更内容を表示し、データベースは変更しません。
-  --office-memory MB   The most memory the spreadsheet application may hold
-                       (default 2048, or PENDRA_OFFICE_MEMORY_MB).
+  --office-memory MB   The most memory the spreadsheet application may hold,
+                       128 to 1048576 (default 2048, or PENDRA_OFFICE_MEMORY_MB).
                        スプレッドシート アプリケーションのメモリ上限 (MB)。
-  --office-seconds S   The longest a job may use the spreadsheet application
-                       (default 120, or PENDRA_OFFICE_SECONDS); past either
-                       limit it is ended and the job fails, changing nothing.
+  --office-seconds S   The longest a job may use the spreadsheet application,
+                       1 to 604800 (default 120, or PENDRA_OFFICE_SECONDS); past
+                       either limit it is ended and the job fails, changing
+                       nothing. A variable out of range is a usage error.
                        ジョブがスプレッドシート アプリケーションを使える時間の上限 (秒)。
   --help               Show this help. / このヘルプを表示します。
   --version            Show the version. / バージョンを表示します。
@@ -59,14 +60,6 @@ Messages are the tool's own Japanese texts; errors go to standard error.
 
 // Command and argument, then the help lines, in two columns.
 constexpr size_t kHelpColumn = 23;
-
-// A positive whole number given to an option, or nothing.
-std::optional<long> PositiveNumber(const std::string& text) {
-  char* end = nullptr;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || value <= 0) return std::nullopt;
-  return value;
-}
 
 // What went wrong, the one usage line and where the rest is: the whole
 // help would bury the one line that matters.
@@ -112,7 +105,11 @@ int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& 
                     const std::string& programFolder) {
   std::vector<std::string> positional;
   ConsoleOptions options;
-  excel::OfficeLimits limits = excel::OfficeLimitsFromEnvironment();
+  // A variable with a value out of range is refused like the option, unless
+  // the option overrides it: a script learns of it before any job runs.
+  std::vector<excel::RefusedLimitVariable> refusedVariables;
+  excel::OfficeLimits limits = excel::OfficeLimitsFromEnvironment({}, &refusedVariables);
+  bool memoryGiven = false, secondsGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
@@ -132,10 +129,18 @@ int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& 
       options.baseFolder = arg.substr(7);
     } else if (arg == "--office-memory" || arg == "--office-seconds") {
       if (++i == args.size()) return UsageError(streams, arg + " needs a number");
-      const auto value = PositiveNumber(args[i]);
-      if (!value) return UsageError(streams, arg + " needs a positive whole number");
-      if (arg == "--office-memory") limits.memoryMegabytes = static_cast<size_t>(*value);
-      else limits.time = std::chrono::seconds(*value);
+      if (arg == "--office-memory") {
+        const auto megabytes = excel::OfficeMemoryFromText(args[i]);
+        if (!megabytes)
+          return UsageError(streams, arg + " needs a whole number of megabytes from " + excel::OfficeMemoryRange());
+        limits.memoryMegabytes = *megabytes;
+        memoryGiven = true;
+      } else {
+        const auto seconds = excel::OfficeSecondsFromText(args[i]);
+        if (!seconds) return UsageError(streams, arg + " needs a whole number of seconds from " + excel::OfficeSecondsRange());
+        limits.time = *seconds;
+        secondsGiven = true;
+      }
     } else if (arg.rfind("--", 0) == 0) {
       return UsageError(streams, "unknown option " + arg);
     } else {
@@ -153,6 +158,10 @@ int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& 
   if (arguments == 2 && argument.empty() && !command->emptyArgumentError.empty())
     return UsageError(streams, std::string(command->emptyArgumentError));
 
+  for (const auto& variable : refusedVariables) {
+    const bool overridden = variable.name == "PENDRA_OFFICE_MEMORY_MB" ? memoryGiven : secondsGiven;
+    if (!overridden) return UsageError(streams, variable.Describe());
+  }
   excel::SetOfficeLimits(limits);
   if (options.dryRun && !command->dryRun) return UsageError(streams, "--dry-run goes with expand, import-csv, import-mdb and restore");
   if (options.baseFolder.empty()) options.baseFolder = programFolder;

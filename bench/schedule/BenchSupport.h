@@ -5,11 +5,14 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Fixture.h"
 #include "core/UserInterface.h"
@@ -23,6 +26,40 @@ inline constexpr int kGroups = 1000;
 inline constexpr int kKiki = 32765;
 
 inline double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The middle value (the mean of the two middle ones for an even count).
+inline double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Times of A and of its reference B taken in pairs, one right after the
+// other, so that both see the same load.
+class Pairs {
+ public:
+  void Add(double a, double b) {
+    a_.push_back(a);
+    b_.push_back(b);
+    ratios_.push_back(a / b);
+  }
+  double MedianA() const { return Median(a_); }
+  double MedianB() const { return Median(b_); }
+  double Ratio() const { return MedianA() / MedianB(); }
+  double MedianOfRatios() const { return Median(ratios_); }
+
+ private:
+  std::vector<double> a_, b_, ratios_;
+};
+
+// The 1, 5 and 15 minute load averages, to print beside the figures.
+inline std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
 
 inline void Run(const std::string& command) {
   if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);

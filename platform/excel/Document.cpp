@@ -8,7 +8,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <random>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +102,22 @@ void RemoveStaleSaveFolders(const PinnedFolder& folder) {
     if (kill(owner, 0) == 0 || errno == EPERM) continue;
     fs::remove_all(entry.path(), ec);
   }
+}
+
+// The process's umask, read without changing it: umask() reads it only by
+// setting another, and for that moment a file any other thread creates would
+// get the wrong mode. Linux shows it in /proc/self/status.
+std::optional<mode_t> CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) != 0) continue;
+    char* end = nullptr;
+    const unsigned long mask = std::strtoul(line.c_str() + 6, &end, 8);
+    if (end == line.c_str() + 6 || mask > 0777) return std::nullopt;
+    return static_cast<mode_t>(mask);
+  }
+  return std::nullopt;
 }
 
 // A private folder beside the target, made inside the pinned folder, where
@@ -296,11 +315,15 @@ void Workbook::SaveAs(const std::string& path, bool replaceExisting, const Pinne
     if (e.Number() != err::kApplicationDefined) throw;
     CannotSave(path, "書き込みできません。フォルダーの権限、ディスクの空き、ファイル名の長さを確認してください。");
   }
-  // A new file gets the permissions any new file of this user gets.
-  const mode_t mask = umask(0);
-  umask(mask);
-  if (fchmodat(staging.Fd(), name.c_str(), 0666 & ~mask, 0) != 0) {
-    // The file keeps the office's own mode; it is written all the same.
+  // A new file gets the permissions any new file of this user gets. When
+  // that cannot be learnt or set, the file keeps the office's own mode; it
+  // is written all the same.
+  if (const auto mask = CurrentUmask()) {
+    const int fd = openat(staging.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      (void)!fchmod(fd, 0666 & ~*mask);
+      close(fd);
+    }
   }
   if (renameat2(staging.Fd(), name.c_str(), folder.Fd(), name.c_str(), replaceExisting ? 0 : RENAME_NOREPLACE) != 0)
     CannotSave(path, std::strerror(errno));

@@ -14,8 +14,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 #include "core/PinnedFolder.h"
 #include "core/Variant.h"
@@ -169,9 +171,35 @@ struct OfficeLimits {
 // For instances created from now on.
 void SetOfficeLimits(const OfficeLimits& limits);
 OfficeLimits GetOfficeLimits();
+
+// What a person may ask for: below the least memory no office gets through
+// its start; above the most, or past a week, a limit bounds nothing (and
+// counting it in bytes or nanoseconds would overflow, ending the office at
+// once).
+inline constexpr size_t kLeastOfficeMemoryMegabytes = 128;
+inline constexpr size_t kMostOfficeMemoryMegabytes = 1024 * 1024;  // 1 TB
+inline constexpr long kMostOfficeSeconds = 7 * 24 * 3600;
+// A limit written as text (an option's value, a variable's): the number
+// when the text is a whole number in its range, else nothing.
+std::optional<size_t> OfficeMemoryFromText(const std::string& text);
+std::optional<std::chrono::seconds> OfficeSecondsFromText(const std::string& text);
+// The ranges as a person reads them: "128 to 1048576", "1 to 604800".
+std::string OfficeMemoryRange();
+std::string OfficeSecondsRange();
+
+// A variable of the environment whose value is no limit in range.
+struct RefusedLimitVariable {
+  std::string name;   // PENDRA_OFFICE_MEMORY_MB or PENDRA_OFFICE_SECONDS
+  std::string value;  // as it was set
+  // "PENDRA_OFFICE_SECONDS=abc is not a whole number from 1 to 604800"
+  std::string Describe() const;
+};
 // The limits given, overridden by PENDRA_OFFICE_MEMORY_MB and
-// PENDRA_OFFICE_SECONDS where those hold positive whole numbers.
-OfficeLimits OfficeLimitsFromEnvironment(OfficeLimits limits = {});
+// PENDRA_OFFICE_SECONDS where those are set. A variable set to anything
+// but a whole number in range leaves its limit as given and is added to
+// refused (when given), for the caller to refuse or warn about.
+OfficeLimits OfficeLimitsFromEnvironment(OfficeLimits limits = {},
+                                         std::vector<RefusedLimitVariable>* refused = nullptr);
 
 // Which processes the probe looks at. The default takes every process of
 // the current user; tests narrow it so that parallel runs and other users'

@@ -19,31 +19,52 @@ std::mutex gLimitsMutex;
 OfficeLimits gLimits;
 std::optional<PlatformError> gLastReached;
 
-PlatformError MemoryLimitError(size_t megabytes) {
-  return PlatformError(err::kOutOfMemory,
-                       StandardDescription(err::kOutOfMemory) +
-                           " スプレッドシート アプリケーションがメモリの上限 (" + std::to_string(megabytes) +
-                           " MB) に達したため終了させました。");
+std::string MemoryLimitReason(size_t megabytes) {
+  return "スプレッドシート アプリケーションがメモリの上限 (" + std::to_string(megabytes) +
+         " MB) に達したため終了させました。";
 }
 
-PlatformError TimeLimitError(std::chrono::seconds seconds) {
-  return PlatformError(err::kAutomationError,
-                       StandardDescription(err::kAutomationError) +
-                           " スプレッドシート アプリケーションが時間の上限 (" + std::to_string(seconds.count()) +
-                           " 秒) に達したため終了させました。");
+std::string TimeLimitReason(std::chrono::seconds seconds) {
+  return "スプレッドシート アプリケーションが時間の上限 (" + std::to_string(seconds.count()) +
+         " 秒) に達したため終了させました。";
 }
 
-// A positive whole number from the environment, or nothing.
-std::optional<long> PositiveFromEnvironment(const char* name) {
-  const char* text = std::getenv(name);
-  if (!text || !*text) return std::nullopt;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || value <= 0) return std::nullopt;
+// A whole number from least to most written as text, or nothing. Digits
+// only: no sign, no spaces, no units; a number too long to count is out of
+// range like any other.
+std::optional<long long> WholeNumberIn(const std::string& text, long long least, long long most) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const long long value = std::stoll(text);
+  if (value < least || value > most) return std::nullopt;
   return value;
 }
 
 }  // namespace
+
+std::optional<size_t> OfficeMemoryFromText(const std::string& text) {
+  const auto value = WholeNumberIn(text, kLeastOfficeMemoryMegabytes, kMostOfficeMemoryMegabytes);
+  if (!value) return std::nullopt;
+  return static_cast<size_t>(*value);
+}
+
+std::optional<std::chrono::seconds> OfficeSecondsFromText(const std::string& text) {
+  const auto value = WholeNumberIn(text, 1, kMostOfficeSeconds);
+  if (!value) return std::nullopt;
+  return std::chrono::seconds(*value);
+}
+
+std::string OfficeMemoryRange() {
+  return std::to_string(kLeastOfficeMemoryMegabytes) + " to " + std::to_string(kMostOfficeMemoryMegabytes);
+}
+
+std::string OfficeSecondsRange() { return "1 to " + std::to_string(kMostOfficeSeconds); }
+
+std::string RefusedLimitVariable::Describe() const {
+  const bool memory = name == "PENDRA_OFFICE_MEMORY_MB";
+  return name + "=" + value + " is not a whole number from " + (memory ? OfficeMemoryRange() : OfficeSecondsRange()) +
+         (memory ? " (megabytes)" : " (seconds)");
+}
 
 void SetOfficeLimits(const OfficeLimits& limits) {
   std::lock_guard lock(gLimitsMutex);
@@ -55,9 +76,25 @@ OfficeLimits GetOfficeLimits() {
   return gLimits;
 }
 
-OfficeLimits OfficeLimitsFromEnvironment(OfficeLimits limits) {
-  if (auto mb = PositiveFromEnvironment("PENDRA_OFFICE_MEMORY_MB")) limits.memoryMegabytes = static_cast<size_t>(*mb);
-  if (auto s = PositiveFromEnvironment("PENDRA_OFFICE_SECONDS")) limits.time = std::chrono::seconds(*s);
+OfficeLimits OfficeLimitsFromEnvironment(OfficeLimits limits, std::vector<RefusedLimitVariable>* refused) {
+  // Set but empty counts as not set, as for most variables.
+  auto variable = [](const char* name) -> std::optional<std::string> {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return std::nullopt;
+    return std::string(text);
+  };
+  if (const auto text = variable("PENDRA_OFFICE_MEMORY_MB")) {
+    if (const auto mb = OfficeMemoryFromText(*text))
+      limits.memoryMegabytes = *mb;
+    else if (refused)
+      refused->push_back({"PENDRA_OFFICE_MEMORY_MB", *text});
+  }
+  if (const auto text = variable("PENDRA_OFFICE_SECONDS")) {
+    if (const auto seconds = OfficeSecondsFromText(*text))
+      limits.time = *seconds;
+    else if (refused)
+      refused->push_back({"PENDRA_OFFICE_SECONDS", *text});
+  }
   return limits;
 }
 
@@ -82,6 +119,11 @@ void LimitWatch::Forget() {
 std::optional<PlatformError> LimitWatch::Reached() const {
   std::lock_guard lock(mutex_);
   return reached_;
+}
+
+std::optional<std::string> LimitWatch::ReachedReason() const {
+  std::lock_guard lock(mutex_);
+  return reason_;
 }
 
 void LimitWatch::StopClock() {
@@ -111,10 +153,15 @@ void LimitWatch::Watch() {
   while (!stop_ && pid_ > 0 && !reached_) {
     wake_.wait_for(lock, kPollInterval);
     if (stop_ || pid_ <= 0) break;
-    if (ResidentBytes() > limits_.memoryMegabytes * 1024 * 1024) {
-      reached_ = MemoryLimitError(limits_.memoryMegabytes);
-    } else if (!clockStopped_ && std::chrono::steady_clock::now() - start_ > limits_.time) {
-      reached_ = TimeLimitError(limits_.time);
+    // Compared in megabytes and in seconds as double: a limit of any size
+    // never overflows into one that ends the office at once.
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    if (static_cast<double>(ResidentBytes()) / (1024 * 1024) > static_cast<double>(limits_.memoryMegabytes)) {
+      reason_ = MemoryLimitReason(limits_.memoryMegabytes);
+      reached_ = PlatformError(err::kOutOfMemory, StandardDescription(err::kOutOfMemory) + " " + *reason_);
+    } else if (!clockStopped_ && elapsed > static_cast<double>(limits_.time.count())) {
+      reason_ = TimeLimitReason(limits_.time);
+      reached_ = PlatformError(err::kAutomationError, StandardDescription(err::kAutomationError) + " " + *reason_);
     }
     if (reached_) {
       {

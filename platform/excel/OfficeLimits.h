@@ -35,6 +35,9 @@ class LimitWatch {
   void Forget();
   // The error of the limit that ended the process, if one did.
   std::optional<PlatformError> Reached() const;
+  // The same as one sentence: which limit it was and that it ended the
+  // office.
+  std::optional<std::string> ReachedReason() const;
   // A spare instance waiting for a job spends none of the job's time: its
   // clock stands still until a job takes it, then counts from then. The
   // memory limit holds throughout.
@@ -52,6 +55,7 @@ class LimitWatch {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   bool clockStopped_ = false;
   std::optional<PlatformError> reached_;
+  std::optional<std::string> reason_;
   bool stop_ = false;
   std::thread thread_;
 };

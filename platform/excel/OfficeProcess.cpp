@@ -3,6 +3,7 @@
 #include "InstanceProcesses.h"
 #include "NetworkIsolation.h"
 #include "OfficeHome.h"
+#include "ProfileDisposal.h"
 
 #include <atomic>
 #include <cerrno>
@@ -156,6 +157,13 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Start() {
   const rtl::OUString url = ToOU("uno:pipe,name=" + office->pipeName_ + ";urp;StarOffice.ComponentContext");
   const auto deadline = std::chrono::steady_clock::now() + 60s;
   int restarts = 0;
+  // A limit that ended the office while it started is what the user needs
+  // to hear, not how the end showed (a lost connection, an exit code).
+  auto cannotStart = [&office](const std::string& why) {
+    const auto limit = office->LimitReason();
+    office->End(0ms);
+    Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + (limit ? *limit : why));
+  };
   office->Spawn();
   while (true) {
     try {
@@ -166,9 +174,9 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Start() {
       return office;
     } catch (const css::connection::NoConnectException&) {
     } catch (const css::uno::Exception& e) {
-      office->End(0ms);
-      Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + FromOU(e.Message));
+      cannotStart(FromOU(e.Message));
     }
+    if (!office->Running() && office->LimitReason()) cannotStart("");
     if (!office->Running()) {
       // A fresh profile makes the first start exit with 81 (restart request).
       if (office->exitStatus_ == 81 && ++restarts <= 2) {
@@ -186,15 +194,9 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Start() {
         office->Spawn();
         continue;
       }
-      const int status = office->exitStatus_;
-      office->End(0ms);
-      Raise(err::kCannotCreateObject,
-            std::string(text::kCannotStart) + "soffice.bin が終了しました (終了コード " + std::to_string(status) + ")。");
+      cannotStart("soffice.bin が終了しました (終了コード " + std::to_string(office->exitStatus_) + ")。");
     }
-    if (std::chrono::steady_clock::now() > deadline) {
-      office->End(0ms);
-      Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + "応答がありません。");
-    }
+    if (std::chrono::steady_clock::now() > deadline) cannotStart("応答がありません。");
     std::this_thread::sleep_for(20ms);
   }
 }
@@ -232,7 +234,7 @@ void OfficeProcess::Spawn() {
   if (access(program.c_str(), X_OK) != 0) {
     Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + program + " がありません。");
   }
-  const NetworkIsolation isolation = NetworkIsolation::Prepare();
+  NetworkIsolation isolation = NetworkIsolation::Prepare();
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) Raise(err::kCannotCreateObject, std::string(text::kCannotStart) + std::strerror(errno));
@@ -245,7 +247,7 @@ void OfficeProcess::Spawn() {
     setpgid(0, 0);
     // The office gets the default SIGPIPE handling back: we ignore it.
     signal(SIGPIPE, SIG_DFL);
-    isolation.EnterInChild();
+    if (!isolation.EnterInChild()) _exit(127);
     const int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
       dup2(null, 0);
@@ -254,6 +256,13 @@ void OfficeProcess::Spawn() {
     }
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
+  }
+  if (!isolation.ConfirmInParent()) {
+    // Left half inside its namespaces, the child ended: this start and
+    // every later one go without them.
+    waitpid(pid, nullptr, 0);
+    Spawn();
+    return;
   }
   pid_ = pid;
   exitStatus_ = -1;
@@ -322,10 +331,9 @@ void OfficeProcess::End(std::chrono::milliseconds grace) {
   context_.clear();
   if (!profileDir_.empty()) {
     // What the office started and left behind, daemons included; then
-    // nothing can write into the profile any more.
+    // nothing can write into the profile any more, and it goes.
     KillInstanceProcesses(InstanceMark(profileDir_));
-    std::error_code ec;
-    fs::remove_all(profileDir_, ec);
+    DisposeOfProfile(profileDir_);
     profileDir_.clear();
   }
 }

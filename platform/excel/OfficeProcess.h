@@ -41,6 +41,8 @@ class OfficeProcess {
   bool Running();
   // The error of the limit that ended the process, if one did.
   std::optional<PlatformError> LimitReached() const { return watch_ ? watch_->Reached() : std::nullopt; }
+  // That limit in one sentence, for a failure of its own (the start).
+  std::optional<std::string> LimitReason() const { return watch_ ? watch_->ReachedReason() : std::nullopt; }
   // A spare instance's time limit stands still while it waits and counts
   // from the moment a job takes it.
   void StopClock() {

@@ -31,11 +31,12 @@ bool IsOfficeName(const std::string& name) { return name == "soffice.bin" || nam
 
 // The options that make an office run without a window: --headless and
 // --invisible, and those that imply --headless (conversion, printing to a
-// file, --cat). LibreOffice takes them with one dash as well.
+// file, --cat). LibreOffice takes them with one dash as well. Any argument
+// a process shows can come here: "-" and "--" are dashes with no name.
 bool IsHeadlessOption(const std::string& arg) {
-  if (arg.empty() || arg[0] != '-') return false;
-  const std::string option = arg.substr(arg.find_first_not_of('-'));
-  const std::string name = option.substr(0, option.find('='));
+  const size_t start = arg.find_first_not_of('-');
+  if (start == 0 || start == std::string::npos) return false;
+  const std::string name = arg.substr(start, arg.find('=', start) - start);
   return name == "headless" || name == "invisible" || name == "convert-to" || name == "print-to-file" ||
          name == "cat";
 }

@@ -16,6 +16,7 @@
 
 #include "CliFixture.h"
 #include "ScheduleJobs.h"
+#include "TableChanges.h"
 #include "TestFiles.h"
 #include "core/PlatformError.h"
 #include "dao/Backup.h"
@@ -420,6 +421,25 @@ TEST_F(Backups, RestoreWithDryRunShowsWhatItWouldChangeAndChangesNothing) {
                          " 行 → " + std::to_string(rows - 1) + " 行 (追加 0、削除 1、変更 1: FIC-101, " + added + ")\n");
   EXPECT_EQ(Bytes(TagDb()), bytes);
   EXPECT_EQ(Copies(TagDb()).size(), 1u);
+
+// A dry run reads both sides of each table through a read-only
+// connection; one that cannot be opened left its handle behind.
+TEST(DryRunReading, AFileThatCannotBeOpenedLeavesNoConnectionBehind) {
+  // SQLite counts its memory only when asked to before it is set up.
+  ASSERT_EQ(sqlite3_shutdown(), SQLITE_OK);
+  ASSERT_EQ(sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 1), SQLITE_OK);
+  ASSERT_EQ(sqlite3_initialize(), SQLITE_OK);
+  const backups::KeyedTable& table = backups::ScheduleTablesByKey().front();
+  EXPECT_THROW(backups::ReadRows("/nonexistent/Orvik.mdb", table), PlatformError);  // the file system's parts set up
+  const sqlite3_int64 before = sqlite3_memory_used();
+  {
+    sqlite3* open = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &open), SQLITE_OK);
+    EXPECT_GT(sqlite3_memory_used(), before) << "SQLite counts no memory here";
+    sqlite3_close(open);
+  }
+  for (int i = 0; i < 20; ++i) EXPECT_THROW(backups::ReadRows("/nonexistent/Orvik.mdb", table), PlatformError);
+  EXPECT_EQ(sqlite3_memory_used(), before);
 }
 
 }  // namespace

@@ -48,6 +48,19 @@ TEST_F(Jobs, OutputWritesTheWorkbookAndSaysSo) {
   EXPECT_EQ(saved.Table("GroupMaster", 3).size(), Rows(ScheduleDb(), "SELECT 1 FROM GroupMaster").size());
 }
 
+// The office's profile is removed on a thread of its own while the job
+// reports; the program does not exit before it is gone.
+TEST_F(Jobs, NoProfileFolderOutlivesTheProgram) {
+  for (int i = 0; i < 3; ++i) {
+    Launch launch;
+    launch.args = On({"output", base.File("出力 " + std::to_string(i) + ".xls")});
+    PendraProcess run(launch);
+    const Outcome outcome = run.Wait();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(ProfileFoldersOf(ProfileRoot(), run.Pid()), std::vector<std::string>{});
+  }
+}
+
 TEST_F(Jobs, ExpandWithYesRefillsBothTablesFromTheWorkbook) {
   const auto content = ScheduleContent(ScheduleDb());
   const std::string workbook = base.File("往復.xls");

@@ -60,6 +60,15 @@ TEST(BatchCommandLine, UsageErrorsExitWithTwoAndExplainOnStandardError) {
       {"output", "x.xls", "--bogus"},
       {"output", "x.xls", "--base"},
       {"import-csv"},
+      // Limits out of range: the first two overflowed and ended the office at once.
+      {"output", "x.xls", "--office-seconds", "10000000000"},
+      {"output", "x.xls", "--office-memory", "17592186044416"},
+      {"output", "x.xls", "--office-seconds", "0"},
+      {"output", "x.xls", "--office-seconds", "604801"},
+      {"output", "x.xls", "--office-memory", "127"},
+      {"output", "x.xls", "--office-memory", "1048577"},
+      {"output", "x.xls", "--office-memory", "2GB"},
+      {"output", "x.xls", "--office-memory"},
   };
   for (const auto& line : lines) {
     std::string shown;
@@ -74,6 +83,39 @@ TEST(BatchCommandLine, UsageErrorsExitWithTwoAndExplainOnStandardError) {
     EXPECT_EQ(run.err.rfind("pendra: ", 0), 0u) << shown << ": " << run.err;
     EXPECT_EQ(run.err.substr(first + 1, 14), "Usage: pendra ") << shown;
     EXPECT_EQ(run.err.substr(second + 1), "Try 'pendra --help' for more information.\n") << shown;
+  }
+}
+
+TEST(BatchCommandLine, ALimitOutOfRangeNamesItsRange) {
+  const Outcome seconds = RunInProcess({"output", "x.xls", "--office-seconds", "10000000000"});
+  EXPECT_NE(seconds.err.find("--office-seconds needs a whole number of seconds from 1 to 604800"), std::string::npos)
+      << seconds.err;
+  const Outcome memory = RunInProcess({"output", "x.xls", "--office-memory", "17592186044416"});
+  EXPECT_NE(memory.err.find("--office-memory needs a whole number of megabytes from 128 to 1048576"), std::string::npos)
+      << memory.err;
+}
+
+// A variable out of range is refused before any job runs, as the option
+// is, unless the option overrides it.
+TEST(BatchCommandLine, ALimitVariableOutOfRangeIsAUsageErrorUnlessTheOptionOverridesIt) {
+  struct Case {
+    const char* variable;
+    const char* value;
+    const char* option;
+  };
+  for (const Case& c : {Case{"PENDRA_OFFICE_SECONDS", "10000000000", "--office-seconds"},
+                        Case{"PENDRA_OFFICE_MEMORY_MB", "17592186044416", "--office-memory"},
+                        Case{"PENDRA_OFFICE_MEMORY_MB", "lots", "--office-memory"}}) {
+    Launch launch;
+    launch.args = {"backups", "--base", "/nonexistent"};
+    launch.env = {{c.variable, std::string(c.value)}};
+    const Outcome refused = RunLaunched(launch);
+    EXPECT_EQ(refused.exitCode, 2) << c.variable << "=" << c.value;
+    EXPECT_NE(refused.err.find(std::string(c.variable) + "=" + c.value + " is not a whole number"), std::string::npos)
+        << refused.err;
+    launch.args.insert(launch.args.end(), {c.option, "200"});
+    const Outcome overridden = RunLaunched(launch);
+    EXPECT_NE(overridden.exitCode, 2) << c.variable << "=" << c.value << " " << c.option << ": " << overridden.err;
   }
 }
 

@@ -2,9 +2,29 @@
 // by name, SaveAs in the workbook's format and its failures.
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
 
 #include "ExcelTestSupport.h"
+
+// Every umask() this test program makes, the layer's own included, goes
+// through here and is noted: the mask is one for the whole process, and
+// any moment it is something else gives the files other threads create
+// then the wrong mode.
+namespace {
+std::mutex gUmaskMutex;
+std::vector<mode_t> gUmaskSet;
+}  // namespace
+
+extern "C" mode_t umask(mode_t mask) {
+  const auto previous = static_cast<mode_t>(syscall(SYS_umask, mask));
+  std::lock_guard lock(gUmaskMutex);
+  if (mask != previous) gUmaskSet.push_back(mask);
+  return previous;
+}
 
 namespace pendra::excel::test {
 namespace {
@@ -54,6 +74,30 @@ TEST_F(WorkbookFiles, SaveAsKeepsTheXlsFormatUnderAJapanesePathAndOpensByPath) {
   opened->SaveAs(copy);
   EXPECT_EQ(Bytes(copy).substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));
   opened->Windows("写し.xls").SetVisible(true);
+}
+
+// The saved file gets the mode any new file of this process gets, and the
+// process's mask is never changed on the way (it was set to 0 and back).
+TEST_F(WorkbookFiles, SaveAsGivesTheFileTheUsersModeWithoutChangingTheProcessMask) {
+  auto workbook = app_->Workbooks().Add();
+  workbook->Sheets("Sheet1").Cells(1, 1) = Variant(1.0);
+  for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{077}}) {
+    const mode_t before = umask(mask);
+    {
+      std::lock_guard lock(gUmaskMutex);
+      gUmaskSet.clear();
+    }
+    const std::string path = folder_.File("mode-" + std::to_string(mask) + ".xls");
+    workbook->SaveAs(path);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << std::oct << mask;
+    {
+      std::lock_guard lock(gUmaskMutex);
+      EXPECT_TRUE(gUmaskSet.empty()) << "the mask was set to " << std::oct << gUmaskSet.front() << " during the save";
+    }
+    umask(before);
+  }
 }
 
 TEST_F(WorkbookFiles, MissingSheetAndWindowRaise9) {
