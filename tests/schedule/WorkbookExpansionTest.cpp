@@ -120,8 +120,8 @@ TEST_F(WorkbookExpansion, AnEmptyFirstCellEndsTheTable) {
   EXPECT_EQ(Rows(base.ScheduleDb(), kKiki), std::vector<std::string>{"K-1|一|1|0"});
 }
 
-// No to a question: nothing is stored, no message follows, and the job's
-// backup is all that remains of it.
+// No to a question: nothing is stored, no message follows, and no backup
+// of the job remains.
 TEST_F(WorkbookExpansion, NoToAQuestionLeavesBothTablesAsTheyWere) {
   const std::string workbook = Workbook({
       {"GroupMaster", {{1.0, "一", 0.0}}},
