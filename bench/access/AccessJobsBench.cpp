@@ -43,7 +43,8 @@ std::string ToCp932(const std::string& utf8) {
 // 100,000 records over 50,000 tags: the first of each adds, the second updates.
 void WriteMasterFile(const fs::path& path) {
   std::ofstream csv(path, std::ios::binary);
-  csv << ToCp932("No,TAG,名称") << "\r\n";
+  csv << "TAG_ID,TAG,TAG_NAME,DIGIT,MAX,MIN,L_NO,M_NO,S_NO,UNIT_NO,COLLECT,TOTAL_FLG,AVE_FLG,MAX_FLG,MIN_FLG,TYPE,"
+         "P_TYPE,P_MAX,FACTOR,A,B,C,D,E,F,CALC\r\n";
   for (int i = 0; i < 100000; ++i) {
     const int tag = i % 50000;
     csv << ToCp932(std::to_string(i + 1) + ",TAG-" + std::to_string(tag) + ",ﾀﾝｸ" + std::to_string(tag % 97) +
@@ -51,11 +52,6 @@ void WriteMasterFile(const fs::path& path) {
                    ",0,1,2,3,4,1,-1,0,-1,,1,0,,1.5,A,,,,,,")
         << "\r\n";
   }
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 size_t Size(const std::string& path) { return static_cast<size_t>(fs::file_size(path)); }
