@@ -421,6 +421,7 @@ TEST_F(Backups, RestoreWithDryRunShowsWhatItWouldChangeAndChangesNothing) {
                          " 行 → " + std::to_string(rows - 1) + " 行 (追加 0、削除 1、変更 1: FIC-101, " + added + ")\n");
   EXPECT_EQ(Bytes(TagDb()), bytes);
   EXPECT_EQ(Copies(TagDb()).size(), 1u);
+}
 
 // A dry run reads both sides of each table through a read-only
 // connection; one that cannot be opened left its handle behind.
