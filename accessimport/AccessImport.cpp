@@ -178,6 +178,7 @@ ImportResult ImportAccessFile(UserInterface& ui, const std::string& accessFile, 
     }
     for (auto& carry : carries) Replace(carry);
     std::vector<long> rowsAfter;
+    rowsAfter.reserve(carries.size());
     for (const auto& carry : carries) rowsAfter.push_back(RowCount(*carry.database, carry.ours->name));
     // A dry run leaves the transaction to roll back.
     if (!dryRun) {

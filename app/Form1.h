@@ -147,7 +147,7 @@ class Form1 : public QWidget, public UserInterface {
  private:
   void CreateControls();
   void ReportUnhandledError(long number, const std::string& description);
-  void ReportFromJobThread(std::exception_ptr failure);
+  void ReportFromJobThread(const std::exception_ptr& failure);
   void ShowProgressWindow();
 
   std::map<int, QLabel*> label1_;
@@ -171,7 +171,7 @@ class Form1 : public QWidget, public UserInterface {
   std::function<void()> dropSpare_;
   // Last: its thread ends before the rest goes. What a task lets escape is
   // told on the window's thread like any error no handler dealt with.
-  JobThread jobThread_{[this](std::exception_ptr failure) { ReportFromJobThread(std::move(failure)); }};
+  JobThread jobThread_{[this](const std::exception_ptr& failure) { ReportFromJobThread(failure); }};
 };
 
 }  // namespace pendra::app

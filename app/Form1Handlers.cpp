@@ -245,7 +245,7 @@ void Form1::ReportUnhandledError(long number, const std::string& description) {
   }
 }
 
-void Form1::ReportFromJobThread(std::exception_ptr failure) {
+void Form1::ReportFromJobThread(const std::exception_ptr& failure) {
   // Called on the job thread: the report is queued to the window's thread
   // and goes through the top-level handler, as any error no procedure
   // dealt with (the spare office's start failing with a file system error,

@@ -50,6 +50,7 @@ std::string RowCountsText(const std::vector<RowCount>& counts) {
 std::vector<TableRestore> RestoreChanges(const std::string& databasePath, const std::string& backupPath,
                                          const std::vector<KeyedTable>& tables) {
   std::vector<TableRestore> changes;
+  changes.reserve(tables.size());
   for (const auto& table : tables)
     changes.push_back({table.table, Compare(ReadRows(databasePath, table), ReadRows(backupPath, table))});
   return changes;

@@ -62,7 +62,7 @@ bool RowHasValue(excel::Worksheet& xlSheet, int16_t row, const TableLayout& layo
 // the table's columns: the rules leave them out, the user is asked first.
 // Cells past the sheet's used area read as empty without asking the office.
 void CountIgnoredRows(excel::Worksheet& xlSheet, const TableLayout& layout, SheetTransfer& transfer) {
-  for (int32_t row = transfer.endRow; row <= INT16_MAX; ++row) {
+  for (long row = transfer.endRow; row <= INT16_MAX; ++row) {
     if (!RowHasValue(xlSheet, static_cast<int16_t>(row), layout)) continue;
     if (transfer.firstIgnoredRow == 0) transfer.firstIgnoredRow = row;
     ++transfer.ignoredRows;

@@ -213,7 +213,11 @@ std::vector<TableDesign> Design(sqlite3* db, const std::string& copyAt = "") {
     if (!copyAt.empty()) {
       if (type == "view") NotACopy(copyAt, "ビュー " + name + " があります");
       if (type == "trigger") NotACopy(copyAt, "トリガー " + name + " があります");
-      if (type != "table" && type != "index") NotACopy(copyAt, type + " " + name + " があります");
+      if (type != "table" && type != "index") {
+        std::string what = type;
+        what += " " + name + " があります";
+        NotACopy(copyAt, what);
+      }
       if (type == "table" && strncasecmp(sql.c_str(), "CREATE VIRTUAL", 14) == 0)
         NotACopy(copyAt, "仮想テーブル " + name + " があります");
     }
@@ -386,7 +390,7 @@ std::string RestoreAccessFile(const std::string& databasePath, const std::string
     });
     if (same == copy.tables.end()) NotACopy(backupPath, "テーブル " + table.name + " の列または型が違います");
   }
-  const std::string saved = (fs::path(BackupFolder(databasePath)) / BackupName(databasePath, "restore")).string();
+  std::string saved = (fs::path(BackupFolder(databasePath)) / BackupName(databasePath, "restore")).string();
   detail::ReplaceAccessFile(databasePath, backupPath, saved);
   Prune(databasePath, backupPath);
   return saved;
