@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/JetText.h"
 #include "jet/TextKey.h"
 
 using namespace pendra::jet;
@@ -29,30 +30,6 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
-}
-
-std::string Utf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 std::vector<std::u16string> Texts(std::size_t count) {
@@ -128,7 +105,7 @@ int main(int argc, char** argv) {
   sqlite3_stmt* insert = nullptr;
   sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?)", -1, &insert, nullptr);
   for (const std::u16string& text : texts) {
-    const std::string utf8 = Utf8(text);
+    const std::string utf8 = pendra::jet::Utf16ToUtf8(text);
     sqlite3_bind_text(insert, 1, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
     sqlite3_step(insert);
     sqlite3_reset(insert);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "mdb/AccessFile.h"
+#include "mdb/TextDecoding.h"
 
 namespace pendra::jet::test {
 namespace {
@@ -117,29 +118,9 @@ class File {
 
 // Column names are stored as UTF-16LE.
 std::string Utf8FromUtf16Le(const Bytes& bytes, std::size_t offset, std::size_t length) {
+  if (offset + length > bytes.size()) throw std::runtime_error("a field lies past the end of its page");
   std::string out;
-  for (std::size_t i = 0; i + 1 < length; i += 2) {
-    std::uint32_t c = Little(bytes, offset + i, 2);
-    if (c >= 0xD800 && c < 0xDC00 && i + 3 < length) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (Little(bytes, offset + i + 2, 2) - 0xDC00);
-      i += 2;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  if (!mdb::Utf16ToUtf8(bytes.substr(offset, length & ~std::size_t{1}), out)) throw std::runtime_error("a name that is not UTF-16");
   return out;
 }
 
