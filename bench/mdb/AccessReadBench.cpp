@@ -75,12 +75,22 @@ int main(int argc, char** argv) {
   line.Count("warmup", 1, 0, "unmeasured rounds first", 0);
   line.Text("file", "read this Access file instead of writing one");
   line.Text("table", "the table of --file to read");
+  line.Text("write-only", "write the table into this new file and stop (for a look at it with other tools)");
   line.Flag("read-once", "(used by the benchmark itself) read --table of --file once in this process");
   line.Parse(argc, argv);
   if (line.FlagOf("read-once")) return ReadOnce(line.TextOf("file"), line.TextOf("table"));
   if (line.TextOf("file").empty() != line.TextOf("table").empty()) {
     std::fprintf(stderr, "pendra_mdb_bench: --file and --table go together\n");
     return 2;
+  }
+  if (!line.TextOf("write-only").empty()) {
+    try {
+      MakeTable(line.TextOf("write-only"), line.CountOf("rows"));
+      return 0;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "pendra_mdb_bench: %s\n", e.what());
+      return 1;
+    }
   }
   const int pairs = static_cast<int>(line.CountOf("pairs")), warmup = static_cast<int>(line.CountOf("warmup"));
 

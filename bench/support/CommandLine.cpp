@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "Measure.h"
+
 namespace pendra::bench {
 
 CommandLine::CommandLine(std::string program, std::string about) : program_(std::move(program)), about_(std::move(about)) {}
@@ -50,6 +52,7 @@ void CommandLine::UsageError(const std::string& why) const {
 }
 
 void CommandLine::Parse(int argc, char** argv) {
+  ServeMeasuredRun(argc, argv);
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -84,8 +87,12 @@ void CommandLine::Parse(int argc, char** argv) {
       char* end = nullptr;
       errno = 0;
       const long n = std::strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || errno != 0 || n < o.minimum)
-        UsageError("--" + name + " needs a whole number of at least " + std::to_string(o.minimum) + ", not '" + value + "'");
+      if (value.empty() || *end != '\0' || errno != 0 || n < o.minimum) {
+        std::string why = "--" + name + " needs a whole number of at least ";
+        why += std::to_string(o.minimum);
+        why += ", not '" + value + "'";
+        UsageError(why);
+      }
       o.full = o.smoke = n;  // given explicitly: the same with and without --smoke
     }
     o.value = value;

@@ -51,51 +51,106 @@ double PeakMiB(int who) {
   return static_cast<double>(usage.ru_maxrss) / 1024;  // kilobytes on Linux
 }
 
+double CpuSeconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 }  // namespace
+
+CpuTimes CpuNow() { return {CpuSeconds(RUSAGE_SELF), CpuSeconds(RUSAGE_CHILDREN)}; }
 
 double PeakSelfMiB() { return PeakMiB(RUSAGE_SELF); }
 double PeakChildrenMiB() { return PeakMiB(RUSAGE_CHILDREN); }
 
+namespace {
+
+constexpr const char* kRunMeasured = "--run-measured";
+
+// Waits for pid; its status, and its peak (or that of the largest program it
+// waited for) in KiB.
+int Wait(pid_t pid, long& peakKiB) {
+  int status = 0;
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  peakKiB = usage.ru_maxrss;
+  return status;
+}
+
+}  // namespace
+
+// A forked process starts with its parent's peak, and keeps it through
+// exec: a program started straight from a benchmark that has grown would
+// show the benchmark's peak as its own. So every measured program is
+// started by this same program run afresh (small), which reports the
+// program's peak through a pipe and exits with its status.
+void ServeMeasuredRun(int argc, char** argv) {
+  if (argc < 4 || std::string(argv[1]) != kRunMeasured) return;
+  const int report = std::atoi(argv[2]);
+  const pid_t pid = fork();
+  if (pid < 0) _exit(126);
+  if (pid == 0) {
+    close(report);
+    execvp(argv[3], argv + 3);
+    _exit(127);
+  }
+  long peakKiB = 0;
+  const int status = Wait(pid, peakKiB);
+  const std::string figure = std::to_string(peakKiB) + "\n";
+  if (write(report, figure.data(), figure.size()) < 0) _exit(126);
+  _exit(status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 125);
+}
+
 ChildRun RunChild(const std::vector<std::string>& argv, bool captureOutput) {
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
+  int output[2] = {-1, -1}, report[2] = {-1, -1};
+  if (captureOutput && pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (pipe(report) != 0) throw std::runtime_error("pipe failed");
+  fcntl(report[0], F_SETFD, FD_CLOEXEC);
+  const std::string self = SelfPath(), reportFd = std::to_string(report[1]);
+  std::vector<char*> args = {const_cast<char*>(self.c_str()), const_cast<char*>(kRunMeasured),
+                             const_cast<char*>(reportFd.c_str())};
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  int pipeFds[2] = {-1, -1};
-  if (captureOutput && pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const auto start = Clock::now();
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     // Only async-signal-safe calls between fork and exec: the parent may
     // run threads (an office bridge).
-    const int out = captureOutput ? pipeFds[1] : open("/dev/null", O_WRONLY);
+    const int out = captureOutput ? output[1] : open("/dev/null", O_WRONLY);
     if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
-    execvp(args[0], args.data());
+    execv(args[0], args.data());
     _exit(127);
   }
+  close(report[1]);
   ChildRun run;
-  if (captureOutput) {
-    close(pipeFds[1]);
+  auto drain = [](int fd, std::string& into) {
     char buffer[4096];
     ssize_t n;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) != 0) {
+    while ((n = read(fd, buffer, sizeof buffer)) != 0) {
       if (n < 0) {
         if (errno == EINTR) continue;
         break;
       }
-      run.output.append(buffer, static_cast<size_t>(n));
+      into.append(buffer, static_cast<size_t>(n));
     }
-    close(pipeFds[0]);
+    close(fd);
+  };
+  if (captureOutput) {
+    close(output[1]);
+    drain(output[0], run.output);
   }
-  int status = 0;
-  rusage usage{};
-  while (wait4(pid, &status, 0, &usage) < 0) {
-    if (errno != EINTR) throw std::runtime_error("wait4 failed");
-  }
+  std::string figure;
+  drain(report[0], figure);
+  long ignored = 0;
+  const int status = Wait(pid, ignored);
   run.seconds = Seconds(start);
-  run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  run.peakMiB = static_cast<double>(std::atol(figure.c_str())) / 1024;
+  if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || figure.empty()) {
     std::string command;
     for (const auto& a : argv) command += (command.empty() ? "" : " ") + a;
     throw std::runtime_error("failed (status " + std::to_string(status) + "): " + command);

@@ -44,15 +44,31 @@ std::string LoadAverage();
 double PeakSelfMiB();
 double PeakChildrenMiB();
 
+// Processor time (user + system) in seconds so far: of this process (all its
+// threads), and of the child processes it has waited for (an office the job
+// started and ended, a reference command). Differences of two readings say
+// where a run spent its processor.
+struct CpuTimes {
+  double self = 0, children = 0;
+  CpuTimes operator-(const CpuTimes& earlier) const { return {self - earlier.self, children - earlier.children}; }
+};
+CpuTimes CpuNow();
+
 struct ChildRun {
   double seconds = 0;
-  double peakMiB = 0;  // the child's peak (or that of the largest program it waited for)
+  double peakMiB = 0;  // the program's peak (or that of the largest program it waited for)
   std::string output;  // its standard output, when captured
 };
 
 // Runs a program (no shell) and waits for it: its standard output goes to
 // /dev/null or is captured. Throws when it cannot start or does not exit 0.
+// The program is started by this one run afresh (see ServeMeasuredRun), so
+// that its peak is its own, whatever this process holds.
 ChildRun RunChild(const std::vector<std::string>& argv, bool captureOutput = false);
+
+// That start: when this program was run to start a measured program, it
+// does so and exits; otherwise returns. CommandLine::Parse calls it first.
+void ServeMeasuredRun(int argc, char** argv);
 
 // Runs a shell command; throws when it does not exit 0. Timed returns its
 // wall-clock seconds.
