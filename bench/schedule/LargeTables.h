@@ -4,10 +4,15 @@
 // with no person in it.
 #pragma once
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "Fixture.h"
 #include "Measure.h"
@@ -24,24 +29,54 @@ struct TableSizes {
 };
 
 // The window as a benchmark sees it: no person, every question answered Yes.
+// It notes when the job first and last called it for each thing (progress
+// of a table, events, the wait pointer, the message): the steps of a job
+// lie between those moments.
 class QuietUi : public UserInterface {
  public:
   explicit QuietUi(std::string base) : base_(std::move(base)) {}
   MsgBoxResult MsgBox(std::string_view prompt, MsgBoxButtons, std::string_view) override {
     last = prompt;
+    Note("message box");
     return MsgBoxResult::Yes;
   }
-  void SetWaitPointer(bool) override {}
-  void DoEvents() override {}
+  void SetWaitPointer(bool wait) override { Note(wait ? "wait pointer on" : "wait pointer off"); }
+  void DoEvents() override { Note("DoEvents"); }
   void SetTopmost(bool) override {}
   void EndProgram() override {}
+  void ReportProgress(std::string_view table, long, long) override { Note("progress " + std::string(table)); }
   std::string PathBoxText() override { return path; }
   std::string BaseFolder() override { return base_; }
   std::string last;
   std::string path;
 
+  // "  0.012 .. 0.013 s  wait pointer on" lines, by first moment.
+  std::string Steps() const {
+    std::vector<std::pair<std::string, Span>> spans(spans_.begin(), spans_.end());
+    std::sort(spans.begin(), spans.end(), [](const auto& a, const auto& b) { return a.second.first < b.second.first; });
+    std::string text;
+    for (const auto& [what, span] : spans) {
+      char line[160];
+      std::snprintf(line, sizeof line, "    %7.3f .. %7.3f s  %s\n", span.first, span.last, what.c_str());
+      text += line;
+    }
+    char end[80];
+    std::snprintf(end, sizeof end, "    %7.3f s            the job returned\n", Seconds(start_));
+    return text + end;
+  }
+
  private:
+  struct Span {
+    double first = 0, last = 0;
+  };
+  void Note(const std::string& what) {
+    const double now = Seconds(start_);
+    auto [it, added] = spans_.try_emplace(what, Span{now, now});
+    if (!added) it->second.last = now;
+  }
   std::string base_;
+  Clock::time_point start_ = Clock::now();
+  std::map<std::string, Span> spans_;
 };
 
 // A job that did not complete ends the benchmark: its time would measure

@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
   line.Count("groups", 1000, 10, "GroupMaster rows");
   line.Count("kiki", 32765, 100, "KikiMaster rows");
   line.Text("only", "output or expansion: that job alone");
+  line.Flag("steps", "also print when the last measured run of each job reached each of its steps");
   line.Parse(argc, argv);
   const std::string only = line.TextOf("only");
   if (!only.empty() && only != "output" && only != "expansion") {
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
       children.push_back(spent.children);
     };
     std::vector<double> unused;
+    std::string outputSteps, expansionSteps;
 
     // A: the output job.
     const fs::path written = dir / "Pendra情報.xls";
@@ -89,6 +91,7 @@ int main(int argc, char** argv) {
       const double took = Seconds(start);
       cpuOf(cpu, outputOurs, outputOffice);
       Require(outcome, ui, "the output");
+      outputSteps = ui.Steps();
       return took;
     };
     // B: the same rows as CSV (one file, both tables' cells) converted to .xls.
@@ -119,6 +122,7 @@ int main(int argc, char** argv) {
       const double took = Seconds(start);
       cpuOf(cpu, expansionOurs, expansionOffice);
       Require(outcome, ui, "the expansion");
+      expansionSteps = ui.Steps();
       return took;
     };
     // B: every sheet of the same workbook to CSV, then sqlite3 .import of
@@ -179,12 +183,14 @@ int main(int argc, char** argv) {
                   outputPairs.MedianA(), outputPairs.MedianB(), outputPairs.RatioText().c_str());
       std::printf("             processor: job %.2f s (our process) + %.2f s (its office)   reference %.2f s\n",
                   Median(outputOurs), Median(outputOffice), Median(outputReferenceCpu));
+      if (line.FlagOf("steps")) std::printf("             steps of the last output:\n%s", outputSteps.c_str());
     }
     if (expansions) {
       std::printf("  expansion  job %.2f s   reference --convert-to csv + sqlite3 .import %.2f s   %s (aim <= 1.15)\n",
                   expansionPairs.MedianA(), expansionPairs.MedianB(), expansionPairs.RatioText().c_str());
       std::printf("             processor: job %.2f s (our process) + %.2f s (its office)   reference %.2f s\n",
                   Median(expansionOurs), Median(expansionOffice), Median(expansionReferenceCpu));
+      if (line.FlagOf("steps")) std::printf("             steps of the last expansion:\n%s", expansionSteps.c_str());
       // The backup each expansion takes first (included in the job's time
       // above), measured on its own: the database as the expansion left it.
       std::vector<double> backups;
