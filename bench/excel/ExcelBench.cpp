@@ -1,31 +1,29 @@
 // Writes 32765 rows x 4 columns (a full KikiMaster sheet) through
 // Cells().Value, one call per cell as the jobs do, saves the workbook as
 // .xls, reads every cell back, and compares with the reference measured in
-// the same run: `soffice --headless --convert-to xls` of the same rows as
-// CSV, on a warm private profile.
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <string>
+// the same run, in alternated pairs: `soffice --headless --convert-to xls`
+// of the same rows as CSV, on a warm private profile. The medians count.
 #include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "Measure.h"
 #include "core/PlatformError.h"
 #include "excel/Excel.h"
 
 namespace {
 
 using namespace pendra;
-using Clock = std::chrono::steady_clock;
+using namespace pendra::bench;
 namespace fs = std::filesystem;
 
-constexpr int kRows = 32765;
-
-double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
-
-Variant Cell(int row, int column) {
+Variant Cell(long row, int column) {
   switch (column) {
     case 1: return Variant("TAG-" + std::to_string(100000 + row));
     case 2: return Variant("機器名称" + std::to_string(row));
@@ -34,79 +32,110 @@ Variant Cell(int row, int column) {
   }
 }
 
-double Reference(const fs::path& dir) {
+std::string ReferenceCommand(const fs::path& dir, long rows) {
   const fs::path csv = dir / "rows.csv";
-  {
-    std::ofstream out(csv);
-    for (int r = 2; r < 2 + kRows; ++r) {
-      out << Cell(r, 1).StringValue() << ',' << Cell(r, 2).StringValue() << ',' << r % 2 << ','
-          << Cell(r, 4).ToText() << '\n';
+  std::ofstream out(csv);
+  for (long r = 2; r < 2 + rows; ++r)
+    out << Cell(r, 1).StringValue() << ',' << Cell(r, 2).StringValue() << ',' << r % 2 << ',' << Cell(r, 4).ToText()
+        << '\n';
+  return "soffice --headless --norestore -env:UserInstallation=file://" + (dir / "profile").string() +
+         " --infilter=CSV:44,34,76,1 --convert-to xls --outdir '" + (dir / "out").string() + "' '" + csv.string() +
+         "' >/dev/null 2>&1";
+}
+
+struct LayerRun {
+  double start = 0, add = 0, cells = 0, save = 0, open = 0, read = 0, all = 0;
+  long mismatches = 0;
+};
+
+LayerRun Layer(const fs::path& dir, long rows) {
+  LayerRun run;
+  const fs::path saved = dir / "layer.xls";
+  fs::remove(saved);
+  const auto total = Clock::now();
+  auto app = excel::CreateObject();
+  run.start = Seconds(total);
+  const auto adding = Clock::now();
+  auto workbook = app->Workbooks().Add();
+  run.add = Seconds(adding);
+  auto sheet = workbook->Sheets("Sheet1");
+  const auto writing = Clock::now();
+  for (long r = 2; r < 2 + rows; ++r)
+    for (int c = 1; c <= 4; ++c) sheet.Cells(static_cast<int16_t>(r), static_cast<int16_t>(c)).SetValue(Cell(r, c));
+  workbook->Windows("Book1").SetVisible(true);  // the cells go over here
+  run.cells = Seconds(writing);
+  const auto saving = Clock::now();
+  workbook->SaveAs(saved.string());
+  run.save = Seconds(saving);
+
+  const auto reading = Clock::now();
+  auto reopened = excel::GetObject(saved.string());
+  run.open = Seconds(reading);
+  auto readSheet = reopened->Sheets("Sheet1");
+  const auto readCells = Clock::now();
+  for (long r = 2; r < 2 + rows; ++r)
+    for (int c = 1; c <= 4; ++c) {
+      Variant expected = Cell(r, c);
+      if (c == 3) expected = Variant(static_cast<double>(r % 2));
+      if (!(readSheet.Cells(static_cast<int16_t>(r), static_cast<int16_t>(c)).Value() == expected)) ++run.mismatches;
     }
-  }
-  const std::string command = "soffice --headless --norestore -env:UserInstallation=file://" + (dir / "profile").string() +
-                              " --infilter=CSV:44,34,76,1 --convert-to xls --outdir '" + (dir / "out").string() + "' '" +
-                              csv.string() + "' >/dev/null 2>&1";
-  // The first run creates the profile; the best of the next two counts.
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("soffice --convert-to failed");
-  double best = 1e9;
-  for (int i = 0; i < 2; ++i) {
-    const auto start = Clock::now();
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("soffice --convert-to failed");
-    best = std::min(best, Seconds(start));
-  }
-  if (!fs::exists(dir / "out" / "rows.xls")) throw std::runtime_error("no rows.xls written");
-  return best;
+  run.read = Seconds(readCells);
+  app->Quit();
+  run.all = Seconds(total);
+  return run;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  CommandLine line("pendra-bench-excel",
+                   "Cells written one call each through the spreadsheet layer and saved as .xls, against soffice\n"
+                   "--convert-to xls of the same rows as CSV, in alternated pairs; every cell is read back and checked.");
+  line.Count("rows", 32765, 100, "rows of 4 cells");
+  line.Count("pairs", 5, 1, "alternated pairs; the medians count");
+  line.Count("warmup", 1, 0, "unmeasured rounds first (the reference's profile is made)", 0);
+  line.Parse(argc, argv);
+  const long rows = line.CountOf("rows");
+  const int pairs = static_cast<int>(line.CountOf("pairs"));
+
   std::string pattern = (fs::temp_directory_path() / "pendra-bench-XXXXXX").string();
-  const fs::path dir = mkdtemp(pattern.data());
+  if (!mkdtemp(pattern.data())) return 1;
+  const fs::path dir = pattern;
   try {
-    const double reference = Reference(dir);
-
-    const auto total = Clock::now();
-    auto app = excel::CreateObject();
-    const double start = Seconds(total);
-    auto workbook = app->Workbooks().Add();
-    auto sheet = workbook->Sheets("Sheet1");
-    const auto writing = Clock::now();
-    for (int r = 2; r < 2 + kRows; ++r)
-      for (int c = 1; c <= 4; ++c) sheet.Cells(static_cast<int16_t>(r), static_cast<int16_t>(c)).SetValue(Cell(r, c));
-    workbook->Windows("Book1").SetVisible(true);  // the cells go over here
-    const double cells = Seconds(writing);
-    const auto saving = Clock::now();
-    workbook->SaveAs((dir / "layer.xls").string());
-    const double save = Seconds(saving);
-    const double write = Seconds(writing);
-
-    const auto reading = Clock::now();
-    auto saved = excel::GetObject((dir / "layer.xls").string());
-    const double open = Seconds(reading);
-    auto readSheet = saved->Sheets("Sheet1");
+    const std::string reference = ReferenceCommand(dir, rows);
+    const std::string loadBefore = LoadAverage();
+    for (long i = 0; i < line.CountOf("warmup"); ++i) {
+      Layer(dir, rows);
+      Run(reference);
+    }
+    Pairs writes;  // start + write + SaveAs against the reference
+    std::vector<double> starts, adds, cells, saves, opens, reads, alls;
     long mismatches = 0;
-    const auto readCells = Clock::now();
-    for (int r = 2; r < 2 + kRows; ++r)
-      for (int c = 1; c <= 4; ++c) {
-        Variant expected = Cell(r, c);
-        if (c == 3) expected = Variant(static_cast<double>(r % 2));
-        if (!(readSheet.Cells(static_cast<int16_t>(r), static_cast<int16_t>(c)).Value() == expected)) ++mismatches;
-      }
-    const double read = Seconds(readCells);
-    app->Quit();
-    const double all = Seconds(total);
+    for (int i = 0; i < pairs; ++i) {
+      const LayerRun run = Layer(dir, rows);
+      writes.Add(run.start + run.add + run.cells + run.save, Timed(reference));
+      if (!fs::exists(dir / "out" / "rows.xls")) throw std::runtime_error("the reference wrote no rows.xls");
+      starts.push_back(run.start);
+      adds.push_back(run.add);
+      cells.push_back(run.cells);
+      saves.push_back(run.save);
+      opens.push_back(run.open);
+      reads.push_back(run.read);
+      alls.push_back(run.all);
+      mismatches += run.mismatches;
+    }
 
-    std::printf("cells: %d rows x 4 columns = %d\n", kRows, kRows * 4);
-    std::printf("reference  soffice --convert-to xls (CSV, warm profile): %.2f s\n", reference);
-    std::printf("layer      start instance:                 %.2f s\n", start);
-    std::printf("layer      write cells (one call each):    %.2f s\n", cells);
-    std::printf("layer      SaveAs .xls:                    %.2f s\n", save);
-    std::printf("layer      write + SaveAs:                 %.2f s  ratio %.2f\n", write, write / reference);
-    std::printf("layer      start + write + SaveAs:         %.2f s  ratio %.2f\n", start + write, (start + write) / reference);
-    std::printf("layer      open .xls:                      %.2f s\n", open);
-    std::printf("layer      read cells (one call each):     %.2f s  ratio %.2f\n", read, read / reference);
-    std::printf("layer      whole run incl. read and Quit:  %.2f s\n", all);
+    std::printf("cells: %ld rows x 4 columns = %ld, median of %d alternated pairs\n", rows, rows * 4, pairs);
+    std::printf("  load average before %s, after %s\n", loadBefore.c_str(), LoadAverage().c_str());
+    std::printf("reference  soffice --convert-to xls (CSV, warm profile): %.2f s\n", writes.MedianB());
+    std::printf("layer      start instance:                 %.2f s\n", Median(starts));
+    std::printf("layer      new blank workbook:             %.2f s\n", Median(adds));
+    std::printf("layer      write cells (one call each):    %.2f s\n", Median(cells));
+    std::printf("layer      SaveAs .xls:                    %.2f s\n", Median(saves));
+    std::printf("layer      start + new + write + SaveAs:   %.2f s  %s\n", writes.MedianA(), writes.RatioText().c_str());
+    std::printf("layer      open .xls:                      %.2f s\n", Median(opens));
+    std::printf("layer      read cells (one call each):     %.2f s\n", Median(reads));
+    std::printf("layer      whole run incl. read and Quit:  %.2f s\n", Median(alls));
     std::printf("mismatches on read back: %ld\n", mismatches);
     fs::remove_all(dir);
     return mismatches == 0 ? 0 : 1;

@@ -5,7 +5,6 @@
 // folds and sorts). The two are run alternately, several rounds; the
 // medians and their ratio are printed, and the time the first key takes
 // (reading the embedded code table).
-// Usage: pendra_textkey_bench [texts [rounds]]
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -16,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
+#include "Measure.h"
 #include "jet/JetText.h"
 #include "jet/TextKey.h"
 
@@ -23,14 +24,8 @@ using namespace pendra::jet;
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
+using pendra::bench::Median;
+using pendra::bench::Seconds;
 
 std::vector<std::u16string> Texts(std::size_t count) {
   std::mt19937 random(20261207);
@@ -89,8 +84,14 @@ double SqliteIndex(sqlite3* db) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
+  pendra::bench::CommandLine line("pendra_textkey_bench",
+                                  "Keying and sorting the texts of a text index in General Legacy, against SQLite building an\n"
+                                  "index over the same texts (COLLATE NOCASE), in alternated rounds; the medians count.");
+  line.Count("texts", 100000, 2000, "texts keyed");
+  line.Count("pairs", 7, 1, "alternated rounds");
+  line.Parse(argc, argv);
+  const auto count = static_cast<std::size_t>(line.CountOf("texts"));
+  const int rounds = static_cast<int>(line.CountOf("pairs"));
   const std::vector<std::u16string> texts = Texts(count);
 
   auto start = std::chrono::steady_clock::now();
@@ -113,16 +114,17 @@ int main(int argc, char** argv) {
   sqlite3_finalize(insert);
   Exec(db, "COMMIT");
 
-  std::vector<double> ours, keyingOnly, theirs;
+  pendra::bench::Pairs times;
+  std::vector<double> keyingOnly;
   for (int round = 0; round < rounds; ++round) {
     double keying = 0;
-    ours.push_back(KeyAndSort(texts, keying));
+    const double ours = KeyAndSort(texts, keying);
     keyingOnly.push_back(keying);
-    theirs.push_back(SqliteIndex(db));
+    times.Add(ours, SqliteIndex(db));
   }
   sqlite3_close(db);
 
-  const double a = Median(ours), b = Median(theirs);
+  const double a = times.MedianA(), b = times.MedianB();
   std::printf("texts: %zu, rounds: %d\n", count, rounds);
   std::printf("first key (reads the code table): %.2f ms\n", firstKey * 1e3);
   const double k = Median(keyingOnly);
@@ -130,6 +132,6 @@ int main(int argc, char** argv) {
               k * 1e9 / static_cast<double>(count));
   std::printf("keys + sort:                       %.1f ms median\n", a * 1e3);
   std::printf("SQLite CREATE INDEX COLLATE NOCASE: %.1f ms median\n", b * 1e3);
-  std::printf("ratio keys/SQLite: %.2f\n", a / b);
+  std::printf("keys/SQLite: %s\n", times.RatioText().c_str());
   return 0;
 }

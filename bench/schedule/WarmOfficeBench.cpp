@@ -5,7 +5,6 @@
 // instance, in pairs (cold, then warm) in the same run; the figures are the
 // medians over the pairs. Also prints the memory the waiting spare holds and
 // the load average.
-// Usage: pendra-bench-warm-office [pairs]   (median of pairs, default 5)
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -16,17 +15,15 @@
 #include <stdexcept>
 #include <string>
 
-#include "BenchSupport.h"
-#include "Fixture.h"
-#include "Messages.h"
+#include "CommandLine.h"
+#include "LargeTables.h"
+#include "Measure.h"
 #include "ScheduleJobs.h"
-#include "core/UserInterface.h"
 #include "excel/Excel.h"
 
 using namespace pendra::bench;
 
 namespace {
-
 
 // Resident memory of a process in megabytes.
 double ResidentMegabytes(pid_t pid) {
@@ -41,7 +38,16 @@ double ResidentMegabytes(pid_t pid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int pairs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  CommandLine line("pendra-bench-warm-office",
+                   "The output and the expansion of the schedule tables taking the spare office the window keeps\n"
+                   "ready, against the same jobs starting their own office, in alternated pairs (cold, then warm).");
+  line.Count("pairs", 5, 1, "alternated pairs; the medians count");
+  line.Count("warmup", 1, 0, "unmeasured rounds first", 0);
+  line.Count("groups", 1000, 10, "GroupMaster rows");
+  line.Count("kiki", 32765, 100, "KikiMaster rows");
+  line.Parse(argc, argv);
+  const int pairs = static_cast<int>(line.CountOf("pairs")), warmup = static_cast<int>(line.CountOf("warmup"));
+  const TableSizes sizes{line.CountOf("groups"), line.CountOf("kiki")};
   // Offices of others on a shared machine must not turn a round into a
   // refusal.
   pendra::excel::SetProbeScope([](pid_t) { return false; });
@@ -49,16 +55,16 @@ int main(int argc, char** argv) {
   if (!mkdtemp(pattern.data())) return 1;
   const fs::path dir = pattern;
   try {
-    const auto base = LargeBaseFolder(dir);
+    const auto base = LargeBaseFolder(dir, sizes);
     const fs::path workbook = dir / "Pendra情報.xls";
 
     const std::string loadBefore = LoadAverage();
     double output[2] = {0, 0}, expansion[2] = {0, 0};  // [0] cold, [1] warm
     Pairs outputs, expansions;
     double spareMegabytes = 0;
-    // One unmeasured round first: the seed profile is made, the files are
-    // in the page cache.
-    for (int i = -1; i < pairs; ++i) {
+    // Unmeasured rounds first: the seed profile is made, the files are in
+    // the page cache.
+    for (int i = -warmup; i < pairs; ++i) {
       for (int warm = 0; warm <= 1; ++warm) {
         if (warm) {
           pendra::excel::PrepareSpareInstance();
@@ -67,28 +73,28 @@ int main(int argc, char** argv) {
         fs::remove(workbook);
         QuietUi out(base.folder);
         auto start = Clock::now();
-        pendra::schedule::subDbToXls(out, workbook.string());
+        const auto outputOutcome = pendra::schedule::subDbToXls(out, workbook.string());
         output[warm] = Seconds(start);
-        Expect(out, pendra::schedule::msg::kOutputDone);
+        Require(outputOutcome, out, "the output");
 
         if (warm) pendra::excel::PrepareSpareInstance();
         QuietUi in(base.folder);
         start = Clock::now();
-        pendra::schedule::subXlsToDb(in, workbook.string());
+        const auto expansionOutcome = pendra::schedule::subXlsToDb(in, workbook.string());
         expansion[warm] = Seconds(start);
-        Expect(in, pendra::schedule::msg::kExpansionDone);
+        Require(expansionOutcome, in, "the expansion");
       }
       if (i < 0) continue;
       outputs.Add(output[1], output[0]);
       expansions.Add(expansion[1], expansion[0]);
     }
-    std::printf("spare office, %d GroupMaster + %d KikiMaster rows, median of %d alternated pairs\n", kGroups, kKiki,
-                pairs);
+    std::printf("spare office, %ld GroupMaster + %ld KikiMaster rows, median of %d alternated pairs\n", sizes.groups,
+                sizes.kiki, pairs);
     std::printf("  load average before %s, after %s\n", loadBefore.c_str(), LoadAverage().c_str());
-    std::printf("  output     warm %.2f s   cold %.2f s   ratio %.2f (pairs %.2f; aim <= 0.6)\n", outputs.MedianA(),
-                outputs.MedianB(), outputs.Ratio(), outputs.MedianOfRatios());
-    std::printf("  expansion  warm %.2f s   cold %.2f s   ratio %.2f (pairs %.2f; aim <= 0.6)\n", expansions.MedianA(),
-                expansions.MedianB(), expansions.Ratio(), expansions.MedianOfRatios());
+    std::printf("  output     warm %.2f s   cold %.2f s   %s (aim <= 0.6)\n", outputs.MedianA(), outputs.MedianB(),
+                outputs.RatioText().c_str());
+    std::printf("  expansion  warm %.2f s   cold %.2f s   %s (aim <= 0.6)\n", expansions.MedianA(), expansions.MedianB(),
+                expansions.RatioText().c_str());
     std::printf("  the waiting spare holds %.0f MB resident\n", spareMegabytes);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pendra-bench-warm-office: %s\n", e.what());

@@ -1,14 +1,12 @@
 // The tag master import of 100,000 records (half of them tags already in
 // M_TAG), timed through the job itself, against two references measured in
-// the same run on the same records:
+// the same run on the same records, in alternated rounds (job, floor,
+// sqlite-utils); the medians count:
 //  - the floor: sqlite3's own ".import" of the records (as UTF-8 CSV) into
 //    an empty copy of M_TAG, a bulk load with no lookups;
 //  - sqlite-utils "upsert" of the records into a copy of the database as it
 //    was before the import.
-// Each is run three times from the same starting state and the best time
-// counts (the machine is shared). Prints the times and the ratios.
-// Usage: pendra_tagimport_bench [records [rounds]]
-//        pendra_tagimport_bench --job-only [records]   (the job once, for a profiler)
+// --job-only runs the job once, for a profiler.
 #include <iconv.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -29,7 +27,9 @@
 #include "core/UserInterface.h"
 #include "dao/Backup.h"
 #include "dao/Dao.h"
+#include "CommandLine.h"
 #include "Fixture.h"
+#include "Measure.h"
 
 namespace fs = std::filesystem;
 using namespace pendra;
@@ -52,21 +52,6 @@ struct BenchUi : UserInterface {
   std::string PathBoxText() override { return path; }
   std::string BaseFolder() override { return base; }
 };
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double TimeCommand(const std::string& command) {
-  auto start = std::chrono::steady_clock::now();
-  int rc = std::system(command.c_str());
-  double seconds = Seconds(start);
-  if (rc != 0) {
-    std::fprintf(stderr, "failed (%d): %s\n", rc, command.c_str());
-    std::exit(1);
-  }
-  return seconds;
-}
 
 std::string ToCp932(const std::string& utf8) {
   static iconv_t cd = iconv_open("CP932", "UTF-8");
@@ -154,11 +139,16 @@ long CountRows(const std::string& dbPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int arg = 1;
-  const bool jobOnly = argc > arg && std::string(argv[arg]) == "--job-only";
-  if (jobOnly) ++arg;
-  const long records = argc > arg ? std::atol(argv[arg]) : 100000;
-  const int rounds = jobOnly ? 1 : (argc > arg + 1 ? std::atoi(argv[arg + 1]) : 3);
+  bench::CommandLine line("pendra_tagimport_bench",
+                          "The tag master import against sqlite3 .import of the same records (the floor) and against\n"
+                          "sqlite-utils upsert, in alternated rounds; the medians count.");
+  line.Count("records", 100000, 200, "records of the master file (half of them tags already present)");
+  line.Count("pairs", 5, 1, "alternated rounds");
+  line.Flag("job-only", "the job once, no references (for a profiler)");
+  line.Parse(argc, argv);
+  const bool jobOnly = line.FlagOf("job-only");
+  const long records = line.CountOf("records");
+  const int rounds = jobOnly ? 1 : static_cast<int>(line.CountOf("pairs"));
   char pattern[] = "/tmp/pendra-tagbench-XXXXXX";
   const fs::path dir = mkdtemp(pattern);
   const fs::path base = dir / "base";
@@ -235,7 +225,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  double job = 1e9, floor = 1e9, upsert = 1e9;
+  bench::Pairs floors, upserts;  // job against the floor; sqlite-utils against the job
+  const std::string loadBefore = bench::LoadAverage();
   long after = 0;
   for (int round = 0; round < rounds; ++round) {
     // 1. The job, on the database as it was before any import.
@@ -243,12 +234,12 @@ int main(int argc, char** argv) {
     BenchUi ui;
     ui.path = (dir / "master.csv").string();
     ui.base = base.string();
-    auto start = std::chrono::steady_clock::now();
-    tagimport::Command1_Click(ui);
-    job = std::min(job, Seconds(start));
+    auto start = bench::Clock::now();
+    const auto outcome = tagimport::Command1_Click(ui);
+    const double job = bench::Seconds(start);
     after = CountRows(dbPath);
-    if (!ui.shown.empty()) {
-      std::fprintf(stderr, "the import reported:\n%s\n", ui.shown.front().c_str());
+    if (!outcome.IsCompleted()) {
+      std::fprintf(stderr, "the import did not complete:\n%s\n", ui.shown.empty() ? "" : ui.shown.back().c_str());
       return 1;
     }
     if (jobOnly) {
@@ -266,35 +257,35 @@ int main(int argc, char** argv) {
       script << TableSql(dbPath) << ".mode csv\n.import " << (dir / "floor.csv").string()
              << " M_TAG\n";
     }
-    floor = std::min(floor, TimeCommand("sqlite3 " + (dir / "floor.db").string() + " < " +
-                                        (dir / "floor.sql").string()));
+    floors.Add(job, bench::Timed("sqlite3 " + (dir / "floor.db").string() + " < " + (dir / "floor.sql").string()));
 
     // 3. sqlite-utils upsert of the same records, keyed by the tag.
     freshUpsertCopy();
-    upsert = std::min(upsert, TimeCommand("sqlite-utils upsert --csv --pk TAG " +
-                                          (dir / "upsert.db").string() + " M_TAG " +
-                                          (dir / "upsert.csv").string() + " >/dev/null"));
+    upserts.Add(bench::Timed("sqlite-utils upsert --csv --pk TAG " + (dir / "upsert.db").string() + " M_TAG " +
+                             (dir / "upsert.csv").string() + " >/dev/null"),
+                job);
   }
 
   // The backup the job takes first (included in its time above), on its own.
-  double backup = 1e9;
+  std::vector<double> backups;
   for (int i = 0; i < rounds; ++i) {
     auto db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(dbPath);
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = bench::Clock::now();
     dao::BackUp(*db, "bench");
-    backup = std::min(backup, Seconds(start));
+    backups.push_back(bench::Seconds(start));
     db->Close();
   }
-  std::printf("records: %ld, best of %d rounds (rows before %ld, after %ld; floor rows %ld, upsert rows %ld)\n",
+  const double backup = bench::Median(backups), job = floors.MedianA();
+  std::printf("records: %ld, median of %d alternated rounds (rows before %ld, after %ld; floor rows %ld, upsert rows %ld)\n",
               records, rounds, before, after, CountRows((dir / "floor.db").string()),
               CountRows((dir / "upsert.db").string()));
-  std::printf("tag import job          %8.3f s\n", job);
-  std::printf("sqlite3 .import (floor) %8.3f s   job / floor        = %.2f  (aim <= 2)\n", floor,
-              job / floor);
-  std::printf("sqlite-utils upsert     %8.3f s   sqlite-utils / job = %.2f  (aim >= 10)\n", upsert,
-              upsert / job);
-  std::printf("backup of the database  %8.3f s   share of the job   = %.1f%% (aim <= 10%%)\n", backup,
-              100 * backup / job);
+  std::printf("  load average before %s, after %s\n", loadBefore.c_str(), bench::LoadAverage().c_str());
+  std::printf("  tag import job          %8.3f s\n", job);
+  std::printf("  sqlite3 .import (floor) %8.3f s   job / floor: %s (aim <= 1.3)\n", floors.MedianB(),
+              floors.RatioText().c_str());
+  std::printf("  sqlite-utils upsert     %8.3f s   sqlite-utils / job: %s\n", upserts.MedianA(),
+              upserts.RatioText().c_str());
+  std::printf("  backup of the database  %8.3f s   share of the job %.1f%% (aim <= 10%%)\n", backup, 100 * backup / job);
   fs::remove_all(dir);
   return 0;
 }
