@@ -407,15 +407,16 @@ FileKind KindOf(const std::string& path) {
 }  // namespace
 
 std::string WhyNotRestorable(const std::string& databasePath, const std::string& backupPath) {
+  // A file that is not there is told of as such by the restore itself.
+  std::error_code ec;
+  if (!fs::exists(backupPath, ec) || !fs::exists(databasePath, ec)) return {};
   const FileKind copy = KindOf(backupPath);
   if (copy == FileKind::kOther) return "データベースのファイルではありません";
-  std::error_code ec;
-  if (!fs::exists(databasePath, ec)) return {};  // Restore tells of the missing database
   const FileKind live = KindOf(databasePath);
   if (live == FileKind::kAccess && copy == FileKind::kSqlite)
     return "データベースが Access ファイルになる前の、このプログラムの形式 (SQLite) のバックアップです";
   if (live == FileKind::kSqlite && copy == FileKind::kAccess)
-    return "データベースが Access ファイルだったときのバックアップです。いまのデータベースはこのプログラムの形式 (SQLite) です";
+    return "データベースがこのプログラムの形式 (SQLite) になる前の、Access ファイルのバックアップです";
   return {};
 }
 
