@@ -59,6 +59,8 @@ class JobBackup {
   // the window at once) leaves no copy behind that pushes kept ones out;
   // the next job of the database removes what such a process left.
   const std::string& Path() const { return path_; }
+  // Where the copy lies now: its hidden name until kept.
+  const std::string& CopyPath() const { return kept_ ? path_ : hidden_; }
   // The job committed its change: the copy stays, and the oldest copies
   // beyond the number to keep are removed, never `spared` (the copy a
   // restore came from). Raises 3043 when the copy cannot get its name.

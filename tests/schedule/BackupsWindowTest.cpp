@@ -192,6 +192,7 @@ TEST_F(BackupsWindowTest, RefusalsSayWhyAndChangeNothing) {
     ScriptedUi ui(base.Path());
     ui.pathBox = base.File("Pendra情報.xls");
     ASSERT_TRUE(subDbToXls(ui, ui.pathBox).IsCompleted());
+    Exec(base.ScheduleDb(), "UPDATE GroupMaster SET GP名称 = '前' WHERE rowid = 1");  // a change to keep
     ui.boxes.clear();
     ui.answers = {MsgBoxResult::Yes};
     ASSERT_TRUE(Command3_Click(ui).IsCompleted());

@@ -133,6 +133,18 @@ TEST_F(ThroughTheWindow, OutputThenExpansionOfTheSameWorkbook) {
   EXPECT_FALSE(app::IsTopmost(&form));
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(quits, 1);
+
+  // The expansion keeps the tables as they were; the same workbook once
+  // more changes nothing and keeps no second copy.
+  ASSERT_EQ(dao::ListBackups(base.ScheduleDb()).size(), 1u);
+  app::Form1 again;
+  again.SetBaseFolder(QString::fromStdString(base.Path()));
+  again.SetQuitFunction([] {});
+  again.SetMessageBox([](QWidget*, const QString&, MsgBoxButtons, const QString&) { return MsgBoxResult::Yes; });
+  again.txtBackDbPath->setText(QString::fromStdString(workbook));
+  again.Command3->click();
+  EXPECT_EQ(Tables(), before);
+  EXPECT_EQ(dao::ListBackups(base.ScheduleDb()).size(), 1u);
 }
 
 // A workbook whose sheets lose rows by the rules: the expansion asks before
