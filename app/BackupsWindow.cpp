@@ -1,16 +1,22 @@
 #include "BackupsWindow.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <exception>
+#include <vector>
 
 #include "BackupCatalog.h"
+#include "ProgressWindow.h"
 #include "core/BasePath.h"
 #include "core/PlatformError.h"
 #include "core/UserInterface.h"
@@ -22,6 +28,19 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kDatabaseRole = Qt::UserRole + 1;
+constexpr int kNotRestorableRole = Qt::UserRole + 2;  // why the backup cannot be put back
+
+constexpr const char* kUnchanged = "データベースは変更していません。";
+
+// Thrown on the window's thread of work when the person asked it to stop.
+struct WorkCancelled {};
+
+// One backup as listed: read on the thread of work, shown on the window's.
+struct ListedBackup {
+  dao::BackupFile file;
+  std::string rows;
+  std::string notRestorable;
+};
 
 QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
@@ -47,7 +66,10 @@ QString JobLabel(const std::string& job) {
 
 BackupsWindow::BackupsWindow(QString baseFolder, MessageBoxFunction messageBox, std::function<bool()> jobRunning,
                              QWidget* parent)
-    : QWidget(parent, Qt::Window),
+    // A dialog of the main window is kept above it by the window manager,
+    // like the message boxes of both (they are dialogs of their windows).
+    : QWidget(parent, parent ? Qt::Dialog | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint
+                             : Qt::Window | Qt::WindowStaysOnTopHint),
       baseFolder_(std::move(baseFolder)),
       messageBox_(std::move(messageBox)),
       jobRunning_(std::move(jobRunning)) {
@@ -93,24 +115,90 @@ BackupsWindow::BackupsWindow(QString baseFolder, MessageBoxFunction messageBox, 
   Reload();
 }
 
+BackupsWindow::~BackupsWindow() = default;
+
+void BackupsWindow::RunWork(const std::function<void(JobProgress&)>& work, bool cancellable) {
+  auto progress = std::make_shared<JobProgress>();
+  std::exception_ptr failure;
+  bool done = false;
+  working_ = true;
+  list_->setEnabled(false);
+  restoreButton_->setEnabled(false);
+  worker_.Start(
+      [&] {
+        try {
+          work(*progress);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      },
+      [this, &done] { QMetaObject::invokeMethod(this, [&done] { done = true; }, Qt::QueuedConnection); });
+  QTimer delay;
+  delay.setSingleShot(true);
+  connect(&delay, &QTimer::timeout, this, [&] {
+    progressWindow_ = new ProgressWindow(this, progress, cancellable ? std::function<void()>([progress] {
+      progress->RequestCancel();
+    }) : std::function<void()>());
+    progressWindow_->show();
+  });
+  delay.start(500);
+  while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  delay.stop();
+  delete progressWindow_;
+  progressWindow_ = nullptr;
+  list_->setEnabled(true);
+  working_ = false;
+  if (failure) std::rethrow_exception(failure);
+}
+
 void BackupsWindow::Reload() {
-  list_->clear();
+  if (working_) return;  // the list is being read or a restore runs: it is read again after
   const std::string base = baseFolder_.toStdString();
-  for (const auto& database : backups::Databases()) {
+  std::vector<std::vector<ListedBackup>> listed(backups::Databases().size());
+  try {
+    RunWork(
+        [&](JobProgress& progress) {
+          for (size_t d = 0; d < backups::Databases().size(); ++d) {
+            const auto& database = backups::Databases()[d];
+            const std::string path = UnderBaseFolder(base, database.database);
+            auto copies = dao::ListBackups(path);
+            std::reverse(copies.begin(), copies.end());  // newest first
+            for (size_t i = 0; i < copies.size(); ++i) {
+              if (progress.CancelRequested()) throw WorkCancelled{};
+              progress.Report(database.Name() + ".mdb のバックアップを読んでいます (" + std::to_string(i + 1) + " / " +
+                                  std::to_string(copies.size()) + ")",
+                              -1, -1);
+              ListedBackup copy{copies[i], {}, dao::WhyNotRestorable(path, copies[i].path)};
+              copy.rows = backups::RowCountsText(backups::CountRowsIn(copies[i].path, *database.tables));
+              listed[d].push_back(std::move(copy));
+            }
+          }
+        },
+        true);
+  } catch (const WorkCancelled&) {
+    // What was read so far is listed; the rest shows as not read.
+  }
+  const QSignalBlocker quiet(list_);  // the changes are read once, below
+  list_->clear();
+  for (size_t d = 0; d < backups::Databases().size(); ++d) {
+    const auto& database = backups::Databases()[d];
     const std::string path = UnderBaseFolder(base, database.database);
     auto* top = new QTreeWidgetItem(list_, {FromUtf8(database.Name() + ".mdb"), QString(), FromUtf8(path)});
     top->setFirstColumnSpanned(false);
-    auto copies = dao::ListBackups(path);
-    std::reverse(copies.begin(), copies.end());  // newest first
-    for (const auto& copy : copies) {
-      auto* item = new QTreeWidgetItem(
-          top, {FromUtf8(copy.time), JobLabel(copy.job),
-                FromUtf8(backups::RowCountsText(backups::CountRowsIn(copy.path, *database.tables)))});
-      item->setData(0, kPathRole, FromUtf8(copy.path));
+    for (const auto& copy : listed[d]) {
+      const std::string rows =
+          copy.notRestorable.empty() ? copy.rows : "復元できません: " + copy.notRestorable + " (" + copy.rows + ")";
+      auto* item = new QTreeWidgetItem(top, {FromUtf8(copy.file.time), JobLabel(copy.file.job), FromUtf8(rows)});
+      item->setData(0, kPathRole, FromUtf8(copy.file.path));
       item->setData(0, kDatabaseRole, FromUtf8(database.Name()));
-      item->setToolTip(0, FromUtf8(copy.path));
+      item->setData(0, kNotRestorableRole, FromUtf8(copy.notRestorable));
+      item->setToolTip(0, FromUtf8(copy.file.path));
+      if (!copy.notRestorable.empty()) {
+        for (int column = 0; column < 3; ++column) item->setForeground(column, palette().brush(QPalette::Disabled, QPalette::Text));
+        item->setToolTip(2, FromUtf8("復元できません: " + copy.notRestorable));
+      }
     }
-    if (copies.empty()) new QTreeWidgetItem(top, {QString::fromUtf8("(バックアップはありません)")});
+    if (dao::ListBackups(path).empty()) new QTreeWidgetItem(top, {QString::fromUtf8("(バックアップはありません)")});
     top->setExpanded(true);
   }
   // The newest backup is chosen at first, so the window opens showing what
@@ -141,22 +229,42 @@ bool BackupsWindow::Choose(const std::string& backupPath) {
 }
 
 void BackupsWindow::ShowChanges() {
+  if (working_) return;
   const std::string backup = ChosenBackup();
-  restoreButton_->setEnabled(!backup.empty());
+  restoreButton_->setEnabled(false);
   if (backup.empty()) {
     changes_->setPlainText(QString::fromUtf8("バックアップを選んで下さい。"));
     return;
   }
-  const auto* database = DatabaseNamed(list_->currentItem()->data(0, kDatabaseRole).toString().toStdString());
-  QString text;
-  try {
-    const std::string live = UnderBaseFolder(baseFolder_.toStdString(), database->database);
-    for (const auto& table : backups::RestoreChanges(live, backup, *database->tables))
-      text += FromUtf8(backups::ChangeText(table.table.c_str(), table.change)) + QLatin1Char('\n');
-  } catch (const PlatformError& error) {
-    text = QString::fromUtf8("比べられません: ") + FromUtf8(error.Description());
+  const QString notRestorable = list_->currentItem()->data(0, kNotRestorableRole).toString();
+  if (!notRestorable.isEmpty()) {
+    changes_->setPlainText(QString::fromUtf8("このバックアップは復元できません: ") + notRestorable);
+    return;
   }
-  changes_->setPlainText(text);
+  const auto* database = DatabaseNamed(list_->currentItem()->data(0, kDatabaseRole).toString().toStdString());
+  const std::string live = UnderBaseFolder(baseFolder_.toStdString(), database->database);
+  std::string text;
+  bool compared = false;
+  try {
+    RunWork(
+        [&](JobProgress& progress) {
+          for (const auto& table : *database->tables) {
+            if (progress.CancelRequested()) throw WorkCancelled{};
+            progress.Report(std::string(table.table) + " を比べています", -1, -1);
+            const auto change = backups::Compare(backups::ReadRows(live, table), backups::ReadRows(backup, table));
+            text += backups::ChangeText(table.table, change) + "\n";
+          }
+        },
+        true);
+    compared = true;
+  } catch (const WorkCancelled&) {
+    text = "比べるのを中止しました。バックアップを選び直すと、もう一度比べます。";
+  } catch (const PlatformError& error) {
+    text = "比べられません: " + error.Description();
+  }
+  changes_->setPlainText(FromUtf8(text));
+  // Restoring asks with what it would change: only once that is known.
+  restoreButton_->setEnabled(compared);
 }
 
 MsgBoxResult BackupsWindow::Ask(const std::string& text, MsgBoxButtons buttons) {
@@ -164,6 +272,7 @@ MsgBoxResult BackupsWindow::Ask(const std::string& text, MsgBoxButtons buttons) 
 }
 
 void BackupsWindow::RestoreChosen() {
+  if (working_) return;
   const std::string backup = ChosenBackup();
   if (backup.empty()) return;
   const QTreeWidgetItem* item = list_->currentItem();
@@ -171,11 +280,16 @@ void BackupsWindow::RestoreChosen() {
   const std::string live = UnderBaseFolder(baseFolder_.toStdString(), database->database);
   const std::string when = item->text(0).toStdString();
   const std::string changes = changes_->toPlainText().toStdString();
+  const std::string notRestorable = item->data(0, kNotRestorableRole).toString().toStdString();
+  if (!notRestorable.empty()) {
+    Ask("このバックアップは復元できません: " + notRestorable + "。\n" + kUnchanged, MsgBoxButtons::OkOnly);
+    return;
+  }
   // A job of this program holds the database through the same engine: it is
   // refused here, before and after the question (the job may start meanwhile).
   const auto refusedWhileAJobRuns = [this] {
     if (!jobRunning_ || !jobRunning_()) return false;
-    Ask("ジョブの実行中は復元できません。ジョブが終わってから復元して下さい。\nデータベースは変更していません。",
+    Ask(std::string("ジョブの実行中は復元できません。ジョブが終わってから復元して下さい。\n") + kUnchanged,
         MsgBoxButtons::OkOnly);
     return true;
   };
@@ -185,13 +299,21 @@ void BackupsWindow::RestoreChosen() {
     return;
   if (refusedWhileAJobRuns()) return;
   try {
-    const std::string saved = dao::Restore(live, backup);
+    std::string saved;
+    RunWork(
+        [&](JobProgress& progress) {
+          progress.Report(database->Name() + ".mdb を戻しています", -1, -1);
+          saved = dao::Restore(live, backup);
+        },
+        false);
     Ask(database->Name() + ".mdb を " + when + " のバックアップの内容に戻しました。\n" + changes +
             "\n戻す前の状態もバックアップに残しました:\n" + saved,
         MsgBoxButtons::OkOnly);
   } catch (const PlatformError& error) {
-    Ask("復元できません。データベースは変更していません。\nｴﾗｰ番号 " + std::to_string(error.Number()) + ":" +
-            error.Description(),
+    // The refusals of the engine say themselves that nothing changed.
+    const std::string& why = error.Description();
+    Ask(std::string("復元できません。") + (why.find(kUnchanged) == std::string::npos ? kUnchanged : "") +
+            "\nｴﾗｰ番号 " + std::to_string(error.Number()) + ":" + why,
         MsgBoxButtons::OkOnly);
   }
   Reload();

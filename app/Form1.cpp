@@ -200,8 +200,15 @@ void Form1::CreateControls() {
 }
 
 void Form1::OpenBackupsWindow() {
-  if (ending_) return;
+  // Reading the backups runs an event loop: a second request meanwhile
+  // must not make a second window.
+  if (ending_ || openingBackups_) return;
   if (backupsWindow_ == nullptr) {
+    openingBackups_ = true;
+    struct Opened {
+      bool& opening;
+      ~Opened() { opening = false; }
+    } opened{openingBackups_};
     backupsWindow_ = new BackupsWindow(QString::fromStdString(BaseFolder()),
                                        [this](QWidget* parent, const QString& prompt, MsgBoxButtons buttons,
                                               const QString& title) { return messageBox_(parent, prompt, buttons, title); },

@@ -164,6 +164,7 @@ class Form1 : public QWidget, public UserInterface {
   std::function<void()> cancel_;
   ProgressWindow* progressWindow_ = nullptr;
   BackupsWindow* backupsWindow_ = nullptr;
+  bool openingBackups_ = false;
   QTimer* progressDelay_ = nullptr;
   bool endAfterJob_ = false;
   bool keepOfficeReady_ = false;

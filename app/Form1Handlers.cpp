@@ -10,6 +10,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "BackupsWindow.h"
 #include "Form1.h"
 #include "OutputTarget.h"
 #include "ProgressWindow.h"
@@ -152,6 +153,8 @@ void Form1::RunJobHandler(const std::function<void()>& handler) {
   // A job paused in DoEvents lets clicks through; a second job must not
   // start inside it. "終了" is not a job and still works.
   if (busy_ || ending_) return;
+  // The backups window reads or restores the databases on its own thread.
+  if (backupsWindow_ != nullptr && backupsWindow_->Working()) return;
   busy_ = true;
   struct Idle {
     bool& busy;

@@ -30,6 +30,8 @@ ProgressWindow::ProgressWindow(QWidget* parent, std::shared_ptr<JobProgress> pro
   cancelButton_ = new QPushButton(QString::fromUtf8("キャンセル"), this);
   cancelButton_->setObjectName(QStringLiteral("ProgressCancel"));
   connect(cancelButton_, &QPushButton::clicked, this, [this] { reject(); });
+  // Work that cannot stop half way (a restore) offers no キャンセル.
+  cancelButton_->setVisible(static_cast<bool>(cancel_));
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -61,6 +63,11 @@ void ProgressWindow::Refresh() {
     return;
   }
   const QString table = QString::fromStdString(now.table);
+  if (now.done < 0) {  // a step told in words, with no rows to count
+    step_->setText(table);
+    bar_->setRange(0, 0);
+    return;
+  }
   if (now.total >= 0) {
     step_->setText(QString::fromUtf8("%1: %2 / %3 行").arg(table).arg(now.done).arg(now.total));
     bar_->setRange(0, static_cast<int>(std::max(1L, now.total)));

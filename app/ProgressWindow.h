@@ -1,6 +1,7 @@
 // The small window a job shows when it takes longer than half a second: the
 // table it works on, the rows done of the rows expected where known, and a
-// button "キャンセル". It reads the job's JobProgress on a timer.
+// button "キャンセル" (none without a cancel function). It reads the job's
+// JobProgress on a timer; a report with done < 0 is a step told in words.
 //
 // It stays above the main window but does not block it: "終了" and the
 // main window's close box must end the program at once in every step,

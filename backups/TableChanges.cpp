@@ -62,6 +62,21 @@ const std::vector<KeyedTable>& TagTablesByKey() {
   return tables;
 }
 
+namespace {
+
+// A key as our own database's text gives it ("1", not "Long 1"): the keys
+// a person reads in a change list look the same on both engines.
+std::string KeyText(const Variant& key) {
+  if (key.IsNull()) return "NULL";
+  try {
+    return key.ToText();
+  } catch (const PlatformError&) {
+    return key.Describe();
+  }
+}
+
+}  // namespace
+
 // An Access file's table through the Access reader: the same value gives
 // the same text before and after a job.
 TableRows ReadAccessRows(const std::string& databasePath, const KeyedTable& table) {
@@ -75,7 +90,7 @@ TableRows ReadAccessRows(const std::string& databasePath, const KeyedTable& tabl
     for (const auto& row : t.rows) {
       std::string text;
       for (size_t c = 0; c < row.size(); ++c) text += (c ? "|" : "") + (row[c].IsNull() ? std::string("NULL") : row[c].Describe());
-      result.emplace(key < row.size() && !row[key].IsNull() ? row[key].Describe() : "NULL", std::move(text));
+      result.emplace(key < row.size() ? KeyText(row[key]) : "NULL", std::move(text));
     }
     return result;
   }

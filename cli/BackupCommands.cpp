@@ -33,6 +33,8 @@ int ListBackupsCommand(const std::string&, const ConsoleOptions& options, const 
     for (const auto& copy : copies) {
       streams.out << "  " << copy.time << "  " << copy.job << "  " << copy.size << " バイト  "
                   << RowCounts(copy.path, *database.tables) << "\n    " << copy.path << "\n";
+      if (const std::string why = dao::WhyNotRestorable(path, copy.path); !why.empty())
+        streams.out << "    復元できません: " << why << "\n";
     }
   }
   return kCompleted;
@@ -45,6 +47,12 @@ int RestoreCommand(const std::string& argument, const ConsoleOptions& options, c
     return kFailed;
   }
   const std::string databasePath = UnderBaseFolder(options.baseFolder, target->database);
+  // Neither a preview nor a question for a copy that cannot go back.
+  if (const std::string why = dao::WhyNotRestorable(databasePath, argument); !why.empty()) {
+    streams.err << "pendra: ｴﾗｰ番号 " << err::kUnrecognizedFormat << ":'" << argument << "' は復元できません (" << why
+                << ")。データベースは変更していません。\n";
+    return kFailed;
+  }
   if (options.dryRun) {
     try {
       streams.out << "試行のみ: データベースは変更していません。復元すると変わる内容:\n";

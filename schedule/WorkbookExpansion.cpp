@@ -5,7 +5,8 @@
 // overflow, the spreadsheet application dying, the user ending the program)
 // leaves both tables exactly as they were. Before anything changes, a copy
 // of the database is taken into its backup folder, and kept once the
-// replacement is committed (a failed or declined expansion leaves none); a
+// replacement is committed and changed a value (a failed or declined
+// expansion, or one of the unedited workbook, leaves none); a
 // failure names the sheet, row and column it happened at. Before the
 // question, the user learns whether the database can be written at all. The
 // template itself is never expanded. Once both sheets are read and before
@@ -25,10 +26,27 @@
 #include "ScheduleJobs.h"
 #include "ScheduleLayout.h"
 #include "TransferCounts.h"
+#include "TableChanges.h"
 
 namespace pendra::schedule {
 
 namespace {
+
+// Whether the committed tables differ from the copy taken before, by key,
+// past the time the job stamps on every row: an expansion of the unedited
+// workbook keeps no copy that would push a kept one out for nothing. When
+// either cannot be read, the copy stays.
+bool ChangedAnything(const std::string& databasePath, const std::string& copyPath) {
+  try {
+    for (const auto& table : backups::ScheduleTablesByKey()) {
+      const auto change = backups::Compare(backups::ReadRows(copyPath, table), backups::ReadRows(databasePath, table));
+      if (change.added + change.removed + change.changed > 0) return true;
+    }
+    return false;
+  } catch (const PlatformError&) {
+    return true;
+  }
+}
 
 // The cell the job is reading or storing, for the failure message: in a
 // sheet of thousands of rows an error number alone cannot be found.
@@ -184,7 +202,7 @@ JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
         return JobOutcome::Refused();  // the transaction rolls back: nothing changed
       }
       transaction.Commit();
-      backup.Keep();
+      if (ChangedAnything(db->Name(), backup.CopyPath())) backup.Keep();
     }
     db->Close();
 

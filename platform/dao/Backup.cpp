@@ -70,7 +70,7 @@ void CopyDatabase(sqlite3* source, const std::string& target) {
   if (rc != SQLITE_DONE) CannotBackUp(target, sqlite3_errstr(rc));
 }
 
-std::string Keep(const fs::path& temp, const fs::path& final) {
+std::string NameCopy(const fs::path& temp, const fs::path& final) {
   std::error_code ec;
   if (FILE* f = std::fopen(temp.c_str(), "r+b")) {
     fsync(fileno(f));
@@ -118,41 +118,42 @@ std::string BackupName(const std::string& databasePath, std::string_view job) {
 // file over it) and the job holds its folder: a second name for the file is
 // the copy, at no cost; a real copy where the backup folder lies on another
 // file system.
-std::string TakeAccessCopy(const std::string& databasePath, std::string_view job) {
-  const fs::path folder(BackupFolder(databasePath));
+// Writes the copy under `hidden` (a name ListBackups passes over): it gets
+// its listed name only when its job keeps it.
+void TakeAccessCopy(const std::string& databasePath, const fs::path& hidden) {
+  if (::link(databasePath.c_str(), hidden.c_str()) == 0) return;
   std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) CannotBackUp(folder.string(), ec.message());
-  const fs::path copy = folder / BackupName(databasePath, job);
-  if (::link(databasePath.c_str(), copy.c_str()) == 0) return copy.string();
-  const fs::path temp = folder / (".~" + copy.filename().string());
-  fs::copy_file(databasePath, temp, fs::copy_options::overwrite_existing, ec);
+  fs::copy_file(databasePath, hidden, fs::copy_options::overwrite_existing, ec);
   if (ec) {
-    fs::remove(temp, ec);
-    CannotBackUp(copy.string(), ec.message());
+    fs::remove(hidden, ec);
+    CannotBackUp(hidden.string(), ec.message());
   }
-  return Keep(temp, copy);
 }
 
-std::string TakeCopy(const std::string& databasePath, std::string_view job) {
-  if (detail::HasAccessHeader(databasePath)) return TakeAccessCopy(databasePath, job);
+void TakeCopy(const std::string& databasePath, const fs::path& hidden) {
+  if (detail::HasAccessHeader(databasePath)) return TakeAccessCopy(databasePath, hidden);
   Handle source;
   if (sqlite3_open_v2(databasePath.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
     CannotBackUp(databasePath, source.db ? sqlite3_errmsg(source.db) : "open");
   sqlite3_busy_timeout(source.db, kBusyTimeoutMs);
-  const fs::path folder(BackupFolder(databasePath));
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) CannotBackUp(folder.string(), ec.message());
-  const std::string name = BackupName(databasePath, job);
-  const fs::path temp = folder / (".~" + name);
   try {
-    CopyDatabase(source.db, temp.string());
+    CopyDatabase(source.db, hidden.string());
   } catch (...) {
-    fs::remove(temp, ec);
+    std::error_code ec;
+    fs::remove(hidden, ec);
     throw;
   }
-  return Keep(temp, folder / name);
+}
+
+// The copies a job of an ended process left unkept (the window ends at once
+// on 終了, mid-job): nobody's now, since the caller holds the database.
+void RemoveUnkeptCopies(const fs::path& folder, const std::string& databasePath) {
+  const std::string prefix = ".~" + fs::path(databasePath).stem().string() + "-";
+  std::error_code ec;
+  std::vector<fs::path> unkept;
+  for (const auto& entry : fs::directory_iterator(folder, ec))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) unkept.push_back(entry.path());
+  for (const auto& path : unkept) fs::remove(path, ec);
 }
 
 // --- What a copy to restore from must be -----------------------------------
@@ -325,16 +326,38 @@ int BackupsToKeep() {
   return *end == '\0' && value > 0 && value < 100000 ? static_cast<int>(value) : kDefaultKeep;
 }
 
-JobBackup::JobBackup(const std::string& databasePath, std::string_view job)
-    : databasePath_(databasePath), path_(TakeCopy(databasePath, job)) {}
+JobBackup::JobBackup(const std::string& databasePath, std::string_view job) : databasePath_(databasePath) {
+  const fs::path folder(BackupFolder(databasePath));
+  std::error_code ec;
+  createdFolder_ = !fs::exists(folder, ec);
+  fs::create_directories(folder, ec);
+  if (ec) CannotBackUp(folder.string(), ec.message());
+  RemoveUnkeptCopies(folder, databasePath);
+  const std::string name = BackupName(databasePath, job);
+  path_ = (folder / name).string();
+  hidden_ = (folder / (".~" + name)).string();
+  try {
+    TakeCopy(databasePath, hidden_);
+  } catch (...) {
+    Drop();
+    throw;
+  }
+}
 
 JobBackup::~JobBackup() {
-  if (kept_) return;
+  if (!kept_) Drop();
+}
+
+void JobBackup::Drop() {
   std::error_code ignored;
-  fs::remove(path_, ignored);
+  fs::remove(hidden_, ignored);
+  // Only a folder this copy made, and only while nothing else lies in it.
+  if (createdFolder_) fs::remove(BackupFolder(databasePath_), ignored);
 }
 
 void JobBackup::Keep(const std::string& spared) {
+  if (kept_) return;
+  NameCopy(hidden_, path_);
   kept_ = true;
   Prune(databasePath_, spared);
 }
@@ -368,6 +391,35 @@ std::vector<BackupFile> ListBackups(const std::string& databasePath) {
   return copies;
 }
 
+namespace {
+
+enum class FileKind { kSqlite, kAccess, kOther };
+
+FileKind KindOf(const std::string& path) {
+  if (detail::HasAccessHeader(path)) return FileKind::kAccess;
+  char header[16] = {};
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  const size_t read = file ? std::fread(header, 1, sizeof header, file) : 0;
+  if (file) std::fclose(file);
+  return read == sizeof header && std::memcmp(header, "SQLite format 3", 16) == 0 ? FileKind::kSqlite : FileKind::kOther;
+}
+
+}  // namespace
+
+std::string WhyNotRestorable(const std::string& databasePath, const std::string& backupPath) {
+  // A file that is not there is told of as such by the restore itself.
+  std::error_code ec;
+  if (!fs::exists(backupPath, ec) || !fs::exists(databasePath, ec)) return {};
+  const FileKind copy = KindOf(backupPath);
+  if (copy == FileKind::kOther) return "データベースのファイルではありません";
+  const FileKind live = KindOf(databasePath);
+  if (live == FileKind::kAccess && copy == FileKind::kSqlite)
+    return "データベースが Access ファイルになる前の、このプログラムの形式 (SQLite) のバックアップです";
+  if (live == FileKind::kSqlite && copy == FileKind::kAccess)
+    return "データベースがこのプログラムの形式 (SQLite) になる前の、Access ファイルのバックアップです";
+  return {};
+}
+
 // Restoring a genuine Access file: the copy must be an Access file holding
 // every table of the live one with the same columns; the live file is kept
 // as the "restore" copy (a second name for it) and a copy of the backup is
@@ -397,6 +449,7 @@ std::string RestoreAccessFile(const std::string& databasePath, const std::string
 }
 
 std::string Restore(const std::string& databasePath, const std::string& backupPath) {
+  if (const std::string why = WhyNotRestorable(databasePath, backupPath); !why.empty()) NotACopy(backupPath, why);
   if (detail::HasAccessHeader(databasePath)) return RestoreAccessFile(databasePath, backupPath);
   // What the copy is, as far as it can be told without the database.
   RequireRollbackJournal(backupPath);

@@ -54,15 +54,25 @@ class JobBackup {
   JobBackup(const JobBackup&) = delete;
   JobBackup& operator=(const JobBackup&) = delete;
 
+  // Where the copy lies once kept. Until then it lies under a hidden name
+  // that no listing shows, so a job whose process ends mid-way (終了 ends
+  // the window at once) leaves no copy behind that pushes kept ones out;
+  // the next job of the database removes what such a process left.
   const std::string& Path() const { return path_; }
+  // Where the copy lies now: its hidden name until kept.
+  const std::string& CopyPath() const { return kept_ ? path_ : hidden_; }
   // The job committed its change: the copy stays, and the oldest copies
   // beyond the number to keep are removed, never `spared` (the copy a
-  // restore came from).
+  // restore came from). Raises 3043 when the copy cannot get its name.
   void Keep(const std::string& spared = "");
 
  private:
+  void Drop();
+
   std::string databasePath_;
   std::string path_;
+  std::string hidden_;
+  bool createdFolder_ = false;  // "backup/" was made for this copy
   bool kept_ = false;
 };
 
@@ -72,6 +82,14 @@ std::string BackUp(Database& db, std::string_view job);
 
 // The copies of the database at databasePath, oldest first.
 std::vector<BackupFile> ListBackups(const std::string& databasePath);
+
+// Why the copy at backupPath cannot be put back into the database at
+// databasePath as the files lie now, told from their first bytes before
+// anything is read or asked: a copy of the other engine (the database was
+// an SQLite file when the copy was taken and is a genuine Access file now,
+// or the other way round), or no database file at all. Empty when a
+// restore may be tried (Restore still checks the copy in full).
+std::string WhyNotRestorable(const std::string& databasePath, const std::string& backupPath);
 
 // Puts the rows of the copy at backupPath back into the database at
 // databasePath. One transaction holds the database from the first check to

@@ -60,6 +60,19 @@ void RequireWritable(const std::string& databasePath) {
   const fs::path file(databasePath);
   const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
   const fs::path backups = BackupFolder(databasePath);
+  // A file marked read-only for everyone is one somebody meant to keep as
+  // it is; the Access writer refuses it even where the kernel would let us
+  // write (root), and only once it meets its hidden work file.
+  struct stat info {};
+  if (stat(file.c_str(), &info) == 0 && (info.st_mode & 0222) == 0) {
+    const bool ours = info.st_uid == geteuid() || geteuid() == 0;
+    Raise(err::kCannotOpenFile,
+          "データベース '" + databasePath + "' は読み取り専用になっています。" +
+              (ours ? "書き込みを許可してから (ファイル マネージャーのプロパティで書き込みを許可するか、「chmod u+w '" +
+                          databasePath + "'」)、もう一度実行してください。"
+                    : "管理者に、このファイルへの書き込みを許可するよう依頼してください。") +
+              " 何も変更していません。");
+  }
   // The file, then the folder (the journal is made there, and the backup
   // folder when there is none yet), then the backup folder.
   const struct {

@@ -464,6 +464,10 @@ output_seconds=$(seconds_since "$start")
 check "the output workbook is an .xls file" \
   bash -c "file -b '$out' | grep -qi 'Composite Document File V2\|CDF V2'"
 check "output leaves the schedule database unchanged" test "$(sum "$DATA/${DATABASES[0]}")" = "$before"
+# A change for the expansion to undo: an unedited workbook changes nothing
+# and keeps no backup.
+check "a member of pendra changes a group's name" \
+  as_user sqlite3 "$DATA/${DATABASES[0]}" "UPDATE GroupMaster SET GP名称 = GP名称 || '*' WHERE rowid = 1"
 start=$(now_ms)
 check "pendra expand of that workbook writes the installed database (as a member of pendra)" \
   as_user pendra expand "$out" --yes

@@ -126,6 +126,50 @@ TEST_F(Backups, RestoreTakesOutATriggerTheDatabaseWasLeftWith) {
   EXPECT_TRUE(Rows(ScheduleDb(), "SELECT name FROM sqlite_master WHERE type = 'trigger'").empty());
 }
 
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
+// A backup taken while the database was of the other engine: listed as not
+// restorable with the reason; restore, dry run or not, shows no preview and
+// asks nothing, changes nothing and says so once.
+TEST_F(Backups, ABackupOfTheOtherEngineIsNotRestorable) {
+  const std::string ours = base.File("Velmora-ours.mdb");
+  fs::copy_file(TagDb(), ours);
+  const std::string access = PENDRA_ACCESS_TESTDATA "/ja_V2016.accdb";
+  const struct {
+    const char* what;
+    std::string takenOn, now, reason;
+  } cases[] = {
+      {"SQLite copy, Access now", ours, access, "データベースが Access ファイルになる前の、このプログラムの形式 (SQLite) のバックアップです"},
+      {"Access copy, SQLite now", access, ours, "データベースがこのプログラムの形式 (SQLite) になる前の、Access ファイルのバックアップです"},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(dao::BackupFolder(TagDb()));
+    fs::copy_file(c.takenOn, TagDb(), fs::copy_options::overwrite_existing);
+    ASSERT_EQ(RunInProcess(On({"import-csv", CleanCsv(), "--yes"})).exitCode, 0) << c.what;
+    const std::string backup = Copies(TagDb()).back().path;
+    fs::copy_file(c.now, TagDb(), fs::copy_options::overwrite_existing);
+    const std::string bytes = Bytes(TagDb());
+
+    const Outcome listing = RunInProcess(On({"backups"}));
+    EXPECT_NE(listing.out.find(backup + "\n    復元できません: " + c.reason), std::string::npos) << c.what << ": " << listing.out;
+    for (const char* how : {"--dry-run", "--yes"}) {
+      const Outcome run = RunInProcess(On({"restore", backup, how}));
+      EXPECT_EQ(run.exitCode, 1) << c.what << " " << how;
+      EXPECT_EQ(run.out, "") << c.what << " " << how;
+      EXPECT_EQ(run.err, "pendra: ｴﾗｰ番号 3343:'" + backup + "' は復元できません (" + c.reason +
+                             ")。データベースは変更していません。\n")
+          << c.what << " " << how;
+      EXPECT_EQ(Occurrences(run.err, "変更していません"), 1u) << run.err;
+      EXPECT_EQ(Bytes(TagDb()), bytes) << c.what << " " << how;
+      EXPECT_EQ(Copies(TagDb()).size(), 1u) << c.what << " " << how;
+    }
+  }
+}
+
 TEST_F(Backups, RestoreIsRefusedWhileAJobHoldsTheDatabaseAndWithoutYes) {
   ASSERT_EQ(RunInProcess(On({"import-csv", CleanCsv(), "--yes"})).exitCode, 0);
   const std::string backup = Copies(TagDb()).back().path;

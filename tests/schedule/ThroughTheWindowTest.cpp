@@ -22,6 +22,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <thread>
 
@@ -33,6 +34,7 @@
 #include "ScheduleJobs.h"
 #include "ScheduleTestSupport.h"
 #include "WindowPos.h"
+#include "dao/Backup.h"
 
 namespace pendra::schedule::test {
 namespace {
@@ -131,6 +133,18 @@ TEST_F(ThroughTheWindow, OutputThenExpansionOfTheSameWorkbook) {
   EXPECT_FALSE(app::IsTopmost(&form));
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(quits, 1);
+
+  // The expansion keeps the tables as they were; the same workbook once
+  // more changes nothing and keeps no second copy.
+  ASSERT_EQ(dao::ListBackups(base.ScheduleDb()).size(), 1u);
+  app::Form1 again;
+  again.SetBaseFolder(QString::fromStdString(base.Path()));
+  again.SetQuitFunction([] {});
+  again.SetMessageBox([](QWidget*, const QString&, MsgBoxButtons, const QString&) { return MsgBoxResult::Yes; });
+  again.txtBackDbPath->setText(QString::fromStdString(workbook));
+  again.Command3->click();
+  EXPECT_EQ(Tables(), before);
+  EXPECT_EQ(dao::ListBackups(base.ScheduleDb()).size(), 1u);
 }
 
 // A workbook whose sheets lose rows by the rules: the expansion asks before
@@ -195,6 +209,9 @@ TEST_P(ExpansionQuestions, AskBeforeRowsAreLostAndOnlyYesStoresThem) {
     if (c.answer == MsgBoxResult::No) {
       EXPECT_EQ(shown.size(), 2u) << c.what;
       EXPECT_EQ(Tables(), before) << c.what;
+      // The copy taken under the job's lock went with the answer, and the
+      // folder made for it too.
+      EXPECT_FALSE(fs::exists(dao::BackupFolder(base.ScheduleDb()))) << c.what;
     } else {
       ASSERT_EQ(shown.size(), 3u) << c.what;
       EXPECT_EQ(shown[2].first, std::string(msg::kExpansionDone) + "\n" + Filled(c.counts, groups, kiki)) << c.what;
@@ -240,6 +257,38 @@ TEST_F(ThroughTheWindow, EndingDuringTheExpansionLeavesTheTablesAsTheyWere) {
   EXPECT_EQ(Tables(), before);
   EXPECT_EQ(quits, 1);
   EXPECT_TRUE(OurOfficeProcesses().empty());
+}
+
+// A database marked read-only, of either engine, is refused before the
+// confirmation: the message names the database and says what to do, and
+// nothing changes (no backup folder either).
+TEST_F(ThroughTheWindow, AReadOnlyDatabaseIsRefusedBeforeTheFirstQuestion) {
+  for (const char* access : {"", PENDRA_ACCESS_TESTDATA "/ja_V2000.mdb"}) {
+    const std::string db = base.ScheduleDb();
+    if (*access) fs::copy_file(access, db, fs::copy_options::overwrite_existing);
+    fs::permissions(db, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    std::ifstream in(db, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    prompts.clear();
+    app::Form1 window;  // the expansion takes its window out of the band: one per case
+    window.SetBaseFolder(QString::fromStdString(base.Path()));
+    window.SetQuitFunction([this] { ++quits; });
+    window.SetMessageBox([this](QWidget*, const QString& prompt, MsgBoxButtons, const QString&) {
+      prompts.push_back(prompt.toStdString());
+      return MsgBoxResult::Yes;
+    });
+    window.txtBackDbPath->setText(QString::fromStdString(base.File("編集済み.xls")));
+    window.Command3->click();
+    const std::string what = *access ? access : "our own database";
+    ASSERT_EQ(prompts.size(), 1u) << what;
+    EXPECT_NE(prompts[0].find("データベース '" + db + "' は読み取り専用になっています。"), std::string::npos) << prompts[0];
+    EXPECT_NE(prompts[0].find("chmod u+w '" + db + "'"), std::string::npos) << prompts[0];
+    EXPECT_EQ(prompts[0].find(".~"), std::string::npos) << prompts[0];
+    std::ifstream after(db, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()), bytes) << what;
+    EXPECT_FALSE(fs::exists(dao::BackupFolder(db))) << what;
+    fs::permissions(db, fs::perms::owner_write, fs::perm_options::add);
+  }
 }
 
 // The largest tables the tool meets: 1000 groups and 32765 devices, the
@@ -542,6 +591,7 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
   // (exit 0, nothing written, the tables as they were) or completed first
   // (the whole result). Each job must have been ended mid-way at least once.
   std::map<std::string, int> endedMidway;
+  size_t expansionsCompleted = 0;
   for (const Case c : {Case{"output", "office"}, Case{"output", "opening"}, Case{"output", "rows"},
                        Case{"expansion", "office"}, Case{"expansion", "opening"}, Case{"expansion", "rows"},
                        Case{"output", "rows", "close"}, Case{"expansion", "opening", "close"}}) {
@@ -561,6 +611,7 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
     if (status == 0 && now == before && !written) {
       ++endedMidway[c.job];
     } else {
+      if (!output) ++expansionsCompleted;
       // Completed before the click: its whole result, and its message
       // unless the click came between the two.
       EXPECT_TRUE(status == 0 || status == 3) << what << ": " << status << " " << printed;
@@ -574,6 +625,8 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
     }
     // The office dies with the process that started it.
     EXPECT_FALSE(OfficeOfProcessLeft(pid)) << what;
+    // An expansion ended mid-way keeps no backup to push kept ones out.
+    EXPECT_EQ(dao::ListBackups(base.ScheduleDb()).size(), expansionsCompleted) << what;
   }
   EXPECT_GE(endedMidway["output"], 1);
   EXPECT_GE(endedMidway["expansion"], 1);

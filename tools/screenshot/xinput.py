@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Clicks and types on an X display the way a person would, through the XTEST
 extension (libXtst), for the screenshots that need a job to be started.
-Usage: xinput.py click X Y | type TEXT | key KEYSYM   (on $DISPLAY)
+Usage: xinput.py click X Y | rclick X Y | type TEXT | key KEYSYM   (on $DISPLAY)
 TEXT may hold lower-case letters, digits and / . - (no Shift is pressed)."""
 import ctypes
 import sys
@@ -39,12 +39,13 @@ def press(keysym):
 
 
 command = sys.argv[1]
-if command == "click":
+if command in ("click", "rclick"):
+    button = 1 if command == "click" else 3
     xtst.XTestFakeMotionEvent(display, -1, int(sys.argv[2]), int(sys.argv[3]), 0)
     x11.XFlush(display)
     time.sleep(0.1)
-    xtst.XTestFakeButtonEvent(display, 1, 1, 0)
-    xtst.XTestFakeButtonEvent(display, 1, 0, 0)
+    xtst.XTestFakeButtonEvent(display, button, 1, 0)
+    xtst.XTestFakeButtonEvent(display, button, 0, 0)
 elif command == "type":
     for ch in sys.argv[2]:
         if not (ch.islower() or ch.isdigit() or ch in NAMES):
