@@ -91,7 +91,7 @@ TEST(BatchCommandLine, ALimitOutOfRangeNamesItsRange) {
   EXPECT_NE(seconds.err.find("--office-seconds needs a whole number of seconds from 1 to 604800"), std::string::npos)
       << seconds.err;
   const Outcome memory = RunInProcess({"output", "x.xls", "--office-memory", "17592186044416"});
-  EXPECT_NE(memory.err.find("--office-memory needs a whole number of megabytes from 128 to 1048576"), std::string::npos)
+  EXPECT_NE(memory.err.find("--office-memory needs a whole number of megabytes from 320 to 1048576"), std::string::npos)
       << memory.err;
 }
 
