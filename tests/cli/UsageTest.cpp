@@ -19,11 +19,12 @@ TEST(BatchCommandLine, HelpExplainsEveryOptionInEnglishAndJapanese) {
     EXPECT_EQ(run.exitCode, 0) << help;
     EXPECT_EQ(run.err, "");
     for (const char* word : {"output TARGET", "expand WORKBOOK", "import-csv FILE", "--base DIR", "--yes",
-                             "--help", "--version", "Exit status"})
+                             "--allow-row-loss", "--help", "--version", "Exit status"})
       EXPECT_NE(run.out.find(word), std::string::npos) << help << " lacks " << word;
     // Each command and option has its Japanese line beside the English one.
     for (const char* japanese : {"出力します", "置き換えます", "M_TAG を更新", "データベースと原紙のあるフォルダ",
-                                 "確認に「はい」と答えます", "ヘルプを表示", "バージョンを表示", "終了コード"})
+                                 "確認と上書きに「はい」と答えます",
+                                 "行が失われるときの質問に「はい」と答えます", "ヘルプを表示", "バージョンを表示", "終了コード"})
       EXPECT_NE(run.out.find(japanese), std::string::npos) << help << " lacks " << japanese;
     size_t english = 0, japanese = 0;
     for (size_t start = 0; start < run.out.size();) {
