@@ -114,7 +114,7 @@ TEST(BatchCommandLine, ALimitVariableOutOfRangeIsAUsageErrorUnlessTheOptionOverr
     EXPECT_EQ(refused.exitCode, 2) << c.variable << "=" << c.value;
     EXPECT_NE(refused.err.find(std::string(c.variable) + "=" + c.value + " is not a whole number"), std::string::npos)
         << refused.err;
-    launch.args.insert(launch.args.end(), {c.option, "200"});
+    launch.args.insert(launch.args.end(), {c.option, "400"});
     const Outcome overridden = RunLaunched(launch);
     EXPECT_NE(overridden.exitCode, 2) << c.variable << "=" << c.value << " " << c.option << ": " << overridden.err;
   }
