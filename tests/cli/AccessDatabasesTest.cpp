@@ -113,7 +113,7 @@ TEST_P(AccessDatabases, OutputGivesTheWorkbookOurOwnDatabaseGivesForTheSameRows)
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_TRUE(Bytes(ScheduleDb()) == before);
 
-  // Every row (a Null key sorts first and leaves its cell empty).
+  // Every row (a row without a key comes last, its first cell empty).
   schedule::test::SavedWorkbook a(ours), b(theirs);
   for (const auto& [sheet, columns] : {std::pair{"GroupMaster", 3}, std::pair{"KikiMaster", 4}}) {
     int filled = 0;
