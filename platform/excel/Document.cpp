@@ -144,8 +144,10 @@ void RemoveSaveFolder(int parentFd, const std::string& name) {
 class SavesUnderWay {
  public:
   static void Note(int parentFd, const std::string& name) {
+    const int held = fcntl(parentFd, F_DUPFD_CLOEXEC, 0);
+    if (held < 0) return;  // then only the next save into that folder removes it
     const std::lock_guard<std::mutex> lock(Mutex());
-    Folders().emplace_back(fcntl(parentFd, F_DUPFD_CLOEXEC, 0), name);
+    Folders().emplace_back(held, name);
   }
   static void Forget(int parentFd, const std::string& name) {
     const std::lock_guard<std::mutex> lock(Mutex());
