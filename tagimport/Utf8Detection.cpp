@@ -20,17 +20,18 @@ bool LooksLikeUtf8(std::string_view bytes) {
       ++i;
       continue;
     }
+    // The lead byte gives the length and the first bits.
     size_t length = 0;
-    char32_t c = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, c = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, c = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, c = lead & 0x07;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
     else return false;
+    char32_t c = lead & (0x7Fu >> length);
     if (i + length > bytes.size()) break;  // cut by the end of what was read
     for (size_t k = 1; k < length; ++k) {
       const auto next = static_cast<unsigned char>(bytes[i + k]);
       if ((next & 0xC0) != 0x80) return false;
-      c = (c << 6) | (next & 0x3F);
+      c = (c << 6) | (next & 0x3Fu);
     }
     // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
     if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF))
