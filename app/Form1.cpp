@@ -95,6 +95,8 @@ Form1::Form1(QWidget* parent)
     // open transaction is never committed, and a workbook being saved
     // never gets its name.
     if (jobThread_.Busy()) {
+      // The save's hidden folder beside the target goes with the program.
+      excel::RemoveUnfinishedSaveFolders();
       std::fflush(nullptr);
       std::_Exit(0);
     }

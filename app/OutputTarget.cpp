@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include "excel/WorkbookFormat.h"
+
 namespace pendra::app {
 
 namespace {
@@ -32,10 +34,6 @@ QString WithWorkbookExtension(const QString& path) {
   return path + (path.endsWith(QLatin1Char('.')) ? QStringLiteral("xls") : QStringLiteral(".xls"));
 }
 
-bool IsWorkbookFormat(const QString& path) {
-  const QString suffix = QFileInfo(path).suffix().toLower();
-  return suffix == QLatin1String("xls") || suffix == QLatin1String("xlsx") ||
-         suffix == QLatin1String("ods");
-}
+bool IsWorkbookFormat(const QString& path) { return excel::IsWorkbookFormat(path.toStdString()); }
 
 }  // namespace pendra::app

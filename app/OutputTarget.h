@@ -10,10 +10,11 @@
 
 #include <QString>
 
+#include "Messages.h"
+
 namespace pendra::app {
 
-inline constexpr const char* kOutputFormatRefused =
-    "出力できるファイルの種類は .xls、.xlsx、.ods です。別のファイル名を指定して下さい。";
+inline constexpr const char* kOutputFormatRefused = schedule::msg::kOutputFormatRefused;
 
 // The base folder when writable, else the documents folder when it exists,
 // else the home folder.
@@ -22,7 +23,7 @@ QString OutputDialogFolder(const QString& baseFolder);
 // The path with ".xls" added when its file name has no extension.
 QString WithWorkbookExtension(const QString& path);
 
-// True for .xls, .xlsx and .ods, in any case.
+// True for .xls, .xlsx and .ods, in any case (excel::IsWorkbookFormat).
 bool IsWorkbookFormat(const QString& path);
 
 }  // namespace pendra::app

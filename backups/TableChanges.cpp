@@ -89,7 +89,10 @@ TableRows ReadAccessRows(const std::string& databasePath, const KeyedTable& tabl
     TableRows result;
     for (const auto& row : t.rows) {
       std::string text;
-      for (size_t c = 0; c < row.size(); ++c) text += (c ? "|" : "") + (row[c].IsNull() ? std::string("NULL") : row[c].Describe());
+      for (size_t c = 0; c < row.size(); ++c) {
+        if (table.setByTheJob && c < t.columns.size() && t.columns[c].name == table.setByTheJob) continue;
+        text += (c ? "|" : "") + (row[c].IsNull() ? std::string("NULL") : row[c].Describe());
+      }
       result.emplace(key < row.size() ? KeyText(row[key]) : "NULL", std::move(text));
     }
     return result;

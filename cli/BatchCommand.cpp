@@ -14,7 +14,7 @@ namespace pendra::cli {
 
 namespace {
 
-constexpr const char* kHead = R"(Usage: pendra COMMAND [ARGUMENT] [--base DIR] [--yes] [--dry-run] [--office-memory MB] [--office-seconds S]
+constexpr const char* kHead = R"(Usage: pendra COMMAND [ARGUMENT] [--base DIR] [--yes] [--allow-row-loss] [--dry-run] [--office-memory MB] [--office-seconds S]
        pendra --help | --version
 
 Runs the jobs of Pendra_Set without its window, on the same databases.
@@ -28,19 +28,23 @@ Options / オプション:
   --base DIR           The base folder holding OV_DataBase, VL_Database and the
                        template (default: the folder of this program).
                        データベースと原紙のあるフォルダ (既定: このプログラムのフォルダ)。
-  --yes                Answer Yes to the confirmation, to replacing an existing
-                       TARGET and to the questions asked before rows are lost
-                       (rows below a blank first cell, a table left empty).
-                       Without it each question is asked on the terminal, and
-                       refused when there is none.
-                       確認に「はい」と答えます。省略時は端末で尋ね、端末がなければ中止します。
+  --yes                Answer Yes to the confirmation and to replacing an
+                       existing TARGET. Without it each question is asked on
+                       the terminal, and refused when there is none.
+                       確認と上書きに「はい」と答えます。省略時は端末で尋ね、端末がなければ中止します。
+  --allow-row-loss     expand: answer Yes to the questions asked before rows
+                       are lost (rows below a blank first cell, a table left
+                       empty); --yes does not. Without it they are asked on
+                       the terminal; with none the expansion stops with
+                       nothing changed (exit 3).
+                       展開で行が失われるときの質問に「はい」と答えます (--yes では答えません)。
   --dry-run            expand, import-csv, import-mdb: do the whole job on
                        copies, report rows before and after, added, removed
                        and changed (by key), and change nothing; restore:
                        report what putting the backup back would change.
                        試行のみ: 変更内容を表示し、データベースは変更しません。
   --office-memory MB   The most memory the spreadsheet application may hold,
-                       128 to 1048576 (default 2048, or PENDRA_OFFICE_MEMORY_MB).
+                       320 to 1048576 (default 2048, or PENDRA_OFFICE_MEMORY_MB).
                        スプレッドシート アプリケーションのメモリ上限 (MB)。
   --office-seconds S   The longest a job may use the spreadsheet application,
                        1 to 604800 (default 120, or PENDRA_OFFICE_SECONDS); past
@@ -52,7 +56,8 @@ Options / オプション:
 
 Exit status / 終了コード: 0 completed / 完了, 1 refused or failed (nothing
 changed), or check-mdb found a problem / 中止・エラー・検査で問題あり, 2 usage error / 使い方の誤り, 3 import-csv stored
-records but refused or skipped some / 一部の行を取り込めませんでした.
+records but refused or skipped some / 一部の行を取り込めませんでした, or expand would
+lose rows without --allow-row-loss (nothing changed) / 行が失われるため展開を中止しました.
 Every job that changes a database first keeps a copy of it in backup/ beside
 it (the newest 10, or PENDRA_BACKUPS_KEEP); see "backups" and "restore".
 Messages are the tool's own Japanese texts; errors go to standard error.
@@ -120,6 +125,8 @@ int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& 
       return kCompleted;
     } else if (arg == "--yes" || arg == "-y") {
       options.assumeYes = true;
+    } else if (arg == "--allow-row-loss") {
+      options.allowRowLoss = true;
     } else if (arg == "--dry-run") {
       options.dryRun = true;
     } else if (arg == "--base") {
@@ -164,6 +171,7 @@ int RunBatchCommand(const std::vector<std::string>& args, const ConsoleStreams& 
   }
   excel::SetOfficeLimits(limits);
   if (options.dryRun && !command->dryRun) return UsageError(streams, "--dry-run goes with expand, import-csv, import-mdb and restore");
+  if (options.allowRowLoss && command->name != "expand") return UsageError(streams, "--allow-row-loss goes with expand");
   if (options.baseFolder.empty()) options.baseFolder = programFolder;
   while (options.baseFolder.size() > 1 && options.baseFolder.back() == '/') options.baseFolder.pop_back();
   return RunCaught(*command, argument, options, streams);

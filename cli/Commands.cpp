@@ -26,12 +26,15 @@ using backups::TableRows;
 // A job through the console: its outcome decides the exit status and where
 // its messages go. An error that still escapes the job (a fault no job
 // foresaw) is told on standard error instead of aborting.
+// rowLossRefused, when given, tells whether the job stopped at a question
+// before rows are lost that only --allow-row-loss answers.
 JobOutcome RunJob(const ConsoleOptions& options, const ConsoleStreams& streams,
-                  const std::function<JobOutcome(UserInterface&)>& job) {
+                  const std::function<JobOutcome(UserInterface&)>& job, bool* rowLossRefused = nullptr) {
   ConsoleUi ui(options, streams);
   try {
     const JobOutcome outcome = job(ui);
     ui.Finish(outcome);
+    if (rowLossRefused) *rowLossRefused = ui.RowLossRefused();
     return outcome;
   } catch (const PlatformError& e) {
     ui.Finish(JobOutcome::Failed());
@@ -128,7 +131,9 @@ int Expand(const std::string& argument, const ConsoleOptions& given, const Conso
   const auto job = [](UserInterface& ui) { return schedule::Command3_Click(ui); };
   if (options.dryRun) return ExitStatus(DryRun(options, streams, backups::ScheduleTablesByKey(), job));
   // The completion message's second line counts the rows per table.
-  return ExitStatus(RunJob(options, streams, job));
+  bool rowLossRefused = false;
+  const JobOutcome outcome = RunJob(options, streams, job, &rowLossRefused);
+  return rowLossRefused ? kRowLossRefused : ExitStatus(outcome);
 }
 
 // 0: every record stored; 3: records stored, but some refused or skipped;

@@ -13,7 +13,9 @@ namespace pendra::cli {
 
 // Exit statuses of the batch command.
 // kPartly: the import stored records but refused or skipped others.
-enum ExitStatus : int { kCompleted = 0, kFailed = 1, kUsageError = 2, kPartly = 3 };
+// kRowLossRefused: the expansion would lose rows and --allow-row-loss was
+// not given; nothing changed.
+enum ExitStatus : int { kCompleted = 0, kFailed = 1, kUsageError = 2, kPartly = 3, kRowLossRefused = 3 };
 
 struct Command {
   std::string_view name;

@@ -57,6 +57,24 @@ MsgBoxResult ConsoleUi::MsgBox(std::string_view prompt, MsgBoxButtons buttons, s
   return MsgBoxResult::No;
 }
 
+MsgBoxResult ConsoleUi::AskBeforeLoss(std::string_view question) {
+  EndProgressLine();
+  if (options_.onCopies) {
+    streams_.out << "試行のみ: 実行すると次を尋ねます: " << question << std::endl;
+    return MsgBoxResult::Yes;
+  }
+  if (options_.allowRowLoss) return MsgBoxResult::Yes;
+  if (streams_.inIsTerminal) return AskOnTerminal(question) ? MsgBoxResult::Yes : MsgBoxResult::No;
+  // A script's --yes answered the confirmation, not this: losing rows is
+  // never what a script agreed to without saying so.
+  WriteErrorLines(streams_.err, std::string(question) +
+                                    "\n行が失われるため中止しました (何も変更していません)。失ってよい場合は "
+                                    "--allow-row-loss を付けて実行して下さい。"
+                                    "\n(rows would be lost: nothing was changed; run with --allow-row-loss to accept that)");
+  rowLossRefused_ = true;
+  return MsgBoxResult::No;
+}
+
 void ConsoleUi::Finish(const JobOutcome& outcome) {
   EndProgressLine();
   for (const std::string& message : messages_) {

@@ -18,7 +18,8 @@ namespace pendra::cli {
 struct ConsoleOptions {
   std::string pathBox;      // what the window's path box would hold
   std::string baseFolder;   // where the databases and the template lie
-  bool assumeYes = false;   // --yes
+  bool assumeYes = false;   // --yes: the confirmation and replacing a target
+  bool allowRowLoss = false;  // --allow-row-loss: the questions asked before rows are lost
   bool dryRun = false;      // --dry-run: do the whole job, then roll back
   // The job runs on copies for --dry-run: its completion message would
   // claim what did not happen and is left out, and a question asked before
@@ -45,6 +46,7 @@ class ConsoleUi : public UserInterface {
 
   MsgBoxResult MsgBox(std::string_view prompt, MsgBoxButtons buttons,
                       std::string_view title) override;
+  MsgBoxResult AskBeforeLoss(std::string_view question) override;
   void SetWaitPointer(bool) override {}
   void DoEvents() override {}
   void SetTopmost(bool) override {}
@@ -57,6 +59,10 @@ class ConsoleUi : public UserInterface {
   // completed, to standard error otherwise.
   void Finish(const JobOutcome& outcome);
 
+  // A question before rows are lost was answered No for want of
+  // --allow-row-loss (no terminal to ask on).
+  bool RowLossRefused() const { return rowLossRefused_; }
+
  private:
   bool AskOnTerminal(std::string_view prompt);
   void EndProgressLine();
@@ -65,6 +71,7 @@ class ConsoleUi : public UserInterface {
   ConsoleOptions options_;
   ConsoleStreams streams_;
   std::vector<std::string> messages_;   // shown by the job, told at Finish
+  bool rowLossRefused_ = false;
   bool progressShown_ = false;
   std::string progressTable_;
   long lastShown_ = -1;

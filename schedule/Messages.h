@@ -28,6 +28,8 @@ inline constexpr const char* kOutputOverDatabase =
     "データベース ファイルには出力できません。別のファイル名を指定して下さい。";
 inline constexpr const char* kOutputNotAFile =
     "指定された名前は通常のファイルではないため出力できません。別のファイル名を指定して下さい。";
+inline constexpr const char* kOutputFormatRefused =
+    "出力できるファイルの種類は .xls、.xlsx、.ods です。別のファイル名を指定して下さい。";
 inline constexpr const char* kOutputReplace = "指定されたファイルは既に存在します。上書きしますか？";
 
 // "ｴﾗｰ番号 " + Str(number) + ":" + description, where Str puts a blank

@@ -84,6 +84,9 @@ void CountIgnoredRows(excel::Worksheet& xlSheet, const TableLayout& layout, Shee
     if (!RowHasValue(xlSheet, static_cast<int16_t>(row), layout)) continue;
     if (transfer.firstIgnoredRow == 0) transfer.firstIgnoredRow = row;
     ++transfer.ignoredRows;
+    if (!EqualsEmptyText(xlSheet.Cells(static_cast<int16_t>(row), kEndOfTableColumn).Value())) continue;
+    if (transfer.keylessRowNumbers.size() < kRowNumbersNamed) transfer.keylessRowNumbers.push_back(row);
+    ++transfer.keylessRows;
   }
 }
 
@@ -92,7 +95,9 @@ void CountIgnoredRows(excel::Worksheet& xlSheet, const TableLayout& layout, Shee
 SheetTransfer TransferSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
                             const TableLayout& layout, Place& place) {
   place = Place{layout.sheet()};
-  SheetTransfer transfer{layout.table};
+  SheetTransfer transfer;
+  transfer.table = layout.table;
+  transfer.keyColumn = layout.columns.front().name;
   excel::Worksheet xlSheet = xlBook.Sheets(layout.sheet());
   transfer.before = CountTableRows(db, layout);
   db.Execute(layout.emptyStatement);
@@ -130,7 +135,7 @@ bool UserAcceptsLosses(UserInterface& ui, const std::vector<SheetTransfer>& shee
   for (const SheetTransfer& sheet : sheets) {
     for (const std::string& question : LossQuestions(sheet)) {
       ui.SetWaitPointer(false);
-      const MsgBoxResult answer = ui.MsgBox(question, MsgBoxButtons::YesNoDefaultNo, msg::kTitle);
+      const MsgBoxResult answer = ui.AskBeforeLoss(question);
       if (answer != MsgBoxResult::Yes) return false;
       ui.SetWaitPointer(true);
     }

@@ -18,6 +18,7 @@
 #include "core/PinnedFolder.h"
 #include "InstallationFiles.h"
 #include "dao/Dao.h"
+#include "excel/WorkbookFormat.h"
 #include "Messages.h"
 #include "JobSteps.h"
 #include "ScheduleJobs.h"
@@ -28,24 +29,50 @@ namespace pendra::schedule {
 
 namespace {
 
-// Writes the table's rows in its SELECT order from row 2 of its sheet, each
-// field's value unchanged into its cell; returns how many.
-long WriteSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db,
-                const TableLayout& layout) {
+// A key the expansion cannot tell from the end of the table: its cell
+// would be empty (Null, or text of length zero).
+bool IsEmptyKey(const Variant& key) { return key.IsNull() || key.IsEmpty() || (key.IsString() && key.StringValue().empty()); }
+
+// Writes the table's rows from row 2 of its sheet, each field's value
+// unchanged into its cell, in the SELECT order except that rows with an
+// empty key come last: written first (a Null sorts first) their empty
+// first cell would end the table for the expansion, and every row below
+// would be lost on the way back. Counts what the workbook cannot give back:
+// a cell holds no text of length zero (it is stored as an empty cell, in
+// every format), so such a value returns as Null.
+TableWritten WriteSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db, const TableLayout& layout) {
   excel::Worksheet xlSheet = xlBook.Sheets(layout.sheet());
   auto rs = db.OpenRecordset(layout.selectStatement, dao::dbOpenSnapshot);
   const long total = rs->RecordCount();
+  TableWritten written;
+  written.table = layout.table;
+  const ColumnLayout& key = layout.columns.front();
 
   Int16 row = kFirstDataRow;
-  while (!rs->Eof()) {
-    for (const ColumnLayout& column : layout.columns)
-      xlSheet.Cells(row, column.workbookColumn) = rs->Fields(column.name).Value();
+  std::vector<std::vector<Variant>> keyless;
+  const auto write = [&](const std::vector<Variant>& values) {
+    for (size_t c = 0; c < layout.columns.size(); ++c) {
+      xlSheet.Cells(row, layout.columns[c].workbookColumn) = values[c];
+      const Variant& value = values[c];
+      if (c > 0 && value.IsString() && value.StringValue().empty()) ++written.zeroLengthCells;
+    }
     ui.ReportProgress(layout.table, row - kFirstDataRow + 1, total);
     row = row + 1;
+  };
+  while (!rs->Eof()) {
+    std::vector<Variant> values;
+    values.reserve(layout.columns.size());
+    for (const ColumnLayout& column : layout.columns) values.push_back(rs->Fields(column.name).Value());
+    if (IsEmptyKey(values.front())) keyless.push_back(std::move(values));
+    else write(values);
     rs->MoveNext();
   }
   rs->Close();
-  return row - kFirstDataRow;
+  for (const auto& values : keyless) write(values);
+  written.keylessRows = static_cast<long>(keyless.size());
+  written.keyColumn = key.name;
+  written.rows = row - kFirstDataRow;
+  return written;
 }
 
 // The target as the job checked it: its folder, held open so that the
@@ -66,6 +93,12 @@ std::unique_ptr<CheckedTarget> CheckTarget(UserInterface& ui, const std::string&
   const std::filesystem::path absolute = std::filesystem::absolute(target, ec).lexically_normal();
   auto checked = std::make_unique<CheckedTarget>(ec ? std::filesystem::path() : absolute);
   const std::string base = ui.BaseFolder();
+  // The format comes from the name: any other name would get an Excel 97
+  // file that the program the name suggests cannot read.
+  if (!excel::IsWorkbookFormat(target)) {
+    ui.MsgBox(msg::kOutputFormatRefused, MsgBoxButtons::OkOnly, msg::kTitle);
+    return nullptr;
+  }
   // Before the test for a new file: a database's side file may not exist yet.
   if (IsADatabaseFile(base, target)) {
     ui.MsgBox(msg::kOutputOverDatabase, MsgBoxButtons::OkOnly, msg::kTitle);
@@ -105,10 +138,10 @@ JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
 
     std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
     long rows = 0;
-    std::vector<std::pair<std::string, long>> written;
+    std::vector<TableWritten> written;
     for (const TableLayout* layout : ScheduleTables()) {
-      written.emplace_back(layout->table, WriteSheet(ui, *xlBook, *db, *layout));
-      rows += written.back().second;
+      written.push_back(WriteSheet(ui, *xlBook, *db, *layout));
+      rows += written.back().rows;
     }
     db->Close();
 
@@ -124,7 +157,7 @@ JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
     xlBook.reset();
 
     ui.SetWaitPointer(false);
-    ui.MsgBox(std::string(msg::kOutputDone) + "\n" + OutputCountsLine(written), MsgBoxButtons::OkOnly, msg::kTitle);
+    ui.MsgBox(std::string(msg::kOutputDone) + "\n" + OutputCountsLines(written), MsgBoxButtons::OkOnly, msg::kTitle);
     return JobOutcome::Completed(rows);
   } catch (const PlatformError& error) {
     ui.SetWaitPointer(false);

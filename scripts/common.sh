@@ -4,9 +4,16 @@ set -euo pipefail
 SRC="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${PENDRA_BUILD_DIR:-$SRC/build}"
 
+# What install-deps installs before configuring: PENDRA_DEPS names the
+# purpose (run, package; all by default, as scripts/test needs). Where the
+# test packages are not installed the tests are configured out.
 pendra_configure() {
-  "$SRC/scripts/install-deps"
-  cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  local purpose="${PENDRA_DEPS:-all}" tests=ON
+  "$SRC/scripts/install-deps" "$purpose"
+  if [ "$purpose" != all ] && ! dpkg-query -W -f='${Status}' libgtest-dev 2>/dev/null | grep -q "install ok installed"; then
+    tests=OFF
+  fi
+  cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENDRA_BUILD_TESTS="$tests" >/dev/null
 }
 
 # Builds the targets named, or everything (tests and benchmarks included)

@@ -1,4 +1,5 @@
 #include "MasterCsvReader.h"
+#include "Utf8Detection.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -189,6 +190,20 @@ bool MasterCsvReader::FetchLine() {
     current_.Parse(decoded_, line_);
     return pending_ = true;
   }
+}
+
+bool MasterCsvReader::SavedAsUtf8() const {
+  if (fd_ < 0) return false;
+  std::string start(kUtf8SniffBytes, '\0');
+  size_t got = 0;
+  while (got < start.size()) {
+    const ssize_t n = ::pread(fd_, start.data() + got, start.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  start.resize(got);
+  return LooksLikeUtf8(start);
 }
 
 bool MasterCsvReader::EndOfFile() { return !FetchLine(); }

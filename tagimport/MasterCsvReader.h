@@ -61,6 +61,10 @@ class MasterCsvReader {
   // Releases the file. Closing a reader that isn't open does nothing.
   void Close();
 
+  // The file's start looks like UTF-8 (LooksLikeUtf8), read apart from
+  // the records: where the reader stands does not change.
+  bool SavedAsUtf8() const;
+
   bool IsOpen() const { return fd_ >= 0; }
   // Line number of the last line read (1-based).
   long LineNumber() const { return line_; }

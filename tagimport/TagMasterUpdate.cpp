@@ -30,6 +30,14 @@ constexpr std::string_view kConfirm = "指定されたﾏｽﾀｰ情報をデ�
 // included, is looked up literally.
 constexpr std::string_view kLookup = "SELECT * FROM M_TAG WHERE TAG = ?";
 constexpr std::string_view kTable = "M_TAG";
+// A master file saved as UTF-8 would be refused line by line with byte
+// values; the person needs to know how to save it the way it is read.
+constexpr std::string_view kSavedAsUtf8 =
+    "ﾏｽﾀｰ情報.csvは UTF-8 で保存されています。Shift_JIS (コード ページ 932) で保存し直してから、"
+    "もう一度実行して下さい。データベースは変更していません。\n"
+    "LibreOffice Calc: ファイル > 名前を付けて保存 で「フィルター設定を編集」にチェックを入れて保存し、"
+    "文字セットに「日本語 (Shift_JIS)」を選びます。\n"
+    "Excel: ファイルの種類に「CSV (コンマ区切り) (*.csv)」を選びます (「CSV UTF-8 (コンマ区切り)」ではありません)。";
 constexpr long kProgressEvery = 1000;
 
 // For the closing message's counts only: a table that cannot be counted
@@ -182,6 +190,12 @@ JobOutcome Command1_Click(UserInterface& ui) {
   } catch (const PlatformError& error) {
     CloseQuietly(*db);
     ShowOpenFailure(ui, "ﾏｽﾀｰ情報.csvを開けません。", error, csvPath);
+    return JobOutcome::Failed();
+  }
+  if (reader.SavedAsUtf8()) {
+    reader.Close();
+    CloseQuietly(*db);
+    ui.MsgBox(std::string(kSavedAsUtf8) + "\n" + csvPath, MsgBoxButtons::OkOnly, kTitle);
     return JobOutcome::Failed();
   }
 

@@ -30,6 +30,13 @@ class UserInterface {
   virtual MsgBoxResult MsgBox(std::string_view prompt, MsgBoxButtons buttons,
                               std::string_view title) = 0;
 
+  // A question asked before rows are lost (default No). The window asks it
+  // like any other; the batch command answers Yes only when told to accept
+  // lost rows, never because the confirmation was answered in advance.
+  virtual MsgBoxResult AskBeforeLoss(std::string_view question) {
+    return MsgBox(question, MsgBoxButtons::YesNoDefaultNo, kMessageBoxTitle);
+  }
+
   // The application-wide mouse pointer: the wait pointer (11) or the
   // default pointer (0).
   virtual void SetWaitPointer(bool wait) = 0;

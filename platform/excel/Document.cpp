@@ -10,10 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <mutex>
 #include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -120,6 +123,69 @@ std::optional<mode_t> CurrentUmask() {
   return std::nullopt;
 }
 
+// LibreOffice's leftovers are plain files; the folder is ours alone.
+void RemoveSaveFolder(int parentFd, const std::string& name) {
+  const int dir = openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (DIR* d = dir >= 0 ? fdopendir(dir) : nullptr) {
+    while (dirent* e = readdir(d)) {
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) unlinkat(dirfd(d), e->d_name, 0);
+    }
+    closedir(d);
+  } else if (dir >= 0) {
+    close(dir);
+  }
+  unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+}
+
+// The save folders that exist right now, for a program that ends at once
+// (the window's "終了" during a save ends the process without unwinding
+// the job): it removes them on its way out instead of leaving a hidden
+// folder in the user's folder until the next save there.
+class SavesUnderWay {
+ public:
+  static void Note(int parentFd, const std::string& name) {
+    const int held = fcntl(parentFd, F_DUPFD_CLOEXEC, 0);
+    if (held < 0) return;  // then only the next save into that folder removes it
+    const std::lock_guard<std::mutex> lock(Mutex());
+    Folders().emplace_back(held, name);
+  }
+  static void Forget(int parentFd, const std::string& name) {
+    const std::lock_guard<std::mutex> lock(Mutex());
+    struct stat parent {};
+    fstat(parentFd, &parent);
+    auto& folders = Folders();
+    for (auto it = folders.begin(); it != folders.end(); ++it) {
+      struct stat held {};
+      if (it->second != name || fstat(it->first, &held) != 0 || held.st_ino != parent.st_ino || held.st_dev != parent.st_dev)
+        continue;
+      close(it->first);
+      folders.erase(it);
+      return;
+    }
+  }
+  static void RemoveAll() {
+    const std::lock_guard<std::mutex> lock(Mutex());
+    for (auto& [parentFd, name] : Folders()) {
+      // The office may still drop a file in while it is being emptied.
+      for (int pass = 0; pass < 5; ++pass) {
+        RemoveSaveFolder(parentFd, name);
+        struct stat st {};
+        if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
+      }
+    }
+  }
+
+ private:
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  static std::vector<std::pair<int, std::string>>& Folders() {
+    static std::vector<std::pair<int, std::string>> folders;
+    return folders;
+  }
+};
+
 // A private folder beside the target, made inside the pinned folder, where
 // LibreOffice stores the workbook and its temporary files. Removed with all
 // it holds when it goes out of scope.
@@ -134,18 +200,12 @@ class SaveFolder {
       }
       fd_ = openat(folder.Fd(), name_.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
+    if (fd_ >= 0) SavesUnderWay::Note(folder.Fd(), name_);
     if (fd_ < 0) CannotSave(path, "書き込みできません。");
   }
   ~SaveFolder() {
-    // LibreOffice's leftovers are plain files; the folder is ours alone.
-    const int dir = openat(folder_.Fd(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (DIR* d = dir >= 0 ? fdopendir(dir) : nullptr) {
-      while (dirent* e = readdir(d)) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) unlinkat(dirfd(d), e->d_name, 0);
-      }
-      closedir(d);
-    }
-    unlinkat(folder_.Fd(), name_.c_str(), AT_REMOVEDIR);
+    SavesUnderWay::Forget(folder_.Fd(), name_);
+    RemoveSaveFolder(folder_.Fd(), name_);
     close(fd_);
   }
   SaveFolder(const SaveFolder&) = delete;
@@ -170,6 +230,8 @@ class SaveFolder {
 };
 
 }  // namespace
+
+void RemoveUnfinishedSaveFolders() { SavesUnderWay::RemoveAll(); }
 
 void DocumentState::FlushAll() {
   bool pending = false;

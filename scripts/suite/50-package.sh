@@ -148,6 +148,7 @@ has_path() { grep -qxF "$1" "$work/paths.txt"; }
 for path in "./opt/pendra-set/Pendra_Set" "./opt/pendra-set/pendra" \
             "./opt/pendra-set/share/pendra-seed-data" \
             "./opt/pendra-set/share/pendra-move-data" \
+            "./opt/pendra-set/share/examples/master-sample.csv" \
             "./opt/pendra-set/share/defaults/$TEMPLATE" \
             "./opt/pendra-set/share/defaults/${DATABASES[0]}" \
             "./opt/pendra-set/share/defaults/${DATABASES[1]}" \
@@ -185,8 +186,10 @@ if command -v lintian >/dev/null; then
   check "every lintian override has a comment saying why" \
     awk '/^#/ { said = 1; next } /^[[:space:]]*$/ { said = 0; next } !said { bad = 1; print "no reason: " $0 } END { exit bad }' \
     "$work/overrides"
-  check "overrides are only for the /opt add-on's rules" \
-    bash -c "! grep -v '^#' '$work/overrides' | grep . | grep -vE '^pendra-set: (dir-or-file-in-opt|custom-library-search-path) '"
+  check "overrides are only for the /opt add-on's rules and the code page 932 sample" \
+    bash -c "! grep -v '^#' '$work/overrides' | grep . |
+             grep -vE '^pendra-set: (dir-or-file-in-opt|custom-library-search-path) ' |
+             grep -vxF 'pendra-set: national-encoding [opt/pendra-set/share/examples/master-sample.csv]'"
 else
   fail "lintian is installed (scripts/install-deps installs it)"
 fi
@@ -222,6 +225,11 @@ check "no file holds the source or build path" \
 check "/usr/bin/pendra links to $PREFIX/pendra" test "$(readlink "$root/usr/bin/pendra")" = "$PREFIX/pendra"
 check "pendra --version through the unpacked folder" \
   test "$("$base/pendra" --version)" = "pendra (Pendra_Set) $VERSION"
+# The sample master file imports into the demo databases the package holds.
+sample_base="$work/sample-base"
+cp -r "$base/share/defaults" "$sample_base"
+check "the installed sample master file imports into the demo database" \
+  "$base/pendra" import-csv "$base/share/examples/master-sample.csv" --base "$sample_base" --yes
 
 desktop="$root/usr/share/applications/Pendra_Set.desktop"
 entry() { sed -n "s/^$1=//p" "$desktop"; }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 
 #include "CliFixture.h"
@@ -112,7 +113,7 @@ TEST_P(AccessDatabases, OutputGivesTheWorkbookOurOwnDatabaseGivesForTheSameRows)
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_TRUE(Bytes(ScheduleDb()) == before);
 
-  // Every row (a Null key sorts first and leaves its cell empty).
+  // Every row (a row without a key comes last, its first cell empty).
   schedule::test::SavedWorkbook a(ours), b(theirs);
   for (const auto& [sheet, columns] : {std::pair{"GroupMaster", 3}, std::pair{"KikiMaster", 4}}) {
     int filled = 0;
@@ -274,6 +275,84 @@ TEST_P(AccessDatabases, RefusalsChangeNothingAndSayWhy) {
     fs::remove(lock);
   }
   EXPECT_TRUE(dao::ListBackups(ScheduleDb()).empty());
+}
+
+// Each table's rows as text without 更新日時 (the expansion's own time),
+// sorted; rows without a key apart, and a zero-length text as Null when
+// asked (the .xls format keeps no zero-length text).
+struct RowsByKey {
+  std::map<std::string, std::vector<std::string>> keyed;
+  std::map<std::string, long> keyless;
+  std::map<std::string, long> rowsWithZeroLength;
+  long zeroLength = 0;
+};
+RowsByKey ScheduleRows(const std::string& file, bool zeroLengthAsNull) {
+  RowsByKey result;
+  for (const auto& table : mdb::ReadAccessFile(file).tables) {
+    if (table.name != "GroupMaster" && table.name != "KikiMaster") continue;
+    auto& rows = result.keyed[table.name];
+    for (const auto& row : table.rows) {
+      if (row[0].IsNull() || (row[0].IsString() && row[0].StringValue().empty())) {
+        ++result.keyless[table.name];
+        continue;
+      }
+      std::string line;
+      bool anyZeroLength = false;
+      for (size_t c = 0; c < row.size(); ++c) {
+        if (table.columns[c].name == "更新日時") continue;
+        const bool zeroLength = row[c].IsString() && row[c].StringValue().empty();
+        result.zeroLength += zeroLength;
+        anyZeroLength |= zeroLength;
+        line += (row[c].IsNull() || (zeroLength && zeroLengthAsNull) ? std::string("NULL") : row[c].Describe()) + "|";
+      }
+      rows.push_back(line);
+      result.rowsWithZeroLength[table.name] += anyZeroLength;
+    }
+    std::sort(rows.begin(), rows.end());
+  }
+  return result;
+}
+
+// The installation's file output, then expanded unedited: every row with
+// a key comes back with the same values; only the rows without a key
+// (which the output wrote last and named) are gone, and only the
+// zero-length texts a workbook cell cannot hold (counted by the output)
+// come back as Null.
+TEST_P(AccessDatabases, AnUneditedWorkbookExpandsToTheSameValues) {
+  PlaceSchedule();
+  const RowsByKey before = ScheduleRows(ScheduleDb(), true);
+  long keyless = 0;
+  for (const auto& [table, rows] : before.keyless) keyless += rows;
+  ASSERT_GT(keyless, 0) << "the file holds rows without a key";
+
+  const std::string ods = base.File("往復.ods");
+  const Outcome keeping = RunInProcess(On({"output", ods}));
+  ASSERT_EQ(keeping.exitCode, 0) << keeping.err;
+  const Outcome dry = RunInProcess(On({"expand", ods, "--dry-run"}));
+  EXPECT_EQ(dry.exitCode, 0) << dry.err;
+  for (const char* table : {"GroupMaster", "KikiMaster"}) {
+    const size_t at = dry.out.find(std::string("\n") + table + ": ");
+    ASSERT_NE(at, std::string::npos) << dry.out;
+    const auto count = [&](const std::map<std::string, long>& of) { return std::to_string(of.count(table) ? of.at(table) : 0); };
+    EXPECT_NE(dry.out.find("、削除 " + count(before.keyless) + "、変更 " + count(before.rowsWithZeroLength), at),
+              std::string::npos)
+        << table << ": " << dry.out;
+  }
+
+  const std::string xls = base.File("往復.xls");
+  const Outcome output = RunInProcess(On({"output", xls}));
+  ASSERT_EQ(output.exitCode, 0) << output.err;
+  EXPECT_NE(output.out.find("\n1 列目が空の行 " + std::to_string(keyless) + " ("), std::string::npos) << output.out;
+  if (before.zeroLength > 0) {
+    EXPECT_NE(output.out.find("\n長さ 0 の文字列のセル " + std::to_string(before.zeroLength) + " は"), std::string::npos)
+        << output.out;
+  }
+  const Outcome run = RunInProcess(On({"expand", xls, "--yes", "--allow-row-loss"}));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const RowsByKey after = ScheduleRows(ScheduleDb(), true);
+  EXPECT_EQ(after.keyed, before.keyed);
+  EXPECT_TRUE(after.keyless.empty());
+  ExpectClean(ScheduleDb());
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, AccessDatabases, ::testing::Values("ja_V2000.mdb", "ja_V2007.accdb", "ja_V2016.accdb"),

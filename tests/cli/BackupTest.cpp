@@ -421,9 +421,10 @@ TEST_F(Backups, ADryRunOfAnUnchangedWorkbookReportsNoChange) {
 
 // Rows below a blank first cell: the batch command asks as the window does.
 // A dry run prints the question; without a terminal and without --yes it is
-// refused and nothing changes; --yes answers it and the rules' rows are
+// refused and nothing changes, with --yes too (exit 3, naming the option);
+// --allow-row-loss answers it and the rules' rows are
 // stored, the completion message counting the rows left out.
-TEST_F(Backups, TheQuestionBeforeRowsAreLostIsPrintedRefusedOrAnsweredByYes) {
+TEST_F(Backups, TheQuestionBeforeRowsAreLostIsPrintedRefusedOrAnsweredByAllowRowLoss) {
   const std::string workbook = base.File("空行あり.xls");
   const Variant none;
   schedule::test::WriteWorkbook(base.Template(), workbook,
@@ -443,7 +444,14 @@ TEST_F(Backups, TheQuestionBeforeRowsAreLostIsPrintedRefusedOrAnsweredByYes) {
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
 
-  const Outcome yes = RunInProcess(On({"expand", workbook, "--yes"}));
+  // --yes answers the confirmation only: losing rows needs its own option.
+  const Outcome confirmed = RunInProcess(On({"expand", workbook, "--yes"}));
+  EXPECT_EQ(confirmed.exitCode, 3);
+  EXPECT_NE(confirmed.err.find("pendra: " + question + "\n"), std::string::npos) << confirmed.err;
+  EXPECT_NE(confirmed.err.find("--allow-row-loss"), std::string::npos) << confirmed.err;
+  EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
+
+  const Outcome yes = RunInProcess(On({"expand", workbook, "--yes", "--allow-row-loss"}));
   EXPECT_EQ(yes.exitCode, 0) << yes.err;
   EXPECT_NE(yes.out.find("KikiMaster: "), std::string::npos) << yes.out;
   EXPECT_NE(yes.out.find(" → 1 行 (既定値にしたセル 0、表の終わりより下で保存しなかった行 1)\n"), std::string::npos) << yes.out;

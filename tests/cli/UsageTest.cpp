@@ -19,11 +19,12 @@ TEST(BatchCommandLine, HelpExplainsEveryOptionInEnglishAndJapanese) {
     EXPECT_EQ(run.exitCode, 0) << help;
     EXPECT_EQ(run.err, "");
     for (const char* word : {"output TARGET", "expand WORKBOOK", "import-csv FILE", "--base DIR", "--yes",
-                             "--help", "--version", "Exit status"})
+                             "--allow-row-loss", "--help", "--version", "Exit status"})
       EXPECT_NE(run.out.find(word), std::string::npos) << help << " lacks " << word;
     // Each command and option has its Japanese line beside the English one.
     for (const char* japanese : {"出力します", "置き換えます", "M_TAG を更新", "データベースと原紙のあるフォルダ",
-                                 "確認に「はい」と答えます", "ヘルプを表示", "バージョンを表示", "終了コード"})
+                                 "確認と上書きに「はい」と答えます",
+                                 "行が失われるときの質問に「はい」と答えます", "ヘルプを表示", "バージョンを表示", "終了コード"})
       EXPECT_NE(run.out.find(japanese), std::string::npos) << help << " lacks " << japanese;
     size_t english = 0, japanese = 0;
     for (size_t start = 0; start < run.out.size();) {
@@ -91,7 +92,7 @@ TEST(BatchCommandLine, ALimitOutOfRangeNamesItsRange) {
   EXPECT_NE(seconds.err.find("--office-seconds needs a whole number of seconds from 1 to 604800"), std::string::npos)
       << seconds.err;
   const Outcome memory = RunInProcess({"output", "x.xls", "--office-memory", "17592186044416"});
-  EXPECT_NE(memory.err.find("--office-memory needs a whole number of megabytes from 128 to 1048576"), std::string::npos)
+  EXPECT_NE(memory.err.find("--office-memory needs a whole number of megabytes from 320 to 1048576"), std::string::npos)
       << memory.err;
 }
 
@@ -113,7 +114,7 @@ TEST(BatchCommandLine, ALimitVariableOutOfRangeIsAUsageErrorUnlessTheOptionOverr
     EXPECT_EQ(refused.exitCode, 2) << c.variable << "=" << c.value;
     EXPECT_NE(refused.err.find(std::string(c.variable) + "=" + c.value + " is not a whole number"), std::string::npos)
         << refused.err;
-    launch.args.insert(launch.args.end(), {c.option, "200"});
+    launch.args.insert(launch.args.end(), {c.option, "400"});
     const Outcome overridden = RunLaunched(launch);
     EXPECT_NE(overridden.exitCode, 2) << c.variable << "=" << c.value << " " << c.option << ": " << overridden.err;
   }

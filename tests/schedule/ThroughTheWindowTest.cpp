@@ -632,6 +632,28 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
   EXPECT_GE(endedMidway["expansion"], 1);
 }
 
+// "終了" while the output saves: the hidden folder the save writes into
+// beside the target goes with the program, not left for the user to find.
+TEST(EndingTheProgram, WhileTheOutputSavesLeavesNoHiddenFolder) {
+  BaseFolder base;
+  FillLargeTables(base.ScheduleDb());
+  const auto hiddenFolders = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(base.Path()))
+      if (entry.path().filename().string().rfind(".~pendra-", 0) == 0) names.push_back(entry.path().string());
+    return names;
+  };
+  // The click races the save; it lands before the save ended at least once.
+  int endedWhileSaving = 0;
+  for (int attempt = 0; attempt < 3 && endedWhileSaving == 0; ++attempt) {
+    const std::string target = base.File("保存中-" + std::to_string(attempt) + ".xls");
+    const auto [status, printed] = Drive({base.Path(), "output", target, "saving"}, {});
+    if (status == 0 && !fs::exists(target)) ++endedWhileSaving;
+    EXPECT_EQ(hiddenFolders(), std::vector<std::string>{}) << status << " " << printed;
+  }
+  EXPECT_EQ(endedWhileSaving, 1);
+}
+
 // With LANG naming a locale that is not generated (ja_JP.UTF-8 where it is
 // not, as over SSH and in containers), the window's output and expansion
 // of a workbook in a folder with Japanese in its path both complete.

@@ -9,11 +9,12 @@
 //
 // STEP: office (as soon as the job's office process exists), opening (the
 // office has run for 0.9 s: it opens the workbook), rows (rows go over),
-// none (no click: the job runs to its
+// saving (the output's hidden save folder is in the target's folder), none (no click: the job runs to its
 // end). Exit status: 0 from "終了" (the window's own end), 3 when the job
 // came to its last message (printed on standard output), 4 on a bad call.
 // With "close" the person closes the window with its close box instead.
 #include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -56,6 +57,16 @@ bool OurOfficeRuns() {
     }
   }
   closedir(proc);
+  return found;
+}
+
+// The output's hidden save folder (".~pendra-...") in the folder.
+bool SaveFolderIn(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  bool found = false;
+  while (dirent* entry = readdir(dir)) found |= std::string(entry->d_name).rfind(".~pendra-", 0) == 0;
+  closedir(dir);
   return found;
 }
 
@@ -103,6 +114,7 @@ int main(int argc, char** argv) {
     // small workbook the rows may be under way already (printed below).
     if (step == "opening") now = office && Clock::now() - officeSeen > std::chrono::milliseconds(900);
     if (step == "rows") now = rows;
+    if (step == "saving") now = SaveFolderIn(QFileInfo(path).absolutePath().toStdString());
     if (now) {
       std::fprintf(stderr, "%s (rows under way: %s)\n", closeBox ? "closing the window" : "clicking 終了",
                    rows ? "yes" : "no");

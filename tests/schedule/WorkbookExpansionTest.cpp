@@ -111,7 +111,9 @@ TEST_F(WorkbookExpansion, AnEmptyFirstCellEndsTheTable) {
             (std::vector<std::string>{
                 "GroupMaster のシートの 2 行目 (1 列目) が空のため、GroupMaster は空になります (いまの " + groups +
                     " 行は削除されます)。続けますか？",
-                "KikiMaster の 3 行目で表が終わります。3 行目以降の 2 行は保存されません。続けますか？",
+                // Row 3 has values but no key: the question names it.
+                "KikiMaster の 3 行目で表が終わります。3 行目以降の 2 行は保存されません (うち タグ名 が空の行 1: 3 行目)。"
+                "続けますか？",
                 std::string(msg::kExpansionDone) + "\nGroupMaster: " + groups + " 行 → 0 行、KikiMaster: " + kiki +
                     " 行 → 1 行 (既定値にしたセル 0、表の終わりより下で保存しなかった行 2)"}));
   EXPECT_EQ(ui.boxes[0].buttons, MsgBoxButtons::YesNoDefaultNo);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "MasterCsvReader.h"
+#include "Utf8Detection.h"
 #include "TestFiles.h"
 #include "core/PlatformError.h"
 
@@ -371,6 +372,30 @@ TEST(MasterCsvOpen, AReaderCanBeReopenedAfterClose) {
   reader.Open((dir.Path() / "b.csv").string());
   ASSERT_FALSE(reader.EndOfFile());
   EXPECT_EQ(reader.NextRecord()[1], "B");
+}
+
+// A master file's start: UTF-8 is told by its byte order mark or by
+// Japanese in valid UTF-8; code page 932 Japanese (kanji, kana, half-width
+// kana, the vendor rows) and plain ASCII are not taken for it.
+TEST(MasterCsvEncoding, Utf8IsToldApartFromCodePage932) {
+  const std::string names = "原水流量,着水井水位,ﾎﾟﾝﾌﾟ運転,①～⑳,浄水ｐＨ,配水池（東）,ｱｲｳｴｵ,薬品注入率";
+  const struct {
+    const char* what;
+    std::string bytes;
+    bool utf8;
+  } cases[] = {
+      {"UTF-8 Japanese", names, true},
+      {"UTF-8 with a byte order mark, ASCII after it", "\xEF\xBB\xBFTAG_ID,TAG", true},
+      {"UTF-8 cut in the middle of a character at the end", names + "\xE5\x8E", true},
+      {"code page 932 Japanese", ToCp932(names), false},
+      {"code page 932, one kanji", ToCp932("原"), false},
+      {"code page 932, half-width kana", ToCp932("ﾃｽﾄ"), false},
+      {"ASCII only", "TAG_ID,TAG,FIC-101", false},
+      {"UTF-8 Latin only (no Japanese)", "caf\xC3\xA9", false},
+      {"an overlong form", "\xE0\x80\xAF\xE5\x8E\x9F", false},
+      {"a surrogate", "\xED\xA0\x80\xE5\x8E\x9F", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LooksLikeUtf8(c.bytes), c.utf8) << c.what;
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ TEST(OfficeLimits, TheEnvironmentGivesOnlyWholeNumbersInRangeAndNamesTheVariable
   const EnvironmentCase cases[] = {
       {std::nullopt, std::nullopt, defaults.memoryMegabytes, defaultSeconds, {}},
       {"4096", "300", 4096, 300, {}},
-      {"128", "1", 128, 1, {}},
+      {"320", "1", 320, 1, {}},
       {"1048576", "604800", 1048576, 604800, {}},
       {"", "", defaults.memoryMegabytes, defaultSeconds, {}},  // set but empty: not set
       // Values whose bytes or nanoseconds overflowed, ending the office at once.
@@ -112,7 +112,7 @@ TEST(OfficeLimits, TheEnvironmentGivesOnlyWholeNumbersInRangeAndNamesTheVariable
        {"PENDRA_OFFICE_MEMORY_MB", "PENDRA_OFFICE_SECONDS"}},
       {"99999999999999999999999", "99999999999999999999999", defaults.memoryMegabytes, defaultSeconds,
        {"PENDRA_OFFICE_MEMORY_MB", "PENDRA_OFFICE_SECONDS"}},
-      {"127", "604801", defaults.memoryMegabytes, defaultSeconds, {"PENDRA_OFFICE_MEMORY_MB", "PENDRA_OFFICE_SECONDS"}},
+      {"319", "604801", defaults.memoryMegabytes, defaultSeconds, {"PENDRA_OFFICE_MEMORY_MB", "PENDRA_OFFICE_SECONDS"}},
       {"0", "-5", defaults.memoryMegabytes, defaultSeconds, {"PENDRA_OFFICE_MEMORY_MB", "PENDRA_OFFICE_SECONDS"}},
       {"2 GB", "+60", defaults.memoryMegabytes, defaultSeconds, {"PENDRA_OFFICE_MEMORY_MB", "PENDRA_OFFICE_SECONDS"}},
       {"1024", " 60", 1024, defaultSeconds, {"PENDRA_OFFICE_SECONDS"}},
@@ -131,7 +131,7 @@ TEST(OfficeLimits, TheEnvironmentGivesOnlyWholeNumbersInRangeAndNamesTheVariable
       // What the window's warning says: the variable, its value, the range.
       const std::string said = r.Describe();
       EXPECT_NE(said.find(r.name + "=" + r.value), std::string::npos) << said;
-      EXPECT_NE(said.find(r.name == "PENDRA_OFFICE_SECONDS" ? "1 to 604800" : "128 to 1048576"), std::string::npos)
+      EXPECT_NE(said.find(r.name == "PENDRA_OFFICE_SECONDS" ? "1 to 604800" : "320 to 1048576"), std::string::npos)
           << said;
     }
     EXPECT_EQ(names, c.refused) << shown;
