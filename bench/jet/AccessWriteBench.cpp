@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "access/AccessWriter.h"
 #include "core/PlatformError.h"
-#include "jet/TableRewrite.h"
 
 namespace {
 
@@ -83,18 +83,18 @@ int main(int argc, char** argv) {
   std::vector<double> ours, reference;
   uintmax_t afterOne = 0;
   try {
-    pendra::jet::RewriteTable(access, "KikiMaster", rows);  // both start from 32,765 rows
+    pendra::access::RewriteTable(access, "KikiMaster", rows);  // both start from 32,765 rows
     SqliteReplace(db, rows);
     afterOne = fs::file_size(access);
     for (int round = 0; round < rounds; ++round) {
       auto start = Clock::now();
-      pendra::jet::RewriteTable(access, "KikiMaster", rows);
+      pendra::access::RewriteTable(access, "KikiMaster", rows);
       ours.push_back(Seconds(start));
       start = Clock::now();
       SqliteReplace(db, rows);
       reference.push_back(Seconds(start));
     }
-    for (int i = 1 + rounds; i < 10; ++i) pendra::jet::RewriteTable(access, "KikiMaster", rows);
+    for (int i = 1 + rounds; i < 10; ++i) pendra::access::RewriteTable(access, "KikiMaster", rows);
   } catch (const pendra::PlatformError& e) {
     std::fprintf(stderr, "pendra_jet_bench: %ld: %s\n", e.Number(), e.Description().c_str());
     return 1;

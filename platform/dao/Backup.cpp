@@ -19,8 +19,10 @@
 #include "core/PlatformError.h"
 #include "dao/Transaction.h"
 #include "AccessBacked.h"
-#include "AccessRewrite.h"
-#include "mdb/AccessFile.h"
+#include "access/Fingerprint.h"
+#include "access/RestoreCopy.h"
+#include "core/AtomicFile.h"
+#include "core/RegularFile.h"
 
 namespace pendra::dao {
 
@@ -57,31 +59,17 @@ struct Handle {
   ~Handle() { sqlite3_close_v2(db); }
 };
 
-// Copies the whole of source into the file at target (created), then
-// syncs it.
-void CopyDatabase(sqlite3* source, const std::string& target) {
+// Copies the whole of source into the file at target (created); messages
+// name `shown`, the file the copy becomes.
+void CopyDatabase(sqlite3* source, const std::string& target, const std::string& shown) {
   Handle out;
   if (sqlite3_open_v2(target.c_str(), &out.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
-    CannotBackUp(target, out.db ? sqlite3_errmsg(out.db) : "open");
+    CannotBackUp(shown, out.db ? sqlite3_errmsg(out.db) : "open");
   sqlite3_backup* backup = sqlite3_backup_init(out.db, "main", source, "main");
-  if (!backup) CannotBackUp(target, sqlite3_errmsg(out.db));
+  if (!backup) CannotBackUp(shown, sqlite3_errmsg(out.db));
   const int rc = sqlite3_backup_step(backup, -1);
   sqlite3_backup_finish(backup);
-  if (rc != SQLITE_DONE) CannotBackUp(target, sqlite3_errstr(rc));
-}
-
-std::string Keep(const fs::path& temp, const fs::path& final) {
-  std::error_code ec;
-  if (FILE* f = std::fopen(temp.c_str(), "r+b")) {
-    fsync(fileno(f));
-    std::fclose(f);
-  }
-  fs::rename(temp, final, ec);
-  if (ec) {
-    fs::remove(temp, ec);
-    CannotBackUp(final.string(), ec.message());
-  }
-  return final.string();
+  if (rc != SQLITE_DONE) CannotBackUp(shown, sqlite3_errstr(rc));
 }
 
 // Removes the oldest copies beyond the number to keep, never `spared`.
@@ -125,13 +113,8 @@ std::string TakeAccessCopy(const std::string& databasePath, std::string_view job
   if (ec) CannotBackUp(folder.string(), ec.message());
   const fs::path copy = folder / BackupName(databasePath, job);
   if (::link(databasePath.c_str(), copy.c_str()) == 0) return copy.string();
-  const fs::path temp = folder / (".~" + copy.filename().string());
-  fs::copy_file(databasePath, temp, fs::copy_options::overwrite_existing, ec);
-  if (ec) {
-    fs::remove(temp, ec);
-    CannotBackUp(copy.string(), ec.message());
-  }
-  return Keep(temp, copy);
+  WriteFileAtomically(copy.string(), ReadRegularFile(databasePath, access::kMaxAccessFileSize).bytes);
+  return copy.string();
 }
 
 std::string TakeCopy(const std::string& databasePath, std::string_view job) {
@@ -144,15 +127,11 @@ std::string TakeCopy(const std::string& databasePath, std::string_view job) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) CannotBackUp(folder.string(), ec.message());
-  const std::string name = BackupName(databasePath, job);
-  const fs::path temp = folder / (".~" + name);
-  try {
-    CopyDatabase(source.db, temp.string());
-  } catch (...) {
-    fs::remove(temp, ec);
-    throw;
-  }
-  return Keep(temp, folder / name);
+  const std::string copy = (folder / BackupName(databasePath, job)).string();
+  AtomicFile file(copy);
+  CopyDatabase(source.db, file.TemporaryPath(), copy);
+  file.Commit();
+  return copy;
 }
 
 // --- What a copy to restore from must be -----------------------------------
@@ -314,7 +293,7 @@ void CopyDatabaseFile(const std::string& from, const std::string& to) {
   if (sqlite3_open_v2(from.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
     Raise(err::kDatabaseFileNotFound, "ファイル '" + from + "' が見つかりません。");
   sqlite3_busy_timeout(source.db, kBusyTimeoutMs);
-  CopyDatabase(source.db, to);
+  CopyDatabase(source.db, to, to);
 }
 
 int BackupsToKeep() {
@@ -368,30 +347,13 @@ std::vector<BackupFile> ListBackups(const std::string& databasePath) {
   return copies;
 }
 
-// Restoring a genuine Access file: the copy must be an Access file holding
-// every table of the live one with the same columns; the live file is kept
-// as the "restore" copy (a second name for it) and a copy of the backup is
-// renamed over it, all under the folder lock our jobs take to write; the
-// copy restored from is never removed.
+// Restoring a genuine Access file (access/RestoreCopy.h): the live file is
+// kept as the "restore" copy and the backup put in its place; the copy
+// restored from is never removed.
 std::string RestoreAccessFile(const std::string& databasePath, const std::string& backupPath) {
   if (!detail::HasAccessHeader(backupPath)) NotACopy(backupPath, "Access のデータベースではありません");
-  detail::FolderLock lock(databasePath);
-  detail::RefuseWhileAccessHasIt(databasePath);
-  mdb::ReadOptions designsOnly;
-  designsOnly.rowsOf = [](const std::string&) { return false; };
-  const auto live = mdb::ReadAccessFile(databasePath, designsOnly);
-  const auto copy = mdb::ReadAccessFile(backupPath, designsOnly);   // a damaged copy is refused here
-  for (const auto& table : live.tables) {
-    const auto same = std::find_if(copy.tables.begin(), copy.tables.end(), [&](const auto& t) {
-      if (t.name != table.name || t.columns.size() != table.columns.size()) return false;
-      for (size_t c = 0; c < t.columns.size(); ++c)
-        if (t.columns[c].name != table.columns[c].name || t.columns[c].type != table.columns[c].type) return false;
-      return true;
-    });
-    if (same == copy.tables.end()) NotACopy(backupPath, "テーブル " + table.name + " の列または型が違います");
-  }
   std::string saved = (fs::path(BackupFolder(databasePath)) / BackupName(databasePath, "restore")).string();
-  detail::ReplaceAccessFile(databasePath, backupPath, saved);
+  access::RestoreCopy(databasePath, backupPath, saved);
   Prune(databasePath, backupPath);
   return saved;
 }

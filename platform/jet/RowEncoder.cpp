@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "IndexKey.h"
 #include "JetText.h"
 #include "core/PlatformError.h"
 #include "mdb/AccessFile.h"
@@ -269,11 +270,7 @@ std::string RowEncoder::Encode(const std::vector<Variant>& values, long row) {
     try {
       // The type decides the bytes, the column's flag where they go (a few
       // system tables keep numbers among the variable-length values).
-      const auto kind = static_cast<AccessType>(column.type);
-      const bool number = kind == AccessType::Byte || kind == AccessType::Integer || kind == AccessType::Long ||
-                          kind == AccessType::Currency || kind == AccessType::Single || kind == AccessType::Double ||
-                          kind == AccessType::DateTime;
-      std::string bytes = number ? Fixed(column, value) : Variable(column, value);
+      std::string bytes = IsNumberType(column.type) ? Fixed(column, value) : Variable(column, value);
       if (column.IsFixed()) {
         bytes.resize(static_cast<size_t>(column.length), '\0');
         fixed.replace(static_cast<size_t>(column.fixedOffset), static_cast<size_t>(column.length), bytes);

@@ -1,9 +1,6 @@
 #include "TableRewrite.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <set>
 
@@ -17,7 +14,6 @@
 #include "Properties.h"
 #include "RowEncoder.h"
 #include "RowLayout.h"
-#include "SafeReplace.h"
 #include "UsageMap.h"
 #include "core/PlatformError.h"
 #include "mdb/AccessFile.h"
@@ -38,13 +34,6 @@ void RefuseFormat(const JetFile& file) {
   if (file.Encrypted()) Raise(err::kInvalidOperation, name + " は暗号化されています。暗号化されたファイルには書き込みません。");
   if (file.PasswordProtected())
     Raise(err::kInvalidOperation, name + " にはパスワードが設定されています。パスワード付きのファイルには書き込みません。");
-}
-
-void RefuseLocked(const std::string& path) {
-  const std::filesystem::path p(path);
-  const std::string lock = (p.parent_path() / p.stem()).string() + (p.extension() == ".accdb" ? ".laccdb" : ".ldb");
-  if (std::filesystem::exists(lock))
-    Raise(err::kFileInUse, "'" + path + "' は Access で開かれています (" + std::filesystem::path(lock).filename().string() + " があります)。");
 }
 
 // What we cannot write correctly is refused before anything else.
@@ -70,10 +59,7 @@ void RefuseDesign(const JetFile& file, const TableDefinition& table) {
       if (kind == AccessType::Text && !TextSortOrder(file, column, why))
         Raise(err::kInvalidOperation, "索引 '" + table.IndexNames(index.number) + "' の列 '" + column.name + "' は" + why +
                                           "で並べ替えます。この並べ替え順の索引は正しく作れないため書き込みません。");
-      const bool keyed = kind == AccessType::Text || kind == AccessType::YesNo || kind == AccessType::Byte ||
-                         kind == AccessType::Integer || kind == AccessType::Long || kind == AccessType::Currency ||
-                         kind == AccessType::Single || kind == AccessType::Double || kind == AccessType::DateTime;
-      if (!keyed)
+      if (!IsKeyType(column.type))
         Raise(err::kInvalidOperation, "索引 '" + table.IndexNames(index.number) + "' の列 '" + column.name + "' (" +
                                           mdb::TypeName(column.type) + ") の索引は作れないため書き込みません。");
     }
@@ -124,12 +110,9 @@ void PutDefinition(JetFile& file, const TableDefinition& table, size_t at, uint3
 
 }  // namespace
 
-RewriteStats RewriteTable(const std::string& path, const std::string& tableName, const std::vector<std::vector<Variant>>& given) {
+RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std::vector<std::vector<Variant>>& given) {
   RewriteStats stats;
-  JetFile file(path);
   RefuseFormat(file);
-  RefuseLocked(path);
-  RequireWritable(path);
   CheckOptions checkOptions;
   checkOptions.keysNotCompared = tableName;
   {
@@ -138,7 +121,7 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
       std::string first = before.problems.empty() ? "" : before.problems.front();
       for (const TableCheck& t : before.tables)
         if (first.empty() && !t.problems.empty()) first = t.name + ": " + t.problems.front();
-      RaiseDamaged(path, first);
+      RaiseDamaged(file.path(), first);
     }
   }
   stats.bytesBefore = file.bytes().size();
@@ -173,10 +156,16 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
   }
   std::map<uint32_t, std::set<uint32_t>> longValueRows;
   CollectLongValuePages(file, table, oldRows, longValueRows);
+  // By the set of its live rows, never by their count: a damaged pointer
+  // of ours naming a slot that is not there must not give away a page
+  // that holds another table's long values.
   for (const auto& [page, used] : longValueRows) {
-    size_t live = 0;
-    for (const RowSlot& slot : RowSlots(file, page)) live += slot.deleted ? 0 : 1;
-    if (IsLongValuePage(file, page) && used.size() >= live) released.insert(page);
+    if (!IsLongValuePage(file, page)) continue;
+    const std::vector<RowSlot> slots = RowSlots(file, page);
+    bool ours = true;
+    for (size_t slot = 0; slot < slots.size() && ours; ++slot)
+      ours = slots[slot].deleted || used.count(static_cast<uint32_t>(slot)) != 0;
+    if (ours) released.insert(page);
   }
   for (const LongValueMaps& maps : table.longValueMaps) {
     const UsageMap lv = ReadUsageMap(file, maps.ownedMap);
@@ -275,7 +264,7 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
 
   // The result must pass the same check as any file before it replaces the
   // original.
-  const JetFile result(file.bytes(), path);
+  const JetFile result(file.bytes(), file.path());
   const FileCheck after = CheckAccessFile(result, checkOptions);
   if (!after.Clean()) {
     std::string first = after.problems.empty() ? "" : after.problems.front();
@@ -283,7 +272,6 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
       if (first.empty() && !t.problems.empty()) first = t.name + ": " + t.problems.front();
     Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" + first + ")。");
   }
-  ReplaceFile(path, file.bytes());
   stats.rows = static_cast<long>(rows.size());
   stats.bytesAfter = file.bytes().size();
   return stats;
