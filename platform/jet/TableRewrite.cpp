@@ -103,6 +103,21 @@ std::string Describe(const std::vector<Variant>& values, const TableDefinition& 
   return text;
 }
 
+// The check's first finding, for a message of its own: a finding that is
+// itself a "damaged" message of this file gives only what it says is wrong,
+// so the message says "damaged" once.
+std::string FirstProblem(const JetFile& file, const FileCheck& check) {
+  std::string first = check.problems.empty() ? "" : check.problems.front();
+  for (const TableCheck& t : check.tables)
+    if (first.empty() && !t.problems.empty()) first = t.name + ": " + t.problems.front();
+  const std::string damaged = "データベース '" + file.path() + "' が壊れています (";
+  const std::string end = ")。";
+  const size_t at = first.find(damaged);
+  if (at != std::string::npos && first.size() >= at + damaged.size() + end.size() && first.ends_with(end))
+    first = first.substr(0, at) + first.substr(at + damaged.size(), first.size() - at - damaged.size() - end.size());
+  return first;
+}
+
 void PutDefinition(JetFile& file, const TableDefinition& table, size_t at, uint32_t value) {
   const DefinitionPlace place = PlaceOf(file, table, at);
   PutLe32(file.bytes(), static_cast<size_t>(place.page) * file.PageSize() + place.offset, value);
@@ -117,12 +132,7 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
   checkOptions.keysNotCompared = tableName;
   {
     const FileCheck before = CheckAccessFile(file, checkOptions);
-    if (!before.Clean()) {
-      std::string first = before.problems.empty() ? "" : before.problems.front();
-      for (const TableCheck& t : before.tables)
-        if (first.empty() && !t.problems.empty()) first = t.name + ": " + t.problems.front();
-      RaiseDamaged(file.path(), first);
-    }
+    if (!before.Clean()) RaiseDamaged(file.path(), FirstProblem(file, before));
   }
   stats.bytesBefore = file.bytes().size();
   const CatalogEntry entry = FindTable(file, tableName);
@@ -267,10 +277,8 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
   const JetFile result(file.bytes(), file.path());
   const FileCheck after = CheckAccessFile(result, checkOptions);
   if (!after.Clean()) {
-    std::string first = after.problems.empty() ? "" : after.problems.front();
-    for (const TableCheck& t : after.tables)
-      if (first.empty() && !t.problems.empty()) first = t.name + ": " + t.problems.front();
-    Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" + first + ")。");
+    Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" +
+                                      FirstProblem(file, after) + ")。");
   }
   stats.rows = static_cast<long>(rows.size());
   stats.bytesAfter = file.bytes().size();
