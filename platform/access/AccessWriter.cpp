@@ -26,6 +26,9 @@ void RequireWritable(const std::string& path) {
 WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const std::vector<TableRows>& tables) {
   RefuseWhileAccessHasIt(path);
   RequireWritable(path);
+  // The temporary file first: while it lies beside the database, a write
+  // is under way (and a killed one's is removed by the next).
+  AtomicFile out(path);
   RegularFile read = ReadAccessImage(path);
   if (!asRead.taken || FingerprintOf(read) != asRead) RaiseChanged(path);
   WriteStats stats;
@@ -33,7 +36,8 @@ WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const
   jet::JetFile image(std::move(read.bytes), path);
   for (const TableRows& table : tables) stats.rows += jet::RewriteTable(image, table.table, table.rows).rows;
   stats.bytesAfter = image.bytes().size();
-  WriteFileAtomically(path, image.bytes(), [&] {
+  out.Write(image.bytes());
+  out.Commit([&] {
     // Another program may have written or opened the file while we worked.
     RequireUnchanged(path, asRead);
     RefuseWhileAccessHasIt(path);

@@ -1,5 +1,7 @@
 #include "Fingerprint.h"
 
+#include <sys/stat.h>
+
 #include "core/Fnv1a.h"
 #include "core/PlatformError.h"
 
@@ -15,6 +17,12 @@ void RequireUnchanged(const std::string& path, const Fingerprint& asRead) {
   bool same = false;
   try {
     same = asRead.taken && CurrentFingerprint(path) == asRead;
+    // A file renamed into its place while the bytes were read shows in the
+    // name's inode now: the last moment we can look before our own rename.
+    struct stat now {};
+    same = same && ::stat(path.c_str(), &now) == 0 && now.st_ino == asRead.identity.inode &&
+           now.st_dev == asRead.identity.device && now.st_size == asRead.identity.size &&
+           now.st_mtim.tv_sec == asRead.identity.modifiedSeconds && now.st_mtim.tv_nsec == asRead.identity.modifiedNanoseconds;
   } catch (const PlatformError&) {
     same = false;   // gone or unreadable: changed all the same
   }
