@@ -24,7 +24,6 @@ namespace {
 
 using mdb::AccessColumn;
 using mdb::AccessTable;
-using mdb::AccessType;
 
 std::string SqlText(std::string_view text) {
   std::string out = "'";

@@ -2,13 +2,12 @@
 
 #include "Jet3TextKey.h"
 #include "JetText.h"
-#include "mdb/AccessFile.h"
+#include "core/AccessType.h"
 
 namespace pendra::jet {
 
 namespace {
 
-using mdb::AccessType;
 
 constexpr char kAscendingValue = 0x7F;
 constexpr char kDescendingValue = static_cast<char>(0x80);
@@ -53,24 +52,6 @@ void AppendNumberKey(int type, std::string_view stored, bool ascending, std::str
   const bool negative = (static_cast<uint8_t>(key[from]) & 0x80) != 0;
   if (!negative) key[from] = static_cast<char>(static_cast<uint8_t>(key[from]) ^ 0x80);
   if (negative == ascending) Invert(key, from);
-}
-
-bool IsNumberType(int type) {
-  switch (static_cast<AccessType>(type)) {
-    case AccessType::Byte:
-    case AccessType::Integer:
-    case AccessType::Long:
-    case AccessType::Currency:
-    case AccessType::Single:
-    case AccessType::Double:
-    case AccessType::DateTime: return true;
-    default: return false;
-  }
-}
-
-bool IsKeyType(int type) {
-  const auto kind = static_cast<AccessType>(type);
-  return kind == AccessType::Text || kind == AccessType::YesNo || IsNumberType(type);
 }
 
 bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key) {

@@ -16,13 +16,6 @@
 
 namespace pendra::jet {
 
-// The column types whose values are stored as fixed-size numbers (Byte to
-// Double and Date/Time), and those an index we write may hold: the
-// numbers, Text and Yes/No. The one list of each, for the keys, the rows
-// and the writer's refusals.
-bool IsNumberType(int type);
-bool IsKeyType(int type);
-
 // The sort order of a text column, or nothing when we cannot build its keys
 // (the reason then goes in `why`).
 std::optional<SortOrder> TextSortOrder(const JetFile& file, const Column& column, std::string& why);

@@ -15,14 +15,13 @@
 #include "RowEncoder.h"
 #include "RowLayout.h"
 #include "UsageMap.h"
+#include "core/AccessType.h"
 #include "core/PlatformError.h"
-#include "mdb/AccessFile.h"
 
 namespace pendra::jet {
 
 namespace {
 
-using mdb::AccessType;
 
 constexpr size_t kLongValueHeader = 12;
 constexpr int kMaxChain = 100000;
@@ -49,7 +48,7 @@ void RefuseDesign(const JetFile& file, const TableDefinition& table) {
     Raise(err::kInvalidOperation, "テーブル '" + table.name + "' には" + rule + "があります。入力規則を確かめられないため書き込みません。");
   for (const Column& column : table.columns)
     if (!IsWritableType(column.type))
-      Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の列 '" + column.name + "' の型 (" + mdb::TypeName(column.type) +
+      Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の列 '" + column.name + "' の型 (" + TypeName(column.type) +
                                         ") は書き込めません。");
   for (const RealIndex& index : table.realIndexes) {
     for (const IndexColumn& ic : index.columns) {
@@ -61,7 +60,7 @@ void RefuseDesign(const JetFile& file, const TableDefinition& table) {
                                           "で並べ替えます。この並べ替え順の索引は正しく作れないため書き込みません。");
       if (!IsKeyType(column.type))
         Raise(err::kInvalidOperation, "索引 '" + table.IndexNames(index.number) + "' の列 '" + column.name + "' (" +
-                                          mdb::TypeName(column.type) + ") の索引は作れないため書き込みません。");
+                                          TypeName(column.type) + ") の索引は作れないため書き込みません。");
     }
   }
 }

@@ -303,7 +303,7 @@ Rows GeneratedRows(const std::vector<mdb::AccessColumn>& columns, size_t count) 
       const mdb::AccessColumn& column = columns[c];
       const bool null = !column.required && (i + c) % 17 == 3;
       const bool low = (i + c) % 2 == 0;
-      switch (static_cast<mdb::AccessType>(column.type)) {
+      switch (static_cast<AccessType>(column.type)) {
         case mdb::AccessType::YesNo: row.emplace_back(i % 3 == 0); continue;
         case mdb::AccessType::Byte: row.push_back(null ? Variant::Null() : Variant::Byte(low ? 0 : 255)); continue;
         case mdb::AccessType::Integer: row.push_back(null ? Variant::Null() : Variant(static_cast<int16_t>(low ? -32768 : 32767))); continue;
