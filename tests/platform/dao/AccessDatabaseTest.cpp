@@ -11,7 +11,9 @@
 #include "dao/Transaction.h"
 #include "jet/Catalog.h"
 #include "jet/Checker.h"
+#include "jet/RowLayout.h"
 #include "jet/TableRewrite.h"
+#include "jet/UsageMap.h"
 #include "mdb/AccessFile.h"
 
 namespace pendra::testing {
@@ -51,6 +53,25 @@ void PatchDefinition(const std::string& path, const std::string& table,
 // KikiMaster's index tree rooted far past the end of the file.
 void DamageIndex(const std::string& path) {
   PatchDefinition(path, "KikiMaster", [](const jet::TableDefinition& d) { return d.realIndexes[0].rootPageAt + 2; }, 0x7F);
+}
+
+// The file with a table's catalogue entry turned into a container: the
+// reader no longer lists it as a table.
+void HideTable(const std::string& path, const std::string& table) {
+  jet::JetFile file(path);
+  const uint32_t page = jet::FindTable(file, table).definitionPage;
+  const jet::TableDefinition catalogue = jet::ReadTableDefinition(file, 2);
+  const auto column = [&](const std::string& name) {
+    return *std::find_if(catalogue.columns.begin(), catalogue.columns.end(), [&](const auto& c) { return c.name == name; });
+  };
+  for (const jet::LiveRow& row : jet::LiveRows(file, jet::ReadUsageMap(file, catalogue.ownedMap).pages)) {
+    const jet::StoredRow stored(file, row.bytes);
+    const jet::StoredField id = stored.Field(column("Id"));
+    if (id.null || (jet::Le32(id.bytes, 0) & 0xFFFFFF) != page) continue;
+    const jet::StoredField type = stored.Field(column("Type"));
+    file.bytes()[static_cast<size_t>(type.bytes.data() - file.bytes().data())] = 3;
+  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << file.bytes();
 }
 
 // Another program adds a row to GroupMaster with a writer of its own: in
@@ -244,17 +265,23 @@ TEST_P(AccessDatabase, ACommitRefusedForWhatHappenedMeanwhileKeepsTheOtherProgra
   }
 }
 
-// A restore puts back only a copy check-mdb finds sound: one with a
-// damaged index (which the reader of rows never looks at) is refused with
+// A restore puts back only a copy check-mdb finds sound (a damaged index,
+// which the reader of rows never looks at, refuses it) and holding exactly
+// the database's tables (a table the database lacks refuses it), with
 // nothing changed.
-TEST_P(AccessDatabase, ARestoreRefusesADamagedCopy) {
+TEST_P(AccessDatabase, ARestoreRefusesADamagedCopyOrOneWithATableMore) {
   const std::string path = Placed();
-  const std::string before = Bytes(path);
   const std::string copy = folder_ + "/copy" + fs::path(path).extension().string();
   fs::copy_file(path, copy);
   DamageIndex(copy);
+  const std::string damagedCopyOf = Bytes(path);
   EXPECT_EQ(ErrorNumber([&] { dao::Restore(path, copy); }), 3049);
-  EXPECT_TRUE(Bytes(path) == before);
+  EXPECT_TRUE(Bytes(path) == damagedCopyOf);
+  fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
+  HideTable(path, "型テスト");
+  const std::string lessOneTable = Bytes(path);
+  EXPECT_EQ(ErrorNumber([&] { dao::Restore(path, copy); }), err::kUnrecognizedFormat);
+  EXPECT_TRUE(Bytes(path) == lessOneTable);
   EXPECT_TRUE(dao::ListBackups(path).empty());
 }
 
