@@ -127,7 +127,7 @@ std::string TakeCopy(const std::string& databasePath, std::string_view job) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) CannotBackUp(folder.string(), ec.message());
-  const std::string copy = (folder / BackupName(databasePath, job)).string();
+  std::string copy = (folder / BackupName(databasePath, job)).string();
   AtomicFile file(copy);
   CopyDatabase(source.db, file.TemporaryPath(), copy);
   file.Commit();
