@@ -215,8 +215,8 @@ TEST_P(AccessDatabase, RefusedWhileAccessHasItOpen) {
 }
 
 // What happens between the reading and the commit: another program writes
-// the file (in place, or a new file renamed over it), Access opens it; or
-// the file was damaged from the start. The commit is refused naming the
+// the file (in place, or a new file renamed over it), Access opens it, it
+// is made read-only; or the file was damaged from the start. The commit is refused naming the
 // database, never a work file, saying "damaged" once, and the file keeps
 // the other program's bytes.
 TEST_P(AccessDatabase, ACommitRefusedForWhatHappenedMeanwhileKeepsTheOtherProgramsBytes) {
@@ -234,6 +234,7 @@ TEST_P(AccessDatabase, ACommitRefusedForWhatHappenedMeanwhileKeepsTheOtherProgra
       {"another program renames its file over it", nothing, [](const std::string& p) { AnotherProgramAddsARow(p, true); },
        err::kDataChanged},
       {"Access opens it", nothing, [&](const std::string& p) { std::ofstream(lockFile(p)) << "ACCESS-USER"; }, err::kCouldNotUseLocked},
+      {"made read-only", nothing, [](const std::string& p) { fs::permissions(p, fs::perms::owner_read); }, err::kCannotOpenFile},
       {"damaged from the start", DamageIndex, nothing, 3049},
   };
   for (const Case& c : cases) {
@@ -262,6 +263,7 @@ TEST_P(AccessDatabase, ACommitRefusedForWhatHappenedMeanwhileKeepsTheOtherProgra
     for (const auto& left : fs::directory_iterator(folder_))
       EXPECT_FALSE(left.path().filename().string().starts_with(".~")) << c.what << ": " << left.path();
     fs::remove(lockFile(path));
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
   }
 }
 
