@@ -17,8 +17,8 @@
 
 #include "CommandLine.h"
 #include "Measure.h"
+#include "access/AccessWriter.h"
 #include "core/PlatformError.h"
-#include "jet/TableRewrite.h"
 
 namespace {
 
@@ -85,18 +85,18 @@ int main(int argc, char** argv) {
   Pairs times;
   uintmax_t afterOne = 0;
   try {
-    pendra::jet::RewriteTable(access, "KikiMaster", rows);  // both start from 32,765 rows
+    pendra::access::RewriteTable(access, "KikiMaster", rows);  // both start from 32,765 rows
     SqliteReplace(db, rows);
     afterOne = fs::file_size(access);
     for (int round = 0; round < rounds; ++round) {
       auto start = Clock::now();
-      pendra::jet::RewriteTable(access, "KikiMaster", rows);
+      pendra::access::RewriteTable(access, "KikiMaster", rows);
       const double ours = Seconds(start);
       start = Clock::now();
       SqliteReplace(db, rows);
       times.Add(ours, Seconds(start));
     }
-    for (int i = 1 + rounds; i < 5; ++i) pendra::jet::RewriteTable(access, "KikiMaster", rows);
+    for (int i = 1 + rounds; i < 5; ++i) pendra::access::RewriteTable(access, "KikiMaster", rows);
   } catch (const pendra::PlatformError& e) {
     std::fprintf(stderr, "pendra_jet_bench: %ld: %s\n", e.Number(), e.Description().c_str());
     return 1;

@@ -22,7 +22,7 @@
 #include "CommandLine.h"
 #include "Measure.h"
 #include "core/PlatformError.h"
-#include "jet/TableRewrite.h"
+#include "access/AccessWriter.h"
 #include "mdb/AccessFile.h"
 
 using namespace pendra::bench;
@@ -61,7 +61,7 @@ void MakeTable(const std::string& file, long rows) {
                       pendra::Variant("ポンプ" + std::to_string(i % 500) + "号機 流量 " + std::to_string(i)),
                       pendra::Variant(static_cast<int32_t>(i)), pendra::Variant(static_cast<int32_t>(i % 1000 - 500)),
                       pendra::Variant::Date(45000.0 + static_cast<double>(i) / 1440.0)});
-  pendra::jet::RewriteTable(file, "KikiMaster", values);
+  pendra::access::RewriteTable(file, "KikiMaster", values);
 }
 
 }  // namespace

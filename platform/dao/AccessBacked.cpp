@@ -1,34 +1,29 @@
 #include "AccessBacked.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <thread>
 
-#include "AccessRewrite.h"
 #include "Connection.h"
 #include "FieldType.h"
+#include "access/AccessWriter.h"
+#include "access/FolderLock.h"
+#include "access/LockFile.h"
 #include "core/AsciiText.h"
 #include "core/PlatformError.h"
+#include "jet/Catalog.h"
+#include "jet/JetFile.h"
+#include "jet/TableDefinition.h"
 #include "mdb/AccessFile.h"
 
 namespace pendra::dao::detail {
 
 namespace {
 
-namespace fs = std::filesystem;
 using mdb::AccessColumn;
 using mdb::AccessTable;
-using mdb::AccessType;
-
-// Another of our jobs holding the folder is waited for this long, as a
-// locked SQLite file is.
-constexpr auto kLockWait = std::chrono::milliseconds(2000);
 
 std::string SqlText(std::string_view text) {
   std::string out = "'";
@@ -140,33 +135,20 @@ void Materialize(sqlite3* db, const AccessTable& table) {
   }
 }
 
-// The lock file Access keeps beside a database it has open, or "".
-std::string AccessLockFile(const std::string& path) {
-  const fs::path file(path);
-  for (const char* extension : {".ldb", ".laccdb"}) {
-    fs::path lock = file;
-    lock.replace_extension(extension);
-    std::error_code ec;
-    if (fs::exists(lock, ec)) return lock.string();
+// The last AutoNumber each table records (its definition's counter), read
+// from the file image; a file the writer cannot parse gives none, and its
+// tables number from their rows as before.
+std::map<std::string, int64_t> LastAutoNumbers(const std::string& path, std::string bytes) {
+  std::map<std::string, int64_t> last;
+  try {
+    const jet::JetFile file(std::move(bytes), path);
+    if (file.IsJet3()) return last;
+    for (const jet::CatalogEntry& entry : jet::ReadCatalog(file))
+      if (!entry.system) last[entry.name] = jet::ReadTableDefinition(file, entry.definitionPage).nextAutoNumber;
+  } catch (const PlatformError&) {
+    last.clear();
   }
-  return "";
-}
-
-}  // namespace
-
-void RefuseWhileAccessHasIt(const std::string& path) {
-  const std::string lock = AccessLockFile(path);
-  if (lock.empty()) return;
-  Raise(err::kCouldNotUseLocked, "ファイル '" + path + "' は既に使用されているため、使用できませんでした。\n" +
-                                     "Access などのプログラムが開いています (ロック ファイル '" + lock +
-                                     "' があります)。そのプログラムを閉じてからやり直してください。");
-}
-
-namespace {
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+  return last;
 }
 
 // Every change of a row names its table. A DELETE without WHERE would
@@ -187,8 +169,11 @@ int RowByRowDeletes(void*, int action, const char* table, const char*, const cha
 // what it held.
 void Load(Connection& connection) {
   AccessSide& side = *connection.access;
-  struct stat before {};
-  if (::stat(side.path.c_str(), &before) != 0) Raise(err::kDatabaseFileNotFound, "ファイル '" + side.path + "' が見つかりません。");
+  // The fingerprint before the reading: a change made while it runs shows
+  // at the commit.
+  RegularFile image = access::ReadAccessImage(side.path);
+  const access::Fingerprint before = access::FingerprintOf(image);
+  side.lastAutoNumber = LastAutoNumbers(side.path, std::move(image.bytes));
   mdb::AccessDatabase database = mdb::ReadAccessFile(side.path);
   side.format = database.format;
   side.loaded = before;
@@ -219,9 +204,9 @@ void Load(Connection& connection) {
 
 // The rows of a table of the private database: as read from the file
 // where no statement touched them, else as the layer reads them.
-AccessTableRows RowsOf(Connection& connection, const std::string& table) {
+access::TableRows RowsOf(Connection& connection, const std::string& table) {
   AccessSide& side = *connection.access;
-  AccessTableRows out;
+  access::TableRows out;
   out.table = table;
   const auto info = connection.Table(table);
   const auto& original = side.original[table];
@@ -262,7 +247,7 @@ bool HasAccessHeader(const std::string& path) {
 }
 
 std::shared_ptr<Connection> OpenAccessBacked(const std::string& path) {
-  RefuseWhileAccessHasIt(path);
+  access::RefuseWhileAccessHasIt(path);
   auto connection = std::make_shared<Connection>();
   connection->name = path;
   connection->access = std::make_unique<AccessSide>();
@@ -277,16 +262,15 @@ std::shared_ptr<Connection> OpenAccessBacked(const std::string& path) {
 
 void BeginAccessWrite(Connection& connection) {
   AccessSide& side = *connection.access;
-  side.folderLock = FolderLock(side.path).Release();
+  side.folderLock = access::FolderLock(side.path).Release();
   try {
-    RefuseWhileAccessHasIt(side.path);
+    access::RefuseWhileAccessHasIt(side.path);
     if (side.format == "Jet 3")
       Raise(err::kCannotOpenFile, "データベース '" + side.path +
                                       "' は Access 97 (Jet 3) 形式のため、書き込めません (読み取りはできます)。\n"
                                       "Access で新しい形式 (Access 2000 以降) に変換するか、"
                                       "「pendra import-mdb ファイル名」でこのプログラムの形式のコピーに取り込んでください。");
-    struct stat now {};
-    if (::stat(side.path.c_str(), &now) != 0 || !SameFile(now, side.loaded)) Load(connection);
+    if (access::CurrentFingerprint(side.path) != side.loaded) Load(connection);
   } catch (...) {
     EndAccessWrite(connection);
     throw;
@@ -297,36 +281,12 @@ void BeginAccessWrite(Connection& connection) {
 void WriteBackAccess(Connection& connection) {
   AccessSide& side = *connection.access;
   if (side.changed.empty()) return;
-  std::vector<AccessTableRows> tables;
+  std::vector<access::TableRows> tables;
   for (const auto& table : side.changed) tables.push_back(RowsOf(connection, table));
-  RewriteAccessTables(side.path, tables);
+  access::WriteTables(side.path, side.loaded, tables);
   // The private copy holds what was written, but no longer maps row for
   // row onto the rows as read: the next transaction reads the file again.
   side.loaded = {};
-}
-
-FolderLock::FolderLock(const std::string& path) {
-  const std::string folder = fs::path(path).parent_path().string();
-  fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ < 0) Raise(err::kCannotOpenFile, "フォルダー '" + folder + "' を開けません。" + std::strerror(errno));
-  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::close(fd_);
-      Raise(err::kCouldNotUseLocked);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
-FolderLock::~FolderLock() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int FolderLock::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
 }
 
 void EndAccessWrite(Connection& connection) {

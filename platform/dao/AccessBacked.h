@@ -11,11 +11,11 @@
 //
 // Other programs of the installation read the file: when Access has it
 // open (its lock file NAME.ldb / NAME.laccdb lies beside it) nothing is
-// written, and while one of our own jobs writes it holds an exclusive lock
-// on the file's folder, so two of our jobs never write the file at once.
+// written, while one of our own jobs writes it holds an exclusive lock on
+// the file's folder, so two of our jobs never write the file at once, and
+// a change another program made after the file was read refuses the
+// commit with nothing changed (platform/access, AccessWriter.h).
 #pragma once
-
-#include <sys/stat.h>
 
 #include <map>
 #include <memory>
@@ -24,6 +24,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "access/Fingerprint.h"
 #include "core/Variant.h"
 
 namespace pendra::dao::detail {
@@ -36,7 +37,11 @@ bool HasAccessHeader(const std::string& path);
 struct AccessSide {
   std::string path;            // the genuine Access file
   std::string format;          // "Jet 3", "Jet 4", "ACE 12" ...
-  struct stat loaded {};       // the file as it was when read
+  access::Fingerprint loaded;  // the file as it was when read
+  // Per table, the last AutoNumber the file records: new rows are numbered
+  // after it even when the rows holding the highest numbers are gone, as
+  // Access numbers them.
+  std::map<std::string, int64_t> lastAutoNumber;
   std::set<std::string> changed;   // tables written since the outer BeginTrans
   // The rows as read, by table, in the order of their rowids (1, 2 ...):
   // a row no statement added or updated is written back exactly as it was
@@ -46,25 +51,6 @@ struct AccessSide {
   int folderLock = -1;         // the folder, locked while a transaction is open
 
   ~AccessSide();
-};
-
-// Refuses (3260, naming the lock file) while Access has the file open.
-void RefuseWhileAccessHasIt(const std::string& path);
-
-// The exclusive lock our own jobs take on the folder of an Access file
-// before they write it: the file itself is replaced by every write, the
-// folder stays. Raises 3260 after a bounded wait.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& path);
-  ~FolderLock();
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  // Hands the locked descriptor over to the caller.
-  int Release();
-
- private:
-  int fd_ = -1;
 };
 
 // Opens the Access file at path into a new connection. Raises 3260 naming

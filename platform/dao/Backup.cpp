@@ -19,8 +19,10 @@
 #include "core/PlatformError.h"
 #include "dao/Transaction.h"
 #include "AccessBacked.h"
-#include "AccessRewrite.h"
-#include "mdb/AccessFile.h"
+#include "access/Fingerprint.h"
+#include "access/RestoreCopy.h"
+#include "core/AtomicFile.h"
+#include "core/RegularFile.h"
 
 namespace pendra::dao {
 
@@ -57,17 +59,17 @@ struct Handle {
   ~Handle() { sqlite3_close_v2(db); }
 };
 
-// Copies the whole of source into the file at target (created), then
-// syncs it.
-void CopyDatabase(sqlite3* source, const std::string& target) {
+// Copies the whole of source into the file at target (created); messages
+// name `shown`, the file the copy becomes.
+void CopyDatabase(sqlite3* source, const std::string& target, const std::string& shown) {
   Handle out;
   if (sqlite3_open_v2(target.c_str(), &out.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
-    CannotBackUp(target, out.db ? sqlite3_errmsg(out.db) : "open");
+    CannotBackUp(shown, out.db ? sqlite3_errmsg(out.db) : "open");
   sqlite3_backup* backup = sqlite3_backup_init(out.db, "main", source, "main");
-  if (!backup) CannotBackUp(target, sqlite3_errmsg(out.db));
+  if (!backup) CannotBackUp(shown, sqlite3_errmsg(out.db));
   const int rc = sqlite3_backup_step(backup, -1);
   sqlite3_backup_finish(backup);
-  if (rc != SQLITE_DONE) CannotBackUp(target, sqlite3_errstr(rc));
+  if (rc != SQLITE_DONE) CannotBackUp(shown, sqlite3_errstr(rc));
 }
 
 std::string NameCopy(const fs::path& temp, const fs::path& final) {
@@ -117,32 +119,23 @@ std::string BackupName(const std::string& databasePath, std::string_view job) {
 // A genuine Access file is never changed in place (the writer renames a new
 // file over it) and the job holds its folder: a second name for the file is
 // the copy, at no cost; a real copy where the backup folder lies on another
-// file system.
-// Writes the copy under `hidden` (a name ListBackups passes over): it gets
+// file system. The copy is written under `hidden` (a name ListBackups passes over): it gets
 // its listed name only when its job keeps it.
 void TakeAccessCopy(const std::string& databasePath, const fs::path& hidden) {
   if (::link(databasePath.c_str(), hidden.c_str()) == 0) return;
-  std::error_code ec;
-  fs::copy_file(databasePath, hidden, fs::copy_options::overwrite_existing, ec);
-  if (ec) {
-    fs::remove(hidden, ec);
-    CannotBackUp(hidden.string(), ec.message());
-  }
+  WriteFileAtomically(hidden.string(), ReadRegularFile(databasePath, access::kMaxAccessFileSize).bytes);
 }
 
-void TakeCopy(const std::string& databasePath, const fs::path& hidden) {
+// shown: the name the copy gets when kept, for messages.
+void TakeCopy(const std::string& databasePath, const fs::path& hidden, const std::string& shown) {
   if (detail::HasAccessHeader(databasePath)) return TakeAccessCopy(databasePath, hidden);
   Handle source;
   if (sqlite3_open_v2(databasePath.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
     CannotBackUp(databasePath, source.db ? sqlite3_errmsg(source.db) : "open");
   sqlite3_busy_timeout(source.db, kBusyTimeoutMs);
-  try {
-    CopyDatabase(source.db, hidden.string());
-  } catch (...) {
-    std::error_code ec;
-    fs::remove(hidden, ec);
-    throw;
-  }
+  AtomicFile file(hidden.string());
+  CopyDatabase(source.db, file.TemporaryPath(), shown);
+  file.Commit();
 }
 
 // The copies a job of an ended process left unkept (the window ends at once
@@ -315,7 +308,7 @@ void CopyDatabaseFile(const std::string& from, const std::string& to) {
   if (sqlite3_open_v2(from.c_str(), &source.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
     Raise(err::kDatabaseFileNotFound, "ファイル '" + from + "' が見つかりません。");
   sqlite3_busy_timeout(source.db, kBusyTimeoutMs);
-  CopyDatabase(source.db, to);
+  CopyDatabase(source.db, to, to);
 }
 
 int BackupsToKeep() {
@@ -337,7 +330,7 @@ JobBackup::JobBackup(const std::string& databasePath, std::string_view job) : da
   path_ = (folder / name).string();
   hidden_ = (folder / (".~" + name)).string();
   try {
-    TakeCopy(databasePath, hidden_);
+    TakeCopy(databasePath, hidden_, path_);
   } catch (...) {
     Drop();
     throw;
@@ -420,30 +413,13 @@ std::string WhyNotRestorable(const std::string& databasePath, const std::string&
   return {};
 }
 
-// Restoring a genuine Access file: the copy must be an Access file holding
-// every table of the live one with the same columns; the live file is kept
-// as the "restore" copy (a second name for it) and a copy of the backup is
-// renamed over it, all under the folder lock our jobs take to write; the
-// copy restored from is never removed.
+// Restoring a genuine Access file (access/RestoreCopy.h): the live file is
+// kept as the "restore" copy and the backup put in its place; the copy
+// restored from is never removed.
 std::string RestoreAccessFile(const std::string& databasePath, const std::string& backupPath) {
   if (!detail::HasAccessHeader(backupPath)) NotACopy(backupPath, "Access のデータベースではありません");
-  detail::FolderLock lock(databasePath);
-  detail::RefuseWhileAccessHasIt(databasePath);
-  mdb::ReadOptions designsOnly;
-  designsOnly.rowsOf = [](const std::string&) { return false; };
-  const auto live = mdb::ReadAccessFile(databasePath, designsOnly);
-  const auto copy = mdb::ReadAccessFile(backupPath, designsOnly);   // a damaged copy is refused here
-  for (const auto& table : live.tables) {
-    const auto same = std::find_if(copy.tables.begin(), copy.tables.end(), [&](const auto& t) {
-      if (t.name != table.name || t.columns.size() != table.columns.size()) return false;
-      for (size_t c = 0; c < t.columns.size(); ++c)
-        if (t.columns[c].name != table.columns[c].name || t.columns[c].type != table.columns[c].type) return false;
-      return true;
-    });
-    if (same == copy.tables.end()) NotACopy(backupPath, "テーブル " + table.name + " の列または型が違います");
-  }
   std::string saved = (fs::path(BackupFolder(databasePath)) / BackupName(databasePath, "restore")).string();
-  detail::ReplaceAccessFile(databasePath, backupPath, saved);
+  access::RestoreCopy(databasePath, backupPath, saved);
   Prune(databasePath, backupPath);
   return saved;
 }

@@ -64,7 +64,7 @@ void QueryShape::PrepareDefaults(sqlite3* db) {
     const ColumnInfo& column = columns[i];
     if (column.spec.type == FieldType::Counter) {
       counters[i] = std::make_unique<Statement>(
-          db, "SELECT coalesce(max(" + Quote(column.name) + "), 0) + 1 FROM " + Quote(table->name));
+          db, "SELECT max(coalesce(max(" + Quote(column.name) + "), 0), coalesce(?1, 0)) + 1 FROM " + Quote(table->name));
     }
     if (column.defaultSql.empty()) continue;
     if (IsLiteral(column.defaultSql)) {

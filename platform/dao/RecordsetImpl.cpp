@@ -53,8 +53,17 @@ Variant RecordsetImpl::EvaluateDefault(Statement& select, const ColumnInfo& colu
 }
 
 Variant RecordsetImpl::NextCounter(Statement& next) {
-  // One past the highest so far; beyond the LONG range the engine reports
-  // an overflow instead of numbering from the negative end.
+  // One past the highest so far, and for a genuine Access file past the
+  // last number the table ever gave out (numbers of rows deleted are not
+  // given again); beyond the LONG range the engine reports an overflow
+  // instead of numbering from the negative end.
+  sqlite3_int64 floor = 0;
+  if (connection_->access) {
+    const auto& last = connection_->access->lastAutoNumber;
+    const auto found = last.find(shape_->table->name);
+    if (found != last.end()) floor = found->second;
+  }
+  sqlite3_bind_int64(next.get(), 1, floor);
   const sqlite3_int64 number =
       OneValue(next, connection_->db, [](sqlite3_stmt* stmt) { return sqlite3_column_int64(stmt, 0); });
   if (number > INT32_MAX) Raise(err::kOverflow);

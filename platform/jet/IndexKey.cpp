@@ -2,13 +2,12 @@
 
 #include "Jet3TextKey.h"
 #include "JetText.h"
-#include "mdb/AccessFile.h"
+#include "core/AccessType.h"
 
 namespace pendra::jet {
 
 namespace {
 
-using mdb::AccessType;
 
 constexpr char kAscendingValue = 0x7F;
 constexpr char kDescendingValue = static_cast<char>(0x80);
@@ -17,19 +16,6 @@ constexpr char kDescendingNull = static_cast<char>(0xFF);
 
 void Invert(std::string& key, size_t from) {
   for (size_t i = from; i < key.size(); ++i) key[i] = static_cast<char>(~static_cast<uint8_t>(key[i]));
-}
-
-bool IsNumberType(int type) {
-  switch (static_cast<AccessType>(type)) {
-    case AccessType::Byte:
-    case AccessType::Integer:
-    case AccessType::Long:
-    case AccessType::Currency:
-    case AccessType::Single:
-    case AccessType::Double:
-    case AccessType::DateTime: return true;
-    default: return false;
-  }
 }
 
 }  // namespace

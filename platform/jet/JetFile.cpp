@@ -1,14 +1,11 @@
 #include "JetFile.h"
 
-#include <sys/stat.h>
-
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "core/PlatformError.h"
+#include "core/RegularFile.h"
 
 namespace pendra::jet {
 
@@ -73,19 +70,8 @@ void RaiseDamaged(const std::string& path, const std::string& what) {
 }
 
 JetFile::JetFile(const std::string& path) : path_(path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
-    Raise(err::kCannotOpenFile, "ファイル '" + path + "' を開けません (" + std::strerror(errno) + ")。");
-  }
-  if (S_ISDIR(info.st_mode)) Raise(err::kNotValidPath, "'" + path + "' はフォルダーです。");
-  if (static_cast<uintmax_t>(info.st_size) > kMaxFileSize)
-    Raise(err::kUnrecognizedFormat, "'" + path + "' は Access のデータベースではありません (大きすぎます)。");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Raise(err::kCannotOpenFile, "ファイル '" + path + "' を開けません。");
-  std::ostringstream all;
-  all << in.rdbuf();
-  bytes_ = std::move(all).str();
+  // Regular files only, bounded by their real size (RegularFile.h).
+  bytes_ = ReadRegularFile(path, kMaxFileSize).bytes;
   Parse();
 }
 

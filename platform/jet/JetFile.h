@@ -52,10 +52,12 @@ struct Layout {
 
 class JetFile {
  public:
-  // Reads the file. Raises 3024 (no such file), 3343 (not an Access
-  // database), 3049 (a size that is not whole pages).
+  // Reads the file through the bounded reader of core (RegularFile.h), for
+  // check-mdb and the tests. Raises 3024 (no such file), 3051 (not a
+  // regular file), 3343 (not an Access database), 3049 (a size that is not
+  // whole pages).
   explicit JetFile(const std::string& path);
-  // For tests and the writer: a file already in memory.
+  // A file image already in memory; path only names it in messages.
   JetFile(std::string bytes, const std::string& path);
 
   Format format() const { return format_; }

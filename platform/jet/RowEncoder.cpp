@@ -7,13 +7,12 @@
 
 #include "JetText.h"
 #include "core/PlatformError.h"
-#include "mdb/AccessFile.h"
+#include "core/AccessType.h"
 
 namespace pendra::jet {
 
 namespace {
 
-using mdb::AccessType;
 
 constexpr size_t kMaxInlineLongValue = 64;
 constexpr uint32_t kLongValueInline = 0x80u << 24;
@@ -190,7 +189,7 @@ std::string RowEncoder::Fixed(const Column& column, const Variant& value) const 
     }
     case AccessType::Guid: return GuidBytes(column, value);
     case AccessType::Decimal: return DecimalBytes(column, value);
-    default: Raise(err::kDataTypeConversion, "列 '" + column.name + "' の型 " + mdb::TypeName(column.type) + " は書き込めません");
+    default: Raise(err::kDataTypeConversion, "列 '" + column.name + "' の型 " + TypeName(column.type) + " は書き込めません");
   }
 }
 
@@ -235,7 +234,7 @@ std::string RowEncoder::Variable(const Column& column, const Variant& value) {
     return LongValue(column, value.StringValue());
   }
   if (kind != AccessType::Text && kind != AccessType::Memo)
-    Raise(err::kDataTypeConversion, "列 '" + column.name + "' の型 " + mdb::TypeName(column.type) + " は書き込めません");
+    Raise(err::kDataTypeConversion, "列 '" + column.name + "' の型 " + TypeName(column.type) + " は書き込めません");
   const std::u16string text = Utf8ToUtf16(value.IsString() ? value.StringValue() : value.ToText());
   if (kind == AccessType::Text) {
     if (text.size() * 2 > static_cast<size_t>(column.length))
@@ -269,11 +268,7 @@ std::string RowEncoder::Encode(const std::vector<Variant>& values, long row) {
     try {
       // The type decides the bytes, the column's flag where they go (a few
       // system tables keep numbers among the variable-length values).
-      const auto kind = static_cast<AccessType>(column.type);
-      const bool number = kind == AccessType::Byte || kind == AccessType::Integer || kind == AccessType::Long ||
-                          kind == AccessType::Currency || kind == AccessType::Single || kind == AccessType::Double ||
-                          kind == AccessType::DateTime;
-      std::string bytes = number ? Fixed(column, value) : Variable(column, value);
+      std::string bytes = IsNumberType(column.type) ? Fixed(column, value) : Variable(column, value);
       if (column.IsFixed()) {
         bytes.resize(static_cast<size_t>(column.length), '\0');
         fixed.replace(static_cast<size_t>(column.fixedOffset), static_cast<size_t>(column.length), bytes);

@@ -1,6 +1,6 @@
 #include "RowLayout.h"
 
-#include "mdb/AccessFile.h"
+#include "core/AccessType.h"
 
 namespace pendra::jet {
 
@@ -40,7 +40,7 @@ StoredField StoredRow::Field(const Column& column) const {
   StoredField field;
   const auto n = static_cast<size_t>(column.number);
   const bool bit = n < columnCount_ && (static_cast<uint8_t>(nullMask_[n / 8]) & (1u << (n % 8))) != 0;
-  if (column.type == static_cast<int>(mdb::AccessType::YesNo)) {
+  if (column.type == static_cast<int>(AccessType::YesNo)) {
     field.null = false;
     field.yes = bit;
     return field;

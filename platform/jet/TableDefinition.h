@@ -16,7 +16,7 @@ namespace pendra::jet {
 
 struct Column {
   std::string name;
-  int type = 0;          // mdb::AccessType
+  int type = 0;          // AccessType (core/AccessType.h)
   int number = 0;        // position in the null mask; gaps where columns were deleted
   int varIndex = 0;      // position in the row's variable-column table
   int fixedOffset = 0;   // offset in the row's fixed data

@@ -1,9 +1,6 @@
 #include "TableRewrite.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <set>
 
@@ -17,16 +14,14 @@
 #include "Properties.h"
 #include "RowEncoder.h"
 #include "RowLayout.h"
-#include "SafeReplace.h"
 #include "UsageMap.h"
+#include "core/AccessType.h"
 #include "core/PlatformError.h"
-#include "mdb/AccessFile.h"
 
 namespace pendra::jet {
 
 namespace {
 
-using mdb::AccessType;
 
 constexpr size_t kLongValueHeader = 12;
 constexpr int kMaxChain = 100000;
@@ -38,13 +33,6 @@ void RefuseFormat(const JetFile& file) {
   if (file.Encrypted()) Raise(err::kInvalidOperation, name + " は暗号化されています。暗号化されたファイルには書き込みません。");
   if (file.PasswordProtected())
     Raise(err::kInvalidOperation, name + " にはパスワードが設定されています。パスワード付きのファイルには書き込みません。");
-}
-
-void RefuseLocked(const std::string& path) {
-  const std::filesystem::path p(path);
-  const std::string lock = (p.parent_path() / p.stem()).string() + (p.extension() == ".accdb" ? ".laccdb" : ".ldb");
-  if (std::filesystem::exists(lock))
-    Raise(err::kFileInUse, "'" + path + "' は Access で開かれています (" + std::filesystem::path(lock).filename().string() + " があります)。");
 }
 
 // What we cannot write correctly is refused before anything else.
@@ -60,7 +48,7 @@ void RefuseDesign(const JetFile& file, const TableDefinition& table) {
     Raise(err::kInvalidOperation, "テーブル '" + table.name + "' には" + rule + "があります。入力規則を確かめられないため書き込みません。");
   for (const Column& column : table.columns)
     if (!IsWritableType(column.type))
-      Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の列 '" + column.name + "' の型 (" + mdb::TypeName(column.type) +
+      Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の列 '" + column.name + "' の型 (" + TypeName(column.type) +
                                         ") は書き込めません。");
   for (const RealIndex& index : table.realIndexes) {
     for (const IndexColumn& ic : index.columns) {
@@ -70,12 +58,9 @@ void RefuseDesign(const JetFile& file, const TableDefinition& table) {
       if (kind == AccessType::Text && !TextSortOrder(file, column, why))
         Raise(err::kInvalidOperation, "索引 '" + table.IndexNames(index.number) + "' の列 '" + column.name + "' は" + why +
                                           "で並べ替えます。この並べ替え順の索引は正しく作れないため書き込みません。");
-      const bool keyed = kind == AccessType::Text || kind == AccessType::YesNo || kind == AccessType::Byte ||
-                         kind == AccessType::Integer || kind == AccessType::Long || kind == AccessType::Currency ||
-                         kind == AccessType::Single || kind == AccessType::Double || kind == AccessType::DateTime;
-      if (!keyed)
+      if (!IsKeyType(column.type))
         Raise(err::kInvalidOperation, "索引 '" + table.IndexNames(index.number) + "' の列 '" + column.name + "' (" +
-                                          mdb::TypeName(column.type) + ") の索引は作れないため書き込みません。");
+                                          TypeName(column.type) + ") の索引は作れないため書き込みません。");
     }
   }
 }
@@ -117,6 +102,21 @@ std::string Describe(const std::vector<Variant>& values, const TableDefinition& 
   return text;
 }
 
+// The check's first finding, for a message of its own: a finding that is
+// itself a "damaged" message of this file gives only what it says is wrong,
+// so the message says "damaged" once.
+std::string FirstProblem(const JetFile& file, const FileCheck& check) {
+  std::string first = check.problems.empty() ? "" : check.problems.front();
+  for (const TableCheck& t : check.tables)
+    if (first.empty() && !t.problems.empty()) first = t.name + ": " + t.problems.front();
+  const std::string damaged = "データベース '" + file.path() + "' が壊れています (";
+  const std::string end = ")。";
+  const size_t at = first.find(damaged);
+  if (at != std::string::npos && first.size() >= at + damaged.size() + end.size() && first.ends_with(end))
+    first = first.substr(0, at) + first.substr(at + damaged.size(), first.size() - at - damaged.size() - end.size());
+  return first;
+}
+
 void PutDefinition(JetFile& file, const TableDefinition& table, size_t at, uint32_t value) {
   const DefinitionPlace place = PlaceOf(file, table, at);
   PutLe32(file.bytes(), static_cast<size_t>(place.page) * file.PageSize() + place.offset, value);
@@ -124,22 +124,14 @@ void PutDefinition(JetFile& file, const TableDefinition& table, size_t at, uint3
 
 }  // namespace
 
-RewriteStats RewriteTable(const std::string& path, const std::string& tableName, const std::vector<std::vector<Variant>>& given) {
+RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std::vector<std::vector<Variant>>& given) {
   RewriteStats stats;
-  JetFile file(path);
   RefuseFormat(file);
-  RefuseLocked(path);
-  RequireWritable(path);
   CheckOptions checkOptions;
   checkOptions.keysNotCompared = tableName;
   {
     const FileCheck before = CheckAccessFile(file, checkOptions);
-    if (!before.Clean()) {
-      std::string first = before.problems.empty() ? "" : before.problems.front();
-      for (const TableCheck& t : before.tables)
-        if (first.empty() && !t.problems.empty()) first = t.name + ": " + t.problems.front();
-      RaiseDamaged(path, first);
-    }
+    if (!before.Clean()) RaiseDamaged(file.path(), FirstProblem(file, before));
   }
   stats.bytesBefore = file.bytes().size();
   const CatalogEntry entry = FindTable(file, tableName);
@@ -173,10 +165,16 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
   }
   std::map<uint32_t, std::set<uint32_t>> longValueRows;
   CollectLongValuePages(file, table, oldRows, longValueRows);
+  // By the set of its live rows, never by their count: a damaged pointer
+  // of ours naming a slot that is not there must not give away a page
+  // that holds another table's long values.
   for (const auto& [page, used] : longValueRows) {
-    size_t live = 0;
-    for (const RowSlot& slot : RowSlots(file, page)) live += slot.deleted ? 0 : 1;
-    if (IsLongValuePage(file, page) && used.size() >= live) released.insert(page);
+    if (!IsLongValuePage(file, page)) continue;
+    const std::vector<RowSlot> slots = RowSlots(file, page);
+    bool ours = true;
+    for (size_t slot = 0; slot < slots.size() && ours; ++slot)
+      ours = slots[slot].deleted || used.count(static_cast<uint32_t>(slot)) != 0;
+    if (ours) released.insert(page);
   }
   for (const LongValueMaps& maps : table.longValueMaps) {
     const UsageMap lv = ReadUsageMap(file, maps.ownedMap);
@@ -275,15 +273,12 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
 
   // The result must pass the same check as any file before it replaces the
   // original.
-  const JetFile result(file.bytes(), path);
+  const JetFile result(file.bytes(), file.path());
   const FileCheck after = CheckAccessFile(result, checkOptions);
   if (!after.Clean()) {
-    std::string first = after.problems.empty() ? "" : after.problems.front();
-    for (const TableCheck& t : after.tables)
-      if (first.empty() && !t.problems.empty()) first = t.name + ": " + t.problems.front();
-    Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" + first + ")。");
+    Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" +
+                                      FirstProblem(file, after) + ")。");
   }
-  ReplaceFile(path, file.bytes());
   stats.rows = static_cast<long>(rows.size());
   stats.bytesAfter = file.bytes().size();
   return stats;

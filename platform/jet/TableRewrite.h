@@ -5,11 +5,12 @@
 // pages and are taken again first, so rewriting a table again and again
 // does not grow the file. The table's row count, last AutoNumber and index
 // entry counts are kept as the format keeps them. The result is checked as
-// check-mdb checks a file before it replaces the original (SafeReplace.h).
+// check-mdb checks a file. All of it happens on the file image in memory:
+// reading and replacing the file on the disk, and the rules about other
+// programs, are platform/access's (AccessWriter.h).
 //
-// Refused, with the file unchanged: Jet 3, encoded or password-protected
-// files (3219), a file open in Access (its lock file beside it, 3045), a
-// read-only file or folder (3051), a damaged file (3049), no database
+// Refused, with the image unchanged: Jet 3, encoded or password-protected
+// files (3219), a damaged file (3049), no database
 // (3343), no such table (3078), a table that takes part in a relationship
 // or has a column or index we cannot write (3219), a unique index whose
 // keys collide (3022), a value that does not fit its column (3163, 6, 13).
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "JetFile.h"
 #include "core/Variant.h"
 
 namespace pendra::jet {
@@ -29,7 +31,9 @@ struct RewriteStats {
 };
 
 // rows: one value per column, in the table's column order (as
-// mdb::ReadAccessFile gives them). A Null AutoNumber gets the next number.
-RewriteStats RewriteTable(const std::string& path, const std::string& table, const std::vector<std::vector<Variant>>& rows);
+// mdb::ReadAccessFile gives them). A Null AutoNumber gets the next number
+// after the larger of the table's last AutoNumber and the largest given;
+// the table's last AutoNumber never goes down. Messages name file.path().
+RewriteStats RewriteTable(JetFile& file, const std::string& table, const std::vector<std::vector<Variant>>& rows);
 
 }  // namespace pendra::jet

@@ -20,32 +20,15 @@
 #include <string>
 #include <vector>
 
+#include "core/AccessType.h"
 #include "core/Variant.h"
 
 namespace pendra::mdb {
 
-// The type codes Access stores for a column.
-enum class AccessType : int {
-  YesNo = 1,
-  Byte = 2,
-  Integer = 3,
-  Long = 4,
-  Currency = 5,
-  Single = 6,
-  Double = 7,
-  DateTime = 8,
-  Binary = 9,
-  Text = 10,
-  Ole = 11,
-  Memo = 12,
-  Guid = 15,
-  Decimal = 16,
-  Complex = 18,  // attachments, multi-valued fields
-  DateTimeExtended = 20,
-};
-
-// The name Access gives a type ("テキスト型", ...), for reports.
-std::string TypeName(int type);
+// The type codes and their names (core/AccessType.h), under the names the
+// reader has always given them.
+using pendra::AccessType;
+using pendra::TypeName;
 
 struct AccessColumn {
   std::string name;

@@ -14,6 +14,7 @@
 
 #include "CliFixture.h"
 #include "TestFiles.h"
+#include "access/AccessWriter.h"
 #include "dao/Backup.h"
 #include "jet/Catalog.h"
 #include "jet/Checker.h"
@@ -259,7 +260,7 @@ TEST_P(AccessDatabases, RefusalsChangeNothingAndSayWhy) {
       // letter case, so T001 and t001 collide where our own database lets
       // both in.
       {"a unique key that collides", [&] {
-         jet::RewriteTable(ScheduleDb(), "KikiMaster", {{Variant("K-1"), Variant("一"), Variant(int32_t{1}), Variant(int32_t{0}), Variant::Null()}});
+         access::RewriteTable(ScheduleDb(), "KikiMaster", {{Variant("K-1"), Variant("一"), Variant(int32_t{1}), Variant(int32_t{0}), Variant::Null()}});
          PatchDefinition(ScheduleDb(), "KikiMaster", firstIndexFlags, static_cast<char>(0x81));
        },
        folded, "3022"},

@@ -3,6 +3,8 @@
 // and what is no database is an error, not a clean result.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -41,7 +43,13 @@ TEST(CheckMdb, WhatIsNoAccessDatabaseIsAnErrorNotACleanFile) {
   const auto folder = std::filesystem::temp_directory_path() / ("pendra-check-mdb-" + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
   std::ofstream(folder / "notes.mdb") << "not a database at all\n";
-  for (const std::string& path : {(folder / "notes.mdb").string(), (folder / "missing.mdb").string(), folder.string()}) {
+  // A FIFO (read, it would wait for a writer for ever), a device without
+  // end, and a real file grown to 1 GB of holes: refused at once, unread.
+  ASSERT_EQ(mkfifo((folder / "fifo.mdb").c_str(), 0600), 0);
+  std::filesystem::copy_file(kData + "/ja_V2000.mdb", folder / "sparse.mdb");
+  std::filesystem::resize_file(folder / "sparse.mdb", 1ull << 30);
+  for (const std::string& path : {(folder / "notes.mdb").string(), (folder / "missing.mdb").string(), folder.string(),
+                                  (folder / "fifo.mdb").string(), std::string("/dev/zero"), (folder / "sparse.mdb").string()}) {
     const Outcome run = RunInProcess({"check-mdb", path});
     EXPECT_EQ(run.exitCode, 1) << path;
     EXPECT_NE(run.err.find("ｴﾗｰ番号 3"), std::string::npos) << path << ": " << run.err;

@@ -9,7 +9,11 @@
 #include "DaoTestSupport.h"
 #include "dao/Backup.h"
 #include "dao/Transaction.h"
+#include "jet/Catalog.h"
 #include "jet/Checker.h"
+#include "jet/RowLayout.h"
+#include "jet/TableRewrite.h"
+#include "jet/UsageMap.h"
 #include "mdb/AccessFile.h"
 
 namespace pendra::testing {
@@ -35,6 +39,54 @@ class AccessDatabase : public TempFolderTest, public ::testing::WithParamInterfa
     return path;
   }
 };
+
+// The file with one byte of a table's definition set.
+void PatchDefinition(const std::string& path, const std::string& table,
+                     const std::function<size_t(const jet::TableDefinition&)>& at, uint8_t value) {
+  jet::JetFile file(path);
+  const jet::TableDefinition d = jet::ReadTableDefinition(file, jet::FindTable(file, table).definitionPage);
+  const jet::DefinitionPlace place = jet::PlaceOf(file, d, at(d));
+  file.bytes()[place.page * file.PageSize() + place.offset] = static_cast<char>(value);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << file.bytes();
+}
+
+// KikiMaster's index tree rooted far past the end of the file.
+void DamageIndex(const std::string& path) {
+  PatchDefinition(path, "KikiMaster", [](const jet::TableDefinition& d) { return d.realIndexes[0].rootPageAt + 2; }, 0x7F);
+}
+
+// The file with a table's catalogue entry turned into a container: the
+// reader no longer lists it as a table.
+void HideTable(const std::string& path, const std::string& table) {
+  jet::JetFile file(path);
+  const uint32_t page = jet::FindTable(file, table).definitionPage;
+  const jet::TableDefinition catalogue = jet::ReadTableDefinition(file, 2);
+  const auto column = [&](const std::string& name) {
+    return *std::find_if(catalogue.columns.begin(), catalogue.columns.end(), [&](const auto& c) { return c.name == name; });
+  };
+  for (const jet::LiveRow& row : jet::LiveRows(file, jet::ReadUsageMap(file, catalogue.ownedMap).pages)) {
+    const jet::StoredRow stored(file, row.bytes);
+    const jet::StoredField id = stored.Field(column("Id"));
+    if (id.null || (jet::Le32(id.bytes, 0) & 0xFFFFFF) != page) continue;
+    const jet::StoredField type = stored.Field(column("Type"));
+    file.bytes()[static_cast<size_t>(type.bytes.data() - file.bytes().data())] = 3;
+  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << file.bytes();
+}
+
+// Another program adds a row to GroupMaster with a writer of its own: in
+// place, or as a new file renamed over the old one.
+void AnotherProgramAddsARow(const std::string& path, bool renamed) {
+  std::vector<std::vector<Variant>> rows;
+  for (const auto& table : mdb::ReadAccessFile(path).tables)
+    if (table.name == "GroupMaster") rows = table.rows;
+  rows.push_back({Variant(int32_t{99}), Variant("他のプログラム"), Variant(true)});
+  jet::JetFile file(path);
+  jet::RewriteTable(file, "GroupMaster", rows);
+  const std::string target = renamed ? path + ".other" : path;
+  std::ofstream(target, std::ios::binary | std::ios::trunc) << file.bytes();
+  if (renamed) fs::rename(target, path);
+}
 
 std::vector<std::string> Described(const std::vector<std::vector<Variant>>& rows) {
   std::vector<std::string> out;
@@ -162,8 +214,112 @@ TEST_P(AccessDatabase, RefusedWhileAccessHasItOpen) {
   EXPECT_TRUE(Bytes(path) == before);
 }
 
+// What happens between the reading and the commit: another program writes
+// the file (in place, or a new file renamed over it), Access opens it, it
+// is made read-only; or the file was damaged from the start. The commit is refused naming the
+// database, never a work file, saying "damaged" once, and the file keeps
+// the other program's bytes.
+TEST_P(AccessDatabase, ACommitRefusedForWhatHappenedMeanwhileKeepsTheOtherProgramsBytes) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> beforeOpening, meanwhile;
+    long error;
+  };
+  const auto nothing = [](const std::string&) {};
+  const auto lockFile = [](const std::string& path) {
+    return fs::path(path).replace_extension(path.ends_with(".mdb") ? ".ldb" : ".laccdb").string();
+  };
+  const std::vector<Case> cases = {
+      {"another program writes in place", nothing, [](const std::string& p) { AnotherProgramAddsARow(p, false); }, err::kDataChanged},
+      {"another program renames its file over it", nothing, [](const std::string& p) { AnotherProgramAddsARow(p, true); },
+       err::kDataChanged},
+      {"Access opens it", nothing, [&](const std::string& p) { std::ofstream(lockFile(p)) << "ACCESS-USER"; }, err::kCouldNotUseLocked},
+      {"made read-only", nothing, [](const std::string& p) { fs::permissions(p, fs::perms::owner_read); }, err::kCannotOpenFile},
+      {"damaged from the start", DamageIndex, nothing, 3049},
+  };
+  for (const Case& c : cases) {
+    const std::string path = Placed();
+    c.beforeOpening(path);
+    auto db = Ws().OpenDatabase(path);
+    std::string theirs;
+    {
+      dao::Transaction transaction(Ws());
+      db->Execute("UPDATE KikiMaster SET 機器名称 = 'ジョブ'");
+      c.meanwhile(path);
+      theirs = Bytes(path);
+      try {
+        transaction.Commit();
+        ADD_FAILURE() << c.what << ": committed";
+      } catch (const PlatformError& e) {
+        const std::string& text = e.Description();
+        EXPECT_EQ(e.Number(), c.error) << c.what << ": " << text;
+        EXPECT_NE(text.find("'" + path + "'"), std::string::npos) << c.what << ": " << text;
+        EXPECT_EQ(text.find(".~"), std::string::npos) << c.what << ": " << text;
+        EXPECT_EQ(text.find("が壊れています"), text.rfind("が壊れています")) << c.what << ": " << text;
+      }
+    }
+    db->Close();
+    EXPECT_TRUE(Bytes(path) == theirs) << c.what;
+    for (const auto& left : fs::directory_iterator(folder_))
+      EXPECT_FALSE(left.path().filename().string().starts_with(".~")) << c.what << ": " << left.path();
+    fs::remove(lockFile(path));
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  }
+}
+
+// A restore puts back only a copy check-mdb finds sound (a damaged index,
+// which the reader of rows never looks at, refuses it) and holding exactly
+// the database's tables (a table the database lacks refuses it), with
+// nothing changed.
+TEST_P(AccessDatabase, ARestoreRefusesADamagedCopyOrOneWithATableMore) {
+  const std::string path = Placed();
+  const std::string copy = folder_ + "/copy" + fs::path(path).extension().string();
+  fs::copy_file(path, copy);
+  DamageIndex(copy);
+  const std::string damagedCopyOf = Bytes(path);
+  EXPECT_EQ(ErrorNumber([&] { dao::Restore(path, copy); }), 3049);
+  EXPECT_TRUE(Bytes(path) == damagedCopyOf);
+  fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
+  HideTable(path, "型テスト");
+  const std::string lessOneTable = Bytes(path);
+  EXPECT_EQ(ErrorNumber([&] { dao::Restore(path, copy); }), err::kUnrecognizedFormat);
+  EXPECT_TRUE(Bytes(path) == lessOneTable);
+  EXPECT_TRUE(dao::ListBackups(path).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, AccessDatabase, ::testing::Values("ja_V2000.mdb", "ja_V2007.accdb", "ja_V2016.accdb"),
                          [](const auto& info) { return std::string(info.param).substr(3, 5); });
+
+// Access numbers a new row after the highest number the table ever gave
+// out: with the row holding it deleted, the next row still gets a new one.
+class AccessAutoNumber : public AccessDatabase {};
+
+TEST_F(AccessAutoNumber, NewRowsAreNumberedAfterTheTablesLastNumber) {
+  const std::string path = Placed("testUnicodeCompV2003.mdb");
+  int64_t highest = 0;
+  const auto reference = mdb::ReadAccessFile(path);
+  for (const auto& row : reference.tables.at(0).rows) highest = std::max(highest, row[0].IntegerValue());
+  auto db = Ws().OpenDatabase(path);
+  for (int round = 0; round < 2; ++round) {
+    dao::Transaction transaction(Ws());
+    db->Execute("DELETE FROM [Table] WHERE ID = " + std::to_string(highest));
+    auto rs = db->OpenRecordset("SELECT * FROM [Table]", dbOpenDynaset);
+    rs->AddNew();
+    rs->Fields("Unicode") = Variant("新しい行");
+    const int64_t given = rs->Fields("ID").Value().IntegerValue();
+    rs->Update();
+    rs->Close();
+    transaction.Commit();
+    EXPECT_GT(given, highest) << "round " << round;
+    highest = given;
+  }
+  db->Close();
+  const auto after = mdb::ReadAccessFile(path);
+  const auto& rows = after.tables.at(0).rows;
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.back()[0].IntegerValue(), highest);
+  EXPECT_TRUE(jet::CheckAccessFile(path).Clean());
+}
 
 }  // namespace
 }  // namespace pendra::testing

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,23 +21,31 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
+#include "access/AccessWriter.h"
 #include "core/PlatformError.h"
 #include "jet/Catalog.h"
 #include "jet/Checker.h"
+#include "jet/DataPage.h"
 #include "jet/IndexTree.h"
 #include "jet/JetFile.h"
+#include "jet/RowLayout.h"
 #include "jet/TableDefinition.h"
+#include "jet/UsageMap.h"
 #include "mdb/AccessFile.h"
 
 namespace pendra::jet {
 namespace {
 
 namespace fs = std::filesystem;
+// The whole write of a file on the disk (read, rewrite, check, replace).
+using access::RewriteTable;
 const std::string kData = PENDRA_ACCESS_TESTDATA;
 using Rows = std::vector<std::vector<Variant>>;
 
@@ -293,7 +303,7 @@ Rows GeneratedRows(const std::vector<mdb::AccessColumn>& columns, size_t count) 
       const mdb::AccessColumn& column = columns[c];
       const bool null = !column.required && (i + c) % 17 == 3;
       const bool low = (i + c) % 2 == 0;
-      switch (static_cast<mdb::AccessType>(column.type)) {
+      switch (static_cast<AccessType>(column.type)) {
         case mdb::AccessType::YesNo: row.emplace_back(i % 3 == 0); continue;
         case mdb::AccessType::Byte: row.push_back(null ? Variant::Null() : Variant::Byte(low ? 0 : 255)); continue;
         case mdb::AccessType::Integer: row.push_back(null ? Variant::Null() : Variant(static_cast<int16_t>(low ? -32768 : 32767))); continue;
@@ -424,7 +434,7 @@ TEST_F(TableRewrite, RefusalsLeaveTheFileAsItWas) {
        [](const std::string& path) { fs::permissions(fs::path(path).parent_path(), fs::perms::owner_read | fs::perms::owner_exec); },
        ownRows("KikiMaster"), 3051, "フォルダー"},
       {"open in Access", "ja_V2000.mdb", "KikiMaster",
-       [](const std::string& path) { std::ofstream(fs::path(path).replace_extension(".ldb")) << ""; }, ownRows("KikiMaster"), 3045, ".ldb"},
+       [](const std::string& path) { std::ofstream(fs::path(path).replace_extension(".ldb")) << ""; }, ownRows("KikiMaster"), 3260, ".ldb"},
       {"text too long", "ja_V2000.mdb", "KikiMaster", nothing,
        [](const std::string&) {
          Rows rows = GeneratedKikiRows(1);
@@ -448,7 +458,7 @@ TEST_F(TableRewrite, RefusalsLeaveTheFileAsItWas) {
     EXPECT_EQ(Bytes(path), before) << c.what;
     fs::permissions(folder_, fs::perms::owner_all);
     for (const auto& left : fs::directory_iterator(folder_))
-      EXPECT_EQ(left.path().string().find(".pendra-"), std::string::npos) << c.what << ": " << left.path();
+      EXPECT_FALSE(left.path().filename().string().starts_with(".~")) << c.what << ": " << left.path();
     fs::remove(fs::path(path).replace_extension(".ldb"));
     fs::remove(path);
   }
@@ -491,7 +501,7 @@ TEST_F(TableRewrite, KilledAnywhereLeavesTheOldFileOrTheNewOne) {
     (now == oldBytes ? sawOld : sawNew)++;
     EXPECT_TRUE(CheckAccessFile(path).Clean()) << "round " << round;
     for (const auto& left : fs::directory_iterator(folder_))
-      if (left.path().string().find(".pendra-") != std::string::npos) fs::remove(left.path());
+      if (left.path().filename().string().starts_with(".~")) fs::remove(left.path());
   }
   EXPECT_GT(sawOld, 0);
   EXPECT_GT(sawNew, 0);
@@ -509,6 +519,95 @@ TEST_F(TableRewrite, OwnerAndModeAreKept) {
   EXPECT_EQ(after.st_uid, before.st_uid);
   EXPECT_EQ(after.st_gid, before.st_gid);
   EXPECT_NE(after.st_ino, before.st_ino);  // a new file, renamed into place
+}
+
+// Damage in 型テスト's long values: each points at a row slot that does
+// not exist on a long-value page of another table (the catalogue's). That
+// page holds live rows none of which are 型テスト's, so the rewrite must
+// leave it as it is, however many of our pointers name it.
+TEST_F(TableRewrite, ALongValuePageIsGivenBackOnlyWhenEveryLiveRowOnItIsOurs) {
+  const std::string path = Copy("ja_V2000.mdb");
+  const Rows rows = Read(path, "型テスト").rows;
+  JetFile file(path);
+  const TableDefinition table = ReadTableDefinition(file, FindTable(file, "型テスト").definitionPage);
+  std::vector<size_t> pointers;   // where each long value's 12-byte header lies in the file
+  std::set<uint32_t> ours;
+  for (const LiveRow& row : LiveRows(file, ReadUsageMap(file, table.ownedMap).pages)) {
+    const StoredRow stored(file, row.bytes);
+    for (const Column& column : table.columns) {
+      const StoredField field = stored.Field(column);
+      if ((column.type != 11 && column.type != 12) || field.null || field.bytes.size() < 12) continue;
+      pointers.push_back(static_cast<size_t>(field.bytes.data() - file.bytes().data()));
+      if (static_cast<uint8_t>(field.bytes[3]) != 0x80) ours.insert(Le32(field.bytes, 4) >> 8);
+    }
+  }
+  const std::vector<uint32_t> freePages = ReadUsageMap(file, kGlobalUsageMap).pages;
+  uint32_t target = 0;
+  size_t fewest = SIZE_MAX;
+  for (uint32_t page = 3; page < file.PageCount(); ++page) {
+    if (!IsLongValuePage(file, page) || ours.count(page) || std::count(freePages.begin(), freePages.end(), page)) continue;
+    const std::vector<RowSlot> slots = RowSlots(file, page);
+    const auto live = static_cast<size_t>(std::count_if(slots.begin(), slots.end(), [](const RowSlot& s) { return !s.deleted; }));
+    if (live > 0 && live < fewest) std::tie(target, fewest) = std::make_tuple(page, live);
+  }
+  ASSERT_NE(target, 0u);
+  ASSERT_GE(pointers.size(), fewest);   // enough of our pointers to match its count of live rows
+  for (size_t i = 0; i < pointers.size(); ++i) {
+    file.bytes()[pointers[i] + 3] = 0x40;   // one row elsewhere
+    PutLe32(file.bytes(), pointers[i] + 4, target << 8 | static_cast<uint32_t>(200 + i));
+  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << file.bytes();
+  const std::string page(JetFile(path).Page(target));
+  try {
+    RewriteTable(path, "型テスト", rows);
+  } catch (const PlatformError& e) {
+    EXPECT_EQ(e.Number(), 3049) << e.Description();   // refused as damaged: as good
+  }
+  EXPECT_EQ(std::string(JetFile(path).Page(target)), page);
+}
+
+// On a full disk (a small file system of its own, mounted in a child's
+// own mount namespace): 3026 saying the disk is full, the file as it was,
+// no temporary file left on the disk.
+TEST_F(TableRewrite, AFullDiskIsReportedAsSuchAndLeavesNothingBehind) {
+  const fs::path disk = folder_ / "disk";
+  const std::string report = (folder_ / "report").string();
+  fs::create_directories(disk);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::ofstream out(report);
+    const std::string size = "size=" + std::to_string(fs::file_size(kData + "/ja_V2000.mdb") + 16384);
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", disk.c_str(), "tmpfs", 0, size.c_str()) != 0) {
+      out << "no file system of its own: " << std::strerror(errno) << "\n";
+      _exit(1);
+    }
+    const std::string path = (disk / "Orvik.mdb").string();
+    fs::copy_file(kData + "/ja_V2000.mdb", path);
+    const std::string before = Bytes(path);
+    try {
+      RewriteTable(path, "KikiMaster", GeneratedKikiRows(3000));
+      out << "written\n";
+    } catch (const PlatformError& e) {
+      out << e.Number() << "\n" << e.Description() << "\n";
+    }
+    out << (Bytes(path) == before ? "unchanged" : "changed") << "\n";
+    for (const auto& left : fs::directory_iterator(disk)) out << left.path().filename().string() << "\n";
+    out.close();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  std::vector<std::string> lines;
+  std::ifstream in(report);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[0], "3026");
+  EXPECT_NE(lines[1].find("ディスクがいっぱい"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find((disk / "Orvik.mdb").string()), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[2], "unchanged");
+  EXPECT_EQ(lines[3], "Orvik.mdb");
 }
 
 }  // namespace

@@ -1,11 +1,6 @@
-// The names Access gives its column types, in a file of their own so that
-// users of the type codes (the writer in platform/jet) need not link the
-// reader and libmdb.
-#include <string>
+#include "AccessType.h"
 
-#include "AccessFile.h"
-
-namespace pendra::mdb {
+namespace pendra {
 
 std::string TypeName(int type) {
   switch (static_cast<AccessType>(type)) {
@@ -29,4 +24,22 @@ std::string TypeName(int type) {
   return "型 " + std::to_string(type);
 }
 
-}  // namespace pendra::mdb
+bool IsNumberType(int type) {
+  switch (static_cast<AccessType>(type)) {
+    case AccessType::Byte:
+    case AccessType::Integer:
+    case AccessType::Long:
+    case AccessType::Currency:
+    case AccessType::Single:
+    case AccessType::Double:
+    case AccessType::DateTime: return true;
+    default: return false;
+  }
+}
+
+bool IsKeyType(int type) {
+  const auto kind = static_cast<AccessType>(type);
+  return kind == AccessType::Text || kind == AccessType::YesNo || IsNumberType(type);
+}
+
+}  // namespace pendra

@@ -1,0 +1,54 @@
+#include "AccessWriter.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "FolderLock.h"
+#include "LockFile.h"
+#include "core/AtomicFile.h"
+#include "core/PlatformError.h"
+#include "jet/JetFile.h"
+#include "jet/TableRewrite.h"
+
+namespace pendra::access {
+
+void RequireWritable(const std::string& path) {
+  struct stat file {}, folder {};
+  const std::string dir = FolderOf(path);
+  if (::stat(path.c_str(), &file) != 0 || ::stat(dir.c_str(), &folder) != 0)
+    Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
+  if ((file.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)
+    Raise(err::kCannotOpenFile, "ファイル '" + path + "' は読み取り専用です。");
+  if ((folder.st_mode & 0222) == 0 || ::access(dir.c_str(), W_OK) != 0)
+    Raise(err::kCannotOpenFile, "フォルダー '" + dir + "' に書き込めません (読み取り専用)。");
+}
+
+WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const std::vector<TableRows>& tables) {
+  RefuseWhileAccessHasIt(path);
+  RequireWritable(path);
+  // The temporary file first: while it lies beside the database, a write
+  // is under way (and a killed one's is removed by the next).
+  AtomicFile out(path);
+  RegularFile read = ReadAccessImage(path);
+  if (!asRead.taken || FingerprintOf(read) != asRead) RaiseChanged(path);
+  WriteStats stats;
+  stats.bytesBefore = read.bytes.size();
+  jet::JetFile image(std::move(read.bytes), path);
+  for (const TableRows& table : tables) stats.rows += jet::RewriteTable(image, table.table, table.rows).rows;
+  stats.bytesAfter = image.bytes().size();
+  out.Write(image.bytes());
+  out.Commit([&] {
+    // Another program may have written or opened the file while we worked.
+    RequireUnchanged(path, asRead);
+    RefuseWhileAccessHasIt(path);
+  });
+  return stats;
+}
+
+WriteStats RewriteTable(const std::string& path, const std::string& table, const std::vector<std::vector<Variant>>& rows) {
+  const FolderLock lock(path);
+  RefuseWhileAccessHasIt(path);
+  return WriteTables(path, CurrentFingerprint(path), {{table, rows}});
+}
+
+}  // namespace pendra::access

@@ -1,0 +1,132 @@
+#include "AtomicFile.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "PlatformError.h"
+
+namespace pendra {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ".~NAME-PID.XXXXXX": hidden, and naming the process that made it so a
+// later run can tell a dead one's leftovers from a running one's.
+std::string TemporaryPrefix(const std::string& target) { return ".~" + fs::path(target).filename().string() + "-"; }
+
+// The mode a file newly made by the program gets: 0666 less the umask,
+// read without changing it (the umask is the whole process's).
+mode_t NewFileMode() {
+  mode_t mask = 022;
+  if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status))
+      if (std::strncmp(line, "Umask:", 6) == 0) mask = static_cast<mode_t>(std::strtol(line + 6, nullptr, 8));
+    std::fclose(status);
+  }
+  return 0666 & ~mask;
+}
+
+bool DiskFull(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const fs::path parent = fs::path(path).parent_path();
+  return parent.empty() ? "." : parent.string();
+}
+
+AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
+  RemoveStaleTemporaries(target_);
+  temporary_ = (fs::path(FolderOf(target_)) / (TemporaryPrefix(target_) + std::to_string(::getpid()) + ".XXXXXX")).string();
+  fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    const int error = errno;
+    temporary_.clear();
+    if (DiskFull(error)) Fail("create", error);
+    Raise(err::kCannotOpenFile, "フォルダー '" + FolderOf(target_) + "' に書き込めないため、'" + target_ +
+                                    "' を書き込めませんでした (" + std::strerror(error) + ")。");
+  }
+}
+
+AtomicFile::~AtomicFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void AtomicFile::Fail(const char* step, int error) {
+  // Nothing half-written stays behind, on a full disk least of all.
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  temporary_.clear();
+  if (DiskFull(error))
+    Raise(err::kDiskFull, "ディスクがいっぱいのため、'" + target_ + "' を書き込めませんでした。元のファイルは変わっていません。" +
+                              "ディスクの空きを増やしてから、もう一度実行してください。");
+  Raise(err::kDiskIO, "'" + target_ + "' を書き込めませんでした (" + step + ": " + std::strerror(error) +
+                          ")。元のファイルは変わっていません。");
+}
+
+void AtomicFile::Write(std::string_view bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail("write", n < 0 ? errno : ENOSPC);
+    done += static_cast<size_t>(n);
+  }
+}
+
+void AtomicFile::Commit(const std::function<void()>& lastCheck) {
+  struct stat original {};
+  if (::stat(target_.c_str(), &original) == 0) {
+    if (::fchmod(fd_, original.st_mode & 07777) != 0) Fail("fchmod", errno);
+    if ((original.st_uid != ::geteuid() || original.st_gid != ::getegid()) &&
+        ::fchown(fd_, original.st_uid, original.st_gid) != 0 && errno != EPERM)
+      Fail("fchown", errno);
+  } else if (::fchmod(fd_, NewFileMode()) != 0) {
+    Fail("fchmod", errno);
+  }
+  if (::fsync(fd_) != 0) Fail("fsync", errno);
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) Fail("close", errno);
+  if (lastCheck) lastCheck();   // the destructor removes the file when it raises
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) Fail("rename", errno);
+  temporary_.clear();
+  const int folder = ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+}
+
+void WriteFileAtomically(const std::string& target, std::string_view bytes, const std::function<void()>& lastCheck) {
+  AtomicFile file(target);
+  file.Write(bytes);
+  file.Commit(lastCheck);
+}
+
+void RemoveStaleTemporaries(const std::string& target) {
+  const std::string prefix = TemporaryPrefix(target);
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(FolderOf(target), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (pid <= 0 || end == name.c_str() + prefix.size()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) continue;   // still running
+    fs::remove(entry.path(), ec);
+  }
+}
+
+}  // namespace pendra
