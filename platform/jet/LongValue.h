@@ -10,8 +10,9 @@
 
 namespace pendra::jet {
 
-// Raises 3049 when the value's rows are missing or the chain does not end
-// with the value's length.
+// Raises 3049 when the value's rows are missing or shorter than the length
+// it records, or its chain loops or leaves the file; the work is bounded by
+// that length, which is bounded by the file's size.
 std::string ReadLongValue(const JetFile& file, std::string_view field);
 
 }  // namespace pendra::jet
