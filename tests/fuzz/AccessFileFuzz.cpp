@@ -1,0 +1,119 @@
+// Fuzz target: a genuine Access file changed in a few places, through every
+// entry point that reads or writes one: the page model, the catalogue and
+// every page taken as a table definition, the table properties, check-mdb,
+// and the rewrite of each user table (with no rows, then with rows of Nulls).
+//
+// The input picks one of the test files (its first byte) and then gives
+// changes of four bytes each: the page (one byte, taken modulo the file's
+// pages), the offset on it (two bytes, modulo the page size) and the new
+// byte. Starting from real files keeps every run inside the format, where
+// the parsers' bounds matter.
+//
+// Checked: nothing but PlatformError is ever raised; a rewrite that
+// succeeds leaves a file check-mdb finds clean; the work is bounded (the
+// runner's time and memory limits).
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "FuzzCheck.h"
+#include "core/PlatformError.h"
+#include "jet/Catalog.h"
+#include "jet/Checker.h"
+#include "jet/JetFile.h"
+#include "jet/Properties.h"
+#include "jet/TableDefinition.h"
+#include "jet/TableRewrite.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pendra::PlatformError;
+using namespace pendra::jet;
+
+const char* const kBases[] = {"ja_V2000.mdb", "ja_V2007.accdb", "public_domain_sample.accdb", "testV1997.mdb"};
+
+const std::string& Base(size_t which) {
+  static std::vector<std::string> bases;
+  if (bases.empty()) {
+    for (const char* name : kBases) {
+      std::ifstream in(std::string(PENDRA_ACCESS_TESTDATA) + "/" + name, std::ios::binary);
+      std::ostringstream all;
+      all << in.rdbuf();
+      bases.push_back(std::move(all).str());
+      FUZZ_CHECK(bases.back().size() >= 4096, "the test file is there");
+    }
+  }
+  return bases[which % bases.size()];
+}
+
+// A folder of this process for the files the rewrite replaces, removed at exit.
+struct Scratch {
+  fs::path folder = fs::temp_directory_path() / ("pendra-fuzz-access-" + std::to_string(getpid()));
+  Scratch() { fs::create_directories(folder); }
+  ~Scratch() {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+  }
+};
+
+const fs::path& Folder() {
+  static const Scratch scratch;
+  return scratch.folder;
+}
+
+// Runs one entry point; only PlatformError may come out of it.
+template <typename F>
+bool Survives(F&& f) {
+  try {
+    f();
+    return true;
+  } catch (const PlatformError&) {
+    return false;
+  }
+}
+
+void Rewrite(const std::string& bytes, const TableDefinition& table, const std::string& name) {
+  const std::string path = (Folder() / "fuzz.mdb").string();
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  std::vector<std::vector<pendra::Variant>> rows;
+  if (!Survives([&] { RewriteTable(path, name, rows); })) return;
+  FUZZ_CHECK(CheckAccessFile(path).Clean(), "a file the writer wrote is clean");
+  rows.assign(3, std::vector<pendra::Variant>(table.columns.size(), pendra::Variant::Null()));
+  if (Survives([&] { RewriteTable(path, name, rows); })) FUZZ_CHECK(CheckAccessFile(path).Clean(), "a file the writer wrote is clean");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  std::string bytes = Base(data[0]);
+  const size_t pageSize = bytes.size() % 4096 == 0 && static_cast<uint8_t>(bytes[0x14]) != 0 ? 4096 : 2048;
+  const size_t pages = bytes.size() / pageSize;
+  for (size_t at = 1; at + 4 <= size && at < 1 + 4 * 64; at += 4) {
+    const size_t page = data[at] % pages;
+    const size_t offset = (static_cast<size_t>(data[at + 1]) | static_cast<size_t>(data[at + 2]) << 8) % pageSize;
+    bytes[page * pageSize + offset] = static_cast<char>(data[at + 3]);
+  }
+  std::unique_ptr<JetFile> file;
+  if (!Survives([&] { file = std::make_unique<JetFile>(bytes, "fuzz.mdb"); })) return 0;
+  Survives([&] { CheckAccessFile(*file); });
+  for (uint32_t page = 2; page < file->PageCount(); ++page) Survives([&] { ReadTableDefinition(*file, page); });
+  std::vector<CatalogEntry> catalog;
+  if (!Survives([&] { catalog = ReadCatalog(*file); })) return 0;
+  const bool clean = CheckAccessFile(*file).Clean();
+  for (const CatalogEntry& entry : catalog) {
+    if (entry.system) continue;
+    Survives([&] { TableProperties(*file, entry.name); });
+    TableDefinition table;
+    if (!clean || !Survives([&] { table = ReadTableDefinition(*file, entry.definitionPage); })) continue;
+    Rewrite(bytes, table, entry.name);
+  }
+  return 0;
+}
