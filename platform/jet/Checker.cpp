@@ -201,11 +201,12 @@ void CheckLongValues(const JetFile& file, const TableDefinition& table, const st
       columns.push_back(&column);
   if (columns.empty()) return;
   size_t reported = 0;
+  std::set<uint32_t> rowsRead;
   for (const LiveRow& row : rows) {
     for (const Column* column : columns) {
       try {
         const StoredField field = StoredRow(file, row.bytes, table).Field(*column);
-        if (!field.null && !field.bytes.empty()) ReadLongValue(file, field.bytes);
+        if (!field.null && !field.bytes.empty()) ReadLongValue(file, field.bytes, rowsRead);
       } catch (const PlatformError& e) {
         if (reported++ < kMaxShown) check.problems.push_back("行 " + RowName(row.page, row.row) + " の列 " + column->name + ": " + e.Description());
       }

@@ -7,6 +7,11 @@
 namespace pendra::jet {
 
 std::string ReadLongValue(const JetFile& file, std::string_view field) {
+  std::set<uint32_t> rowsRead;
+  return ReadLongValue(file, field, rowsRead);
+}
+
+std::string ReadLongValue(const JetFile& file, std::string_view field, std::set<uint32_t>& rowsRead) {
   constexpr size_t kHeader = 12;
   if (field.size() < kHeader) RaiseDamaged(file.path(), "長い値の見出しが短すぎます");
   const uint32_t header = Le32(field, 0);
@@ -19,6 +24,7 @@ std::string ReadLongValue(const JetFile& file, std::string_view field) {
   }
   uint32_t pointer = Le32(field, 4);
   if ((header & 0x40000000u) != 0) {
+    if (!rowsRead.insert(pointer).second) RaiseDamaged(file.path(), "長い値の行を二つの値が使っています");
     const std::string_view row = RowAt(file, pointer);
     if (row.size() < length) RaiseDamaged(file.path(), "長い値の行が記録された長さより短いです");
     return std::string(row.substr(0, length));
@@ -30,6 +36,7 @@ std::string ReadLongValue(const JetFile& file, std::string_view field) {
   while (data.size() < length) {
     if (pointer == 0) RaiseDamaged(file.path(), "長い値が途中で終わっています");
     if (!seen.insert(pointer).second) RaiseDamaged(file.path(), "長い値の行の鎖が輪になっています");
+    if (!rowsRead.insert(pointer).second) RaiseDamaged(file.path(), "長い値の行を二つの値が使っています");
     const std::string_view row = RowAt(file, pointer);
     if (row.size() <= 4) RaiseDamaged(file.path(), "長い値の行が短すぎます");
     data.append(row.substr(4, length - data.size()));

@@ -91,7 +91,8 @@ class Damaged : public ::testing::Test {
     for (mdb::AccessTable& t : mdb::ReadAccessFile(path).tables) {
       if (t.name != "型テスト") continue;
       for (size_t c = 0; c < t.columns.size(); ++c)
-        if (t.columns[c].type == static_cast<int>(mdb::AccessType::Memo)) t.rows.at(0)[c] = Variant(std::string(300, 'm'));
+        if (t.columns[c].type == static_cast<int>(mdb::AccessType::Memo))
+          for (size_t r : {0, 1}) t.rows.at(r)[c] = Variant(std::string(300, static_cast<char>('m' + r)));
       RewriteTable(path, t.name, t.rows);
     }
     return path;
@@ -103,13 +104,13 @@ class Damaged : public ::testing::Test {
 
 // Where the first long value of the table kept outside its row (0x40: in
 // one row elsewhere) lies in the file's bytes.
-size_t LongValueOutsideItsRow(const JetFile& f, const TableDefinition& t) {
+size_t LongValueOutsideItsRow(const JetFile& f, const TableDefinition& t, size_t nth = 0) {
   for (const LiveRow& row : LiveRows(f, DataPagesOf(f, t.page))) {
     const StoredRow stored(f, row.bytes, t);
     for (const Column& c : t.columns) {
       if (c.type != static_cast<int>(mdb::AccessType::Memo) && c.type != static_cast<int>(mdb::AccessType::Ole)) continue;
       const StoredField field = stored.Field(c);
-      if (!field.null && field.bytes.size() >= 12 && static_cast<uint8_t>(field.bytes[3]) == 0x40)
+      if (!field.null && field.bytes.size() >= 12 && static_cast<uint8_t>(field.bytes[3]) == 0x40 && nth-- == 0)
         return static_cast<size_t>(field.bytes.data() - f.bytes().data());
     }
   }
@@ -223,6 +224,11 @@ TEST_F(Damaged, EachDamageIsReported) {
       {"long value beyond the end of the file",
        [](JetFile& f, const TableDefinition& t) { PutLe32(f.bytes(), LongValueOutsideItsRow(f, t) + 4, (f.PageCount() + 7) << 8); },
        "はファイルの外です", "型テスト", true},
+      {"two long values sharing one row",
+       [](JetFile& f, const TableDefinition& t) {
+         PutLe32(f.bytes(), LongValueOutsideItsRow(f, t, 1) + 4, Le32(f.bytes(), LongValueOutsideItsRow(f, t, 0) + 4));
+       },
+       "(長い値の行を二つの値が使っています)", "型テスト", true},
       {"long value longer than its row",
        [](JetFile& f, const TableDefinition& t) {
          const size_t at = LongValueOutsideItsRow(f, t);
