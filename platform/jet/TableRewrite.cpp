@@ -162,7 +162,8 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
 
   // The pages the table gives back: its data pages, its index pages and the
   // long-value pages only its rows use.
-  const std::vector<uint32_t> freeBefore = ReadUsageMap(file, kGlobalUsageMap).pages;
+  const UsageMap globalBefore = ReadUsageMap(file, kGlobalUsageMap);
+  const std::vector<uint32_t>& freeBefore = globalBefore.pages;
   std::set<uint32_t> released;
   const UsageMap owned = ReadUsageMap(file, table.ownedMap);
   const std::vector<LiveRow> oldRows = LiveRows(file, owned.pages);
@@ -273,12 +274,21 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
   }
   // The free-page map covers the whole file; taking a page for it changes
   // what is free, so it is written until it holds still.
+  // An inline map whose window Access moved on as the file grew keeps its
+  // start: the pages before it are recorded neither way (Access never goes
+  // back for them), so free ones there are left out rather than the window
+  // moved back over pages whose state it does not record.
+  const auto recorded = [&] {
+    std::set<uint32_t> free(allocator.Free().begin(), allocator.Free().end());
+    if (globalBefore.type == 0 && globalBefore.firstPage > 0) free.erase(free.begin(), free.lower_bound(globalBefore.firstPage));
+    return free;
+  };
   for (int round = 0; round < 3; ++round) {
     const size_t pagesBefore = file.PageCount();
     // A copy: taking a map page changes the allocator's set while it is written.
-    const std::set<uint32_t> free(allocator.Free().begin(), allocator.Free().end());
+    const std::set<uint32_t> free = recorded();
     WriteUsageMap(file, kGlobalUsageMap, free, take);
-    if (file.PageCount() == pagesBefore && free == allocator.Free()) break;
+    if (file.PageCount() == pagesBefore && free == recorded()) break;
   }
 
   // The result must pass the same check as any file before it replaces the
