@@ -105,7 +105,7 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
 
   // The entries the rows call for; a key we cannot build (a sort order or
   // type we do not know) leaves only the row pointers to compare.
-  const bool keysKnown = compareKeys && KeysBuildable(file, table, index);
+  bool keysKnown = compareKeys && KeysBuildable(file, table, index);
   std::vector<IndexEntry> expected;
   std::set<std::pair<uint32_t, uint32_t>> nullEntries;  // rows whose index columns are all Null
   for (const LiveRow& row : rows) {
@@ -123,10 +123,10 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
         const Column& column = *table.ColumnNumbered(ic.columnNumber);
         const StoredField field = stored.Field(column);
         if (!field.null) allNull = false;
-        // A key whose type and order we know but whose value gives none
-        // (text that does not decode) would be an incomplete key: damage.
-        if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key))
-          RaiseDamaged(file.path(), "列 " + column.name + " の値から索引のキーを作れません");
+        // A value whose key we cannot build although we know its type and
+        // order (text that does not decode in the file's code page) leaves
+        // the row pointers to compare: the writer never writes one.
+        if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key)) keysKnown = false;
       }
     } catch (const PlatformError& e) {
       problem("行 " + RowName(row.page, row.row) + ": " + e.Description());
