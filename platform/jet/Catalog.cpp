@@ -73,7 +73,7 @@ std::vector<CatalogEntry> ReadCatalog(const JetFile& file) {
   const Column& flags = Named(file, catalog, "Flags");
   std::vector<CatalogEntry> tables;
   for (const LiveRow& row : LiveRows(file, DataPagesOf(file, kCatalogPage))) {
-    const StoredRow stored(file, row.bytes);
+    const StoredRow stored(file, row.bytes, catalog);
     if (Integer(stored.Field(type)) != kTableObject) continue;
     CatalogEntry entry;
     const StoredField nameField = stored.Field(name);

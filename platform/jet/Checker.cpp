@@ -9,8 +9,11 @@
 #include "IndexKey.h"
 #include "IndexTree.h"
 #include "JetText.h"
+#include "LongValue.h"
+#include "RowLayout.h"
 #include "UsageMap.h"
 #include "core/PlatformError.h"
+#include "mdb/AccessFile.h"
 
 namespace pendra::jet {
 
@@ -60,6 +63,16 @@ class Claims {
   std::vector<std::string> twice_;
 };
 
+// Whether the keys of an index can be built at all: its columns' types and
+// sort orders are ones we know (the same for every row).
+bool KeysBuildable(const JetFile& file, const TableDefinition& table, const RealIndex& index) {
+  const StoredField null;
+  std::string key;
+  for (const IndexColumn& ic : index.columns)
+    if (!AppendColumnKey(file, *table.ColumnNumbered(ic.columnNumber), ic.ascending, null, key)) return false;
+  return true;
+}
+
 void CheckIndex(const JetFile& file, const TableDefinition& table, const RealIndex& index, const std::vector<LiveRow>& rows,
                 bool systemTable, bool compareKeys, TableCheck& check, Claims& claims) {
   const std::string name = "索引 " + table.IndexNames(index.number);
@@ -79,10 +92,12 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     try {
       const UsageMap map = ReadUsageMap(file, index.ownedMap);
       claims.Add(map.mapPages, "テーブル " + table.name + " の" + name + "の使用状況マップ");
+      // A page of the tree missing from the map is damage. Pages the map
+      // lists beyond the tree are slack: Access leaves the bits of index
+      // pages emptied by deletes, even after the page is given back and
+      // taken again; no reader uses this map, and the writer rebuilds it.
       const auto unlisted = Minus(walk.pages, map.pages);
-      const auto strangers = Minus(map.pages, walk.pages);
       if (!unlisted.empty()) problem("ページ " + Pages(unlisted) + " が索引の使用状況マップにありません");
-      if (!strangers.empty()) problem("索引の使用状況マップのページ " + Pages(strangers) + " は索引の木にありません");
     } catch (const PlatformError& e) {
       problem(e.Description());
     }
@@ -90,8 +105,9 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
 
   // The entries the rows call for; a key we cannot build (a sort order or
   // type we do not know) leaves only the row pointers to compare.
-  bool keysKnown = compareKeys;
+  bool keysKnown = compareKeys && KeysBuildable(file, table, index);
   std::vector<IndexEntry> expected;
+  std::set<std::pair<uint32_t, uint32_t>> nullEntries;  // rows whose index columns are all Null
   for (const LiveRow& row : rows) {
     if (!keysKnown && !index.IgnoresNulls()) {
       expected.push_back({std::string(), row.page, row.row, 0});
@@ -102,11 +118,14 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     entry.row = row.row;
     bool allNull = true;
     try {
-      const StoredRow stored(file, row.bytes);
+      const StoredRow stored(file, row.bytes, table);
       for (const IndexColumn& ic : index.columns) {
         const Column& column = *table.ColumnNumbered(ic.columnNumber);
         const StoredField field = stored.Field(column);
         if (!field.null) allNull = false;
+        // A value whose key we cannot build although we know its type and
+        // order (text that does not decode in the file's code page) leaves
+        // the row pointers to compare: the writer never writes one.
         if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key)) keysKnown = false;
       }
     } catch (const PlatformError& e) {
@@ -114,6 +133,7 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
       return;
     }
     if (allNull && index.IgnoresNulls()) continue;
+    if (allNull) nullEntries.insert({row.page, row.row});
     expected.push_back(std::move(entry));
   }
   std::vector<IndexEntry> found = walk.entries;
@@ -145,30 +165,72 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     // Access's own system tables do not keep it at all.
     if (!systemTable && distinct > index.entryCount)
       problem("記録されたキーの数 " + std::to_string(index.entryCount) + " が実際の " + std::to_string(distinct) + " と違います");
-    if (index.IsUnique() && distinct != walk.entries.size()) problem("一意の索引に同じキーが二つ以上あります");
+    // Nulls never collide: only keys with a value in some column must be
+    // unique (Access keeps several all-Null entries in a unique index).
+    if (index.IsUnique()) {
+      for (size_t i = 1; i < walk.entries.size(); ++i) {
+        const IndexEntry& e = walk.entries[i];
+        if (e.key != walk.entries[i - 1].key || nullEntries.count({e.page, e.row}) != 0) continue;
+        problem("一意の索引に同じキーが二つ以上あります (行 " + RowName(e.page, e.row) + ")");
+        break;
+      }
+    }
   }
   check.notes.push_back(name + ": " + std::to_string(walk.entries.size()) + " エントリー, " + std::to_string(walk.pages.size()) +
-                        " ページ" + (keysKnown || !compareKeys ? "" : " (キーの値は照合していません)"));
+                        " ページ" + (keysKnown || !compareKeys || rows.empty() ? "" : " (キーの値は照合していません)"));
 }
 
-TableCheck CheckTable(const JetFile& file, const CatalogEntry& entry, Claims& claims, const std::vector<uint32_t>& freePages,
+// Every long value of the rows is read in full: a chain that loops, leaves
+// the file or ends before the value's length is damage.
+void CheckLongValues(const JetFile& file, const TableDefinition& table, const std::vector<LiveRow>& rows, TableCheck& check) {
+  std::vector<const Column*> columns;
+  for (const Column& column : table.columns)
+    if (column.type == static_cast<int>(mdb::AccessType::Memo) || column.type == static_cast<int>(mdb::AccessType::Ole))
+      columns.push_back(&column);
+  if (columns.empty()) return;
+  size_t reported = 0;
+  std::set<uint32_t> rowsRead;
+  for (const LiveRow& row : rows) {
+    for (const Column* column : columns) {
+      try {
+        const StoredField field = StoredRow(file, row.bytes, table).Field(*column);
+        if (!field.null && !field.bytes.empty()) ReadLongValue(file, field.bytes, rowsRead);
+      } catch (const PlatformError& e) {
+        if (reported++ < kMaxShown) check.problems.push_back("行 " + RowName(row.page, row.row) + " の列 " + column->name + ": " + e.Description());
+      }
+    }
+  }
+  if (reported > kMaxShown) check.problems.push_back("長い値の問題は合わせて " + std::to_string(reported) + " 件です");
+}
+
+bool InFreeMapWindow(const UsageMap& map, uint32_t page) {
+  return map.type != 0 || (page >= map.firstPage && page - map.firstPage < map.capacity);
+}
+
+TableCheck CheckTable(const JetFile& file, const CatalogEntry& entry, Claims& claims, const UsageMap& fileFree,
                       const CheckOptions& options) {
+  const std::vector<uint32_t>& freePages = fileFree.pages;
   TableCheck check;
   check.name = entry.name;
   try {
     TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
     table.name = entry.name;
     claims.Add(table.pages, "テーブル " + entry.name + " の定義");
+    UsageMap owned = ReadUsageMap(file, table.ownedMap);
+    UsageMap free = ReadUsageMap(file, table.freeMap);
     // A page given back keeps its old header, so the pages that name the
     // table are its pages only while the file does not list them as free.
-    const std::vector<uint32_t> dataPages = Minus(DataPagesOf(file, entry.definitionPage), freePages);
+    // The file's free-page map is inline and covers a window of pages that
+    // moves as the file grows; outside it a page's state is not recorded,
+    // and a page there is the table's only when its own map lists it.
+    std::vector<uint32_t> dataPages;
+    for (uint32_t page : Minus(DataPagesOf(file, entry.definitionPage), freePages))
+      if (InFreeMapWindow(fileFree, page) || std::binary_search(owned.pages.begin(), owned.pages.end(), page)) dataPages.push_back(page);
     const std::vector<LiveRow> rows = LiveRows(file, dataPages);
     check.rows = static_cast<long>(rows.size());
     if (rows.size() != table.rowCount)
       check.problems.push_back("記録された行数 " + std::to_string(table.rowCount) + " が実際の " + std::to_string(rows.size()) + " と違います");
 
-    UsageMap owned = ReadUsageMap(file, table.ownedMap);
-    UsageMap free = ReadUsageMap(file, table.freeMap);
     claims.Add(owned.mapPages, "テーブル " + entry.name + " の使用状況マップ");
     claims.Add(free.mapPages, "テーブル " + entry.name + " の空き領域マップ");
     const auto notOwned = Minus(dataPages, owned.pages);
@@ -201,7 +263,9 @@ TableCheck CheckTable(const JetFile& file, const CatalogEntry& entry, Claims& cl
     }
     check.notes.push_back(std::to_string(rows.size()) + " 行, データページ " + std::to_string(dataPages.size()) + ", 使用状況マップ: " +
                           (owned.type == 0 ? "行内" : "参照") + " " + std::to_string(owned.pages.size()) + " ページ");
-    for (const RealIndex& index : table.realIndexes) CheckIndex(file, table, index, rows, entry.system, entry.name != options.keysNotCompared, check, claims);
+    CheckLongValues(file, table, rows, check);
+    for (const RealIndex& index : table.realIndexes)
+      CheckIndex(file, table, index, rows, entry.system, entry.name != options.keysNotCompared, check, claims);
   } catch (const PlatformError& e) {
     check.problems.push_back(e.Description());
   }
@@ -225,10 +289,10 @@ FileCheck CheckAccessFile(const JetFile& file, const CheckOptions& options) {
     return check;
   }
   std::vector<CatalogEntry> catalog;
-  std::vector<uint32_t> freePages;
+  UsageMap freePages;
   try {
     catalog = ReadCatalog(file);
-    freePages = ReadUsageMap(file, kGlobalUsageMap).pages;
+    freePages = ReadUsageMap(file, kGlobalUsageMap);
   } catch (const PlatformError& e) {
     check.problems.push_back(e.Description());
     return check;

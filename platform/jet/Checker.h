@@ -35,8 +35,9 @@ FileCheck CheckAccessFile(const std::string& path);
 class JetFile;
 struct CheckOptions {
   // A table whose index keys are not built again from its rows (its entries
-  // are still matched with its rows one to one): the writer's own table,
-  // whose keys it has just built, or whose index it is about to replace.
+  // are still matched with its rows one to one): the table the writer is
+  // about to replace, indexes and all. What the writer wrote is checked in
+  // full.
   std::string keysNotCompared;
 };
 FileCheck CheckAccessFile(const JetFile& file, const CheckOptions& options = {});

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "DataPage.h"
+#include "core/PlatformError.h"
 
 namespace pendra::jet {
 
@@ -26,6 +27,13 @@ size_t CommonPrefix(const std::string& a, const std::string& b) {
   return n;
 }
 
+// The bytes of a page that entries may take: the room after the entry mask,
+// and no more than the mask can mark.
+size_t EntryArea(const JetFile& file) {
+  const Layout& l = file.layout();
+  return std::min(file.PageSize() - (l.indexMask + l.indexMaskSize), l.indexMaskSize * 8 - 1);
+}
+
 struct PagePlan {
   std::vector<IndexEntry> entries;
   uint32_t number = 0;
@@ -35,8 +43,7 @@ struct PagePlan {
 // Splits entries into pages: as many as fit the entry area, counting the
 // prefix the page's entries share (which only shrinks as entries join).
 std::vector<PagePlan> Pack(const JetFile& file, const std::vector<IndexEntry>& entries, bool leaf) {
-  const Layout& l = file.layout();
-  const size_t area = std::min(file.PageSize() - (l.indexMask + l.indexMaskSize), l.indexMaskSize * 8 - 1);
+  const size_t area = EntryArea(file);
   std::vector<PagePlan> plans;
   PagePlan current;
   size_t total = 0, prefix = 0;
@@ -89,6 +96,10 @@ void WritePage(JetFile& file, const PagePlan& plan, bool leaf, uint32_t tablePag
   const size_t entriesAt = at + l.indexMask + l.indexMaskSize;
   for (size_t i = 0; i < bytes.size(); ++i) {
     const std::string piece = i == 0 ? bytes[i] : bytes[i].substr(prefix);
+    // Never past the page: Pack and the size check in BuildIndex keep every
+    // page's entries within its area.
+    if (offset + piece.size() > EntryArea(file))
+      Raise(err::kInvalidOperation, "索引のページ " + std::to_string(plan.number) + " にエントリーが入りきりません。");
     b.replace(entriesAt + offset, piece.size(), piece);
     offset += piece.size();
     b[at + l.indexMask + offset / 8] = static_cast<char>(b[at + l.indexMask + offset / 8] | (1 << (offset % 8)));
@@ -100,6 +111,14 @@ void WritePage(JetFile& file, const PagePlan& plan, bool leaf, uint32_t tablePag
 
 BuiltIndex BuildIndex(JetFile& file, PageAllocator& pages, uint32_t tablePage, std::vector<IndexEntry> entries) {
   BuiltIndex built;
+  // A node page must hold at least two entries (key, row pointer and child
+  // page each) for the levels to narrow to one root; a longer key cannot be
+  // written into pages at all, so the index is refused.
+  const size_t area = EntryArea(file);
+  for (const IndexEntry& e : entries)
+    if (2 * (e.key.size() + 8) > area)
+      Raise(err::kInvalidOperation, "索引のキーが長すぎます (" + std::to_string(e.key.size()) + " バイト、最大 " +
+                                        std::to_string(area / 2 - 8) + " バイト)。この索引は書き込めません。");
   std::sort(entries.begin(), entries.end());
   for (size_t i = 0; i < entries.size(); ++i)
     if (i == 0 || entries[i].key != entries[i - 1].key) ++built.distinctKeys;
@@ -124,6 +143,8 @@ BuiltIndex BuildIndex(JetFile& file, PageAllocator& pages, uint32_t tablePage, s
       built.root = plans[0].number;
       return built;
     }
+    if (!leaf && plans.size() >= level.size())
+      Raise(err::kInvalidOperation, "索引の節のページが狭まりません。この索引は書き込めません。");
     std::vector<IndexEntry> parents;
     for (size_t i = 0; i < plans.size(); ++i) {
       IndexEntry parent = lasts[i];

@@ -14,9 +14,14 @@ constexpr uint32_t kCatalogPage = 2;
 constexpr int kTextProperty = 10;
 constexpr int kMemoProperty = 12;
 
+// Reads one length-prefixed name and moves past it; a name cut short moves
+// to the end, so that every caller's loop ends.
 std::string Name(const JetFile& file, const std::string& blob, size_t& at, size_t end) {
   const size_t size = file.layout().nameLengthSize;
-  if (at + size > end) return {};
+  if (at + size > end) {
+    at = end;
+    return {};
+  }
   const size_t length = size == 1 ? static_cast<uint8_t>(blob[at]) : Le16(blob, at);
   at += size;
   if (at + length > end) {
@@ -42,7 +47,12 @@ std::vector<PropertyValue> ReadProperties(const JetFile& file, const std::string
     const size_t end = at + length;
     size_t p = at + 6;
     if (type == kNameList) {
-      while (p < end) names.push_back(Name(file, blob, p, end));
+      // Each name takes at least its length field, so the block bounds the list.
+      while (p < end) {
+        const size_t before = p;
+        names.push_back(Name(file, blob, p, end));
+        if (p <= before) break;
+      }
     } else if (p + 4 <= end) {
       const size_t objectBlock = Le32(blob, p);
       const size_t objectEnd = p + objectBlock;
@@ -89,7 +99,7 @@ std::vector<PropertyValue> TableProperties(const JetFile& file, const std::strin
   }
   if (!name || !properties || !type) return {};
   for (const LiveRow& row : LiveRows(file, DataPagesOf(file, kCatalogPage))) {
-    const StoredRow stored(file, row.bytes);
+    const StoredRow stored(file, row.bytes, catalog);
     const StoredField kind = stored.Field(*type);
     if (kind.null || kind.bytes.size() < 2 || Le16(kind.bytes, 0) != 1) continue;
     if (DecodeName(file, std::string(stored.Field(*name).bytes)) != table) continue;

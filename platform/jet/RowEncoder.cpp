@@ -236,6 +236,10 @@ std::string RowEncoder::Variable(const Column& column, const Variant& value) {
   if (kind != AccessType::Text && kind != AccessType::Memo)
     Raise(err::kDataTypeConversion, "列 '" + column.name + "' の型 " + TypeName(column.type) + " は書き込めません");
   const std::u16string text = Utf8ToUtf16(value.IsString() ? value.StringValue() : value.ToText());
+  // Stored text that begins with the bytes FF FE is read as compressed: a
+  // value beginning with U+FEFF would come back as another value.
+  if (!text.empty() && text[0] == u'\uFEFF')
+    Raise(err::kInvalidOperation, "列 '" + column.name + "' の値が U+FEFF で始まっています。この値は正しく読み戻せないため書き込みません");
   if (kind == AccessType::Text) {
     if (text.size() * 2 > static_cast<size_t>(column.length))
       Raise(err::kFieldTooSmall, "列 '" + column.name + "' の値が長すぎます (" + std::to_string(text.size()) + " 文字、最大 " +
@@ -283,6 +287,11 @@ std::string RowEncoder::Encode(const std::vector<Variant>& values, long row) {
   }
   // Count, fixed data, variable data, offsets last to first, count, mask.
   std::string out = Le(columnCount, 2) + fixed;
+  // A table without variable-length columns keeps no such section at all.
+  if (table_.varColumns == 0) {
+    if (varCount_ > 0) RaiseDamaged(file_.path(), "テーブル '" + table_.name + "' の定義に可変長の列の数がありません");
+    return out + nullMask;
+  }
   std::vector<size_t> offsets;
   for (const std::string& v : variable) {
     offsets.push_back(out.size());

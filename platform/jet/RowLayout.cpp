@@ -4,16 +4,24 @@
 
 namespace pendra::jet {
 
-StoredRow::StoredRow(const JetFile& file, std::string_view row) : file_(file), row_(row) {
+StoredRow::StoredRow(const JetFile& file, std::string_view row) : StoredRow(file, row, true) {}
+
+StoredRow::StoredRow(const JetFile& file, std::string_view row, const TableDefinition& table) : StoredRow(file, row, table.varColumns > 0) {}
+
+StoredRow::StoredRow(const JetFile& file, std::string_view row, bool variableSection) : file_(file), row_(row) {
   const bool jet3 = file.IsJet3();
   const auto bad = [&] { RaiseDamaged(file.path(), "行の形が正しくありません"); };
-  if (row.size() < (jet3 ? 2u : 4u)) bad();
+  const size_t countSize = jet3 ? 1 : 2;
+  if (row.size() < countSize) bad();
   columnCount_ = jet3 ? static_cast<uint8_t>(row[0]) : Le16(row, 0);
   const size_t maskSize = (columnCount_ + 7) / 8;
-  if (maskSize + (jet3 ? 2 : 4) > row.size()) bad();
+  if (maskSize + countSize + (variableSection ? countSize : 0) > row.size()) bad();
   nullMask_ = row.substr(row.size() - maskSize);
   const size_t beforeMask = row.size() - maskSize;
-  if (jet3) {
+  if (!variableSection) {
+    // Only fixed data: every column's value lies before the mask.
+    row_ = row.substr(0, beforeMask);
+  } else if (jet3) {
     const size_t varCount = static_cast<uint8_t>(row[beforeMask - 1]);
     size_t jumps = (row.size() - 1) / 256;
     const size_t lastEnd = row.size() - 1;  // the row's last byte, as the jump table counts

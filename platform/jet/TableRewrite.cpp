@@ -73,7 +73,7 @@ bool IsLongValueColumn(const Column& column) {
 void CollectLongValuePages(const JetFile& file, const TableDefinition& table, const std::vector<LiveRow>& rows,
                            std::map<uint32_t, std::set<uint32_t>>& used) {
   for (const LiveRow& row : rows) {
-    const StoredRow stored(file, row.bytes);
+    const StoredRow stored(file, row.bytes, table);
     for (const Column& column : table.columns) {
       if (!IsLongValueColumn(column)) continue;
       const StoredField field = stored.Field(column);
@@ -154,7 +154,8 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
 
   // The pages the table gives back: its data pages, its index pages and the
   // long-value pages only its rows use.
-  const std::vector<uint32_t> freeBefore = ReadUsageMap(file, kGlobalUsageMap).pages;
+  const UsageMap globalBefore = ReadUsageMap(file, kGlobalUsageMap);
+  const std::vector<uint32_t>& freeBefore = globalBefore.pages;
   std::set<uint32_t> released;
   const UsageMap owned = ReadUsageMap(file, table.ownedMap);
   const std::vector<LiveRow> oldRows = LiveRows(file, owned.pages);
@@ -209,8 +210,9 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
   for (RealIndex& index : table.realIndexes) {
     std::vector<IndexEntry> entries;
     std::map<std::pair<uint32_t, uint32_t>, size_t> rowOf;
+    std::set<std::pair<uint32_t, uint32_t>> keyed;  // rows with a value in some index column
     for (size_t i = 0; i < encoded.size(); ++i) {
-      const StoredRow stored(file, encoded[i]);
+      const StoredRow stored(file, encoded[i], table);
       IndexEntry e;
       e.page = pointers[i] >> 8;
       e.row = pointers[i] & 0xFF;
@@ -219,14 +221,21 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
         const Column& column = *table.ColumnNumbered(ic.columnNumber);
         const StoredField field = stored.Field(column);
         allNull = allNull && field.null;
-        AppendColumnKey(file, column, ic.ascending, field, e.key);
+        if (!AppendColumnKey(file, column, ic.ascending, field, e.key))
+          Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " の列 '" + column.name + "' の値から索引 '" +
+                                            table.IndexNames(index.number) + "' のキーを作れないため書き込みません。");
       }
       if (allNull && index.IgnoresNulls()) continue;
       rowOf[{e.page, e.row}] = i;
+      if (!allNull) keyed.insert({e.page, e.row});
       entries.push_back(std::move(e));
     }
+    // Nulls never collide: several rows whose index columns are all Null
+    // may share a unique index, as Access allows.
     if (index.IsUnique()) {
-      std::vector<IndexEntry> sorted = entries;
+      std::vector<IndexEntry> sorted;
+      for (const IndexEntry& e : entries)
+        if (keyed.count({e.page, e.row}) != 0) sorted.push_back(e);
       std::sort(sorted.begin(), sorted.end());
       for (size_t i = 1; i < sorted.size(); ++i)
         if (sorted[i].key == sorted[i - 1].key)
@@ -263,18 +272,28 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
   }
   // The free-page map covers the whole file; taking a page for it changes
   // what is free, so it is written until it holds still.
+  // An inline map whose window Access moved on as the file grew keeps its
+  // start: the pages before it are recorded neither way (Access never goes
+  // back for them), so free ones there are left out rather than the window
+  // moved back over pages whose state it does not record.
+  const auto recorded = [&] {
+    std::set<uint32_t> free(allocator.Free().begin(), allocator.Free().end());
+    if (globalBefore.type == 0 && globalBefore.firstPage > 0) free.erase(free.begin(), free.lower_bound(globalBefore.firstPage));
+    return free;
+  };
   for (int round = 0; round < 3; ++round) {
     const size_t pagesBefore = file.PageCount();
     // A copy: taking a map page changes the allocator's set while it is written.
-    const std::set<uint32_t> free(allocator.Free().begin(), allocator.Free().end());
+    const std::set<uint32_t> free = recorded();
     WriteUsageMap(file, kGlobalUsageMap, free, take);
-    if (file.PageCount() == pagesBefore && free == allocator.Free()) break;
+    if (file.PageCount() == pagesBefore && free == recorded()) break;
   }
 
   // The result must pass the same check as any file before it replaces the
   // original.
   const JetFile result(file.bytes(), file.path());
-  const FileCheck after = CheckAccessFile(result, checkOptions);
+  // What was written is checked in full: the rewritten table's keys too.
+  const FileCheck after = CheckAccessFile(result);
   if (!after.Clean()) {
     Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" +
                                       FirstProblem(file, after) + ")。");

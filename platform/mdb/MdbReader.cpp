@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "TextDecoding.h"
 #include "core/PlatformError.h"
@@ -77,7 +78,9 @@ std::string GuidText(const unsigned char* p) {
 
 // A Memo or OLE value: 12 bytes that say where the data lies (inline after
 // them, in one row of a long-value page, or in a chain of such rows), then
-// the data. The whole length is read, however long.
+// the data. The whole length is read, however long; a chain stops at that
+// length, and a row met twice in it is a loop, so the work is bounded by the
+// length and by the rows the file has.
 std::string LongValue(MdbHandle* mdb, const unsigned char* field, int size, const std::string& file) {
   if (size < MDB_MEMO_OVERHEAD) Damaged(file);
   const uint32_t header = U32(field);
@@ -88,11 +91,12 @@ std::string LongValue(MdbHandle* mdb, const unsigned char* field, int size, cons
   } else {
     int32_t pageRow = static_cast<int32_t>(U32(field + 4));
     const bool chained = (header & 0x40000000) == 0;
-    for (int hops = 0; pageRow != 0; ++hops) {
+    std::set<int32_t> seen;
+    while (pageRow != 0 && data.size() < length) {
       void* page = nullptr;
       int offset = 0;
       size_t rowLength = 0;
-      if (hops > 100000 || mdb_find_pg_row(mdb, pageRow, &page, &offset, &rowLength) != 0) Damaged(file);
+      if (!seen.insert(pageRow).second || mdb_find_pg_row(mdb, pageRow, &page, &offset, &rowLength) != 0) Damaged(file);
       const auto* row = static_cast<const unsigned char*>(page) + offset;
       if (!chained) {
         data.append(reinterpret_cast<const char*>(row), rowLength);

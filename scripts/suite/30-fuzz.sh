@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzing: builds the fuzz targets of tests/fuzz/ (the master CSV reader, the
-# code page 932 decoding, the numeric test) with clang as libFuzzer programs
-# under AddressSanitizer and UndefinedBehaviorSanitizer, in a build folder of
-# their own; replays their seed corpora and kept crash inputs; then fuzzes
+# code page 932 decoding, the numeric test, Access files and property blobs)
+# with clang as libFuzzer programs under AddressSanitizer and
+# UndefinedBehaviorSanitizer, in a build folder of their own; replays their seed corpora and kept crash inputs; then fuzzes
 # each target for a bounded time. Prints the executions per target and fails
 # on any crash, leak, timeout or sanitizer report. The input of a failure is
 # kept in tests/fuzz/regressions/<target>/, where every later build replays
@@ -19,7 +19,7 @@ SRC="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 BUILD="${PENDRA_BUILD_DIR:-$SRC/build}"
 FUZZ_BUILD="${PENDRA_FUZZ_BUILD_DIR:-${BUILD%/}-fuzz}"
 SECONDS_PER_TARGET="${PENDRA_FUZZ_SECONDS:-60}"
-TARGETS=(csv_reader cp932_decoding numeric_text)
+TARGETS=(csv_reader cp932_decoding numeric_text access_file jet_properties)
 processors=$(nproc)
 JOBS="${PENDRA_FUZZ_JOBS:-$((processors < 2 ? processors : 2))}"
 

@@ -51,5 +51,35 @@ TEST(Properties, AValidationRuleIsFound) {
   EXPECT_LE(ReadProperties(file, blob.substr(0, blob.size() - 3)).size(), 1u);
 }
 
+// Blobs from a damaged or hostile file: each is read in time bounded by its
+// size, giving what it holds, never more values than its bytes can carry.
+TEST(Properties, MalformedBlobsEndInBoundedTime) {
+  const JetFile file(kData + "/ja_V2000.mdb");
+  const std::string names = Name(u"Format") + Name(u"ValidationRule");
+  const auto block = [](const std::string& body, uint32_t type) { return Le(static_cast<uint32_t>(6 + body.size()), 4) + Le(type, 2) + body; };
+  const std::string value = Le(8 + 2, 2) + std::string("\0\x0a", 2) + Le(0, 2) + Le(2, 2) + Utf16(u"@");
+  const std::string object = Le(static_cast<uint32_t>(4 + Name(u"単位").size()), 4) + Name(u"単位");
+  struct Case {
+    const char* what;
+    std::string blob;
+    size_t values;
+  };
+  const std::vector<Case> cases = {
+      {"a name block with one odd byte left", std::string("MR2\0", 4) + block(names + "\x07", 0x80), 0},
+      {"a name block of one byte", std::string("MR2\0", 4) + block("\x01", 0x80), 0},
+      {"a name longer than its block", std::string("MR2\0", 4) + block(Le(400, 2) + "ab", 0x80), 0},
+      {"a value block with one odd byte left", std::string("MR2\0", 4) + block(names, 0x80) + block(object + value + "\x01", 0), 1},
+      {"a value shorter than its header", std::string("MR2\0", 4) + block(names, 0x80) + block(object + Le(3, 2) + value, 0), 0},
+      {"a block length of zero", std::string("MR2\0", 4) + Le(0, 4) + Le(0x80, 2) + names, 0},
+      {"a block longer than the blob", std::string("MR2\0", 4) + Le(0xFFFFFFF0u, 4) + Le(0x80, 2) + names, 0},
+  };
+  for (const Case& c : cases) {
+    const std::vector<PropertyValue> values = ReadProperties(file, c.blob);
+    EXPECT_EQ(values.size(), c.values) << c.what;
+    // Every shorter cut of it too.
+    for (size_t n = 0; n < c.blob.size(); ++n) EXPECT_LE(ReadProperties(file, c.blob.substr(0, n)).size(), c.blob.size() / 8) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace pendra::jet

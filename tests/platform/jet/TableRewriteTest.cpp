@@ -435,6 +435,42 @@ TEST_F(TableRewrite, RefusalsLeaveTheFileAsItWas) {
        ownRows("KikiMaster"), 3051, "フォルダー"},
       {"open in Access", "ja_V2000.mdb", "KikiMaster",
        [](const std::string& path) { std::ofstream(fs::path(path).replace_extension(".ldb")) << ""; }, ownRows("KikiMaster"), 3260, ".ldb"},
+      {"a key longer than an index page can hold", "ja_V2000.mdb", "KikiMaster",
+       [](const std::string& path) {
+         // タグ名 and 機器名称 widened to 255 characters, the index over
+         // them five times each (ten columns, the most an index has).
+         JetFile file(path);
+         const TableDefinition d = ReadTableDefinition(file, FindTable(file, "KikiMaster").definitionPage);
+         const auto put = [&](size_t at, uint32_t value, size_t bytes) {
+           for (size_t i = 0; i < bytes; ++i) {
+             const DefinitionPlace place = PlaceOf(file, d, at + i);
+             file.bytes()[place.page * file.PageSize() + place.offset] = static_cast<char>((value >> (8 * i)) & 0xFF);
+           }
+         };
+         for (int c = 0; c < 2; ++c) put(d.columns[static_cast<size_t>(c)].descriptorAt + file.layout().columnLength, 510, 2);
+         const size_t slots = d.realIndexes[0].rootPageAt - 4 - 30;
+         for (size_t i = 0; i < 10; ++i) {
+           put(slots + 3 * i, static_cast<uint32_t>(d.columns[i % 2].number), 2);
+           put(slots + 3 * i + 2, 1, 1);
+         }
+         std::ofstream(path, std::ios::binary) << file.bytes();
+       },
+       [](const std::string&) {
+         Rows rows = GeneratedKikiRows(1);
+         std::string kanji;
+         for (int i = 0; i < 255; ++i) kanji += "漢";
+         rows[0][0] = Variant(kanji);
+         rows[0][1] = Variant(kanji);
+         return rows;
+       },
+       3219, "索引のキーが長すぎます"},
+      {"a text beginning with U+FEFF (read back as compressed text)", "ja_V2000.mdb", "KikiMaster", nothing,
+       [](const std::string&) {
+         Rows rows = GeneratedKikiRows(2);
+         rows[1][0] = Variant(std::string("\xEF\xBB\xBF\xE4\xB8\x80"));
+         return rows;
+       },
+       3219, "U+FEFF"},
       {"text too long", "ja_V2000.mdb", "KikiMaster", nothing,
        [](const std::string&) {
          Rows rows = GeneratedKikiRows(1);
@@ -505,6 +541,57 @@ TEST_F(TableRewrite, KilledAnywhereLeavesTheOldFileOrTheNewOne) {
   }
   EXPECT_GT(sawOld, 0);
   EXPECT_GT(sawNew, 0);
+}
+
+// A table whose columns are all fixed-length (the Access-made table
+// `order`): its rows are read and written without a variable-length
+// section, byte for byte as Access wrote them.
+TEST_F(TableRewrite, AllFixedLengthRowsAsAccessWritesThem) {
+  for (const char* name : {"public_domain_sample.mdb", "public_domain_sample.accdb"}) {
+    const std::string path = Copy(name);
+    const auto rowBytes = [&] {
+      const JetFile file(path);
+      const TableDefinition d = ReadTableDefinition(file, FindTable(file, "order").definitionPage);
+      std::vector<std::string> bytes;
+      for (const LiveRow& row : LiveRows(file, DataPagesOf(file, d.page))) bytes.emplace_back(row.bytes);
+      return bytes;
+    };
+    const std::vector<std::string> accessWrote = rowBytes();
+    ASSERT_FALSE(accessWrote.empty()) << name;
+    const std::vector<std::string> original = MdbReaderRows(path, "order");
+    const Rows rows = Read(path, "order").rows;
+    RewriteAndVerify(path, "order", rows, std::string(name) + " order (own rows)");
+    EXPECT_EQ(rowBytes(), accessWrote) << name;
+    EXPECT_EQ(MdbReaderRows(path, "order"), original) << name;
+    Rows more = rows;
+    for (int32_t i = 0; i < 40; ++i) more.push_back({Variant(1000 + i), i % 3 ? Variant(i) : Variant::Null(), Variant(-i)});
+    RewriteAndVerify(path, "order", more, std::string(name) + " order (more rows)");
+    EXPECT_EQ(MdbReaderRows(path, "order").front(), "ROWS 41 41") << name;
+  }
+}
+
+// Several rows whose indexed columns are all Null in a unique index that
+// does not ignore Nulls: Access allows them (Nulls never collide), and so
+// do the writer and the check; a repeated value is still refused.
+TEST_F(TableRewrite, SeveralNullsInAUniqueIndex) {
+  const std::string path = Copy("ja_V2000.mdb");
+  {
+    JetFile file(path);
+    const TableDefinition d = ReadTableDefinition(file, FindTable(file, "KikiMaster").definitionPage);
+    const DefinitionPlace flags = PlaceOf(file, d, d.realIndexes[0].rootPageAt + 8);
+    file.bytes()[flags.page * file.PageSize() + flags.offset] = 0x01;  // unique, Nulls not ignored
+    std::ofstream(path, std::ios::binary) << file.bytes();
+  }
+  Rows rows = GeneratedKikiRows(5);
+  for (size_t i : {1, 3, 4}) rows[i][0] = Variant::Null();
+  RewriteAndVerify(path, "KikiMaster", rows, "three Nulls in a unique index");
+  rows[3][0] = rows[0][0];
+  try {
+    RewriteTable(path, "KikiMaster", rows);
+    ADD_FAILURE() << "a repeated value in a unique index was written";
+  } catch (const PlatformError& e) {
+    EXPECT_EQ(e.Number(), 3022) << e.Description();
+  }
 }
 
 TEST_F(TableRewrite, OwnerAndModeAreKept) {
