@@ -92,6 +92,9 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
   // type we do not know) leaves only the row pointers to compare.
   bool keysKnown = compareKeys;
   std::vector<IndexEntry> expected;
+  // Rows whose value has no key we know to be Access's (TextKey.h): only
+  // their row pointers are compared.
+  std::set<std::pair<uint32_t, uint32_t>> notCompared;
   for (const LiveRow& row : rows) {
     if (!keysKnown && !index.IgnoresNulls()) {
       expected.push_back({std::string(), row.page, row.row, 0});
@@ -107,7 +110,14 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
         const Column& column = *table.ColumnNumbered(ic.columnNumber);
         const StoredField field = stored.Field(column);
         if (!field.null) allNull = false;
-        if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key)) keysKnown = false;
+        ColumnKeyRefusal refusal;
+        if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key, &refusal)) {
+          if (refusal.refused) {
+            notCompared.insert({row.page, row.row});
+          } else {
+            keysKnown = false;
+          }
+        }
       }
     } catch (const PlatformError& e) {
       problem("行 " + RowName(row.page, row.row) + ": " + e.Description());
@@ -120,6 +130,11 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
   if (!keysKnown) {
     for (IndexEntry& e : expected) e.key.clear();
     for (IndexEntry& e : found) e.key.clear();
+  } else if (!notCompared.empty()) {
+    for (IndexEntry& e : expected)
+      if (notCompared.count({e.page, e.row}) != 0) e.key.clear();
+    for (IndexEntry& e : found)
+      if (notCompared.count({e.page, e.row}) != 0) e.key.clear();
   }
   std::sort(expected.begin(), expected.end());
   std::sort(found.begin(), found.end());
@@ -148,7 +163,11 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     if (index.IsUnique() && distinct != walk.entries.size()) problem("一意の索引に同じキーが二つ以上あります");
   }
   check.notes.push_back(name + ": " + std::to_string(walk.entries.size()) + " エントリー, " + std::to_string(walk.pages.size()) +
-                        " ページ" + (keysKnown || !compareKeys ? "" : " (キーの値は照合していません)"));
+                        " ページ" + (keysKnown || !compareKeys ? "" : " (キーの値は照合していません)") +
+                        (keysKnown && !notCompared.empty()
+                             ? " (キーを作れない値の " + std::to_string(notCompared.size()) + " エントリーはキーを照合していません)"
+                             : ""));
+  check.keysNotCompared += keysKnown ? notCompared.size() : 0;
 }
 
 TableCheck CheckTable(const JetFile& file, const CatalogEntry& entry, Claims& claims, const std::vector<uint32_t>& freePages,
@@ -236,6 +255,7 @@ FileCheck CheckAccessFile(const JetFile& file, const CheckOptions& options) {
   Claims claims;
   for (const CatalogEntry& entry : catalog) {
     TableCheck table = CheckTable(file, entry, claims, freePages, options);
+    check.keysNotCompared += table.keysNotCompared;
     if (!entry.system || !table.problems.empty()) check.tables.push_back(std::move(table));
   }
   check.problems = claims.twice();

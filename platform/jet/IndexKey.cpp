@@ -68,7 +68,8 @@ void AppendNumberKey(int type, std::string_view stored, bool ascending, std::str
   if (negative == ascending) Invert(key, from);
 }
 
-bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key) {
+bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key,
+                     ColumnKeyRefusal* refusal) {
   const auto kind = static_cast<AccessType>(column.type);
   if (kind == AccessType::YesNo) {
     key += ascending ? kAscendingValue : kDescendingValue;
@@ -102,14 +103,18 @@ bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, 
       if (!ascending) Invert(key, from);
       return true;
     }
-    key += kAscendingValue;
-    if (ascending) {
-      AppendTextKey(value, *order, key);
-    } else {
-      key.back() = kDescendingValue;
-      AppendDescendingTextKey(value, *order, key);
+    const size_t flagAt = key.size();
+    key += ascending ? kAscendingValue : kDescendingValue;
+    TextKeyRefusal why;
+    const bool built = ascending ? AppendTextKey(value, *order, key, &why) : AppendDescendingTextKey(value, *order, key, &why);
+    if (!built) {
+      key.resize(flagAt);
+      if (refusal != nullptr) {
+        refusal->refused = true;
+        refusal->text = why;
+      }
     }
-    return true;
+    return built;
   }
   key += ascending ? kAscendingValue : kDescendingValue;
   AppendNumberKey(column.type, field.bytes, ascending, key);

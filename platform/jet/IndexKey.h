@@ -21,8 +21,15 @@ namespace pendra::jet {
 std::optional<SortOrder> TextSortOrder(const JetFile& file, const Column& column, std::string& why);
 
 // Appends one column's part of a key. False (and nothing appended) when the
-// column's type or sort order has no key we can build.
-bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key);
+// column's type or sort order has no key we can build, or when its text
+// value has none (TextKey.h); in that case only, `refusal` (when given) is
+// filled in and `refused` set.
+struct ColumnKeyRefusal {
+  bool refused = false;
+  TextKeyRefusal text;
+};
+bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key,
+                     ColumnKeyRefusal* refusal = nullptr);
 
 // The key of a value given as its stored bytes (the writer's path): the same
 // rules, for a value not read from a row.

@@ -11,7 +11,10 @@
 // files (3219), a file open in Access (its lock file beside it, 3045), a
 // read-only file or folder (3051), a damaged file (3049), no database
 // (3343), no such table (3078), a table that takes part in a relationship
-// or has a column or index we cannot write (3219), a unique index whose
+// or has a column or index we cannot write (3219), a text value whose index
+// key is not known to be Access's and that the table's index does not
+// already hold (3219, naming the table, index, value and character; see
+// TextKey.h and KnownKeys.h), a unique index whose
 // keys collide (3022), a value that does not fit its column (3163, 6, 13).
 #pragma once
 
@@ -30,6 +33,9 @@ struct RewriteStats {
 
 // rows: one value per column, in the table's column order (as
 // mdb::ReadAccessFile gives them). A Null AutoNumber gets the next number.
+// What a refusal of a value without a known key (3219) tells the user to do.
+std::string UnkeyableAdvice();
+
 RewriteStats RewriteTable(const std::string& path, const std::string& table, const std::vector<std::vector<Variant>>& rows);
 
 }  // namespace pendra::jet
