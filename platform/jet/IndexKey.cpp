@@ -34,6 +34,8 @@ bool IsNumberType(int type) {
 
 }  // namespace
 
+size_t LongestBuiltKey(const JetFile& file) { return file.format() == Format::Jet4 ? 685 : 502; }
+
 std::optional<SortOrder> TextSortOrder(const JetFile& file, const Column& column, std::string& why) {
   int id = column.sortOrder;
   int version = column.sortVersion;

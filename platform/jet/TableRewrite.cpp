@@ -249,8 +249,13 @@ RewriteStats RewriteTable(const std::string& path, const std::string& tableName,
           refused = &column;
       }
       if (allNull && index.IgnoresNulls()) continue;
-      if (refused != nullptr) {
+      const bool tooLong = refused == nullptr && e.key.size() > LongestBuiltKey(file);
+      if (refused != nullptr || tooLong) {
         const std::string* accessKey = knownKeys.Find(file, table, index, stored);
+        if (accessKey == nullptr && tooLong)
+          Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の索引 '" + table.IndexNames(index.number) + "' の値 (" +
+                                            Describe(rows[i], table, index) + ") は索引キーが長すぎ、Access と同じキーを作れないため書き込みません。"
+                                            "値を短くしてください。");
         if (accessKey == nullptr) RefuseUnkeyable(table, index, *refused, Describe(rows[i], table, index), refusal);
         e.key = *accessKey;
       }

@@ -238,6 +238,10 @@ TEST_P(AccessDatabases, RefusalsChangeNothingAndSayWhy) {
                                 {{"KikiMaster", {{Variant("T001"), Variant("a"), Variant(int32_t{1}), Variant(int32_t{0})},
                                                  {Variant("t001"), Variant("b"), Variant(int32_t{1}), Variant(int32_t{0})}}}});
 
+  const std::string unseenKanji = base.File("未知の漢字.xls");
+  schedule::test::WriteWorkbook(base.Template(), unseenKanji,
+                                {{"KikiMaster", {{Variant("鬱金"), Variant("a"), Variant(int32_t{1}), Variant(int32_t{0})}}}});
+
   const std::string lock = fs::path(ScheduleDb()).replace_extension(std::string(GetParam()).ends_with(".mdb") ? ".ldb" : ".laccdb");
   const auto keyColumnSortOrder = [](const jet::JetFile& f, const jet::TableDefinition& d) {
     return d.columns[0].descriptorAt + f.layout().columnSortOrder;
@@ -251,9 +255,13 @@ TEST_P(AccessDatabases, RefusalsChangeNothingAndSayWhy) {
   } cases[] = {
       {"a refused value", [] {}, refused, "ｴﾗｰ番号"},
       {"Access has it open", [&] { std::ofstream(lock) << "x"; }, workbook, lock},
-      // タグ名's text index in the Japanese sort order, which we cannot encode.
-      {"an unsupported sort order", [&] { PatchDefinition(ScheduleDb(), "KikiMaster", keyColumnSortOrder, 0x11); },
-       workbook, "並べ替え順 1041"},
+      // タグ名's text index in the Korean sort order, which we cannot encode.
+      {"an unsupported sort order", [&] { PatchDefinition(ScheduleDb(), "KikiMaster", keyColumnSortOrder, 0x12); },
+       workbook, "並べ替え順 1042"},
+      // In the Japanese sort order, a kanji whose key nobody has seen: the
+      // message says what the user can do.
+      {"a kanji without a known key", [&] { PatchDefinition(ScheduleDb(), "KikiMaster", keyColumnSortOrder, 0x11); },
+       unseenKanji, "新規データベースの並び順序"},
       // タグ名's index made unique (its rows distinct first): Access folds
       // letter case, so T001 and t001 collide where our own database lets
       // both in.

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -137,6 +138,113 @@ TEST(JapaneseKeys, GeneralLegacyKanaAreJapanesesKana) {
   EXPECT_EQ(tally.exact, 248);
   EXPECT_EQ(tally.refused, 0);
 }
+
+
+// --- What is refused, and where -----------------------------------------
+
+constexpr std::size_t kAccepted = static_cast<std::size_t>(-1);
+
+struct RefusalCase {
+  SortOrder order;
+  std::u16string text;
+  std::size_t refusedAt;  // kAccepted when a key is built
+  const char* why;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.why; }
+
+class Refusals : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(Refusals, FirstUnkeyableCharacterIsNamedAndNothingAppended) {
+  const RefusalCase& c = GetParam();
+  std::string key = "prefix";
+  TextKeyRefusal refusal;
+  const bool built = AppendTextKey(c.text, c.order, key, &refusal);
+  if (c.refusedAt == kAccepted) {
+    EXPECT_TRUE(built) << c.why << " (refused at " << refusal.position << ")";
+    EXPECT_GT(key.size(), 6u) << c.why;
+    return;
+  }
+  ASSERT_FALSE(built) << c.why << ": " << Hex(key);
+  EXPECT_EQ(key, "prefix") << c.why;
+  EXPECT_EQ(refusal.position, c.refusedAt) << c.why;
+  EXPECT_EQ(refusal.unit, c.text[c.refusedAt]) << c.why;
+  std::string descending = "prefix";
+  EXPECT_FALSE(AppendDescendingTextKey(c.text, c.order, descending)) << c.why;
+  EXPECT_EQ(descending, "prefix") << c.why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Refusals,
+    ::testing::Values(
+        RefusalCase{SortOrder::Japanese, u"鬱", 0, "a kanji no key shows"},
+        RefusalCase{SortOrder::Japanese, u"ABC鬱", 3, "after ASCII"},
+        RefusalCase{SortOrder::Japanese, u"株式会社", kAccepted, "kanji the keys show"},
+        RefusalCase{SortOrder::Japanese, u"ー", 0, "a prolonged sound mark first"},
+        RefusalCase{SortOrder::Japanese, u"Aー", 1, "a prolonged sound mark after a letter"},
+        RefusalCase{SortOrder::Japanese, u"んー", 1, "a prolonged sound mark after ん"},
+        RefusalCase{SortOrder::Japanese, u"カーー", 2, "two prolonged sound marks"},
+        RefusalCase{SortOrder::Japanese, u"ｼｭｰ", kAccepted, "a half-width prolonged sound mark after a small kana"},
+        RefusalCase{SortOrder::Japanese, u"々", 0, "an iteration mark first"},
+        RefusalCase{SortOrder::Japanese, u"あ々", 1, "an iteration mark after a kana"},
+        RefusalCase{SortOrder::Japanese, u"寿々木", kAccepted, "an iteration mark after a kanji"},
+        RefusalCase{SortOrder::Japanese, u"ﾊﾞﾊﾟ", kAccepted, "half-width voicing marks after kana"},
+        RefusalCase{SortOrder::Japanese, u"Aﾞ", 1, "a voicing mark after a letter"},
+        RefusalCase{SortOrder::Japanese, u"ヴ", 0, "a kana whose place no key shows"},
+        RefusalCase{SortOrder::Japanese, u"アイウエオカキクケコサシスセ", kAccepted, "14 kana"},
+        RefusalCase{SortOrder::Japanese, u"アイウエオカキクケコサシスセソ", 14, "15 kana"},
+        RefusalCase{SortOrder::Japanese, u"A-B's", kAccepted, "a hyphen and an apostrophe in ASCII"},
+        RefusalCase{SortOrder::Japanese, u"ア-", 1, "a hyphen after a kana"},
+        RefusalCase{SortOrder::Japanese, u"-株", 1, "a kanji after a hyphen"},
+        RefusalCase{SortOrder::Japanese, u"a\tb", 1, "a control character"},
+        RefusalCase{SortOrder::Japanese, u"ＡＢＣ", 0, "full-width letters"},
+        RefusalCase{SortOrder::GeneralLegacy, u"ー", 0, "General Legacy: a prolonged sound mark first"},
+        RefusalCase{SortOrder::GeneralLegacy, u"カー", kAccepted, "General Legacy: a prolonged sound mark after a kana"},
+        RefusalCase{SortOrder::GeneralLegacy, u"佐々木", 1, "General Legacy: an iteration mark"},
+        RefusalCase{SortOrder::GeneralLegacy, u"鬱", kAccepted, "General Legacy: any kanji of its tables"},
+        RefusalCase{SortOrder::GeneralLegacy, u"アイウエオカキクケコサシスセソ", 14, "General Legacy: 15 kana"},
+        RefusalCase{SortOrder::GeneralLegacy, u"ア-", kAccepted, "General Legacy: a hyphen beside a kana"},
+        RefusalCase{SortOrder::GeneralLegacy, u"アー-", 2, "General Legacy: a hyphen beside a ー"},
+        RefusalCase{SortOrder::GeneralLegacy, u"アイウエオカキク-", 8, "General Legacy: a hyphen beside 8 kana"},
+        RefusalCase{SortOrder::General, u"カー", 1, "General: a prolonged sound mark"},
+        RefusalCase{SortOrder::General, u"アイウエオカキ", kAccepted, "General: 7 kana"},
+        RefusalCase{SortOrder::General, u"アイウエオカキク", 7, "General: 8 kana"},
+        RefusalCase{SortOrder::General, u"々", 0, "General: an iteration mark"}));
+
+// --- The kana section's layout, on texts the sample keys do not hold -------
+
+struct LayoutCase {
+  SortOrder order;
+  std::u16string text;
+  const char* key;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* out) { *out << Hex(std::string(c.key)); }
+
+class KanaSection : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(KanaSection, KeyIsTheMeasuredLayout) {
+  std::string key;
+  ASSERT_TRUE(AppendTextKey(GetParam().text, GetParam().order, key));
+  EXPECT_EQ(Hex(key), GetParam().key);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, KanaSection,
+    ::testing::Values(
+        // が then ー: "ga" lengthened by "a"; ー's prolonged mark 3 (10 01 11 00).
+        LayoutCase{SortOrder::GeneralLegacy, u"ガー", "7F0A7F02" "01" "03" "0101" "FF" "9C" "0280FF80" "00"},
+        LayoutCase{SortOrder::Japanese, u"ガー", "7F0A7F02" "01" "03" "0101" "FF" "9C" "0280FF80" "00"},
+        // A small kana: mark 2 (10 11 10 00 after the plain first kana).
+        LayoutCase{SortOrder::GeneralLegacy, u"キャ", "7F0B7F3A" "01" "0101" "B8" "FF" "0280FF80" "00"},
+        // Eight kana: the closing parts take a second 80 each.
+        LayoutCase{SortOrder::GeneralLegacy, u"アイウエオカキク",
+                   "7F027F037F047F057F067F0A7F0B7F0C" "01" "0101" "FF" "028080FF8080" "00"},
+        LayoutCase{SortOrder::Japanese, u"あいうえおかきく",
+                   "7F027F037F047F057F067F0A7F0B7F0C" "01" "0101" "FF" "028080FF8080" "00"},
+        // Seven kana: one.
+        LayoutCase{SortOrder::General, u"アイウエオカキ",
+                   "7F027F037F047F057F067F0A7F0B" "01" "0101" "FF" "0280FF80" "00"}));
 
 }  // namespace
 }  // namespace pendra::jet
