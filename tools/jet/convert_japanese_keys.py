@@ -64,6 +64,12 @@ def is_kana(record):
     return record[0] == 'k'
 
 
+def in_kana_blocks(c):
+    """Hiragana, katakana and half-width katakana: not the circled or
+    other enclosed forms the General Legacy tables also give kana weights."""
+    return 0x3041 <= c <= 0x3096 or 0x30A1 <= c <= 0x30FA or 0xFF66 <= c <= 0xFF9D
+
+
 def vowel(weight):
     """The vowel weight of a kana weight 7Fxx (rows of 8: five vowels, three gaps)."""
     low = int(weight[2:], 16)
@@ -164,7 +170,7 @@ def main():
             records.append('r 05')
         elif record[0] == 'm' and 0xFF9E <= c <= 0xFF9F:
             records.append(' '.join(record))
-        elif is_kana(record) and record[1] in seen_kana and c not in UNSURE_KANA:
+        elif is_kana(record) and in_kana_blocks(c) and record[1] in seen_kana and c not in UNSURE_KANA:
             records.append(' '.join(record))
         elif c in weights:
             records.append('s ' + weights[c])

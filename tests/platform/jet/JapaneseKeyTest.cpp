@@ -191,6 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{SortOrder::Japanese, u"ﾊﾞﾊﾟ", kAccepted, "half-width voicing marks after kana"},
         RefusalCase{SortOrder::Japanese, u"Aﾞ", 1, "a voicing mark after a letter"},
         RefusalCase{SortOrder::Japanese, u"ヴ", 0, "a kana whose place no key shows"},
+        RefusalCase{SortOrder::Japanese, u"㋐", 0, "a circled katakana"},
         RefusalCase{SortOrder::Japanese, u"アイウエオカキクケコサシスセ", kAccepted, "14 kana"},
         RefusalCase{SortOrder::Japanese, u"アイウエオカキクケコサシスセソ", 14, "15 kana"},
         RefusalCase{SortOrder::Japanese, u"A-B's", kAccepted, "a hyphen and an apostrophe in ASCII"},
