@@ -202,6 +202,32 @@ INSTANTIATE_TEST_SUITE_P(Files, JapaneseRewrite, ::testing::Values("ja_V2000.mdb
                            return std::string(info.param).substr(0, std::string(info.param).find('.'));
                          });
 
+// ACE cuts an index entry at 510 bytes and ends it with a checksum we do not
+// reproduce: a key past 502 bytes is refused, one below is written.
+TEST(EntryCap, AceKeyPastTheCapIsRefusedWithTheFileUnchanged) {
+  const fs::path folder = fs::temp_directory_path() / ("pendra-jet-cap-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  const std::string path = (folder / "cap.accdb").string();
+  fs::copy_file(std::string(PENDRA_ACCESS_TESTDATA) + "/testEmoticonsV2010.accdb", path);
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  std::string kanji;
+  for (int i = 0; i < 255; ++i) kanji += "漢";  // weights of two bytes or more: a key past 510 bytes
+  const std::string before = Bytes(path);
+  try {
+    RewriteTable(path, "data", {{Variant(int32_t{1}), Variant(kanji)}});
+    ADD_FAILURE() << "not refused";
+  } catch (const PlatformError& e) {
+    EXPECT_EQ(e.Number(), err::kInvalidOperation);
+    EXPECT_NE(e.Description().find("長すぎ"), std::string::npos) << e.Description();
+  }
+  EXPECT_EQ(Bytes(path) == before, true);
+  RewriteTable(path, "data", {{Variant(int32_t{1}), Variant(kanji.substr(0, 100 * 3))}});
+  const FileCheck check = CheckAccessFile(path);
+  EXPECT_TRUE(check.Clean()) << Problems(check);
+  EXPECT_EQ(check.keysNotCompared, 0u);
+  fs::remove_all(folder);
+}
+
 // The genuine Japanese files: every index key Access wrote in them, system
 // tables' included, is rebuilt or counted as not compared, never a problem.
 TEST(JapaneseFiles, GenuineJetFileHasNoProblemAndFewUncomparedKeys) {
