@@ -18,8 +18,8 @@ constexpr char kEndOfKey = 0x00;
 constexpr std::uint8_t kNoExtra = 0x02;
 // The extra code of either half of a surrogate pair.
 constexpr std::uint8_t kSurrogateExtra = 0x3F;
-// The kana section's closing parts: 02, then one 80 per eight kana begun
-// (counted: up to 14 kana), FF, the same 80s again.
+// The kana section's closing parts: 02, 80s, FF, as many 80s again; one 80
+// up to 7 kana, two from the 8th (measured up to 14 kana; more are refused).
 constexpr std::size_t kKanaPerClosingByte = 8;
 constexpr std::size_t kMostKanaKnown = 14;
 // The prolonged sound marks (full and half width) and the iteration mark.
