@@ -39,8 +39,8 @@ struct TrailingCodes {
   // 1 when a modifier met before any extra code opened the extra codes with
   // a byte of its own; that byte takes no slot.
   std::size_t leadingModifiers = 0;
-  std::string kanaMarks;      // per kana: small or not
-  std::string prolongedMarks; // per kana: the prolonged sound mark or not
+  std::string kanaMarks;       // per kana: small or not
+  std::string prolongedMarks;  // per kana: the prolonged sound mark or not
   std::string unprintable;
 };
 
@@ -175,8 +175,8 @@ CharCode CodeOf(const detail::CodeTable& table, SortOrder order, char16_t unit) 
 struct LastWeighted {
   std::array<std::uint8_t, 8> weight{};
   std::uint8_t length = 0;
-  bool kana = false;      // a kana (not ー), whose vowel a ー after it takes
-  bool ideograph = false; // a two-byte weight an iteration mark repeats
+  bool kana = false;       // a kana (not ー), whose vowel a ー after it takes
+  bool ideograph = false;  // a two-byte weight an iteration mark repeats
   std::uint8_t kanaMark = detail::kPlainKana;
 };
 
