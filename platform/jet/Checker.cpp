@@ -108,6 +108,9 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
   bool keysKnown = compareKeys && KeysBuildable(file, table, index);
   std::vector<IndexEntry> expected;
   std::set<std::pair<uint32_t, uint32_t>> nullEntries;  // rows whose index columns are all Null
+  // Rows whose value has no key we know to be Access's (TextKey.h): only
+  // their row pointers are compared.
+  std::set<std::pair<uint32_t, uint32_t>> notCompared;
   for (const LiveRow& row : rows) {
     if (!keysKnown && !index.IgnoresNulls()) {
       expected.push_back({std::string(), row.page, row.row, 0});
@@ -126,7 +129,14 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
         // A value whose key we cannot build although we know its type and
         // order (text that does not decode in the file's code page) leaves
         // the row pointers to compare: the writer never writes one.
-        if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key)) keysKnown = false;
+        ColumnKeyRefusal refusal;
+        if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key, &refusal)) {
+          if (refusal.refused) {
+            notCompared.insert({row.page, row.row});
+          } else {
+            keysKnown = false;
+          }
+        }
       }
     } catch (const PlatformError& e) {
       problem("行 " + RowName(row.page, row.row) + ": " + e.Description());
@@ -134,12 +144,18 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     }
     if (allNull && index.IgnoresNulls()) continue;
     if (allNull) nullEntries.insert({row.page, row.row});
+    if (keysKnown && entry.key.size() > LongestBuiltKey(file)) notCompared.insert({row.page, row.row});
     expected.push_back(std::move(entry));
   }
   std::vector<IndexEntry> found = walk.entries;
   if (!keysKnown) {
     for (IndexEntry& e : expected) e.key.clear();
     for (IndexEntry& e : found) e.key.clear();
+  } else if (!notCompared.empty()) {
+    for (IndexEntry& e : expected)
+      if (notCompared.count({e.page, e.row}) != 0) e.key.clear();
+    for (IndexEntry& e : found)
+      if (notCompared.count({e.page, e.row}) != 0) e.key.clear();
   }
   std::sort(expected.begin(), expected.end());
   std::sort(found.begin(), found.end());
@@ -177,7 +193,11 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     }
   }
   check.notes.push_back(name + ": " + std::to_string(walk.entries.size()) + " エントリー, " + std::to_string(walk.pages.size()) +
-                        " ページ" + (keysKnown || !compareKeys || rows.empty() ? "" : " (キーの値は照合していません)"));
+                        " ページ" + (keysKnown || !compareKeys || rows.empty() ? "" : " (キーの値は照合していません)") +
+                        (keysKnown && !notCompared.empty()
+                             ? " (キーを作れない値の " + std::to_string(notCompared.size()) + " エントリーはキーを照合していません)"
+                             : ""));
+  check.keysNotCompared += keysKnown ? notCompared.size() : 0;
 }
 
 // Every long value of the rows is read in full: a chain that loops, leaves
@@ -300,6 +320,7 @@ FileCheck CheckAccessFile(const JetFile& file, const CheckOptions& options) {
   Claims claims;
   for (const CatalogEntry& entry : catalog) {
     TableCheck table = CheckTable(file, entry, claims, freePages, options);
+    check.keysNotCompared += table.keysNotCompared;
     if (!entry.system || !table.problems.empty()) check.tables.push_back(std::move(table));
   }
   check.problems = claims.twice();

@@ -2,7 +2,12 @@
 # (each under the 64 KB a string literal may portably hold, cut at line ends),
 # so that the encoder carries its code tables without reading files at run
 # time. Run as: cmake -DINPUT=codes.txt -DOUTPUT=Codes.cpp -P EmbedCodes.cmake
+# MORE_INPUT, when given, is a second code text appended to the first.
 file(READ "${INPUT}" text)
+if(DEFINED MORE_INPUT)
+  file(READ "${MORE_INPUT}" more)
+  string(APPEND text "${more}")
+endif()
 string(LENGTH "${text}" length)
 set(source "// Generated from data/text_key_codes.txt by EmbedCodes.cmake; do not edit.\n")
 string(APPEND source "#include \"jet/TextKeyCodes.h\"\n\n")

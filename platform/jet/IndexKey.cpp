@@ -20,6 +20,8 @@ void Invert(std::string& key, size_t from) {
 
 }  // namespace
 
+size_t LongestBuiltKey(const JetFile& file) { return file.format() == Format::Jet4 ? 685 : 502; }
+
 std::optional<SortOrder> TextSortOrder(const JetFile& file, const Column& column, std::string& why) {
   int id = column.sortOrder;
   int version = column.sortVersion;
@@ -54,7 +56,8 @@ void AppendNumberKey(int type, std::string_view stored, bool ascending, std::str
   if (negative == ascending) Invert(key, from);
 }
 
-bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key) {
+bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key,
+                     ColumnKeyRefusal* refusal) {
   const auto kind = static_cast<AccessType>(column.type);
   if (kind == AccessType::YesNo) {
     key += ascending ? kAscendingValue : kDescendingValue;
@@ -88,14 +91,18 @@ bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, 
       if (!ascending) Invert(key, from);
       return true;
     }
-    key += kAscendingValue;
-    if (ascending) {
-      AppendTextKey(value, *order, key);
-    } else {
-      key.back() = kDescendingValue;
-      AppendDescendingTextKey(value, *order, key);
+    const size_t flagAt = key.size();
+    key += ascending ? kAscendingValue : kDescendingValue;
+    TextKeyRefusal why;
+    const bool built = ascending ? AppendTextKey(value, *order, key, &why) : AppendDescendingTextKey(value, *order, key, &why);
+    if (!built) {
+      key.resize(flagAt);
+      if (refusal != nullptr) {
+        refusal->refused = true;
+        refusal->text = why;
+      }
     }
-    return true;
+    return built;
   }
   key += ascending ? kAscendingValue : kDescendingValue;
   AppendNumberKey(column.type, field.bytes, ascending, key);

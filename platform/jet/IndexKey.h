@@ -21,8 +21,25 @@ namespace pendra::jet {
 std::optional<SortOrder> TextSortOrder(const JetFile& file, const Column& column, std::string& why);
 
 // Appends one column's part of a key. False (and nothing appended) when the
-// column's type or sort order has no key we can build.
-bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key);
+// column's type or sort order has no key we can build, or when its text
+// value has none (TextKey.h); in that case only, `refusal` (when given) is
+// filled in and `refused` set.
+struct ColumnKeyRefusal {
+  bool refused = false;
+  TextKeyRefusal text;
+};
+bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, const StoredField& field, std::string& key,
+                     ColumnKeyRefusal* refusal = nullptr);
+
+// The longest entry key (all columns, without the row pointer) that is
+// built. An ACE file cuts an index entry at 510 bytes and ends it with a
+// checksum of what it cut, which we do not reproduce: there keys longer than
+// 502 bytes (with the row pointer and a node's child pointer, 510) are not
+// built. Jet 4 (Access 2000-2003) was seen writing a key of 685 bytes whole;
+// longer ones are not built. A key not built is refused by the writer unless
+// the index already holds Access's key for the value (KnownKeys.h), and left
+// uncompared by the check.
+size_t LongestBuiltKey(const JetFile& file);
 
 // The key of a value given as its stored bytes (the writer's path): the same
 // rules, for a value not read from a row.

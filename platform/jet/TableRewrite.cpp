@@ -1,6 +1,7 @@
 #include "TableRewrite.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -10,6 +11,8 @@
 #include "IndexBuilder.h"
 #include "IndexKey.h"
 #include "IndexTree.h"
+#include "JetText.h"
+#include "KnownKeys.h"
 #include "PageWriter.h"
 #include "Properties.h"
 #include "RowEncoder.h"
@@ -117,12 +120,29 @@ std::string FirstProblem(const JetFile& file, const FileCheck& check) {
   return first;
 }
 
+// A value whose key neither our encoder nor the old index knows.
+[[noreturn]] void RefuseUnkeyable(const TableDefinition& table, const RealIndex& index, const Column& column,
+                                  const std::string& value, const ColumnKeyRefusal& refusal) {
+  char code[8];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(refusal.text.unit));
+  Raise(err::kInvalidOperation,
+        "テーブル '" + table.name + "' の索引 '" + table.IndexNames(index.number) + "' の列 '" + column.name + "' の値 (" + value +
+            ") は、文字 '" + Utf16ToUtf8(std::u16string(1, refusal.text.unit)) + "' (" + code +
+            ") の索引キーを Access と同じに作れないため書き込みません。" + UnkeyableAdvice());
+}
+
 void PutDefinition(JetFile& file, const TableDefinition& table, size_t at, uint32_t value) {
   const DefinitionPlace place = PlaceOf(file, table, at);
   PutLe32(file.bytes(), static_cast<size_t>(place.page) * file.PageSize() + place.offset, value);
 }
 
 }  // namespace
+
+std::string UnkeyableAdvice() {
+  return "値を変えるか、Access で [ファイル] → [オプション] → [クライアントの設定] の「新規データベースの並び順序」を"
+         "「一般」にしてから、このデータベースで [データベースの最適化/修復] を実行してください (データベースの並べ替え順が"
+         "「一般」に変わり、その索引のキーはほぼすべての文字について作れます)。";
+}
 
 RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std::vector<std::vector<Variant>>& given) {
   RewriteStats stats;
@@ -164,6 +184,8 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
     const IndexWalk walk = WalkIndex(file, table, index);
     released.insert(walk.pages.begin(), walk.pages.end());
   }
+  // Access's own keys, read before any page changes.
+  const KnownKeys knownKeys(file, table, oldRows);
   std::map<uint32_t, std::set<uint32_t>> longValueRows;
   CollectLongValuePages(file, table, oldRows, longValueRows);
   // By the set of its live rows, never by their count: a damaged pointer
@@ -217,15 +239,30 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
       e.page = pointers[i] >> 8;
       e.row = pointers[i] & 0xFF;
       bool allNull = true;
+      ColumnKeyRefusal refusal;
+      const Column* refused = nullptr;
       for (const IndexColumn& ic : index.columns) {
         const Column& column = *table.ColumnNumbered(ic.columnNumber);
         const StoredField field = stored.Field(column);
         allNull = allNull && field.null;
-        if (!AppendColumnKey(file, column, ic.ascending, field, e.key))
-          Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " の列 '" + column.name + "' の値から索引 '" +
-                                            table.IndexNames(index.number) + "' のキーを作れないため書き込みません。");
+        if (!AppendColumnKey(file, column, ic.ascending, field, e.key, &refusal)) {
+          if (!refusal.refused)
+            Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " の列 '" + column.name + "' の値から索引 '" +
+                                              table.IndexNames(index.number) + "' のキーを作れないため書き込みません。");
+          if (refused == nullptr) refused = &column;
+        }
       }
       if (allNull && index.IgnoresNulls()) continue;
+      const bool tooLong = refused == nullptr && e.key.size() > LongestBuiltKey(file);
+      if (refused != nullptr || tooLong) {
+        const std::string* accessKey = knownKeys.Find(file, table, index, stored);
+        if (accessKey == nullptr && tooLong)
+          Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の索引 '" + table.IndexNames(index.number) + "' の値 (" +
+                                            Describe(rows[i], table, index) + ") は索引キーが長すぎ、Access と同じキーを作れないため書き込みません。"
+                                            "値を短くしてください。");
+        if (accessKey == nullptr) RefuseUnkeyable(table, index, *refused, Describe(rows[i], table, index), refusal);
+        e.key = *accessKey;
+      }
       rowOf[{e.page, e.row}] = i;
       if (!allNull) keyed.insert({e.page, e.row});
       entries.push_back(std::move(e));

@@ -12,7 +12,10 @@
 // Refused, with the image unchanged: Jet 3, encoded or password-protected
 // files (3219), a damaged file (3049), no database
 // (3343), no such table (3078), a table that takes part in a relationship
-// or has a column or index we cannot write (3219), a unique index whose
+// or has a column or index we cannot write (3219), a text value whose index
+// key is not known to be Access's and that the table's index does not
+// already hold (3219, naming the table, index, value and character; see
+// TextKey.h and KnownKeys.h), a unique index whose
 // keys collide (3022), a value that does not fit its column (3163, 6, 13).
 #pragma once
 
@@ -34,6 +37,9 @@ struct RewriteStats {
 // mdb::ReadAccessFile gives them). A Null AutoNumber gets the next number
 // after the larger of the table's last AutoNumber and the largest given;
 // the table's last AutoNumber never goes down. Messages name file.path().
+// What a refusal of a value without a known key (3219) tells the user to do.
+std::string UnkeyableAdvice();
+
 RewriteStats RewriteTable(JetFile& file, const std::string& table, const std::vector<std::vector<Variant>>& rows);
 
 }  // namespace pendra::jet

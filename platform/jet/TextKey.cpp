@@ -1,6 +1,7 @@
 #include "jet/TextKey.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "jet/TextKeyCodes.h"
@@ -17,10 +18,14 @@ constexpr char kEndOfKey = 0x00;
 constexpr std::uint8_t kNoExtra = 0x02;
 // The extra code of either half of a surrogate pair.
 constexpr std::uint8_t kSurrogateExtra = 0x3F;
-// The kana mark that is left out at the end of the marks.
-constexpr std::uint8_t kPlainKana = 3;
-// Follows the kana marks, even when all of them were left out.
-constexpr char kKanaMarksEnd[] = {'\xFF', '\x02', '\x80', '\xFF', '\x80'};
+// The kana section's closing parts: 02, 80s, FF, as many 80s again; one 80
+// up to 7 kana, two from the 8th (measured up to 14 kana; more are refused).
+constexpr std::size_t kKanaPerClosingByte = 8;
+constexpr std::size_t kMostKanaKnown = 14;
+// The prolonged sound marks (full and half width) and the iteration mark.
+constexpr char16_t kProlongedSoundMark = u'\u30FC';
+constexpr char16_t kHalfWidthProlongedSoundMark = u'\uFF70';
+constexpr char16_t kIterationMark = u'\u3005';
 
 // The codes that follow the weights, gathered while the weights are written.
 struct TrailingCodes {
@@ -34,7 +39,8 @@ struct TrailingCodes {
   // 1 when a modifier met before any extra code opened the extra codes with
   // a byte of its own; that byte takes no slot.
   std::size_t leadingModifiers = 0;
-  std::string kanaMarks;
+  std::string kanaMarks;       // per kana: small or not
+  std::string prolongedMarks;  // per kana: the prolonged sound mark or not
   std::string unprintable;
 };
 
@@ -86,17 +92,40 @@ unsigned SurrogateWeight(char16_t unit) {
   return c - 9992 + 2 * band;
 }
 
-// Packs the kana marks three to a byte (10aabbcc) after dropping the plain
-// marks at their end.
-void AppendKanaMarks(std::string marks, std::string& key) {
-  while (!marks.empty() && static_cast<std::uint8_t>(marks.back()) == kPlainKana) marks.pop_back();
+// Packs kana marks three to a byte (10aabbcc) after dropping the marks
+// equal to `dropped` at their end.
+void AppendPacked(std::string marks, std::uint8_t dropped, std::string& key) {
+  while (!marks.empty() && static_cast<std::uint8_t>(marks.back()) == dropped) marks.pop_back();
   for (std::size_t i = 0; i < marks.size(); i += 3) {
     unsigned byte = 0x80;
     for (std::size_t j = 0; j < 3 && i + j < marks.size(); ++j)
       byte |= static_cast<unsigned>(static_cast<std::uint8_t>(marks[i + j])) << (4 - 2 * j);
     key.push_back(static_cast<char>(byte));
   }
-  key.append(kKanaMarksEnd, sizeof kKanaMarksEnd);
+}
+
+// The kana section after the 01 01: small marks, FF, prolonged sound marks,
+// then the closing parts, which grow with the number of kana.
+void AppendKanaSection(TrailingCodes& codes, std::string& key) {
+  const std::size_t closing = (codes.kanaMarks.size() + kKanaPerClosingByte) / kKanaPerClosingByte;
+  AppendPacked(std::move(codes.kanaMarks), detail::kPlainKana, key);
+  key.push_back('\xFF');
+  AppendPacked(std::move(codes.prolongedMarks), detail::kUnprolongedMark, key);
+  key.push_back('\x02');
+  key.append(closing, '\x80');
+  key.push_back('\xFF');
+  key.append(closing, '\x80');
+}
+
+// The vowel weight (7F02 a ... 7F06 o) of a kana weight 7Fxx: the kana are
+// weighed in rows of eight, five vowels and three unused; ん and the kana
+// after わ have no vowel we know.
+bool VowelOf(const std::uint8_t* weight, std::size_t length, std::uint8_t& vowel) {
+  if (length != 2 || weight[0] != 0x7F || weight[1] < 0x02 || weight[1] > 0x4A) return false;
+  const unsigned place = (weight[1] - 2u) % 8u;
+  if (place > 4) return false;
+  vowel = static_cast<std::uint8_t>(0x02 + place);
+  return true;
 }
 
 std::u16string_view KeyedPart(std::u16string_view text) {
@@ -108,6 +137,10 @@ std::u16string_view KeyedPart(std::u16string_view text) {
 }  // namespace
 
 bool SortOrderOf(int localeId, int version, SortOrder& order) {
+  if (localeId == 1041 && version == 0) {
+    order = SortOrder::Japanese;
+    return true;
+  }
   if (localeId != 1033) return false;
   if (version == 0) {
     order = SortOrder::GeneralLegacy;
@@ -120,46 +153,138 @@ bool SortOrderOf(int localeId, int version, SortOrder& order) {
   return false;
 }
 
-void AppendTextKey(std::u16string_view text, SortOrder order, std::string& key) {
+namespace {
+
+// The code of a character in an order. The General tables were made
+// without the kana section's rules: in General Legacy the prolonged sound
+// mark weighs as the vowel before it, as in Japanese (measured); in General
+// neither it nor the iteration mark is known, and in General Legacy the
+// iteration mark is not either (Japanese repeats the weight before it; the
+// table gives it one of its own).
+CharCode CodeOf(const detail::CodeTable& table, SortOrder order, char16_t unit) {
+  CharCode code = table[unit];
+  if (order == SortOrder::Japanese) return code;
+  if (unit == kProlongedSoundMark || unit == kHalfWidthProlongedSoundMark)
+    code.kind = order == SortOrder::GeneralLegacy ? CodeKind::Prolonged : CodeKind::Unknown;
+  else if (unit == kIterationMark)
+    code.kind = CodeKind::Unknown;
+  return code;
+}
+
+// What the loop knows of the last character that wrote a weight.
+struct LastWeighted {
+  std::array<std::uint8_t, 8> weight{};
+  std::uint8_t length = 0;
+  bool kana = false;       // a kana (not ー), whose vowel a ー after it takes
+  bool ideograph = false;  // a two-byte weight an iteration mark repeats
+  std::uint8_t kanaMark = detail::kPlainKana;
+};
+
+}  // namespace
+
+bool AppendTextKey(std::u16string_view text, SortOrder order, std::string& key, TextKeyRefusal* refusal) {
   const detail::CodeTable& table = detail::CodesOf(order);
   text = KeyedPart(text);
+  const std::size_t start = key.size();
+  const auto refuse = [&](std::size_t at) {
+    key.resize(start);
+    if (refusal != nullptr) {
+      refusal->position = at;
+      refusal->unit = text[at];
+    }
+    return false;
+  };
+  // The most kana whose closing parts are known: 14 (the 80s grow at 8); in
+  // General, whose kana section nobody measured, those of up to 7 kana only.
+  const std::size_t mostKana = order == SortOrder::General ? kKanaPerClosingByte - 1 : kMostKanaKnown;
+  const bool japanese = order == SortOrder::Japanese;
 
   TrailingCodes codes;
+  LastWeighted last;
   std::size_t weighted = 0;  // characters that wrote a weight so far
-  for (const char16_t unit : text) {
-    const CharCode& code = table[unit];
+  // Where the rules we know end: an unprintable code together with kana
+  // the old closing parts do not describe (or, in Japanese, with anything
+  // beyond ASCII) has a layout nobody measured.
+  std::size_t firstUnprintable = std::string_view::npos;
+  std::size_t firstBeyondKnownMix = std::string_view::npos;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    const CharCode code = CodeOf(table, order, unit);
     const std::size_t position = weighted;
+    const auto weigh = [&](const std::uint8_t* bytes, std::uint8_t length) {
+      key.append(reinterpret_cast<const char*>(bytes), length);
+      ++weighted;
+      std::copy(bytes, bytes + length, last.weight.begin());
+      last.length = length;
+      last.kana = false;
+      last.ideograph = length == 2 && bytes[0] >= 0x81;
+    };
+    if (japanese && unit > 0x7F && firstBeyondKnownMix == std::string_view::npos) firstBeyondKnownMix = i;
     switch (code.kind) {
       case CodeKind::Simple:
-        key.append(reinterpret_cast<const char*>(code.weight.data()), code.weightLength);
-        ++weighted;
+        weigh(code.weight.data(), code.weightLength);
         break;
       case CodeKind::Accented:
       case CodeKind::Kana:
-        key.append(reinterpret_cast<const char*>(code.weight.data()), code.weightLength);
-        ++weighted;
+        weigh(code.weight.data(), code.weightLength);
         if (code.extraLength > 0) AddExtra(codes, position, code.extra.data(), code.extraLength, 0);
-        if (code.kind == CodeKind::Kana) codes.kanaMarks.push_back(static_cast<char>(code.value));
+        if (code.kind == CodeKind::Kana) {
+          codes.kanaMarks.push_back(static_cast<char>(code.value));
+          codes.prolongedMarks.push_back(static_cast<char>(detail::kUnprolongedMark));
+          last.kana = true;
+          last.kanaMark = code.value;
+        }
         break;
+      case CodeKind::Prolonged: {
+        // It lengthens the kana before it: its vowel, its small mark.
+        std::uint8_t vowel = 0;
+        if (!last.kana || !VowelOf(last.weight.data(), last.length, vowel)) return refuse(i);
+        const std::uint8_t weight[2] = {0x7F, vowel};
+        const std::uint8_t mark = last.kanaMark;
+        weigh(weight, 2);
+        codes.kanaMarks.push_back(static_cast<char>(mark));
+        codes.prolongedMarks.push_back(static_cast<char>(detail::kProlongedMark));
+        if (firstBeyondKnownMix == std::string_view::npos) firstBeyondKnownMix = i;
+        break;
+      }
+      case CodeKind::Repeat: {
+        if (!last.ideograph) return refuse(i);
+        const LastWeighted repeated = last;
+        weigh(repeated.weight.data(), repeated.length);
+        AddExtra(codes, position, code.extra.data(), code.extraLength, 0);
+        break;
+      }
       case CodeKind::HighSurrogate:
       case CodeKind::LowSurrogate: {
         const unsigned weight = SurrogateWeight(unit);
-        key.push_back(static_cast<char>((weight >> 8) & 0xFF));
-        key.push_back(static_cast<char>(weight & 0xFF));
-        ++weighted;
+        const std::uint8_t bytes[2] = {static_cast<std::uint8_t>((weight >> 8) & 0xFF),
+                                       static_cast<std::uint8_t>(weight & 0xFF)};
+        weigh(bytes, 2);
+        last.ideograph = false;
         AddExtra(codes, position, &kSurrogateExtra, 1, 0);
         break;
       }
       case CodeKind::Modifier:
+        // In Japanese a voicing mark is known only after a kana.
+        if (japanese && !last.kana) return refuse(i);
         AddExtra(codes, position, nullptr, 0, code.value);
         break;
       case CodeKind::Unprintable:
         AddUnprintable(codes, position, code.value);
+        last.kana = false;
+        if (firstUnprintable == std::string_view::npos) firstUnprintable = i;
         break;
       case CodeKind::Ignored:
         break;
+      case CodeKind::Unknown:
+        return refuse(i);
     }
+    if (codes.kanaMarks.size() > mostKana) return refuse(i);
+    if (codes.kanaMarks.size() == kKanaPerClosingByte && firstBeyondKnownMix == std::string_view::npos)
+      firstBeyondKnownMix = i;
   }
+  if (firstUnprintable != std::string_view::npos && firstBeyondKnownMix != std::string_view::npos)
+    return refuse(std::max(firstUnprintable, firstBeyondKnownMix));
   key.push_back(kEndOfWeights);
 
   // Stand-ins and the smallest extra codes at the end say nothing.
@@ -173,7 +298,7 @@ void AppendTextKey(std::u16string_view text, SortOrder order, std::string& key) 
     key.push_back(kEndOfWeights);
     key.push_back(kEndOfWeights);
     if (hasKana) {
-      AppendKanaMarks(std::move(codes.kanaMarks), key);
+      AppendKanaSection(codes, key);
       if (hasUnprintable) key.push_back('\xFF');
     }
     if (hasUnprintable) {
@@ -182,13 +307,15 @@ void AppendTextKey(std::u16string_view text, SortOrder order, std::string& key) 
     }
   }
   key.push_back(kEndOfKey);
+  return true;
 }
 
-void AppendDescendingTextKey(std::u16string_view text, SortOrder order, std::string& key) {
+bool AppendDescendingTextKey(std::u16string_view text, SortOrder order, std::string& key, TextKeyRefusal* refusal) {
   const std::size_t start = key.size();
-  AppendTextKey(text, order, key);
+  if (!AppendTextKey(text, order, key, refusal)) return false;
   for (std::size_t i = start; i < key.size(); ++i) key[i] = static_cast<char>(~static_cast<unsigned char>(key[i]));
   key.push_back(kEndOfKey);
+  return true;
 }
 
 }  // namespace pendra::jet

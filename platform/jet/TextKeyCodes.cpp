@@ -62,6 +62,9 @@ CodeKind KindOf(std::string_view field, bool& known) {
     case 'i': return CodeKind::Ignored;
     case 'h': return CodeKind::HighSurrogate;
     case 'l': return CodeKind::LowSurrogate;
+    case 'x': return CodeKind::Unknown;
+    case 'p': return CodeKind::Prolonged;
+    case 'r': return CodeKind::Repeat;
     default: known = false; return CodeKind::Ignored;
   }
 }
@@ -102,7 +105,7 @@ CharCode ParseRecord(std::string_view line, std::string_view orderName, int line
     default:
       break;
   }
-  if (code.kind == CodeKind::Accented || code.kind == CodeKind::Kana) {
+  if (code.kind == CodeKind::Accented || code.kind == CodeKind::Kana || code.kind == CodeKind::Repeat) {
     const std::string_view extra = NextField(line);
     if (!(code.kind == CodeKind::Kana && extra == "-")) {
       const int length = HexBytes(extra, code.extra);
@@ -119,11 +122,20 @@ CharCode ParseRecord(std::string_view line, std::string_view orderName, int line
   return code;
 }
 
+const char* SectionOf(SortOrder order) {
+  switch (order) {
+    case SortOrder::General: return "General";
+    case SortOrder::Japanese: return "Japanese";
+    case SortOrder::GeneralLegacy: break;
+  }
+  return "GeneralLegacy";
+}
+
 std::unique_ptr<CodeTable> BuildTable(SortOrder order) {
   std::string text;
   for (const std::string_view piece : EmbeddedCodeText()) text += piece;
   auto table = std::make_unique<CodeTable>();
-  ParseCodes(text, order == SortOrder::General ? "General" : "GeneralLegacy", *table);
+  ParseCodes(text, SectionOf(order), *table);
   return table;
 }
 
@@ -169,6 +181,10 @@ const CodeTable& CodesOf(SortOrder order) {
   if (order == SortOrder::General) {
     static const std::unique_ptr<CodeTable> general = BuildTable(SortOrder::General);
     return *general;
+  }
+  if (order == SortOrder::Japanese) {
+    static const std::unique_ptr<CodeTable> japanese = BuildTable(SortOrder::Japanese);
+    return *japanese;
   }
   static const std::unique_ptr<CodeTable> legacy = BuildTable(SortOrder::GeneralLegacy);
   return *legacy;

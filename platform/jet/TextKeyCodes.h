@@ -22,6 +22,9 @@ enum class CodeKind : std::uint8_t {
   Kana,           // weight, an optional extra code, and a kana mark (`value`)
   HighSurrogate,  // weight computed from the code unit, extra code 3F
   LowSurrogate,   // likewise
+  Unknown,        // no key is known for it: a text holding it is refused
+  Prolonged,      // the weight of the preceding kana's vowel (ー)
+  Repeat,         // the preceding character's weight, then `extra` (々)
 };
 
 struct CharCode {
@@ -44,6 +47,14 @@ const CodeTable& CodesOf(SortOrder order);
 // std::runtime_error naming the line when the text is malformed or does not
 // cover exactly the 65,536 code units.
 void ParseCodes(std::string_view text, std::string_view orderName, CodeTable& table);
+
+// The kana mark of a small kana (in the first part of the kana section; 3
+// is any other kana) and of the prolonged sound mark (in the second; 1 is
+// any other kana).
+inline constexpr std::uint8_t kSmallKana = 2;
+inline constexpr std::uint8_t kPlainKana = 3;
+inline constexpr std::uint8_t kProlongedMark = 3;
+inline constexpr std::uint8_t kUnprolongedMark = 1;
 
 // The embedded code text, in pieces that each end at a line end (generated
 // at build time from data/text_key_codes.txt).

@@ -94,6 +94,14 @@ void PatchDefinition(const std::string& path, const char* table,
   std::ofstream(path, std::ios::binary) << file.bytes();
 }
 
+// Rewrites a table with its own rows: after its sort order was patched, its
+// index is rebuilt in the new order (the file's General keys differ from the
+// Japanese ones even for ASCII).
+void RebuildInItsOrder(const std::string& path, const std::string& table) {
+  for (const auto& t : mdb::ReadAccessFile(path).tables)
+    if (t.name == table) access::RewriteTable(path, table, t.rows);
+}
+
 class AccessDatabases : public BatchCommand, public ::testing::WithParamInterface<const char*> {
  protected:
   // The case's file as the schedule or the tag master database.
@@ -240,6 +248,19 @@ TEST_P(AccessDatabases, RefusalsChangeNothingAndSayWhy) {
                                 {{"KikiMaster", {{Variant("T001"), Variant("a"), Variant(int32_t{1}), Variant(int32_t{0})},
                                                  {Variant("t001"), Variant("b"), Variant(int32_t{1}), Variant(int32_t{0})}}}});
 
+  const auto keyColumnVersion = [](const jet::JetFile& f, const jet::TableDefinition& d) {
+    return d.columns[0].descriptorAt + f.layout().columnSortOrder + 3;
+  };
+  const auto makeKeyColumnJapanese = [&] {
+    PatchDefinition(ScheduleDb(), "KikiMaster", [](const jet::JetFile& f, const jet::TableDefinition& d) {
+      return d.columns[0].descriptorAt + f.layout().columnSortOrder; }, 0x11);
+    PatchDefinition(ScheduleDb(), "KikiMaster", keyColumnVersion, 0);
+    RebuildInItsOrder(ScheduleDb(), "KikiMaster");
+  };
+  const std::string unseenKanji = base.File("未知の漢字.xls");
+  schedule::test::WriteWorkbook(base.Template(), unseenKanji,
+                                {{"KikiMaster", {{Variant("鬱金"), Variant("a"), Variant(int32_t{1}), Variant(int32_t{0})}}}});
+
   const std::string lock = fs::path(ScheduleDb()).replace_extension(std::string(GetParam()).ends_with(".mdb") ? ".ldb" : ".laccdb");
   const auto keyColumnSortOrder = [](const jet::JetFile& f, const jet::TableDefinition& d) {
     return d.columns[0].descriptorAt + f.layout().columnSortOrder;
@@ -253,9 +274,12 @@ TEST_P(AccessDatabases, RefusalsChangeNothingAndSayWhy) {
   } cases[] = {
       {"a refused value", [] {}, refused, "ｴﾗｰ番号"},
       {"Access has it open", [&] { std::ofstream(lock) << "x"; }, workbook, lock},
-      // タグ名's text index in the Japanese sort order, which we cannot encode.
-      {"an unsupported sort order", [&] { PatchDefinition(ScheduleDb(), "KikiMaster", keyColumnSortOrder, 0x11); },
-       workbook, "並べ替え順 1041"},
+      // タグ名's text index in the Korean sort order, which we cannot encode.
+      {"an unsupported sort order", [&] { PatchDefinition(ScheduleDb(), "KikiMaster", keyColumnSortOrder, 0x12); },
+       workbook, "並べ替え順 1042"},
+      // In the Japanese sort order, a kanji whose key nobody has seen: the
+      // message says what the user can do.
+      {"a kanji without a known key", [&] { makeKeyColumnJapanese(); }, unseenKanji, "新規データベースの並び順序"},
       // タグ名's index made unique (its rows distinct first): Access folds
       // letter case, so T001 and t001 collide where our own database lets
       // both in.
@@ -354,6 +378,50 @@ TEST_P(AccessDatabases, AnUneditedWorkbookExpandsToTheSameValues) {
   EXPECT_EQ(after.keyed, before.keyed);
   EXPECT_TRUE(after.keyless.empty());
   ExpectClean(ScheduleDb());
+}
+
+// タグ名 in the Japanese sort order (as every file Japanese Access makes):
+// kana and the kanji whose keys are known are written, keyed as Access keys
+// them; the dry run says ahead of time what cannot be, and changes nothing.
+TEST_P(AccessDatabases, JapaneseSortOrderTakesKanaAndTheDryRunSaysWhatItCannotKey) {
+  const auto japanese = [&] {
+    PatchDefinition(ScheduleDb(), "KikiMaster", [](const jet::JetFile& f, const jet::TableDefinition& d) {
+      return d.columns[0].descriptorAt + f.layout().columnSortOrder; }, 0x11);
+    PatchDefinition(ScheduleDb(), "KikiMaster", [](const jet::JetFile& f, const jet::TableDefinition& d) {
+      return d.columns[0].descriptorAt + f.layout().columnSortOrder + 3; }, 0);
+    RebuildInItsOrder(ScheduleDb(), "KikiMaster");
+  };
+  const std::vector<std::string> tags = {"T001", "ポンプ", "コーヒー", "ﾌﾞﾛﾜｰ", "株式会社", "がっこう"};
+  std::vector<std::vector<Variant>> kiki;
+  for (const std::string& tag : tags) kiki.push_back({Variant(tag), Variant("機器"), Variant(int32_t{1}), Variant(int32_t{0})});
+  const std::string workbook = base.File("かな.xls");
+  schedule::test::WriteWorkbook(base.Template(), workbook, {{"KikiMaster", kiki}});
+  kiki.push_back({Variant("鬱金"), Variant("機器"), Variant(int32_t{1}), Variant(int32_t{0})});
+  const std::string unseen = base.File("未知.xls");
+  schedule::test::WriteWorkbook(base.Template(), unseen, {{"KikiMaster", kiki}});
+
+  PlaceSchedule();
+  japanese();
+  const std::string before = Bytes(ScheduleDb());
+  const Outcome dry = RunInProcess(On({"expand", unseen, "--dry-run"}));
+  EXPECT_EQ(dry.exitCode, 1);
+  EXPECT_NE((dry.out + dry.err).find("'鬱'"), std::string::npos) << dry.out << dry.err;
+  EXPECT_NE((dry.out + dry.err).find("新規データベースの並び順序"), std::string::npos) << dry.out << dry.err;
+  EXPECT_TRUE(Bytes(ScheduleDb()) == before);
+
+  const Outcome run = RunInProcess(On({"expand", workbook, "--yes", "--allow-row-loss"}));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ExpectClean(ScheduleDb());
+  std::vector<std::string> expected{"ROWS " + std::to_string(tags.size()) + " " + std::to_string(tags.size())};
+  expected.insert(expected.end(), tags.begin(), tags.end());
+  std::sort(expected.begin() + 1, expected.end());
+  EXPECT_EQ(MdbReaderFirstColumn(ScheduleDb(), "KikiMaster"), expected);
+  std::vector<std::string> read;
+  for (const auto& table : mdb::ReadAccessFile(ScheduleDb()).tables)
+    if (table.name == "KikiMaster")
+      for (const auto& row : table.rows) read.push_back(row[0].ToText());
+  std::sort(read.begin(), read.end());
+  EXPECT_EQ(read, std::vector<std::string>(expected.begin() + 1, expected.end()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, AccessDatabases, ::testing::Values("ja_V2000.mdb", "ja_V2007.accdb", "ja_V2016.accdb"),

@@ -32,6 +32,9 @@ TEST(CheckMdb, ExitStatusSaysWhetherTheFileIsClean) {
       {"public_domain_sample.accdb", 0, "order: OK"},  // rows of only fixed-length columns
       {"public_domain_sample.mdb", 0, "order: OK"},
       {"jet3_cp932_crafted.mdb", 1, "問題: 索引 B: "},
+      // Japanese sort order: a system table's name that begins with U+0003
+      // has no key we know; its entry is counted, not called a problem.
+      {"public_domain_sample.mdb", 0, "キーを照合していないエントリー: 1 件"},
   };
   for (const Case& c : cases) {
     const Outcome run = RunInProcess({"check-mdb", kData + "/" + c.file});

@@ -251,7 +251,7 @@ void PrintTo(const SortOrderCase& c, std::ostream* out) { *out << c.id << "/" <<
 
 class SortOrderIds : public ::testing::TestWithParam<SortOrderCase> {};
 
-TEST_P(SortOrderIds, OnlyTheTwoGeneralOrdersAreKnown) {
+TEST_P(SortOrderIds, OnlyTheOrdersWeKeyAreKnown) {
   const SortOrderCase& c = GetParam();
   SortOrder order = c.order == SortOrder::General ? SortOrder::GeneralLegacy : SortOrder::General;
   EXPECT_EQ(SortOrderOf(c.id, c.version, order), c.known) << c.id << "/" << c.version;
@@ -264,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(Ids, SortOrderIds,
                          ::testing::Values(SortOrderCase{1033, 0, true, SortOrder::GeneralLegacy},
                                            SortOrderCase{1033, 1, true, SortOrder::General},
                                            SortOrderCase{1033, 2, false, {}},
-                                           SortOrderCase{1041, 0, false, {}},  // Japanese
+                                           SortOrderCase{1041, 0, true, SortOrder::Japanese},
                                            SortOrderCase{1041, 1, false, {}},
                                            SortOrderCase{0, 0, false, {}}));
 

@@ -1,0 +1,98 @@
+#include "KnownKeys.h"
+
+#include <set>
+
+#include "IndexTree.h"
+#include "JetText.h"
+#include "core/PlatformError.h"
+#include "mdb/AccessFile.h"
+
+namespace pendra::jet {
+
+namespace {
+
+void AppendLength(std::string& out, size_t length) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((length >> (8 * i)) & 0xFF);
+}
+
+// The row's values of the index's columns, as one string: per column a Null
+// mark, or its length and bytes. Text compares as UTF-16 (a value may be
+// stored compressed in one row and not in another); other types as stored.
+bool ValuesOf(const JetFile& file, const TableDefinition& table, const RealIndex& index, const StoredRow& row,
+              std::string& values) {
+  for (const IndexColumn& ic : index.columns) {
+    const Column* column = table.ColumnNumbered(ic.columnNumber);
+    if (column == nullptr) return false;
+    const StoredField field = row.Field(*column);
+    if (column->type == static_cast<int>(mdb::AccessType::YesNo)) {
+      values += field.yes ? 'Y' : 'N';
+      continue;
+    }
+    if (field.null) {
+      values += '0';
+      continue;
+    }
+    values += '1';
+    if (column->type == static_cast<int>(mdb::AccessType::Text)) {
+      std::u16string text;
+      if (!StoredToUtf16(file, std::string(field.bytes), text)) return false;
+      AppendLength(values, text.size());
+      for (const char16_t unit : text) {
+        values += static_cast<char>(unit & 0xFF);
+        values += static_cast<char>(unit >> 8);
+      }
+    } else {
+      AppendLength(values, field.bytes.size());
+      values += field.bytes;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+KnownKeys::KnownKeys(const JetFile& file, const TableDefinition& table, const std::vector<LiveRow>& rows) {
+  std::map<std::pair<uint32_t, uint32_t>, const LiveRow*> byPointer;
+  for (const LiveRow& row : rows) byPointer[{row.page, row.row}] = &row;
+  for (const RealIndex& index : table.realIndexes) {
+    IndexWalk walk;
+    try {
+      walk = WalkIndex(file, table, index);
+    } catch (const PlatformError&) {
+      continue;
+    }
+    std::map<std::string, std::string>& keys = keys_[index.number];
+    std::set<std::string> ambiguous;
+    for (const IndexEntry& entry : walk.entries) {
+      const auto row = byPointer.find({entry.page, entry.row});
+      if (row == byPointer.end()) continue;
+      std::string values;
+      try {
+        if (!ValuesOf(file, table, index, StoredRow(file, row->second->bytes), values)) continue;
+      } catch (const PlatformError&) {
+        continue;
+      }
+      const auto [it, fresh] = keys.emplace(values, entry.key);
+      if (!fresh && it->second != entry.key) ambiguous.insert(values);
+    }
+    for (const std::string& values : ambiguous) keys.erase(values);
+  }
+}
+
+const std::string* KnownKeys::Find(const JetFile& file, const TableDefinition& table, const RealIndex& index,
+                                   const StoredRow& row) const {
+  const auto keys = keys_.find(index.number);
+  if (keys == keys_.end()) return nullptr;
+  std::string values;
+  if (!ValuesOf(file, table, index, row, values)) return nullptr;
+  const auto it = keys->second.find(values);
+  return it == keys->second.end() ? nullptr : &it->second;
+}
+
+size_t KnownKeys::size() const {
+  size_t count = 0;
+  for (const auto& [number, keys] : keys_) count += keys.size();
+  return count;
+}
+
+}  // namespace pendra::jet
