@@ -93,15 +93,16 @@ std::unique_ptr<CheckedTarget> CheckTarget(UserInterface& ui, const std::string&
   const std::filesystem::path absolute = std::filesystem::absolute(target, ec).lexically_normal();
   auto checked = std::make_unique<CheckedTarget>(ec ? std::filesystem::path() : absolute);
   const std::string base = ui.BaseFolder();
+  // Before the test for a new file: a database's side file may not exist
+  // yet. Before the format too: naming the database says more.
+  if (IsADatabaseFile(base, target)) {
+    ui.MsgBox(msg::kOutputOverDatabase, MsgBoxButtons::OkOnly, msg::kTitle);
+    return nullptr;
+  }
   // The format comes from the name: any other name would get an Excel 97
   // file that the program the name suggests cannot read.
   if (!excel::IsWorkbookFormat(target)) {
     ui.MsgBox(msg::kOutputFormatRefused, MsgBoxButtons::OkOnly, msg::kTitle);
-    return nullptr;
-  }
-  // Before the test for a new file: a database's side file may not exist yet.
-  if (IsADatabaseFile(base, target)) {
-    ui.MsgBox(msg::kOutputOverDatabase, MsgBoxButtons::OkOnly, msg::kTitle);
     return nullptr;
   }
   const auto identity = IdentityOf(target);
