@@ -61,7 +61,7 @@ AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& option
   limits.time = time;
   limits.replyBytes = options.replyBudget > 0 ? options.replyBudget : DefaultReplyBudget(fileBytes);
 
-  const auto reply = detail::RunConfined([&] { return ReadAndEncode(path, options); }, limits);
+  auto reply = detail::RunConfined([&] { return ReadAndEncode(path, options); }, limits);
   using End = detail::ChildReply::End;
   switch (reply.end) {
     case End::Whole: break;
