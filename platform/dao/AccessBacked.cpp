@@ -115,7 +115,8 @@ void Materialize(sqlite3* db, const AccessTable& table) {
   for (size_t i = 0; i < table.columns.size(); ++i) insert += i ? ", ?" : "?";
   insert += ")";
   Statement statement(db, insert);
-  for (const auto& row : table.rows) {
+  for (size_t r = 0; r < table.encoded.size(); ++r) {
+    const mdb::AccessRow row = table.encoded.Row(r);
     for (size_t i = 0; i < row.size(); ++i) BindStored(statement.get(), static_cast<int>(i) + 1, row[i]);
     statement.Run(Operation::RowWrite);
   }
@@ -174,7 +175,9 @@ void Load(Connection& connection) {
   RegularFile image = access::ReadAccessImage(side.path);
   const access::Fingerprint before = access::FingerprintOf(image);
   side.lastAutoNumber = LastAutoNumbers(side.path, std::move(image.bytes));
-  mdb::AccessDatabase database = mdb::ReadAccessFile(side.path);
+  mdb::ReadOptions options;
+  options.keepEncoded = true;
+  mdb::AccessDatabase database = mdb::ReadAccessFile(side.path, options);
   side.format = database.format;
   side.loaded = before;
   side.original.clear();
@@ -187,7 +190,7 @@ void Load(Connection& connection) {
     for (auto& table : database.tables) {
       Exec(connection.db, "DROP TABLE IF EXISTS " + Quote(table.name));
       Materialize(connection.db, table);
-      side.original[table.name] = std::move(table.rows);
+      side.original[table.name] = std::move(table.encoded);
     }
     Exec(connection.db, "COMMIT");
     side.changed.clear();
@@ -219,7 +222,7 @@ access::TableRows RowsOf(Connection& connection, const std::string& table) {
     if (rc != SQLITE_ROW) RaiseSqlite(connection.db, rc, Operation::Read);
     const sqlite3_int64 rowid = sqlite3_column_int64(stmt, 0);
     if (rowid >= 1 && static_cast<size_t>(rowid) <= original.size() && !touched.count(rowid)) {
-      out.rows.push_back(original[static_cast<size_t>(rowid) - 1]);
+      out.rows.push_back(original.Row(static_cast<size_t>(rowid) - 1));
       continue;
     }
     std::vector<Variant> row;

@@ -26,6 +26,7 @@
 
 #include "access/Fingerprint.h"
 #include "core/Variant.h"
+#include "mdb/AccessFile.h"
 
 namespace pendra::dao::detail {
 
@@ -45,8 +46,9 @@ struct AccessSide {
   std::set<std::string> changed;   // tables written since the outer BeginTrans
   // The rows as read, by table, in the order of their rowids (1, 2 ...):
   // a row no statement added or updated is written back exactly as it was
-  // read (the private copy keeps a date to the second only).
-  std::map<std::string, std::vector<std::vector<Variant>>> original;
+  // read (the private copy keeps a date to the second only). They stay as
+  // the reading child sent them, a fraction of the memory of their values.
+  std::map<std::string, mdb::EncodedRows> original;
   std::map<std::string, std::unordered_set<int64_t>> touched;   // rowids added or updated
   int folderLock = -1;         // the folder, locked while a transaction is open
 

@@ -159,18 +159,30 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
   table.name = entry.name;
   RefuseDesign(file, table);
 
-  // The AutoNumber: Null gets the next number after the largest kept.
-  std::vector<std::vector<Variant>> rows = given;
+  // The AutoNumber: Null gets the next number after the largest kept. The
+  // numbers are kept beside the given rows, which are not copied: the
+  // table's values are held once.
+  std::map<size_t, std::vector<std::pair<size_t, Variant>>> numbered;  // row: (column, number)
   uint32_t lastAutoNumber = table.nextAutoNumber;
   for (size_t c = 0; c < table.columns.size(); ++c) {
     const Column& column = table.columns[c];
     if (!column.IsAutoNumber() || column.type != static_cast<int>(AccessType::Long)) continue;
-    for (const auto& row : rows)
+    for (const auto& row : given)
       if (c < row.size() && (row[c].Type() == VarType::Long || row[c].Type() == VarType::Integer || row[c].Type() == VarType::Byte))
         lastAutoNumber = std::max<uint32_t>(lastAutoNumber, static_cast<uint32_t>(std::max<int64_t>(0, row[c].IntegerValue())));
-    for (auto& row : rows)
-      if (c < row.size() && (row[c].IsNull() || row[c].IsEmpty())) row[c] = Variant(static_cast<int32_t>(++lastAutoNumber));
+    for (size_t i = 0; i < given.size(); ++i)
+      if (c < given[i].size() && (given[i][c].IsNull() || given[i][c].IsEmpty()))
+        numbered[i].emplace_back(c, Variant(static_cast<int32_t>(++lastAutoNumber)));
   }
+  // A row as it is written: as given, with its AutoNumber where it had none.
+  std::vector<Variant> scratch;
+  auto rowAt = [&](size_t i) -> const std::vector<Variant>& {
+    const auto it = numbered.find(i);
+    if (it == numbered.end()) return given[i];
+    scratch = given[i];
+    for (const auto& [c, number] : it->second) scratch[c] = number;
+    return scratch;
+  };
 
   // The pages the table gives back: its data pages, its index pages and the
   // long-value pages only its rows use.
@@ -213,11 +225,11 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
   for (const Column& column : table.columns)
     if (IsLongValueColumn(column)) longValueWriters.emplace(column.number, DataPageWriter(file, allocator, table.page, true));
   std::vector<std::string> encoded;
-  encoded.reserve(rows.size());
+  encoded.reserve(given.size());
   {
     RowEncoder encoder(file, table, [&](int column) -> DataPageWriter& { return longValueWriters.at(column); });
-    for (size_t i = 0; i < rows.size(); ++i) {
-      encoded.push_back(encoder.Encode(rows[i], static_cast<long>(i)));
+    for (size_t i = 0; i < given.size(); ++i) {
+      encoded.push_back(encoder.Encode(rowAt(i), static_cast<long>(i)));
       if (encoded.back().size() > 4060)
         Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " が大きすぎます (" + std::to_string(encoded.back().size()) + " バイト)。");
     }
@@ -258,9 +270,9 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
         const std::string* accessKey = knownKeys.Find(file, table, index, stored);
         if (accessKey == nullptr && tooLong)
           Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の索引 '" + table.IndexNames(index.number) + "' の値 (" +
-                                            Describe(rows[i], table, index) + ") は索引キーが長すぎ、Access と同じキーを作れないため書き込みません。"
+                                            Describe(rowAt(i), table, index) + ") は索引キーが長すぎ、Access と同じキーを作れないため書き込みません。"
                                             "値を短くしてください。");
-        if (accessKey == nullptr) RefuseUnkeyable(table, index, *refused, Describe(rows[i], table, index), refusal);
+        if (accessKey == nullptr) RefuseUnkeyable(table, index, *refused, Describe(rowAt(i), table, index), refusal);
         e.key = *accessKey;
       }
       rowOf[{e.page, e.row}] = i;
@@ -277,7 +289,7 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
       for (size_t i = 1; i < sorted.size(); ++i)
         if (sorted[i].key == sorted[i - 1].key)
           Raise(err::kDuplicateKey, "索引 '" + table.IndexNames(index.number) + "' の値 (" +
-                                        Describe(rows[rowOf[{sorted[i].page, sorted[i].row}]], table, index) +
+                                        Describe(rowAt(rowOf[{sorted[i].page, sorted[i].row}]), table, index) +
                                         ") が重複しています。重複する値は一意の索引に入れられません。");
     }
     const BuiltIndex built = BuildIndex(file, allocator, table.page, std::move(entries));
@@ -285,7 +297,7 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
     PutDefinition(file, table, index.entryCountAt, built.distinctKeys);
     builtPages[index.number] = built.pages;
   }
-  PutDefinition(file, table, file.layout().tdefRows, static_cast<uint32_t>(rows.size()));
+  PutDefinition(file, table, file.layout().tdefRows, static_cast<uint32_t>(given.size()));
   PutDefinition(file, table, file.layout().tdefAutoNumber, lastAutoNumber);
 
   // The usage maps: the table's pages, the last of them as the one with
@@ -335,7 +347,7 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
     Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" +
                                       FirstProblem(file, after) + ")。");
   }
-  stats.rows = static_cast<long>(rows.size());
+  stats.rows = static_cast<long>(given.size());
   stats.bytesAfter = file.bytes().size();
   return stats;
 }

@@ -39,7 +39,9 @@ size_t DefaultReplyBudget(uintmax_t fileBytes) {
 
 std::string ReadAndEncode(const std::string& path, const ReadOptions& options) {
   try {
-    return detail::Encode(detail::ReadInThisProcess(path, options));
+    detail::DatabaseEncoder encoder;
+    detail::ReadInThisProcess(path, options, &encoder);
+    return encoder.Finish();
   } catch (const PlatformError& e) {
     return detail::Encode(e);
   } catch (const std::bad_alloc&) {
@@ -59,7 +61,7 @@ AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& option
   limits.time = time;
   limits.replyBytes = options.replyBudget > 0 ? options.replyBudget : DefaultReplyBudget(fileBytes);
 
-  const auto reply = detail::RunConfined([&] { return ReadAndEncode(path, options); }, limits);
+  auto reply = detail::RunConfined([&] { return ReadAndEncode(path, options); }, limits);
   using End = detail::ChildReply::End;
   switch (reply.end) {
     case End::Whole: break;
@@ -75,7 +77,7 @@ AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& option
     case End::Failed:
       Raise(3049, "データベース '" + path + "' を読み取れませんでした (読み取りが異常終了しました)。ファイルが破損している可能性があります。");
   }
-  return detail::Decode(reply.bytes);
+  return detail::Decode(std::make_shared<const std::string>(std::move(reply.bytes)), options.keepEncoded);
 }
 
 }  // namespace pendra::mdb

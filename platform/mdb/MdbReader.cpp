@@ -126,7 +126,8 @@ bool PropertyIsYes(const MdbColumn* column, const char* name, bool otherwise) {
 
 class Reader {
  public:
-  Reader(MdbHandle* mdb, std::string path) : mdb_(mdb), path_(std::move(path)), text_(mdb->f->jet_version == MDB_VER_JET3, mdb->f->code_page) {}
+  Reader(MdbHandle* mdb, std::string path, RowSink* sink)
+      : mdb_(mdb), path_(std::move(path)), text_(mdb->f->jet_version == MDB_VER_JET3, mdb->f->code_page), sink_(sink) {}
 
   AccessTable Design(MdbCatalogEntry* entry, MdbTableDef* def) {
     AccessTable table;
@@ -202,7 +203,9 @@ class Reader {
     long read = 0;
     auto take = [&](AccessRow row) {
       ++read;
-      if (keep) table.rows.push_back(std::move(row));
+      if (!keep) return;
+      if (sink_) sink_->Row(row);
+      else table.rows.push_back(std::move(row));
     };
     if (def->num_cols > MDB_MAX_COLS) DamagedAt(table, "列の数 " + std::to_string(def->num_cols));
     mdb_rewind_table(def);
@@ -334,6 +337,7 @@ class Reader {
   MdbHandle* mdb_;
   std::string path_;
   TextDecoding text_;
+  RowSink* sink_;
 };
 
 struct Handle {
@@ -343,7 +347,7 @@ struct Handle {
 
 }  // namespace
 
-AccessDatabase ReadInThisProcess(const std::string& path, const ReadOptions& options) {
+AccessDatabase ReadInThisProcess(const std::string& path, const ReadOptions& options, RowSink* sink) {
   MdbHandle* opened = mdb_open(path.c_str(), MDB_NOFLAGS);
   if (!opened) Raise(err::kUnrecognizedFormat, "データベース形式 '" + path + "' を認識できません。");
   const Handle handle{opened};
@@ -352,7 +356,8 @@ AccessDatabase ReadInThisProcess(const std::string& path, const ReadOptions& opt
 
   AccessDatabase database;
   database.format = FormatName(mdb->f->jet_version);
-  Reader reader(mdb, path);
+  if (sink) sink->Begin(database.format);
+  Reader reader(mdb, path, sink);
   reader.CheckCatalogue();
   for (unsigned i = 0; i < mdb->num_catalog; ++i) {
     auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
@@ -362,6 +367,7 @@ AccessDatabase ReadInThisProcess(const std::string& path, const ReadOptions& opt
     if (!table.def || !mdb_read_columns(table.def)) Damaged(path);
     mdb_read_indices(table.def);   // NULL for a table without indexes
     database.tables.push_back(reader.Design(entry, table.def));
+    if (sink) sink->Table(database.tables.back());
     // Every table is read through, so damage anywhere in the file shows;
     // the rows of the tables asked for are kept.
     reader.Rows(table.def, database.tables.back(), !options.rowsOf || options.rowsOf(database.tables.back().name));

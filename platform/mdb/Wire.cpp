@@ -1,5 +1,6 @@
 #include "Wire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace pendra::mdb::detail {
@@ -8,6 +9,8 @@ namespace {
 
 constexpr char kDatabase = 'D';
 constexpr char kError = 'E';
+
+}  // namespace
 
 class Writer {
  public:
@@ -37,6 +40,9 @@ class Writer {
       default: break;
     }
   }
+  size_t Size() const { return out_.size(); }
+  // An Int written before at `at`, now known.
+  void Patch(size_t at, int64_t v) { std::memcpy(out_.data() + at, &v, sizeof v); }
   std::string Take() { return std::move(out_); }
 
  private:
@@ -44,9 +50,11 @@ class Writer {
   std::string out_;
 };
 
+namespace {
+
 class Reader {
  public:
-  explicit Reader(const std::string& in) : in_(in) {}
+  explicit Reader(const std::string& in, size_t at = 0) : in_(in), at_(at) {}
   uint8_t Byte() {
     Need(1);
     return static_cast<uint8_t>(in_[at_++]);
@@ -91,12 +99,34 @@ class Reader {
       default: Broken();
     }
   }
+  // Passes over a value as Value() would read it, refusing what it refuses.
+  void Skip() {
+    switch (static_cast<VarType>(Byte())) {
+      case VarType::Null: return;
+      case VarType::Boolean: Pass(1); return;
+      case VarType::Byte: case VarType::Integer: case VarType::Long: case VarType::Currency: Pass(sizeof(int64_t)); return;
+      case VarType::Single: Pass(sizeof(float)); return;
+      case VarType::Double: case VarType::Date: Pass(sizeof(double)); return;
+      case VarType::String: {
+        const int64_t n = Int();
+        if (n < 0) Broken();
+        Pass(static_cast<size_t>(n));
+        return;
+      }
+      default: Broken();
+    }
+  }
+  size_t At() const { return at_; }
   bool AtEnd() const { return at_ == in_.size(); }
 
  private:
   [[noreturn]] static void Broken() { Raise(3049, "Access ファイルの読み取りが途中で終わりました。"); }
   void Need(size_t n) {
     if (in_.size() - at_ < n) Broken();
+  }
+  void Pass(size_t n) {
+    Need(n);
+    at_ += n;
   }
   void Raw(void* p, size_t n) {
     Need(n);
@@ -109,41 +139,73 @@ class Reader {
 
 }  // namespace
 
-std::string Encode(const AccessDatabase& database) {
-  Writer w;
+DatabaseEncoder::DatabaseEncoder() : out_(std::make_unique<Writer>()) {}
+DatabaseEncoder::~DatabaseEncoder() = default;
+
+void DatabaseEncoder::Begin(const std::string& format) {
+  Writer& w = *out_;
   w.Byte(kDatabase);
-  w.Text(database.format);
-  w.Int(static_cast<int64_t>(database.tables.size()));
-  for (const auto& table : database.tables) {
-    w.Text(table.name);
-    w.Int(table.recordedRows);
-    w.Int(static_cast<int64_t>(table.columns.size()));
-    for (const auto& c : table.columns) {
-      w.Text(c.name);
-      w.Int(c.type);
-      w.Int(c.size);
-      w.Byte(c.required);
-      w.Byte(c.allowZeroLength);
-      w.Byte(c.unreadable);
-      w.Byte(c.autoNumber);
-      w.Text(c.defaultValue);
-    }
-    w.Int(static_cast<int64_t>(table.indexes.size()));
-    for (const auto& index : table.indexes) {
-      w.Text(index.name);
-      w.Byte(index.primaryKey);
-      w.Byte(index.unique);
-      w.Int(static_cast<int64_t>(index.columns.size()));
-      for (size_t k = 0; k < index.columns.size(); ++k) {
-        w.Int(index.columns[k]);
-        w.Byte(index.descending[k]);
-      }
-    }
-    w.Int(static_cast<int64_t>(table.rows.size()));
-    for (const auto& row : table.rows)
-      for (const auto& v : row) w.Value(v);
+  w.Text(format);
+  tablesAt_ = w.Size();
+  w.Int(0);
+}
+
+void DatabaseEncoder::Table(const AccessTable& table) {
+  EndTable();
+  Writer& w = *out_;
+  ++tables_;
+  w.Text(table.name);
+  w.Int(table.recordedRows);
+  w.Int(static_cast<int64_t>(table.columns.size()));
+  for (const auto& c : table.columns) {
+    w.Text(c.name);
+    w.Int(c.type);
+    w.Int(c.size);
+    w.Byte(c.required);
+    w.Byte(c.allowZeroLength);
+    w.Byte(c.unreadable);
+    w.Byte(c.autoNumber);
+    w.Text(c.defaultValue);
   }
-  return w.Take();
+  w.Int(static_cast<int64_t>(table.indexes.size()));
+  for (const auto& index : table.indexes) {
+    w.Text(index.name);
+    w.Byte(index.primaryKey);
+    w.Byte(index.unique);
+    w.Int(static_cast<int64_t>(index.columns.size()));
+    for (size_t k = 0; k < index.columns.size(); ++k) {
+      w.Int(index.columns[k]);
+      w.Byte(index.descending[k]);
+    }
+  }
+  rowsAt_ = w.Size();
+  rows_ = 0;
+  w.Int(0);
+}
+
+void DatabaseEncoder::Row(const AccessRow& row) {
+  ++rows_;
+  for (const auto& v : row) out_->Value(v);
+}
+
+void DatabaseEncoder::EndTable() {
+  if (tables_ > 0) out_->Patch(rowsAt_, rows_);
+}
+
+std::string DatabaseEncoder::Finish() {
+  EndTable();
+  out_->Patch(tablesAt_, tables_);
+  return out_->Take();
+}
+
+std::string Encode(const AccessDatabase& database) {
+  DatabaseEncoder encoder;
+  encoder.Begin(database.format);
+  for (const auto& table : database.tables) {
+    encoder.Table(table);
+    for (const auto& row : table.rows) encoder.Row(row);
+  }
+  return encoder.Finish();
 }
 
 std::string Encode(const PlatformError& error) {
@@ -154,7 +216,33 @@ std::string Encode(const PlatformError& error) {
   return w.Take();
 }
 
-AccessDatabase Decode(const std::string& bytes) {
+}  // namespace pendra::mdb::detail
+
+namespace pendra::mdb {
+
+struct EncodedRowsBuilder {
+  static void Start(EncodedRows& rows, const std::shared_ptr<const std::string>& bytes, size_t columns, size_t count) {
+    rows.bytes_ = bytes;
+    rows.columns_ = columns;
+    rows.starts_.reserve(count);
+  }
+  static void Add(EncodedRows& rows, size_t start) { rows.starts_.push_back(start); }
+};
+
+AccessRow EncodedRows::Row(size_t index) const {
+  detail::Reader r(*bytes_, starts_.at(index));
+  AccessRow row;
+  row.reserve(columns_);
+  for (size_t c = 0; c < columns_; ++c) row.push_back(r.Value());
+  return row;
+}
+
+}  // namespace pendra::mdb
+
+namespace pendra::mdb::detail {
+
+AccessDatabase Decode(const std::shared_ptr<const std::string>& shared, bool keepEncoded) {
+  const std::string& bytes = *shared;
   Reader r(bytes);
   const uint8_t kind = r.Byte();
   if (kind == kError) {
@@ -198,6 +286,17 @@ AccessDatabase Decode(const std::string& bytes) {
       table.indexes.push_back(std::move(index));
     }
     const int64_t rows = r.Int();
+    if (keepEncoded) {
+      // A value takes a byte at least: no more rows than bytes are reserved for.
+      const size_t reserved = static_cast<size_t>(std::clamp<int64_t>(rows, 0, static_cast<int64_t>(bytes.size())));
+      EncodedRowsBuilder::Start(table.encoded, shared, table.columns.size(), reserved);
+      for (int64_t i = 0; i < rows; ++i) {
+        EncodedRowsBuilder::Add(table.encoded, r.At());
+        for (size_t c = 0; c < table.columns.size(); ++c) r.Skip();
+      }
+      database.tables.push_back(std::move(table));
+      continue;
+    }
     table.rows.reserve(static_cast<size_t>(rows));
     for (int64_t i = 0; i < rows; ++i) {
       AccessRow row;
