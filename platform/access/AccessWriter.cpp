@@ -37,11 +37,20 @@ WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const
   for (const TableRows& table : tables) stats.rows += jet::RewriteTable(image, table.table, table.rows).rows;
   stats.bytesAfter = image.bytes().size();
   out.Write(image.bytes());
-  out.Commit([&] {
-    // Another program may have written or opened the file while we worked.
-    RequireUnchanged(path, asRead);
-    RefuseWhileAccessHasIt(path);
-  });
+  out.Commit(
+      [&] {
+        // Another program may have written or opened the file while we worked.
+        RequireUnchanged(path, asRead);
+        RefuseWhileAccessHasIt(path);
+      },
+      [&](const struct stat& aside) {
+        // And between that look and the exchange: the file we replaced must
+        // still be the one read.
+        const FileIdentity& read = asRead.identity;
+        if (aside.st_dev != read.device || aside.st_ino != read.inode || aside.st_size != read.size ||
+            aside.st_mtim.tv_sec != read.modifiedSeconds || aside.st_mtim.tv_nsec != read.modifiedNanoseconds)
+          RaiseChanged(path);
+      });
   return stats;
 }
 

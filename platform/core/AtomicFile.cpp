@@ -38,6 +38,15 @@ mode_t NewFileMode() {
 
 bool DiskFull(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
+// The rename lasts once the folder is flushed.
+void SyncFolder(const std::string& target) {
+  const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+}
+
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
@@ -85,7 +94,7 @@ void AtomicFile::Write(std::string_view bytes) {
   }
 }
 
-void AtomicFile::Commit(const std::function<void()>& lastCheck) {
+void AtomicFile::Commit(const std::function<void()>& lastCheck, const std::function<void(const struct stat&)>& displaced) {
   struct stat original {};
   if (::stat(target_.c_str(), &original) == 0) {
     if (::fchmod(fd_, original.st_mode & 07777) != 0) Fail("fchmod", errno);
@@ -100,13 +109,36 @@ void AtomicFile::Commit(const std::function<void()>& lastCheck) {
   fd_ = -1;
   if (::close(fd) != 0) Fail("close", errno);
   if (lastCheck) lastCheck();   // the destructor removes the file when it raises
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) Fail("rename", errno);
-  temporary_.clear();
-  const int folder = ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
+  if (!displaced) {
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) Fail("rename", errno);
+    temporary_.clear();
+  } else {
+    // Exchanged, not renamed over: the file put aside is looked at after the
+    // exchange, so a file another program renamed into place after the last
+    // check is seen and put back, never silently replaced.
+    if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) != 0) {
+      // A file system that cannot exchange (some network ones): the last
+      // check before the rename is all there is.
+      if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) Fail("rename", errno);
+      if (::rename(temporary_.c_str(), target_.c_str()) != 0) Fail("rename", errno);
+      temporary_.clear();
+      SyncFolder(target_);
+      return;
+    }
+    try {
+      struct stat aside {};
+      if (::lstat(temporary_.c_str(), &aside) != 0)
+        Raise(err::kDiskIO, "'" + target_ + "' を書き込めませんでした (" + std::strerror(errno) + ")。元のファイルは変わっていません。");
+      displaced(aside);
+    } catch (...) {
+      // Ours goes back to the temporary name, which the destructor removes.
+      ::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE);
+      throw;
+    }
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
   }
+  SyncFolder(target_);
 }
 
 void WriteFileAtomically(const std::string& target, std::string_view bytes, const std::function<void()>& lastCheck) {

@@ -8,6 +8,8 @@
 // Messages name the target, never the temporary file.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -30,7 +32,10 @@ class AtomicFile {
   // Flushes, gives the file the target's owner and mode (when the target
   // exists), runs lastCheck (which may raise to leave the target as it
   // is), renames the file over the target and flushes the folder.
-  void Commit(const std::function<void()>& lastCheck = {});
+  // displaced, when given: the file is exchanged with the target instead,
+  // and displaced is shown the file put aside; when it raises, the target
+  // is put back as it was and the error goes on.
+  void Commit(const std::function<void()>& lastCheck = {}, const std::function<void(const struct stat&)>& displaced = {});
 
  private:
   [[noreturn]] void Fail(const char* step, int error);
