@@ -19,6 +19,7 @@
 #include "excel/Excel.h"
 #include "SingleInstance.h"
 #include "Startup.h"
+#include "mdb/AccessFile.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ bool AskedForBackups(int argc, char* argv[]) {
 // database is refused by the database's own lock.
 int RunBackupsWindow(int argc, char* argv[]) {
   using namespace pendra::app;
+  pendra::mdb::KeepForkedReadingSafe();
   pendra::UseInstalledLocale();
   QApplication app(argc, argv);
   ConfigureApplication(app);
@@ -68,6 +70,7 @@ int main(int argc, char* argv[]) {
 
   // Before the application object, which takes the locale from the
   // environment, and before any office is started with it.
+  pendra::mdb::KeepForkedReadingSafe();
   pendra::UseInstalledLocale();
   QApplication app(argc, argv);
   ConfigureApplication(app);

@@ -1,5 +1,7 @@
 #include "AccessFile.h"
 
+#include <cstdlib>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -79,5 +81,7 @@ AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& option
   }
   return detail::Decode(std::make_shared<const std::string>(std::move(reply.bytes)), options.keepEncoded);
 }
+
+void KeepForkedReadingSafe() { ::setenv("G_SLICE", "always-malloc", 1); }
 
 }  // namespace pendra::mdb

@@ -120,4 +120,13 @@ struct ReadOptions {
 // started, or confined: nothing was read).
 AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& options = {});
 
+// For a program whose other threads run GLib's main loop (the window's
+// event loop) while a thread of it reads: the reading child is a fork, and
+// libmdb in it allocates through GLib. GLib 2.74's slice allocator takes
+// process-wide locks that a fork can copy held, and the child then waits
+// for ever (until the reading's time limit); with G_SLICE=always-malloc it
+// uses malloc, which glibc keeps usable across a fork. Call before anything
+// uses GLib (before the application object).
+void KeepForkedReadingSafe();
+
 }  // namespace pendra::mdb
