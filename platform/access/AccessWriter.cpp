@@ -34,7 +34,7 @@ WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const
   WriteStats stats;
   stats.bytesBefore = read.bytes.size();
   jet::JetFile image(std::move(read.bytes), path);
-  for (const TableRows& table : tables) stats.rows += jet::RewriteTable(image, table.table, table.rows).rows;
+  for (const TableRows& table : tables) stats.rows += jet::RewriteTable(image, table.table, *table.rows).rows;
   stats.bytesAfter = image.bytes().size();
   out.Write(image.bytes());
   out.Commit(
@@ -57,7 +57,8 @@ WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const
 WriteStats RewriteTable(const std::string& path, const std::string& table, const std::vector<std::vector<Variant>>& rows) {
   const FolderLock lock(path);
   RefuseWhileAccessHasIt(path);
-  return WriteTables(path, CurrentFingerprint(path), {{table, rows}});
+  const jet::VectorRows given(rows);
+  return WriteTables(path, CurrentFingerprint(path), {{table, &given}});
 }
 
 }  // namespace pendra::access

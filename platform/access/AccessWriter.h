@@ -21,12 +21,13 @@
 
 #include "Fingerprint.h"
 #include "core/Variant.h"
+#include "jet/TableRewrite.h"
 
 namespace pendra::access {
 
 struct TableRows {
   std::string table;
-  std::vector<std::vector<Variant>> rows;   // in the table's column order
+  const jet::RowSource* rows = nullptr;  // the table's rows, one at a time
 };
 
 struct WriteStats {

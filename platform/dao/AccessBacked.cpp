@@ -82,6 +82,14 @@ std::string DefaultClause(const AccessColumn& column) {
   return "";
 }
 
+// A table with Memo or OLE columns: its long values are written anew on
+// every rewrite, so a row nobody changed is written from its values.
+bool HasLongValues(const AccessTable& table) {
+  for (const AccessColumn& column : table.columns)
+    if (column.type == static_cast<int>(AccessType::Memo) || column.type == static_cast<int>(AccessType::Ole)) return true;
+  return false;
+}
+
 std::string CreateTable(const AccessTable& table) {
   std::string sql = "CREATE TABLE " + Quote(table.name) + " (";
   for (size_t i = 0; i < table.columns.size(); ++i) {
@@ -180,6 +188,7 @@ void Load(Connection& connection) {
   mdb::AccessDatabase database = mdb::ReadAccessFile(side.path, options);
   side.format = database.format;
   side.loaded = before;
+  side.places.clear();
   side.original.clear();
   side.touched.clear();
   // The authorizer that has deletes done row by row would also make DROP
@@ -190,7 +199,8 @@ void Load(Connection& connection) {
     for (auto& table : database.tables) {
       Exec(connection.db, "DROP TABLE IF EXISTS " + Quote(table.name));
       Materialize(connection.db, table);
-      side.original[table.name] = std::move(table.encoded);
+      if (HasLongValues(table)) side.original[table.name] = std::move(table.encoded);
+      else side.places[table.name] = std::move(table.places);
     }
     Exec(connection.db, "COMMIT");
     side.changed.clear();
@@ -205,34 +215,55 @@ void Load(Connection& connection) {
   // the new tables), so a statement about to run survives the reading.
 }
 
-// The rows of a table of the private database: as read from the file
-// where no statement touched them, else as the layer reads them.
-access::TableRows RowsOf(Connection& connection, const std::string& table) {
-  AccessSide& side = *connection.access;
-  access::TableRows out;
-  out.table = table;
-  const auto info = connection.Table(table);
-  const auto& original = side.original[table];
-  const auto& touched = side.touched[table];
-  Statement select(connection.db, "SELECT _rowid_, * FROM " + Quote(table) + " ORDER BY _rowid_");
-  sqlite3_stmt* stmt = select.get();
-  for (;;) {
-    const int rc = sqlite3_step(stmt);
-    if (rc == SQLITE_DONE) break;
-    if (rc != SQLITE_ROW) RaiseSqlite(connection.db, rc, Operation::Read);
-    const sqlite3_int64 rowid = sqlite3_column_int64(stmt, 0);
-    if (rowid >= 1 && static_cast<size_t>(rowid) <= original.size() && !touched.count(rowid)) {
-      out.rows.push_back(original.Row(static_cast<size_t>(rowid) - 1));
-      continue;
-    }
+// The rows of a table of the private database, one at a time: kept as
+// they lie in the file, or as read, where no statement touched them; else
+// as the layer reads them.
+class PrivateCopyRows final : public jet::RowSource {
+ public:
+  PrivateCopyRows(Connection& connection, const std::string& table)
+      : connection_(connection),
+        table_(table),
+        info_(connection.Table(table)),
+        places_(connection.access->places[table]),
+        original_(connection.access->original[table]),
+        touched_(connection.access->touched[table]) {}
+
+  void ForEach(const std::function<void(const jet::GivenRow&)>& take) const override {
+    Statement select(connection_.db, "SELECT _rowid_, * FROM " + Quote(table_) + " ORDER BY _rowid_");
+    sqlite3_stmt* stmt = select.get();
     std::vector<Variant> row;
-    row.reserve(info->columns.size());
-    for (size_t i = 0; i < info->columns.size(); ++i)
-      row.push_back(ReadStored(stmt, static_cast<int>(i) + 1, info->columns[i].spec.type));
-    out.rows.push_back(std::move(row));
+    for (;;) {
+      const int rc = sqlite3_step(stmt);
+      if (rc == SQLITE_DONE) break;
+      if (rc != SQLITE_ROW) RaiseSqlite(connection_.db, rc, Operation::Read);
+      const sqlite3_int64 rowid = sqlite3_column_int64(stmt, 0);
+      const size_t asRead = static_cast<size_t>(rowid) - 1;
+      if (rowid >= 1 && !touched_.count(rowid)) {
+        if (asRead < places_.size()) {
+          take(jet::GivenRow{nullptr, places_[asRead]});
+          continue;
+        }
+        if (asRead < original_.size()) {
+          row = original_.Row(asRead);
+          take(jet::GivenRow{&row, 0});
+          continue;
+        }
+      }
+      row.clear();
+      for (size_t i = 0; i < info_->columns.size(); ++i)
+        row.push_back(ReadStored(stmt, static_cast<int>(i) + 1, info_->columns[i].spec.type));
+      take(jet::GivenRow{&row, 0});
+    }
   }
-  return out;
-}
+
+ private:
+  Connection& connection_;
+  const std::string table_;
+  const std::shared_ptr<const TableInfo> info_;
+  const std::vector<uint32_t>& places_;
+  const mdb::EncodedRows& original_;
+  const std::unordered_set<int64_t>& touched_;
+};
 
 }  // namespace
 
@@ -255,9 +286,14 @@ std::shared_ptr<Connection> OpenAccessBacked(const std::string& path) {
   connection->name = path;
   connection->access = std::make_unique<AccessSide>();
   connection->access->path = path;
-  if (sqlite3_open_v2(":memory:", &connection->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+  // The private copy is a temporary database on the disk (SQLite's own,
+  // removed when closed), its cache bounded: a large table costs disk, not
+  // memory.
+  if (sqlite3_open_v2("", &connection->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
     Raise(err::kOutOfMemory);
   sqlite3_extended_result_codes(connection->db, 1);
+  Exec(connection->db, "PRAGMA cache_size = -8192");
+  Exec(connection->db, "PRAGMA synchronous = OFF");
   Load(*connection);
   sqlite3_update_hook(connection->db, NoteChange, connection->access.get());
   return connection;
@@ -284,8 +320,12 @@ void BeginAccessWrite(Connection& connection) {
 void WriteBackAccess(Connection& connection) {
   AccessSide& side = *connection.access;
   if (side.changed.empty()) return;
+  std::vector<std::unique_ptr<PrivateCopyRows>> sources;
   std::vector<access::TableRows> tables;
-  for (const auto& table : side.changed) tables.push_back(RowsOf(connection, table));
+  for (const auto& table : side.changed) {
+    sources.push_back(std::make_unique<PrivateCopyRows>(connection, table));
+    tables.push_back({table, sources.back().get()});
+  }
   access::WriteTables(side.path, side.loaded, tables);
   // The private copy holds what was written, but no longer maps row for
   // row onto the rows as read: the next transaction reads the file again.

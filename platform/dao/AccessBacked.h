@@ -6,7 +6,13 @@
 // with every conversion and numbered error the layer has. A committed
 // transaction then writes the tables it changed back into the Access file,
 // whole, through the Access writer (a new file renamed over the old one);
-// tables only read are never written. A rollback, a refused value, a kill
+// tables only read are never written. A row no statement added or updated
+// is written back as it was read: byte for byte from where it lies in the
+// file, or (in a table with long values, whose pages are written anew)
+// from the values read, which the private copy would keep to the second
+// only. The private copy is a temporary database on the disk and the rows
+// go to the writer one at a time, so a large table costs disk, not memory.
+// A rollback, a refused value, a kill
 // or any error leave the Access file byte for byte as it was.
 //
 // Other programs of the installation read the file: when Access has it
@@ -44,10 +50,11 @@ struct AccessSide {
   // Access numbers them.
   std::map<std::string, int64_t> lastAutoNumber;
   std::set<std::string> changed;   // tables written since the outer BeginTrans
-  // The rows as read, by table, in the order of their rowids (1, 2 ...):
-  // a row no statement added or updated is written back exactly as it was
-  // read (the private copy keeps a date to the second only). They stay as
-  // the reading child sent them, a fraction of the memory of their values.
+  // The rows as read, by table, in the order of their rowids (1, 2 ...),
+  // for writing back a row nobody changed: where each lies in the file
+  // (4 bytes a row), and for a table with long values the values read, as
+  // the reading child sent them.
+  std::map<std::string, std::vector<uint32_t>> places;
   std::map<std::string, mdb::EncodedRows> original;
   std::map<std::string, std::unordered_set<int64_t>> touched;   // rowids added or updated
   int folderLock = -1;         // the folder, locked while a transaction is open

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "Catalog.h"
 #include "Checker.h"
@@ -136,7 +137,49 @@ void PutDefinition(JetFile& file, const TableDefinition& table, size_t at, uint3
   PutLe32(file.bytes(), static_cast<size_t>(place.page) * file.PageSize() + place.offset, value);
 }
 
+// The old rows a rewrite keeps, by their place; each is kept once at most.
+class KeptRows {
+ public:
+  KeptRows(const JetFile& file, const TableDefinition& table, const std::vector<LiveRow>& oldRows)
+      : file_(file), table_(table), oldRows_(oldRows) {
+    for (size_t i = 0; i < oldRows.size(); ++i) byPlace_.emplace(oldRows[i].page << 8 | oldRows[i].row, i);
+  }
+  // The stored bytes of the row at place; raises 3049 for a place that
+  // holds no live row of the table, or one kept before.
+  std::string_view Take(uint32_t place) {
+    const auto it = byPlace_.find(place);
+    if (it == byPlace_.end())
+      RaiseDamaged(file_.path(), "テーブル '" + table_.name + "' の " + std::to_string(place >> 8) + "/" + std::to_string(place & 0xFF) +
+                                     " に読み取った行がありません");
+    const std::string_view bytes = oldRows_[it->second].bytes;
+    byPlace_.erase(it);
+    const StoredRow stored(file_, bytes, table_);
+    for (const Column& column : table_.columns) {
+      if (!IsLongValueColumn(column)) continue;
+      const StoredField field = stored.Field(column);
+      if (!field.null && (field.bytes.size() < kLongValueHeader || static_cast<uint8_t>(field.bytes[3]) != 0x80))
+        Raise(err::kInvalidOperation, "テーブル '" + table_.name + "' の行の長い値はそのまま残せません。");
+    }
+    return bytes;
+  }
+  // A kept row's AutoNumber as stored.
+  int64_t Number(std::string_view bytes, const Column& column) const {
+    const StoredField field = StoredRow(file_, bytes, table_).Field(column);
+    return field.null || field.bytes.size() < 4 ? 0 : static_cast<int64_t>(Le32(field.bytes, 0));
+  }
+
+ private:
+  const JetFile& file_;
+  const TableDefinition& table_;
+  const std::vector<LiveRow>& oldRows_;
+  std::unordered_map<uint32_t, size_t> byPlace_;
+};
+
 }  // namespace
+
+RewriteStats RewriteTable(JetFile& file, const std::string& table, const std::vector<std::vector<Variant>>& rows) {
+  return RewriteTable(file, table, VectorRows(rows));
+}
 
 std::string UnkeyableAdvice() {
   return "値を変えるか、Access で [ファイル] → [オプション] → [クライアントの設定] の「新規データベースの並び順序」を"
@@ -144,7 +187,7 @@ std::string UnkeyableAdvice() {
          "「一般」に変わり、その索引のキーはほぼすべての文字について作れます)。";
 }
 
-RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std::vector<std::vector<Variant>>& given) {
+RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const RowSource& given) {
   RewriteStats stats;
   RefuseFormat(file);
   CheckOptions checkOptions;
@@ -159,38 +202,72 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
   table.name = entry.name;
   RefuseDesign(file, table);
 
-  // The AutoNumber: Null gets the next number after the largest kept. The
-  // numbers are kept beside the given rows, which are not copied: the
-  // table's values are held once.
+  // The old rows, read before any page changes.
+  const UsageMap owned = ReadUsageMap(file, table.ownedMap);
+  const std::vector<LiveRow> oldRows = LiveRows(file, owned.pages);
+
+  // One pass before any page changes: the kept rows' bytes are copied
+  // (the pages they lie on are given back), and the AutoNumber is found:
+  // Null gets the next number after the largest kept. The numbers are kept
+  // beside the given rows, which are not copied: the table's values are
+  // held once.
+  std::vector<size_t> autoNumbers;
+  for (size_t c = 0; c < table.columns.size(); ++c)
+    if (table.columns[c].IsAutoNumber() && table.columns[c].type == static_cast<int>(AccessType::Long)) autoNumbers.push_back(c);
+  std::vector<std::string> keptBytes;  // in the order they are given
   std::map<size_t, std::vector<std::pair<size_t, Variant>>> numbered;  // row: (column, number)
   uint32_t lastAutoNumber = table.nextAutoNumber;
-  for (size_t c = 0; c < table.columns.size(); ++c) {
-    const Column& column = table.columns[c];
-    if (!column.IsAutoNumber() || column.type != static_cast<int>(AccessType::Long)) continue;
-    for (const auto& row : given)
-      if (c < row.size() && (row[c].Type() == VarType::Long || row[c].Type() == VarType::Integer || row[c].Type() == VarType::Byte))
-        lastAutoNumber = std::max<uint32_t>(lastAutoNumber, static_cast<uint32_t>(std::max<int64_t>(0, row[c].IntegerValue())));
-    for (size_t i = 0; i < given.size(); ++i)
-      if (c < given[i].size() && (given[i][c].IsNull() || given[i][c].IsEmpty()))
-        numbered[i].emplace_back(c, Variant(static_cast<int32_t>(++lastAutoNumber)));
+  {
+    KeptRows kept(file, table, oldRows);
+    std::vector<std::pair<size_t, size_t>> nulls;  // (row, column)
+    size_t i = 0;
+    given.ForEach([&](const GivenRow& row) {
+      if (row.values == nullptr) keptBytes.emplace_back(kept.Take(row.kept));
+      for (size_t c : autoNumbers) {
+        int64_t number = 0;
+        if (row.values == nullptr) {
+          number = kept.Number(keptBytes.back(), table.columns[c]);
+        } else if (c < row.values->size()) {
+          const Variant& v = (*row.values)[c];
+          if (v.Type() == VarType::Long || v.Type() == VarType::Integer || v.Type() == VarType::Byte) number = v.IntegerValue();
+          if (v.IsNull() || v.IsEmpty()) nulls.emplace_back(i, c);
+        }
+        lastAutoNumber = std::max<uint32_t>(lastAutoNumber, static_cast<uint32_t>(std::max<int64_t>(0, number)));
+      }
+      ++i;
+    });
+    // Numbered column by column, in row order, as before.
+    std::stable_sort(nulls.begin(), nulls.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    for (const auto& [row, c] : nulls) numbered[row].emplace_back(c, Variant(static_cast<int32_t>(++lastAutoNumber)));
   }
   // A row as it is written: as given, with its AutoNumber where it had none.
   std::vector<Variant> scratch;
-  auto rowAt = [&](size_t i) -> const std::vector<Variant>& {
+  auto withNumbers = [&](size_t i, const std::vector<Variant>& values) -> const std::vector<Variant>& {
     const auto it = numbered.find(i);
-    if (it == numbered.end()) return given[i];
-    scratch = given[i];
+    if (it == numbered.end()) return values;
+    scratch = values;
     for (const auto& [c, number] : it->second) scratch[c] = number;
     return scratch;
   };
+  // The values of row i for a message; a kept row's are not at hand.
+  auto describe = [&](size_t i, const RealIndex& index) {
+    std::string text = "既存の行";
+    size_t at = 0;
+    given.ForEach([&](const GivenRow& row) {
+      if (at++ == i && row.values != nullptr) text = Describe(withNumbers(i, *row.values), table, index);
+    });
+    return text;
+  };
+
+  // Of two colliding rows, the one whose values are at hand.
+  std::vector<bool> keptAt;
+  auto shown = [&](size_t a, size_t b) { return keptAt[a] ? b : a; };
 
   // The pages the table gives back: its data pages, its index pages and the
   // long-value pages only its rows use.
   const UsageMap globalBefore = ReadUsageMap(file, kGlobalUsageMap);
   const std::vector<uint32_t>& freeBefore = globalBefore.pages;
   std::set<uint32_t> released;
-  const UsageMap owned = ReadUsageMap(file, table.ownedMap);
-  const std::vector<LiveRow> oldRows = LiveRows(file, owned.pages);
   released.insert(owned.pages.begin(), owned.pages.end());
   for (const RealIndex& index : table.realIndexes) {
     const IndexWalk walk = WalkIndex(file, table, index);
@@ -225,14 +302,22 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
   for (const Column& column : table.columns)
     if (IsLongValueColumn(column)) longValueWriters.emplace(column.number, DataPageWriter(file, allocator, table.page, true));
   std::vector<std::string> encoded;
-  encoded.reserve(given.size());
   {
+    size_t nextKept = 0;
     RowEncoder encoder(file, table, [&](int column) -> DataPageWriter& { return longValueWriters.at(column); });
-    for (size_t i = 0; i < given.size(); ++i) {
-      encoded.push_back(encoder.Encode(rowAt(i), static_cast<long>(i)));
+    given.ForEach([&](const GivenRow& row) {
+      const size_t i = encoded.size();
+      keptAt.push_back(row.values == nullptr);
+      if (row.values == nullptr) {
+        // The same rows in the same order as the first pass.
+        if (nextKept == keptBytes.size()) Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の行が読むたびに変わりました。");
+        encoded.push_back(std::move(keptBytes[nextKept++]));
+        return;
+      }
+      encoded.push_back(encoder.Encode(withNumbers(i, *row.values), static_cast<long>(i)));
       if (encoded.back().size() > 4060)
         Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " が大きすぎます (" + std::to_string(encoded.back().size()) + " バイト)。");
-    }
+    });
   }
   DataPageWriter dataPages(file, allocator, table.page, false);
   std::vector<uint32_t> pointers;
@@ -270,9 +355,9 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
         const std::string* accessKey = knownKeys.Find(file, table, index, stored);
         if (accessKey == nullptr && tooLong)
           Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の索引 '" + table.IndexNames(index.number) + "' の値 (" +
-                                            Describe(rowAt(i), table, index) + ") は索引キーが長すぎ、Access と同じキーを作れないため書き込みません。"
+                                            describe(i, index) + ") は索引キーが長すぎ、Access と同じキーを作れないため書き込みません。"
                                             "値を短くしてください。");
-        if (accessKey == nullptr) RefuseUnkeyable(table, index, *refused, Describe(rowAt(i), table, index), refusal);
+        if (accessKey == nullptr) RefuseUnkeyable(table, index, *refused, describe(i, index), refusal);
         e.key = *accessKey;
       }
       rowOf[{e.page, e.row}] = i;
@@ -289,7 +374,7 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
       for (size_t i = 1; i < sorted.size(); ++i)
         if (sorted[i].key == sorted[i - 1].key)
           Raise(err::kDuplicateKey, "索引 '" + table.IndexNames(index.number) + "' の値 (" +
-                                        Describe(rowAt(rowOf[{sorted[i].page, sorted[i].row}]), table, index) +
+                                        describe(shown(rowOf[{sorted[i].page, sorted[i].row}], rowOf[{sorted[i - 1].page, sorted[i - 1].row}]), index) +
                                         ") が重複しています。重複する値は一意の索引に入れられません。");
     }
     const BuiltIndex built = BuildIndex(file, allocator, table.page, std::move(entries));
@@ -297,7 +382,7 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
     PutDefinition(file, table, index.entryCountAt, built.distinctKeys);
     builtPages[index.number] = built.pages;
   }
-  PutDefinition(file, table, file.layout().tdefRows, static_cast<uint32_t>(given.size()));
+  PutDefinition(file, table, file.layout().tdefRows, static_cast<uint32_t>(encoded.size()));
   PutDefinition(file, table, file.layout().tdefAutoNumber, lastAutoNumber);
 
   // The usage maps: the table's pages, the last of them as the one with
@@ -347,7 +432,7 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const std
     Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" +
                                       FirstProblem(file, after) + ")。");
   }
-  stats.rows = static_cast<long>(given.size());
+  stats.rows = static_cast<long>(encoded.size());
   stats.bytesAfter = file.bytes().size();
   return stats;
 }

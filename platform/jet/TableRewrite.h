@@ -19,6 +19,7 @@
 // keys collide (3022), a value that does not fit its column (3163, 6, 13).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,13 +34,45 @@ struct RewriteStats {
   size_t bytesAfter = 0;
 };
 
-// rows: one value per column, in the table's column order (as
-// mdb::ReadAccessFile gives them). A Null AutoNumber gets the next number
-// after the larger of the table's last AutoNumber and the largest given;
-// the table's last AutoNumber never goes down. Messages name file.path().
+// One row to write: its values, one per column in the table's column order
+// (as mdb::ReadAccessFile gives them), or else a row of the table that
+// nobody changed, kept byte for byte from where it lies in the file (its
+// place, page << 8 | row, as mdb::AccessTable::places gives it). A kept
+// row may not hold a long value outside itself: those pages are written
+// anew.
+struct GivenRow {
+  const std::vector<Variant>* values = nullptr;
+  uint32_t kept = 0;
+};
+
+// The rows a table is rewritten with, one at a time, so that nobody holds
+// the values of the whole table at once. Each ForEach gives the same rows
+// in the same order; the rewrite goes through them up to three times.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  virtual void ForEach(const std::function<void(const GivenRow&)>& take) const = 0;
+};
+
+// Rows held as values by the caller.
+class VectorRows final : public RowSource {
+ public:
+  explicit VectorRows(const std::vector<std::vector<Variant>>& rows) : rows_(rows) {}
+  void ForEach(const std::function<void(const GivenRow&)>& take) const override {
+    for (const auto& row : rows_) take(GivenRow{&row, 0});
+  }
+
+ private:
+  const std::vector<std::vector<Variant>>& rows_;
+};
+
 // What a refusal of a value without a known key (3219) tells the user to do.
 std::string UnkeyableAdvice();
 
+// A Null AutoNumber gets the next number after the larger of the table's
+// last AutoNumber and the largest given; the table's last AutoNumber never
+// goes down. Messages name file.path().
+RewriteStats RewriteTable(JetFile& file, const std::string& table, const RowSource& rows);
 RewriteStats RewriteTable(JetFile& file, const std::string& table, const std::vector<std::vector<Variant>>& rows);
 
 }  // namespace pendra::jet

@@ -93,6 +93,10 @@ struct AccessTable {
   std::vector<AccessIndex> indexes;  // foreign-key references left out
   std::vector<AccessRow> rows;  // empty when its rows were not asked for
   EncodedRows encoded;          // the rows instead, with ReadOptions::keepEncoded
+  // Where each row lies in the file, in the same order: the page above the
+  // row number of the slot the page lists it under (page << 8 | row), as
+  // indexes address rows. A writer keeps a row nobody changed from there.
+  std::vector<uint32_t> places;
 };
 
 struct AccessDatabase {

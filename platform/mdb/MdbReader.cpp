@@ -201,11 +201,15 @@ class Reader {
   // where it lies now.
   void Rows(MdbTableDef* def, AccessTable& table, bool keep) {
     long read = 0;
-    auto take = [&](AccessRow row) {
+    auto take = [&](AccessRow row, uint32_t place) {
       ++read;
       if (!keep) return;
-      if (sink_) sink_->Row(row);
-      else table.rows.push_back(std::move(row));
+      if (sink_) {
+        sink_->Row(row, place);
+      } else {
+        table.rows.push_back(std::move(row));
+        table.places.push_back(place);
+      }
     };
     if (def->num_cols > MDB_MAX_COLS) DamagedAt(table, "列の数 " + std::to_string(def->num_cols));
     mdb_rewind_table(def);
@@ -229,10 +233,10 @@ class Reader {
           if (size < 4 || mdb_read_pg(mdb_, page) != mdb_->fmt->pg_size ||
               mdb_find_row(mdb_, static_cast<int>(row), &start, &size) != 0)
             DamagedAt(table, place + "、移動先 " + std::to_string(page) + "/" + std::to_string(row));
-          take(Row(def, start & kOffsetMask, size, table, read));
+          take(Row(def, start & kOffsetMask, size, table, read), walked << 8 | static_cast<uint32_t>(slot));
           if (mdb_read_pg(mdb_, walked) != mdb_->fmt->pg_size) DamagedAt(table, place);
         } else {
-          take(Row(def, start & kOffsetMask, size, table, read));
+          take(Row(def, start & kOffsetMask, size, table, read), walked << 8 | static_cast<uint32_t>(slot));
         }
       }
     }

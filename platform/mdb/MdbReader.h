@@ -12,7 +12,8 @@ struct RowSink {
   virtual ~RowSink() = default;
   virtual void Begin(const std::string& format) = 0;
   virtual void Table(const AccessTable& design) = 0;  // every table, before its rows
-  virtual void Row(const AccessRow& row) = 0;         // the rows of the tables asked for
+  // The rows of the tables asked for, with where each lies (AccessTable::places).
+  virtual void Row(const AccessRow& row, uint32_t place) = 0;
 };
 
 // With a sink, the tables returned hold their designs only.

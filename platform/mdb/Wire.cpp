@@ -16,6 +16,7 @@ class Writer {
  public:
   void Byte(uint8_t v) { out_ += static_cast<char>(v); }
   void Int(int64_t v) { Raw(&v, sizeof v); }
+  void U32(uint32_t v) { Raw(&v, sizeof v); }
   void Text(const std::string& s) {
     Int(static_cast<int64_t>(s.size()));
     out_ += s;
@@ -61,6 +62,11 @@ class Reader {
   }
   int64_t Int() {
     int64_t v;
+    Raw(&v, sizeof v);
+    return v;
+  }
+  uint32_t U32() {
+    uint32_t v;
     Raw(&v, sizeof v);
     return v;
   }
@@ -183,9 +189,11 @@ void DatabaseEncoder::Table(const AccessTable& table) {
   w.Int(0);
 }
 
-void DatabaseEncoder::Row(const AccessRow& row) {
+// A row: its values, then where it lies.
+void DatabaseEncoder::Row(const AccessRow& row, uint32_t place) {
   ++rows_;
   for (const auto& v : row) out_->Value(v);
+  out_->U32(place);
 }
 
 void DatabaseEncoder::EndTable() {
@@ -203,7 +211,7 @@ std::string Encode(const AccessDatabase& database) {
   encoder.Begin(database.format);
   for (const auto& table : database.tables) {
     encoder.Table(table);
-    for (const auto& row : table.rows) encoder.Row(row);
+    for (size_t r = 0; r < table.rows.size(); ++r) encoder.Row(table.rows[r], r < table.places.size() ? table.places[r] : 0);
   }
   return encoder.Finish();
 }
@@ -286,23 +294,27 @@ AccessDatabase Decode(const std::shared_ptr<const std::string>& shared, bool kee
       table.indexes.push_back(std::move(index));
     }
     const int64_t rows = r.Int();
+    // A value takes a byte at least: no more rows than bytes are reserved for.
+    const size_t reserved = static_cast<size_t>(std::clamp<int64_t>(rows, 0, static_cast<int64_t>(bytes.size())));
     if (keepEncoded) {
-      // A value takes a byte at least: no more rows than bytes are reserved for.
-      const size_t reserved = static_cast<size_t>(std::clamp<int64_t>(rows, 0, static_cast<int64_t>(bytes.size())));
       EncodedRowsBuilder::Start(table.encoded, shared, table.columns.size(), reserved);
+      table.places.reserve(reserved);
       for (int64_t i = 0; i < rows; ++i) {
         EncodedRowsBuilder::Add(table.encoded, r.At());
         for (size_t c = 0; c < table.columns.size(); ++c) r.Skip();
+        table.places.push_back(r.U32());
       }
       database.tables.push_back(std::move(table));
       continue;
     }
-    table.rows.reserve(static_cast<size_t>(rows));
+    table.rows.reserve(reserved);
+    table.places.reserve(reserved);
     for (int64_t i = 0; i < rows; ++i) {
       AccessRow row;
       row.reserve(table.columns.size());
       for (size_t c = 0; c < table.columns.size(); ++c) row.push_back(r.Value());
       table.rows.push_back(std::move(row));
+      table.places.push_back(r.U32());
     }
     database.tables.push_back(std::move(table));
   }

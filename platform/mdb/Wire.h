@@ -21,7 +21,7 @@ class DatabaseEncoder final : public RowSink {
   ~DatabaseEncoder() override;
   void Begin(const std::string& format) override;
   void Table(const AccessTable& design) override;
-  void Row(const AccessRow& row) override;
+  void Row(const AccessRow& row, uint32_t place) override;
   std::string Finish();
 
  private:
