@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "DaoTestSupport.h"
 #include "dao/Backup.h"
@@ -153,9 +154,19 @@ TEST_P(AccessDatabase, ReadsEveryTableWithItsDesignAndChangesNothing) {
   EXPECT_FALSE(fs::exists(folder_ + "/backup"));
 }
 
+// A table's rows as stored, in no particular order.
+std::multiset<std::string> StoredRows(const std::string& path, const std::string& table) {
+  const jet::JetFile file(path);
+  const jet::TableDefinition d = jet::ReadTableDefinition(file, jet::FindTable(file, table).definitionPage);
+  std::multiset<std::string> rows;
+  for (const jet::LiveRow& row : jet::LiveRows(file, jet::ReadUsageMap(file, d.ownedMap).pages)) rows.emplace(row.bytes);
+  return rows;
+}
+
 TEST_P(AccessDatabase, ACommittedChangeIsWrittenBackWithTheOldFileAsItsBackup) {
   const std::string path = Placed();
   const std::string before = Bytes(path);
+  const std::multiset<std::string> groupsBefore = StoredRows(path, "GroupMaster");
   const auto reference = mdb::ReadAccessFile(path);
   std::string backup;
   {
@@ -190,6 +201,12 @@ TEST_P(AccessDatabase, ACommittedChangeIsWrittenBackWithTheOldFileAsItsBackup) {
     }
   }
   EXPECT_TRUE(jet::CheckAccessFile(path).Clean());
+  // The rows nobody changed are stored as Access stored them: all of
+  // GroupMaster's but the one updated.
+  const std::multiset<std::string> groupsAfter = StoredRows(path, "GroupMaster");
+  std::vector<std::string> unchanged;
+  std::set_intersection(groupsBefore.begin(), groupsBefore.end(), groupsAfter.begin(), groupsAfter.end(), std::back_inserter(unchanged));
+  EXPECT_EQ(unchanged.size(), groupsBefore.size() - 1);
 }
 
 TEST_P(AccessDatabase, RefusedWhileAccessHasItOpen) {

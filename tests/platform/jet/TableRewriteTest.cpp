@@ -292,6 +292,81 @@ TEST_F(TableRewrite, EveryTypeAtItsBoundsAndLongValuesOfEverySize) {
   }
 }
 
+// Rows given by their place in the file (the rows nobody changed) beside
+// rows given as values: the kept rows are stored byte for byte as before,
+// in the order given. A place that holds no row of the table, a row kept
+// twice and a kept row whose long value lies outside it are refused with
+// the image unchanged.
+class MixedRows final : public RowSource {
+ public:
+  std::vector<GivenRow> rows;
+  void ForEach(const std::function<void(const GivenRow&)>& take) const override {
+    for (const GivenRow& row : rows) take(row);
+  }
+};
+
+std::vector<std::string> StoredRowsOf(const JetFile& file, const std::string& table) {
+  const TableDefinition d = ReadTableDefinition(file, FindTable(file, table).definitionPage);
+  std::vector<std::string> rows;
+  for (const LiveRow& row : LiveRows(file, ReadUsageMap(file, d.ownedMap).pages)) rows.emplace_back(row.bytes);
+  return rows;
+}
+
+TEST_F(TableRewrite, KeptRowsAreStoredByteForByteOrRefused) {
+  const std::string path = Copy("ja_V2000.mdb");
+  // 型テスト's long values outside their rows first.
+  RewriteTable(path, "型テスト", {{Variant(int32_t{1}), Variant("t"), Variant(std::string(5000, 'm')), Variant::Byte(1),
+                                  Variant(int16_t{1}), Variant(int32_t{1}), Variant::Single(1), Variant(1.0), Variant::Currency(1),
+                                  Variant::Date(1), Variant(true), Variant(std::string("1")), Variant::Null(), Variant::Null()}});
+  const mdb::AccessTable kiki = Read(path, "KikiMaster");
+  const mdb::AccessTable types = Read(path, "型テスト");
+  ASSERT_EQ(kiki.places.size(), kiki.rows.size());
+  ASSERT_EQ(types.places.size(), 1u);
+  const std::vector<Variant> added = {Variant("新しい行"), Variant("追加"), Variant(int32_t{1}), Variant(int32_t{0}), Variant::Null()};
+  struct Case {
+    const char* what;
+    const char* table;
+    std::function<std::vector<GivenRow>()> rows;
+    long error;  // 0: written
+  };
+  const auto keptInReverse = [&] {
+    std::vector<GivenRow> rows{{&added, 0}};
+    for (auto place = kiki.places.rbegin(); place != kiki.places.rend(); ++place) rows.push_back({nullptr, *place});
+    return rows;
+  };
+  const std::vector<Case> cases = {
+      {"every row kept, in reverse, after a new one", "KikiMaster", keptInReverse, 0},
+      {"a place holding no row", "KikiMaster", [&] { return std::vector<GivenRow>{{nullptr, kiki.places[0] + 100}}; }, 3049},
+      {"a row kept twice", "KikiMaster", [&] { return std::vector<GivenRow>{{nullptr, kiki.places[0]}, {nullptr, kiki.places[0]}}; }, 3049},
+      {"a long value outside the kept row", "型テスト", [&] { return std::vector<GivenRow>{{nullptr, types.places[0]}}; }, 3219},
+  };
+  for (const Case& c : cases) {
+    JetFile file(path);
+    const std::string before = file.bytes();
+    const std::vector<std::string> storedBefore = StoredRowsOf(file, c.table);
+    MixedRows given;
+    given.rows = c.rows();
+    if (c.error != 0) {
+      try {
+        jet::RewriteTable(file, c.table, given);
+        ADD_FAILURE() << c.what << ": written";
+      } catch (const PlatformError& e) {
+        EXPECT_EQ(e.Number(), c.error) << c.what << ": " << e.Description();
+      }
+      EXPECT_TRUE(file.bytes() == before) << c.what;
+      continue;
+    }
+    jet::RewriteTable(file, c.table, given);
+    std::vector<std::string> stored = StoredRowsOf(file, c.table);
+    ASSERT_EQ(stored.size(), storedBefore.size() + 1) << c.what;
+    EXPECT_EQ(std::vector<std::string>(stored.begin() + 1, stored.end()),
+              std::vector<std::string>(storedBefore.rbegin(), storedBefore.rend()))
+        << c.what;
+    const JetFile written(file.bytes(), path);
+    EXPECT_TRUE(CheckAccessFile(written).Clean()) << c.what << "\n" << Problems(CheckAccessFile(written));
+  }
+}
+
 // Rows for any table of ours, by column type: Japanese, mixed case, emoji,
 // Null and zero-length text, numbers at their bounds, dates before 1900.
 // (No ー: the General order's key for it is not known, and one of the
