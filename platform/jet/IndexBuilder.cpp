@@ -34,10 +34,13 @@ size_t EntryArea(const JetFile& file) {
   return std::min(file.PageSize() - (l.indexMask + l.indexMaskSize), l.indexMaskSize * 8 - 1);
 }
 
+// A page's entries: a run of the level's entries, not a copy of them.
 struct PagePlan {
-  std::vector<IndexEntry> entries;
+  const IndexEntry* first = nullptr;
+  size_t count = 0;
   uint32_t number = 0;
   uint32_t tail = 0;
+  const IndexEntry& Last() const { return first[count - 1]; }
 };
 
 // Splits entries into pages: as many as fit the entry area, counting the
@@ -45,32 +48,32 @@ struct PagePlan {
 std::vector<PagePlan> Pack(const JetFile& file, const std::vector<IndexEntry>& entries, bool leaf) {
   const size_t area = EntryArea(file);
   std::vector<PagePlan> plans;
-  PagePlan current;
+  PagePlan current{entries.data()};
   size_t total = 0, prefix = 0;
   std::string first;
   for (const IndexEntry& entry : entries) {
     const std::string bytes = EntryBytes(entry, leaf);
-    size_t newPrefix = current.entries.empty() ? bytes.size() : std::min(prefix, CommonPrefix(first, bytes));
+    size_t newPrefix = current.count == 0 ? bytes.size() : std::min(prefix, CommonPrefix(first, bytes));
     // Only the key's bytes are shared (never the row pointer).
     newPrefix = std::min(newPrefix, entry.key.size());
-    const size_t count = current.entries.size() + 1;
+    const size_t count = current.count + 1;
     const size_t newTotal = total + bytes.size();
     const size_t packed = count == 1 ? newTotal : newTotal - newPrefix * (count - 1);
-    if (!current.entries.empty() && packed > area) {
-      plans.push_back(std::move(current));
-      current = PagePlan();
+    if (current.count != 0 && packed > area) {
+      plans.push_back(current);
+      current = PagePlan{&entry};
       total = 0;
     }
-    if (current.entries.empty()) {
+    if (current.count == 0) {
       first = bytes;
       prefix = entry.key.size();
     } else {
       prefix = std::min({prefix, CommonPrefix(first, bytes), entry.key.size()});
     }
     total += bytes.size();
-    current.entries.push_back(entry);
+    ++current.count;
   }
-  if (!current.entries.empty() || plans.empty()) plans.push_back(std::move(current));
+  if (current.count != 0 || plans.empty()) plans.push_back(current);
   return plans;
 }
 
@@ -85,11 +88,11 @@ void WritePage(JetFile& file, const PagePlan& plan, bool leaf, uint32_t tablePag
   PutLe32(b, at + l.indexNext, next);
   PutLe32(b, at + l.indexTail, plan.tail);
   std::vector<std::string> bytes;
-  for (const IndexEntry& e : plan.entries) bytes.push_back(EntryBytes(e, leaf));
+  for (size_t i = 0; i < plan.count; ++i) bytes.push_back(EntryBytes(plan.first[i], leaf));
   size_t prefix = 0;
   if (bytes.size() > 1) {
-    prefix = plan.entries[0].key.size();
-    for (size_t i = 1; i < bytes.size(); ++i) prefix = std::min({prefix, CommonPrefix(bytes[0], bytes[i]), plan.entries[i].key.size()});
+    prefix = plan.first[0].key.size();
+    for (size_t i = 1; i < bytes.size(); ++i) prefix = std::min({prefix, CommonPrefix(bytes[0], bytes[i]), plan.first[i].key.size()});
   }
   PutLe16(b, at + l.indexPrefix, static_cast<uint32_t>(prefix));
   size_t offset = 0;
@@ -130,11 +133,11 @@ BuiltIndex BuildIndex(JetFile& file, PageAllocator& pages, uint32_t tablePage, s
     for (PagePlan& plan : plans) {
       plan.number = pages.Take();
       built.pages.push_back(plan.number);
-      if (!plan.entries.empty()) lasts.push_back(plan.entries.back());
+      if (plan.count != 0) lasts.push_back(plan.Last());
       // A node with more than one child gives the last one as its tail.
-      if (!leaf && plan.entries.size() > 1) {
-        plan.tail = plan.entries.back().child;
-        plan.entries.pop_back();
+      if (!leaf && plan.count > 1) {
+        plan.tail = plan.Last().child;
+        --plan.count;
       }
     }
     for (size_t i = 0; i < plans.size(); ++i)

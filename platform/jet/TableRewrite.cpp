@@ -301,37 +301,42 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const Row
   std::map<int, DataPageWriter> longValueWriters;
   for (const Column& column : table.columns)
     if (IsLongValueColumn(column)) longValueWriters.emplace(column.number, DataPageWriter(file, allocator, table.page, true));
-  std::vector<std::string> encoded;
+  // Each row goes onto its page as soon as it is encoded: the table's rows
+  // are never held twice.
+  DataPageWriter dataPages(file, allocator, table.page, false);
+  std::vector<uint32_t> pointers;  // where each row went, in the order given
   {
     size_t nextKept = 0;
     RowEncoder encoder(file, table, [&](int column) -> DataPageWriter& { return longValueWriters.at(column); });
     given.ForEach([&](const GivenRow& row) {
-      const size_t i = encoded.size();
+      const size_t i = pointers.size();
       keptAt.push_back(row.values == nullptr);
       if (row.values == nullptr) {
         // The same rows in the same order as the first pass.
         if (nextKept == keptBytes.size()) Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の行が読むたびに変わりました。");
-        encoded.push_back(std::move(keptBytes[nextKept++]));
+        pointers.push_back(dataPages.Add(keptBytes[nextKept]));
+        std::string().swap(keptBytes[nextKept++]);
         return;
       }
-      encoded.push_back(encoder.Encode(withNumbers(i, *row.values), static_cast<long>(i)));
-      if (encoded.back().size() > 4060)
-        Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " が大きすぎます (" + std::to_string(encoded.back().size()) + " バイト)。");
+      const std::string encoded = encoder.Encode(withNumbers(i, *row.values), static_cast<long>(i));
+      if (encoded.size() > 4060)
+        Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " が大きすぎます (" + std::to_string(encoded.size()) + " バイト)。");
+      pointers.push_back(dataPages.Add(encoded));
     });
   }
-  DataPageWriter dataPages(file, allocator, table.page, false);
-  std::vector<uint32_t> pointers;
-  pointers.reserve(encoded.size());
-  for (const std::string& row : encoded) pointers.push_back(dataPages.Add(row));
+  // The row given at a pointer, for a message.
+  auto rowAt = [&](const IndexEntry& e) {
+    return static_cast<size_t>(std::find(pointers.begin(), pointers.end(), e.page << 8 | e.row) - pointers.begin());
+  };
 
   // The indexes, from the rows as stored.
   std::map<int, std::vector<uint32_t>> builtPages;
   for (RealIndex& index : table.realIndexes) {
     std::vector<IndexEntry> entries;
-    std::map<std::pair<uint32_t, uint32_t>, size_t> rowOf;
-    std::set<std::pair<uint32_t, uint32_t>> keyed;  // rows with a value in some index column
-    for (size_t i = 0; i < encoded.size(); ++i) {
-      const StoredRow stored(file, encoded[i], table);
+    entries.reserve(pointers.size());
+    std::vector<uint32_t> allNullRows;  // rows with no value in any column of the index
+    for (size_t i = 0; i < pointers.size(); ++i) {
+      const StoredRow stored(file, RowAt(file, pointers[i]), table);
       IndexEntry e;
       e.page = pointers[i] >> 8;
       e.row = pointers[i] & 0xFF;
@@ -360,21 +365,20 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const Row
         if (accessKey == nullptr) RefuseUnkeyable(table, index, *refused, describe(i, index), refusal);
         e.key = *accessKey;
       }
-      rowOf[{e.page, e.row}] = i;
-      if (!allNull) keyed.insert({e.page, e.row});
+      if (allNull) allNullRows.push_back(pointers[i]);
       entries.push_back(std::move(e));
     }
     // Nulls never collide: several rows whose index columns are all Null
-    // may share a unique index, as Access allows.
+    // may share a unique index, as Access allows. (Equal keys are Null in
+    // the same columns.)
     if (index.IsUnique()) {
-      std::vector<IndexEntry> sorted;
-      for (const IndexEntry& e : entries)
-        if (keyed.count({e.page, e.row}) != 0) sorted.push_back(e);
-      std::sort(sorted.begin(), sorted.end());
-      for (size_t i = 1; i < sorted.size(); ++i)
-        if (sorted[i].key == sorted[i - 1].key)
+      std::sort(entries.begin(), entries.end());
+      std::sort(allNullRows.begin(), allNullRows.end());
+      const auto keyed = [&](const IndexEntry& e) { return !std::binary_search(allNullRows.begin(), allNullRows.end(), e.page << 8 | e.row); };
+      for (size_t i = 1; i < entries.size(); ++i)
+        if (entries[i].key == entries[i - 1].key && keyed(entries[i]))
           Raise(err::kDuplicateKey, "索引 '" + table.IndexNames(index.number) + "' の値 (" +
-                                        describe(shown(rowOf[{sorted[i].page, sorted[i].row}], rowOf[{sorted[i - 1].page, sorted[i - 1].row}]), index) +
+                                        describe(shown(rowAt(entries[i]), rowAt(entries[i - 1])), index) +
                                         ") が重複しています。重複する値は一意の索引に入れられません。");
     }
     const BuiltIndex built = BuildIndex(file, allocator, table.page, std::move(entries));
@@ -382,7 +386,7 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const Row
     PutDefinition(file, table, index.entryCountAt, built.distinctKeys);
     builtPages[index.number] = built.pages;
   }
-  PutDefinition(file, table, file.layout().tdefRows, static_cast<uint32_t>(encoded.size()));
+  PutDefinition(file, table, file.layout().tdefRows, static_cast<uint32_t>(pointers.size()));
   PutDefinition(file, table, file.layout().tdefAutoNumber, lastAutoNumber);
 
   // The usage maps: the table's pages, the last of them as the one with
@@ -425,14 +429,13 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const Row
 
   // The result must pass the same check as any file before it replaces the
   // original.
-  const JetFile result(file.bytes(), file.path());
   // What was written is checked in full: the rewritten table's keys too.
-  const FileCheck after = CheckAccessFile(result);
+  const FileCheck after = CheckAccessFile(file);
   if (!after.Clean()) {
     Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" +
                                       FirstProblem(file, after) + ")。");
   }
-  stats.rows = static_cast<long>(encoded.size());
+  stats.rows = static_cast<long>(pointers.size());
   stats.bytesAfter = file.bytes().size();
   return stats;
 }
