@@ -115,19 +115,9 @@ void Exec(sqlite3* db, const std::string& sql) {
   }
 }
 
-// Every row of the table into the private database, then its indexes
-// (built after the rows: one sort instead of a tree kept while adding).
-void Materialize(sqlite3* db, const AccessTable& table) {
-  Exec(db, CreateTable(table));
-  std::string insert = "INSERT INTO " + Quote(table.name) + " VALUES (";
-  for (size_t i = 0; i < table.columns.size(); ++i) insert += i ? ", ?" : "?";
-  insert += ")";
-  Statement statement(db, insert);
-  for (size_t r = 0; r < table.encoded.size(); ++r) {
-    const mdb::AccessRow row = table.encoded.Row(r);
-    for (size_t i = 0; i < row.size(); ++i) BindStored(statement.get(), static_cast<int>(i) + 1, row[i]);
-    statement.Run(Operation::RowWrite);
-  }
+// A table's indexes in the private database, made after its rows: one
+// sort instead of a tree kept while adding.
+void CreateIndexes(sqlite3* db, const AccessTable& table) {
   for (const auto& index : table.indexes) {
     std::string sql = std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
                       Quote(table.name + "." + index.name) + " ON " + Quote(table.name) + " (";
@@ -143,6 +133,52 @@ void Materialize(sqlite3* db, const AccessTable& table) {
                    sql.substr(sql.find(" (") + 2) + ")");
   }
 }
+
+// The file's tables into the private database as the reading child sends
+// them: each row is inserted as it comes, so the reading holds a batch of
+// rows, not a table. What a row nobody changes is written back from is
+// kept beside it (AccessSide::places, AccessSide::original).
+class PrivateCopyLoader final : public mdb::RowReceiver {
+ public:
+  PrivateCopyLoader(sqlite3* db, AccessSide& side) : db_(db), side_(side) {}
+
+  void Format(const std::string& format) override { side_.format = format; }
+
+  void Table(const AccessTable& design) override {
+    EndTable();
+    design_ = design;
+    Exec(db_, "DROP TABLE IF EXISTS " + Quote(design.name));
+    Exec(db_, CreateTable(design));
+    std::string insert = "INSERT INTO " + Quote(design.name) + " VALUES (";
+    for (size_t i = 0; i < design.columns.size(); ++i) insert += i ? ", ?" : "?";
+    insert_ = std::make_unique<Statement>(db_, insert + ")");
+    original_ = nullptr;
+    places_ = nullptr;
+    if (HasLongValues(design)) original_ = &(side_.original[design.name] = mdb::EncodedRows(design.columns.size()));
+    else places_ = &side_.places[design.name];
+  }
+
+  void Row(const mdb::AccessRow& row, uint32_t place, std::string_view encoded) override {
+    for (size_t i = 0; i < row.size(); ++i) BindStored(insert_->get(), static_cast<int>(i) + 1, row[i]);
+    insert_->Run(Operation::RowWrite);
+    if (original_) original_->Append(encoded);
+    else places_->push_back(place);
+  }
+
+  void EndTable() {
+    if (!insert_) return;
+    insert_.reset();
+    CreateIndexes(db_, design_);
+  }
+
+ private:
+  sqlite3* db_;
+  AccessSide& side_;
+  AccessTable design_;
+  std::unique_ptr<Statement> insert_;
+  mdb::EncodedRows* original_ = nullptr;
+  std::vector<uint32_t>* places_ = nullptr;
+};
 
 // The last AutoNumber each table records (its definition's counter), read
 // from the file image; a file the writer cannot parse gives none, and its
@@ -183,11 +219,8 @@ void Load(Connection& connection) {
   RegularFile image = access::ReadAccessImage(side.path);
   const access::Fingerprint before = access::FingerprintOf(image);
   side.lastAutoNumber = LastAutoNumbers(side.path, std::move(image.bytes));
-  mdb::ReadOptions options;
-  options.keepEncoded = true;
-  mdb::AccessDatabase database = mdb::ReadAccessFile(side.path, options);
-  side.format = database.format;
-  side.loaded = before;
+  // Until the reading is whole, nothing may be written back from it.
+  side.loaded = {};
   side.places.clear();
   side.original.clear();
   side.touched.clear();
@@ -196,18 +229,18 @@ void Load(Connection& connection) {
   sqlite3_set_authorizer(connection.db, nullptr, nullptr);
   Exec(connection.db, "BEGIN");
   try {
-    for (auto& table : database.tables) {
-      Exec(connection.db, "DROP TABLE IF EXISTS " + Quote(table.name));
-      Materialize(connection.db, table);
-      if (HasLongValues(table)) side.original[table.name] = std::move(table.encoded);
-      else side.places[table.name] = std::move(table.places);
-    }
+    PrivateCopyLoader loader(connection.db, side);
+    mdb::ReadAccessFile(side.path, {}, loader);
+    loader.EndTable();
     Exec(connection.db, "COMMIT");
+    side.loaded = before;
     side.changed.clear();
     side.touched.clear();
   } catch (...) {
     sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_set_authorizer(connection.db, RowByRowDeletes, nullptr);
+    side.places.clear();
+    side.original.clear();
     throw;
   }
   sqlite3_set_authorizer(connection.db, RowByRowDeletes, nullptr);

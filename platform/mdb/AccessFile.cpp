@@ -39,21 +39,29 @@ size_t DefaultReplyBudget(uintmax_t fileBytes) {
   return static_cast<size_t>(std::min<uintmax_t>(most, kFloor + std::min(most / kTimesTheFile, fileBytes) * kTimesTheFile));
 }
 
-std::string ReadAndEncode(const std::string& path, const ReadOptions& options) {
+// The child's side: the rows sent as they are read.
+void ReadAndSend(const std::string& path, const ReadOptions& options, const detail::Send& send) {
+  detail::DatabaseEncoder encoder(send);
   try {
-    detail::DatabaseEncoder encoder;
     detail::ReadInThisProcess(path, options, &encoder);
-    return encoder.Finish();
+    encoder.Finish();
   } catch (const PlatformError& e) {
-    return detail::Encode(e);
+    encoder.Fail(e);
   } catch (const std::bad_alloc&) {
-    return detail::Encode(PlatformError(err::kOutOfMemory, StandardDescription(err::kOutOfMemory)));
+    encoder.Fail(PlatformError(err::kOutOfMemory, StandardDescription(err::kOutOfMemory)));
   }
 }
 
 }  // namespace
 
 AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& options) {
+  AccessDatabase database;
+  detail::CollectedDatabase collected(database, options.keepEncoded);
+  ReadAccessFile(path, options, collected);
+  return database;
+}
+
+void ReadAccessFile(const std::string& path, const ReadOptions& options, RowReceiver& receiver) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
   if (!S_ISREG(st.st_mode)) Raise(err::kUnrecognizedFormat, "データベース形式 '" + path + "' を認識できません。");
@@ -63,7 +71,9 @@ AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& option
   limits.time = time;
   limits.replyBytes = options.replyBudget > 0 ? options.replyBudget : DefaultReplyBudget(fileBytes);
 
-  auto reply = detail::RunConfined([&] { return ReadAndEncode(path, options); }, limits);
+  detail::DatabaseDecoder decoder(receiver);
+  const auto reply = detail::RunConfinedStreaming([&](const detail::Send& send) { ReadAndSend(path, options, send); },
+                                                  [&](std::string_view bytes) { decoder.Feed(bytes); }, limits);
   using End = detail::ChildReply::End;
   switch (reply.end) {
     case End::Whole: break;
@@ -79,7 +89,7 @@ AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& option
     case End::Failed:
       Raise(3049, "データベース '" + path + "' を読み取れませんでした (読み取りが異常終了しました)。ファイルが破損している可能性があります。");
   }
-  return detail::Decode(std::make_shared<const std::string>(std::move(reply.bytes)), options.keepEncoded);
+  decoder.Finish();
 }
 
 void KeepForkedReadingSafe() { ::setenv("G_SLICE", "always-malloc", 1); }

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/AccessType.h"
@@ -72,16 +73,19 @@ using AccessRow = std::vector<Variant>;
 
 // A table's rows kept as the reading child sent them and decoded one at a
 // time: a fraction of the memory the values take, for a caller that goes
-// through the rows once or twice. Every row was checked whole when the
-// reply was taken, and decodes to the same values as AccessTable::rows.
+// through the rows once or twice. Every row was checked whole when it was
+// received, and decodes to the same values as AccessTable::rows.
 class EncodedRows {
  public:
+  EncodedRows() = default;
+  explicit EncodedRows(size_t columns) : columns_(columns) {}
   size_t size() const { return starts_.size(); }
   AccessRow Row(size_t index) const;
+  // A row's bytes as RowReceiver::Row gives them.
+  void Append(std::string_view encoded);
 
  private:
-  friend struct EncodedRowsBuilder;
-  std::shared_ptr<const std::string> bytes_;  // the whole reply, shared by the tables
+  std::string bytes_;
   std::vector<size_t> starts_;
   size_t columns_ = 0;
 };
@@ -117,12 +121,27 @@ struct ReadOptions {
   bool keepEncoded = false;
 };
 
+// Where the rows go as they are read, instead of into the tables: a caller
+// that takes each row as it comes holds no more of the table than it keeps.
+class RowReceiver {
+ public:
+  virtual ~RowReceiver() = default;
+  virtual void Format(const std::string& format) = 0;
+  virtual void Table(const AccessTable& design) = 0;  // every table, before its rows
+  // A row of the last table given: its values, where it lies (as
+  // AccessTable::places) and its bytes as sent (for EncodedRows::Append).
+  virtual void Row(const AccessRow& row, uint32_t place, std::string_view encoded) = 0;
+};
+
 // Reads the file. Raises 3024 (no such file), 3343 (not an Access
 // database), 3049 (damaged: fewer rows than recorded, a row or a long
 // value that cannot be read, text that does not decode, or the reading did
 // not end in time or within its budget), 7 (no reading child could be
 // started, or confined: nothing was read).
 AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& options = {});
+// The same, each table and row given to the receiver as it is read. When
+// it raises, the rows given before belong to a reading that failed.
+void ReadAccessFile(const std::string& path, const ReadOptions& options, RowReceiver& receiver);
 
 // For a program whose other threads run GLib's main loop (the window's
 // event loop) while a thread of it reads: the reading child is a fork, and

@@ -163,7 +163,7 @@ bool CloseAllBut(const std::vector<int>& kept) {
   return CloseRange(from, ~0U);
 }
 
-[[noreturn]] void ChildMain(int out, pid_t parent, const std::function<std::string()>& work) {
+[[noreturn]] void ChildMain(int out, pid_t parent, const std::function<void(const Send&)>& work) {
   // Ends with the parent (with the thread that started it, which waits for
   // it); the parent may have gone already.
   if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(kUnconfinedExit);
@@ -189,18 +189,28 @@ bool CloseAllBut(const std::vector<int>& kept) {
       !SyscallFilter(writable).Install())
     _exit(kUnconfinedExit);
 
-  const std::string bytes = work();
-  for (size_t at = 0; at < bytes.size();) {
-    const ssize_t n = write(out, bytes.data() + at, bytes.size() - at);
-    if (n <= 0) _exit(1);
-    at += static_cast<size_t>(n);
-  }
+  work([out](std::string_view bytes) {
+    for (size_t at = 0; at < bytes.size();) {
+      const ssize_t n = write(out, bytes.data() + at, bytes.size() - at);
+      if (n <= 0) _exit(1);
+      at += static_cast<size_t>(n);
+    }
+  });
   _exit(0);
 }
 
 }  // namespace
 
 ChildReply RunConfined(const std::function<std::string()>& work, const ChildLimits& limits) {
+  std::string bytes;
+  ChildReply reply = RunConfinedStreaming([&](const Send& send) { send(work()); },
+                                          [&](std::string_view piece) { bytes.append(piece); }, limits);
+  if (reply.end != ChildReply::End::OverBudget) reply.bytes = std::move(bytes);
+  return reply;
+}
+
+ChildReply RunConfinedStreaming(const std::function<void(const Send& send)>& work,
+                                const std::function<void(std::string_view)>& received, const ChildLimits& limits) {
   ChildReply reply;
   reply.end = ChildReply::End::NotStarted;
   int pipeFds[2];
@@ -223,33 +233,44 @@ ChildReply RunConfined(const std::function<std::string()>& work, const ChildLimi
   reply.end = ChildReply::End::Whole;
   const auto deadline = Clock::now() + limits.time;
   std::vector<char> buffer(1 << 16);
-  while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      reply.end = ChildReply::End::TimedOut;
-      break;
+  size_t taken = 0;
+  const auto end = [&] {
+    close(pipeFds[0]);
+    if (reply.end != ChildReply::End::Whole) kill(child, SIGKILL);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    pollfd p{pipeFds[0], POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000))) <= 0) continue;
-    // One byte more than the budget allows tells an overrun.
-    const size_t room = limits.replyBytes - std::min(limits.replyBytes, reply.bytes.size()) + 1;
-    const ssize_t n = read(pipeFds[0], buffer.data(), std::min(buffer.size(), room));
-    if (n <= 0) break;
-    if (static_cast<size_t>(n) >= room) {
-      reply.end = ChildReply::End::OverBudget;
-      break;
+    return status;
+  };
+  try {
+    while (true) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        reply.end = ChildReply::End::TimedOut;
+        break;
+      }
+      pollfd p{pipeFds[0], POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000))) <= 0) continue;
+      // One byte more than the budget allows tells an overrun.
+      const size_t room = limits.replyBytes - std::min(limits.replyBytes, taken) + 1;
+      const ssize_t n = read(pipeFds[0], buffer.data(), std::min(buffer.size(), room));
+      if (n <= 0) break;
+      if (static_cast<size_t>(n) >= room) {
+        reply.end = ChildReply::End::OverBudget;
+        break;
+      }
+      taken += static_cast<size_t>(n);
+      received(std::string_view(buffer.data(), static_cast<size_t>(n)));
     }
-    reply.bytes.append(buffer.data(), static_cast<size_t>(n));
+  } catch (...) {
+    reply.end = ChildReply::End::Failed;
+    end();
+    throw;
   }
-  close(pipeFds[0]);
-  if (reply.end != ChildReply::End::Whole) kill(child, SIGKILL);
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  const int status = end();
   if (reply.end == ChildReply::End::Whole && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
     reply.end = WIFEXITED(status) && WEXITSTATUS(status) == kUnconfinedExit ? ChildReply::End::Unconfined
                                                                              : ChildReply::End::Failed;
-  if (reply.end == ChildReply::End::OverBudget) reply.bytes.clear();
   return reply;
 }
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace pendra::mdb::detail {
 
@@ -34,5 +35,14 @@ struct ChildReply {
 // Runs `work` in a confined child and returns what it sent. `work` must
 // not throw; what it returns is the reply.
 ChildReply RunConfined(const std::function<std::string()>& work, const ChildLimits& limits);
+
+// The same, the reply taken as it comes: `work` sends its bytes piece by
+// piece (send blocks while the parent is busy with what came before), and
+// `received` is given each piece as it arrives, so neither side holds the
+// whole reply. The reply's bytes stay empty. When `received` throws, the
+// child is ended and the exception goes on to the caller.
+using Send = std::function<void(std::string_view)>;
+ChildReply RunConfinedStreaming(const std::function<void(const Send& send)>& work,
+                                const std::function<void(std::string_view)>& received, const ChildLimits& limits);
 
 }  // namespace pendra::mdb::detail

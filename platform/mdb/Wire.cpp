@@ -7,8 +7,13 @@ namespace pendra::mdb::detail {
 
 namespace {
 
-constexpr char kDatabase = 'D';
+constexpr char kFormat = 'D';
+constexpr char kTable = 'T';
+constexpr char kRows = 'R';
+constexpr char kEnd = 'Z';
 constexpr char kError = 'E';
+// Rows are sent when a batch reaches this size.
+constexpr size_t kBatch = size_t{64} << 10;
 
 }  // namespace
 
@@ -42,8 +47,17 @@ class Writer {
     }
   }
   size_t Size() const { return out_.size(); }
-  // An Int written before at `at`, now known.
-  void Patch(size_t at, int64_t v) { std::memcpy(out_.data() + at, &v, sizeof v); }
+  // A frame of the given kind, its length written when it ends.
+  void Begin(char kind) {
+    U32(0);
+    Byte(static_cast<uint8_t>(kind));
+  }
+  std::string_view End() {
+    const auto length = static_cast<uint32_t>(out_.size() - sizeof(uint32_t));
+    std::memcpy(out_.data(), &length, sizeof length);
+    return out_;
+  }
+  void Clear() { out_.clear(); }
   std::string Take() { return std::move(out_); }
 
  private:
@@ -55,7 +69,7 @@ namespace {
 
 class Reader {
  public:
-  explicit Reader(const std::string& in, size_t at = 0) : in_(in), at_(at) {}
+  explicit Reader(std::string_view in, size_t at = 0) : in_(in), at_(at) {}
   uint8_t Byte() {
     Need(1);
     return static_cast<uint8_t>(in_[at_++]);
@@ -74,7 +88,7 @@ class Reader {
     const int64_t n = Int();
     if (n < 0) Broken();
     Need(static_cast<size_t>(n));
-    std::string s = in_.substr(at_, static_cast<size_t>(n));
+    std::string s(in_.substr(at_, static_cast<size_t>(n)));
     at_ += static_cast<size_t>(n);
     return s;
   }
@@ -139,27 +153,27 @@ class Reader {
     std::memcpy(p, in_.data() + at_, n);
     at_ += n;
   }
-  const std::string& in_;
+  std::string_view in_;
   size_t at_ = 0;
 };
 
 }  // namespace
 
-DatabaseEncoder::DatabaseEncoder() : out_(std::make_unique<Writer>()) {}
+DatabaseEncoder::DatabaseEncoder(Send send) : send_(std::move(send)), rows_(std::make_unique<Writer>()) {}
 DatabaseEncoder::~DatabaseEncoder() = default;
 
 void DatabaseEncoder::Begin(const std::string& format) {
-  Writer& w = *out_;
-  w.Byte(kDatabase);
+  Writer w;
+  w.Begin(kFormat);
   w.Text(format);
-  tablesAt_ = w.Size();
-  w.Int(0);
+  send_(w.End());
 }
 
 void DatabaseEncoder::Table(const AccessTable& table) {
-  EndTable();
-  Writer& w = *out_;
+  SendRows();
   ++tables_;
+  Writer w;
+  w.Begin(kTable);
   w.Text(table.name);
   w.Int(table.recordedRows);
   w.Int(static_cast<int64_t>(table.columns.size()));
@@ -184,61 +198,189 @@ void DatabaseEncoder::Table(const AccessTable& table) {
       w.Byte(index.descending[k]);
     }
   }
-  rowsAt_ = w.Size();
-  rows_ = 0;
-  w.Int(0);
+  send_(w.End());
 }
 
 // A row: its values, then where it lies.
 void DatabaseEncoder::Row(const AccessRow& row, uint32_t place) {
-  ++rows_;
-  for (const auto& v : row) out_->Value(v);
-  out_->U32(place);
+  if (rows_->Size() == 0) rows_->Begin(kRows);
+  for (const auto& v : row) rows_->Value(v);
+  rows_->U32(place);
+  if (rows_->Size() >= kBatch) SendRows();
 }
 
-void DatabaseEncoder::EndTable() {
-  if (tables_ > 0) out_->Patch(rowsAt_, rows_);
+void DatabaseEncoder::SendRows() {
+  if (rows_->Size() == 0) return;
+  send_(rows_->End());
+  rows_->Clear();
 }
 
-std::string DatabaseEncoder::Finish() {
-  EndTable();
-  out_->Patch(tablesAt_, tables_);
-  return out_->Take();
+void DatabaseEncoder::Finish() {
+  SendRows();
+  Writer w;
+  w.Begin(kEnd);
+  w.Int(tables_);
+  send_(w.End());
+}
+
+void DatabaseEncoder::Fail(const PlatformError& error) {
+  rows_->Clear();
+  send_(Encode(error));
 }
 
 std::string Encode(const AccessDatabase& database) {
-  DatabaseEncoder encoder;
+  std::string out;
+  DatabaseEncoder encoder([&](std::string_view bytes) { out.append(bytes); });
   encoder.Begin(database.format);
   for (const auto& table : database.tables) {
     encoder.Table(table);
     for (size_t r = 0; r < table.rows.size(); ++r) encoder.Row(table.rows[r], r < table.places.size() ? table.places[r] : 0);
   }
-  return encoder.Finish();
+  encoder.Finish();
+  return out;
 }
 
 std::string Encode(const PlatformError& error) {
   Writer w;
-  w.Byte(kError);
+  w.Begin(kError);
   w.Int(error.Number());
   w.Text(error.Description());
+  w.End();
   return w.Take();
+}
+
+namespace {
+
+[[noreturn]] void Broken() { Raise(3049, "Access ファイルの読み取りが途中で終わりました。"); }
+
+AccessTable ReadDesign(Reader& r) {
+  AccessTable table;
+  table.name = r.Text();
+  table.recordedRows = static_cast<long>(r.Int());
+  const int64_t columns = r.Int();
+  if (columns < 0) Broken();
+  for (int64_t c = 0; c < columns; ++c) {
+    AccessColumn column;
+    column.name = r.Text();
+    column.type = static_cast<int>(r.Int());
+    column.size = static_cast<int>(r.Int());
+    column.required = r.Byte() != 0;
+    column.allowZeroLength = r.Byte() != 0;
+    column.unreadable = r.Byte() != 0;
+    column.autoNumber = r.Byte() != 0;
+    column.defaultValue = r.Text();
+    table.columns.push_back(std::move(column));
+  }
+  const int64_t indexes = r.Int();
+  if (indexes < 0) Broken();
+  for (int64_t i = 0; i < indexes; ++i) {
+    AccessIndex index;
+    index.name = r.Text();
+    index.primaryKey = r.Byte() != 0;
+    index.unique = r.Byte() != 0;
+    const int64_t keys = r.Int();
+    if (keys < 0) Broken();
+    for (int64_t k = 0; k < keys; ++k) {
+      const int64_t column = r.Int();
+      if (column < 0 || column >= columns) Broken();
+      index.columns.push_back(static_cast<int>(column));
+      index.descending.push_back(static_cast<char>(r.Byte() != 0));
+    }
+    table.indexes.push_back(std::move(index));
+  }
+  return table;
+}
+
+}  // namespace
+
+void DatabaseDecoder::Feed(std::string_view bytes) {
+  pending_.append(bytes);
+  size_t at = 0;
+  while (pending_.size() - at >= sizeof(uint32_t)) {
+    uint32_t length;
+    std::memcpy(&length, pending_.data() + at, sizeof length);
+    if (pending_.size() - at - sizeof length < length) break;
+    Frame(std::string_view(pending_).substr(at + sizeof length, length));
+    at += sizeof length + length;
+  }
+  pending_.erase(0, at);
+}
+
+void DatabaseDecoder::Frame(std::string_view frame) {
+  Reader r(frame);
+  const char kind = static_cast<char>(r.Byte());
+  if (ended_) Broken();
+  switch (kind) {
+    case kError: {
+      const long number = static_cast<long>(r.Int());
+      throw PlatformError(number, r.Text());
+    }
+    case kFormat: receiver_.Format(r.Text()); break;
+    case kTable: {
+      const AccessTable design = ReadDesign(r);
+      columns_ = design.columns.size();
+      table_ = true;
+      ++tables_;
+      receiver_.Table(design);
+      break;
+    }
+    case kRows: {
+      if (!table_) Broken();
+      AccessRow row;
+      while (!r.AtEnd()) {
+        const size_t start = r.At();
+        row.clear();
+        for (size_t c = 0; c < columns_; ++c) row.push_back(r.Value());
+        const std::string_view encoded = frame.substr(start, r.At() - start);
+        receiver_.Row(row, r.U32(), encoded);
+      }
+      return;
+    }
+    case kEnd:
+      if (r.Int() != tables_) Broken();
+      ended_ = true;
+      break;
+    default: Broken();
+  }
+  if (!r.AtEnd()) Broken();
+}
+
+void DatabaseDecoder::Finish() const {
+  if (!ended_ || !pending_.empty()) Broken();
+}
+
+AccessDatabase Decode(const std::string& bytes, bool keepEncoded) {
+  AccessDatabase database;
+  CollectedDatabase collected(database, keepEncoded);
+  DatabaseDecoder decoder(collected);
+  decoder.Feed(bytes);
+  decoder.Finish();
+  return database;
+}
+
+void CollectedDatabase::Table(const AccessTable& design) {
+  database_.tables.push_back(design);
+  if (keepEncoded_) database_.tables.back().encoded = EncodedRows(design.columns.size());
+}
+
+void CollectedDatabase::Row(const AccessRow& row, uint32_t place, std::string_view encoded) {
+  AccessTable& table = database_.tables.back();
+  if (keepEncoded_) table.encoded.Append(encoded);
+  else table.rows.push_back(row);
+  table.places.push_back(place);
 }
 
 }  // namespace pendra::mdb::detail
 
 namespace pendra::mdb {
 
-struct EncodedRowsBuilder {
-  static void Start(EncodedRows& rows, const std::shared_ptr<const std::string>& bytes, size_t columns, size_t count) {
-    rows.bytes_ = bytes;
-    rows.columns_ = columns;
-    rows.starts_.reserve(count);
-  }
-  static void Add(EncodedRows& rows, size_t start) { rows.starts_.push_back(start); }
-};
+void EncodedRows::Append(std::string_view encoded) {
+  starts_.push_back(bytes_.size());
+  bytes_.append(encoded);
+}
 
 AccessRow EncodedRows::Row(size_t index) const {
-  detail::Reader r(*bytes_, starts_.at(index));
+  detail::Reader r(bytes_, starts_.at(index));
   AccessRow row;
   row.reserve(columns_);
   for (size_t c = 0; c < columns_; ++c) row.push_back(r.Value());
@@ -246,80 +388,3 @@ AccessRow EncodedRows::Row(size_t index) const {
 }
 
 }  // namespace pendra::mdb
-
-namespace pendra::mdb::detail {
-
-AccessDatabase Decode(const std::shared_ptr<const std::string>& shared, bool keepEncoded) {
-  const std::string& bytes = *shared;
-  Reader r(bytes);
-  const uint8_t kind = r.Byte();
-  if (kind == kError) {
-    const long number = static_cast<long>(r.Int());
-    throw PlatformError(number, r.Text());
-  }
-  if (kind != kDatabase) Raise(3049, "Access ファイルの読み取りが途中で終わりました。");
-  AccessDatabase database;
-  database.format = r.Text();
-  const int64_t tables = r.Int();
-  for (int64_t t = 0; t < tables; ++t) {
-    AccessTable table;
-    table.name = r.Text();
-    table.recordedRows = static_cast<long>(r.Int());
-    const int64_t columns = r.Int();
-    for (int64_t c = 0; c < columns; ++c) {
-      AccessColumn column;
-      column.name = r.Text();
-      column.type = static_cast<int>(r.Int());
-      column.size = static_cast<int>(r.Int());
-      column.required = r.Byte() != 0;
-      column.allowZeroLength = r.Byte() != 0;
-      column.unreadable = r.Byte() != 0;
-      column.autoNumber = r.Byte() != 0;
-      column.defaultValue = r.Text();
-      table.columns.push_back(std::move(column));
-    }
-    const int64_t indexes = r.Int();
-    for (int64_t i = 0; i < indexes; ++i) {
-      AccessIndex index;
-      index.name = r.Text();
-      index.primaryKey = r.Byte() != 0;
-      index.unique = r.Byte() != 0;
-      const int64_t keys = r.Int();
-      for (int64_t k = 0; k < keys; ++k) {
-        const int64_t column = r.Int();
-        if (column < 0 || column >= columns) Raise(3049, "Access ファイルの読み取りが途中で終わりました。");
-        index.columns.push_back(static_cast<int>(column));
-        index.descending.push_back(static_cast<char>(r.Byte() != 0));
-      }
-      table.indexes.push_back(std::move(index));
-    }
-    const int64_t rows = r.Int();
-    // A value takes a byte at least: no more rows than bytes are reserved for.
-    const size_t reserved = static_cast<size_t>(std::clamp<int64_t>(rows, 0, static_cast<int64_t>(bytes.size())));
-    if (keepEncoded) {
-      EncodedRowsBuilder::Start(table.encoded, shared, table.columns.size(), reserved);
-      table.places.reserve(reserved);
-      for (int64_t i = 0; i < rows; ++i) {
-        EncodedRowsBuilder::Add(table.encoded, r.At());
-        for (size_t c = 0; c < table.columns.size(); ++c) r.Skip();
-        table.places.push_back(r.U32());
-      }
-      database.tables.push_back(std::move(table));
-      continue;
-    }
-    table.rows.reserve(reserved);
-    table.places.reserve(reserved);
-    for (int64_t i = 0; i < rows; ++i) {
-      AccessRow row;
-      row.reserve(table.columns.size());
-      for (size_t c = 0; c < table.columns.size(); ++c) row.push_back(r.Value());
-      table.rows.push_back(std::move(row));
-      table.places.push_back(r.U32());
-    }
-    database.tables.push_back(std::move(table));
-  }
-  if (!r.AtEnd()) Raise(3049, "Access ファイルの読み取りが途中で終わりました。");
-  return database;
-}
-
-}  // namespace pendra::mdb::detail

@@ -342,15 +342,44 @@ TEST_P(EveryFile, RowsKeptEncodedDecodeToTheValuesRead) {
 }
 
 // The reading child sends each row as it reads it: the bytes are those of
-// the whole database encoded at once, so the parent reads them as before.
+// the whole database encoded at once, and the parent, taking them in
+// pieces of any size, gets every table and row, each with its place.
 TEST_P(EveryFile, RowsSentAsTheyAreReadAreTheBytesOfTheWholeDatabase) {
   const std::string file = (kData / GetParam()).string();
   const ReadOptions options;
-  const std::string whole = detail::Encode(detail::ReadInThisProcess(file, options));
-  detail::DatabaseEncoder streamed;
-  const AccessDatabase designs = detail::ReadInThisProcess(file, options, &streamed);
-  EXPECT_EQ(streamed.Finish(), whole);
+  const AccessDatabase read = detail::ReadInThisProcess(file, options);
+  const std::string whole = detail::Encode(read);
+  std::string streamed;
+  detail::DatabaseEncoder encoder([&](std::string_view bytes) { streamed.append(bytes); });
+  const AccessDatabase designs = detail::ReadInThisProcess(file, options, &encoder);
+  encoder.Finish();
+  EXPECT_EQ(streamed, whole);
   for (const auto& table : designs.tables) EXPECT_TRUE(table.rows.empty()) << table.name;
+  for (const size_t piece : {size_t{1}, size_t{7}, size_t{4096}}) {
+    AccessDatabase taken;
+    detail::CollectedDatabase collected(taken, false);
+    detail::DatabaseDecoder decoder(collected);
+    for (size_t at = 0; at < whole.size(); at += piece) decoder.Feed(std::string_view(whole).substr(at, piece));
+    decoder.Finish();
+    ASSERT_EQ(taken.tables.size(), read.tables.size()) << piece;
+    for (size_t t = 0; t < read.tables.size(); ++t) {
+      EXPECT_EQ(taken.tables[t].places, read.tables[t].places) << piece << " " << read.tables[t].name;
+      ASSERT_EQ(taken.tables[t].rows.size(), read.tables[t].rows.size()) << piece << " " << read.tables[t].name;
+      for (size_t r = 0; r < read.tables[t].rows.size(); ++r)
+        for (size_t c = 0; c < read.tables[t].rows[r].size(); ++c)
+          EXPECT_TRUE(SameValue(taken.tables[t].rows[r][c], read.tables[t].rows[r][c])) << piece << " " << read.tables[t].name;
+    }
+    EXPECT_EQ(taken.format, read.format);
+  }
+  // Cut short anywhere, or with the error frame instead of the end, it is
+  // refused.
+  for (const size_t cut : {whole.size() - 1, whole.size() / 2, size_t{3}}) {
+    AccessDatabase taken;
+    detail::CollectedDatabase collected(taken, false);
+    detail::DatabaseDecoder decoder(collected);
+    decoder.Feed(std::string_view(whole).substr(0, cut));
+    EXPECT_THROW(decoder.Finish(), PlatformError) << cut;
+  }
 }
 
 }  // namespace
