@@ -10,25 +10,21 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
+#include "JapaneseRelabel.h"
 #include "Measure.h"
 #include "access/AccessWriter.h"
 #include "core/PlatformError.h"
-#include "jet/Catalog.h"
-#include "jet/JetFile.h"
-#include "jet/TableDefinition.h"
-#include "mdb/AccessFile.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using Rows = std::vector<std::vector<pendra::Variant>>;
-using namespace pendra::jet;
+using pendra::jet::fixture::RelabelJapanese;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
@@ -41,24 +37,6 @@ Rows KikiRows(size_t count) {
                     pendra::Variant(static_cast<int32_t>(i)), pendra::Variant(static_cast<int32_t>(i * 2)),
                     pendra::Variant::Date(45000.0 + static_cast<double>(i) / 1440.0)});
   return rows;
-}
-
-// Gives every text column of the user tables the sort order 1041, version 0.
-void RelabelJapanese(const std::string& path) {
-  JetFile file(path);
-  for (const CatalogEntry& entry : ReadCatalog(file)) {
-    if (entry.system) continue;
-    const TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
-    for (const Column& column : table.columns) {
-      if (column.type != static_cast<int>(pendra::mdb::AccessType::Text)) continue;
-      const DefinitionPlace place = PlaceOf(file, table, column.descriptorAt + file.layout().columnSortOrder);
-      const size_t at = static_cast<size_t>(place.page) * file.PageSize() + place.offset;
-      file.bytes()[at] = static_cast<char>(1041 & 0xFF);
-      file.bytes()[at + 1] = static_cast<char>(1041 >> 8);
-      file.bytes()[at + 3] = 0;
-    }
-  }
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << file.bytes();
 }
 
 double Rewrite(const std::string& path, const Rows& rows) {

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "CheckProblems.h"
+#include "JapaneseRelabel.h"
 #include "access/AccessWriter.h"
 #include "core/PlatformError.h"
 #include "jet/Catalog.h"
@@ -28,6 +30,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using access::RewriteTable;
+using fixture::RelabelJapanese;
+using test::Problems;
 using Rows = std::vector<std::vector<Variant>>;
 
 std::string Bytes(const std::string& path) {
@@ -35,25 +39,6 @@ std::string Bytes(const std::string& path) {
   std::ostringstream all;
   all << in.rdbuf();
   return all.str();
-}
-
-// Gives every text column of the user tables the sort order 1041, version 0.
-void RelabelJapanese(const std::string& path) {
-  JetFile file(path);
-  for (const CatalogEntry& entry : ReadCatalog(file)) {
-    if (entry.system) continue;
-    const TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
-    for (const Column& column : table.columns) {
-      if (column.type != static_cast<int>(mdb::AccessType::Text) && column.type != static_cast<int>(mdb::AccessType::Memo))
-        continue;
-      const DefinitionPlace place = PlaceOf(file, table, column.descriptorAt + file.layout().columnSortOrder);
-      const size_t at = static_cast<size_t>(place.page) * file.PageSize() + place.offset;
-      file.bytes()[at] = static_cast<char>(1041 & 0xFF);
-      file.bytes()[at + 1] = static_cast<char>(1041 >> 8);
-      file.bytes()[at + 3] = 0;
-    }
-  }
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << file.bytes();
 }
 
 std::vector<std::string> IndexKeysOf(const std::string& path, const std::string& tableName) {
@@ -64,14 +49,6 @@ std::vector<std::string> IndexKeysOf(const std::string& path, const std::string&
   for (const RealIndex& index : table.realIndexes)
     for (const IndexEntry& entry : WalkIndex(file, table, index).entries) keys.push_back(entry.key);
   return keys;
-}
-
-std::string Problems(const FileCheck& check) {
-  std::string text;
-  for (const std::string& p : check.problems) text += p + "\n";
-  for (const TableCheck& t : check.tables)
-    for (const std::string& p : t.problems) text += t.name + ": " + p + "\n";
-  return text;
 }
 
 // The text values of the table's first column as the npm package mdb-reader

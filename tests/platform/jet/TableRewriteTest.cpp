@@ -28,6 +28,7 @@
 #include <set>
 #include <sstream>
 
+#include "CheckProblems.h"
 #include "access/AccessWriter.h"
 #include "core/PlatformError.h"
 #include "jet/Catalog.h"
@@ -46,6 +47,7 @@ namespace {
 namespace fs = std::filesystem;
 // The whole write of a file on the disk (read, rewrite, check, replace).
 using access::RewriteTable;
+using test::Problems;
 const std::string kData = PENDRA_ACCESS_TESTDATA;
 using Rows = std::vector<std::vector<Variant>>;
 
@@ -72,14 +74,6 @@ std::vector<std::string> MdbReaderRows(const std::string& path, const std::strin
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   if (!lines.empty()) std::sort(lines.begin() + 1, lines.end());
   return lines;
-}
-
-std::string Problems(const FileCheck& check) {
-  std::string text;
-  for (const std::string& p : check.problems) text += p + "\n";
-  for (const TableCheck& t : check.tables)
-    for (const std::string& p : t.problems) text += t.name + ": " + p + "\n";
-  return text;
 }
 
 class TableRewrite : public ::testing::Test {
