@@ -106,19 +106,18 @@ int main(int argc, char** argv) {
       Run(reference);
     }
     Pairs writes;  // start + write + SaveAs against the reference
-    std::vector<double> starts, adds, cells, saves, opens, reads, alls;
+    std::vector<LayerRun> runs;
     long mismatches = 0;
     const auto layer = [&] {
-      const LayerRun run = Layer(dir.Path(), rows);
-      starts.push_back(run.start);
-      adds.push_back(run.add);
-      cells.push_back(run.cells);
-      saves.push_back(run.save);
-      opens.push_back(run.open);
-      reads.push_back(run.read);
-      alls.push_back(run.all);
+      const LayerRun& run = runs.emplace_back(Layer(dir.Path(), rows));
       mismatches += run.mismatches;
       return run.start + run.add + run.cells + run.save;
+    };
+    // The median of one part of the layer's runs.
+    const auto median = [&runs](double LayerRun::*part) {
+      std::vector<double> values;
+      for (const LayerRun& run : runs) values.push_back(run.*part);
+      return Median(values);
     };
     const auto convert = [&] {
       const double took = Timed(reference);
@@ -130,14 +129,14 @@ int main(int argc, char** argv) {
     std::printf("cells: %ld rows x 4 columns = %ld, median of %d alternated pairs\n", rows, rows * 4, pairs);
     std::printf("  load average before %s, after %s\n", loadBefore.c_str(), LoadAverage().c_str());
     std::printf("reference  soffice --convert-to xls (CSV, warm profile): %.2f s\n", writes.MedianB());
-    std::printf("layer      start instance:                 %.2f s\n", Median(starts));
-    std::printf("layer      new blank workbook:             %.2f s\n", Median(adds));
-    std::printf("layer      write cells (one call each):    %.2f s\n", Median(cells));
-    std::printf("layer      SaveAs .xls:                    %.2f s\n", Median(saves));
+    std::printf("layer      start instance:                 %.2f s\n", median(&LayerRun::start));
+    std::printf("layer      new blank workbook:             %.2f s\n", median(&LayerRun::add));
+    std::printf("layer      write cells (one call each):    %.2f s\n", median(&LayerRun::cells));
+    std::printf("layer      SaveAs .xls:                    %.2f s\n", median(&LayerRun::save));
     std::printf("layer      start + new + write + SaveAs:   %.2f s  %s\n", writes.MedianA(), writes.RatioText().c_str());
-    std::printf("layer      open .xls:                      %.2f s\n", Median(opens));
-    std::printf("layer      read cells (one call each):     %.2f s\n", Median(reads));
-    std::printf("layer      whole run incl. read and Quit:  %.2f s\n", Median(alls));
+    std::printf("layer      open .xls:                      %.2f s\n", median(&LayerRun::open));
+    std::printf("layer      read cells (one call each):     %.2f s\n", median(&LayerRun::read));
+    std::printf("layer      whole run incl. read and Quit:  %.2f s\n", median(&LayerRun::all));
     std::printf("mismatches on read back: %ld\n", mismatches);
     return mismatches == 0 ? 0 : 1;
   } catch (const std::exception& e) {
