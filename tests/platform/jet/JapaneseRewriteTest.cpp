@@ -15,6 +15,7 @@
 
 #include "CheckProblems.h"
 #include "JapaneseRelabel.h"
+#include "MdbReaderRun.h"
 #include "access/AccessWriter.h"
 #include "core/PlatformError.h"
 #include "jet/Catalog.h"
@@ -52,18 +53,11 @@ std::vector<std::string> IndexKeysOf(const std::string& path, const std::string&
 }
 
 // The text values of the table's first column as the npm package mdb-reader
-// reads them (tools/mdb-reader, put there by scripts/install-deps), sorted.
+// reads them, sorted.
 std::vector<std::string> MdbReaderFirstTexts(const std::string& path, const std::string& table) {
-  const std::string command = "node '" PENDRA_SOURCE_DIR "/tools/mdb-reader/read-table.js' '" + path + "' '" + table + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[65536];
-  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  EXPECT_EQ(pipe ? pclose(pipe) : -1, 0) << command << "\n" << out.substr(0, 2000);
   std::vector<std::string> texts;
-  std::istringstream in(out);
   const std::string head = R"([{"t":"text","v":")";
-  for (std::string line; std::getline(in, line);)
+  for (const std::string& line : test::MdbReaderLines(path, table))
     if (line.rfind(head, 0) == 0) texts.push_back(line.substr(head.size(), line.find('"', head.size()) - head.size()));
   std::sort(texts.begin(), texts.end());
   return texts;

@@ -29,6 +29,7 @@
 #include <sstream>
 
 #include "CheckProblems.h"
+#include "MdbReaderRun.h"
 #include "access/AccessWriter.h"
 #include "core/PlatformError.h"
 #include "jet/Catalog.h"
@@ -58,20 +59,10 @@ std::string Bytes(const std::string& path) {
   return all.str();
 }
 
-// The rows as the npm package mdb-reader reads them (tools/mdb-reader, put
-// there by scripts/install-deps): the count line first, then one line per
-// row, sorted (it reads rows in an order of its own).
+// The rows as the npm package mdb-reader reads them: the count line first,
+// then one line per row, sorted (it reads rows in an order of its own).
 std::vector<std::string> MdbReaderRows(const std::string& path, const std::string& table) {
-  const std::string command = "node '" PENDRA_SOURCE_DIR "/tools/mdb-reader/read-table.js' '" + path + "' '" + table + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[65536];
-  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pipe ? pclose(pipe) : -1;
-  EXPECT_EQ(status, 0) << command << "\n" << out.substr(0, 2000);
-  std::vector<std::string> lines;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::vector<std::string> lines = test::MdbReaderLines(path, table);
   if (!lines.empty()) std::sort(lines.begin() + 1, lines.end());
   return lines;
 }
