@@ -5,14 +5,12 @@
 // are. A text key is Access's or the rewrite is refused with the file as it
 // was; the keys Access already wrote are kept for values that stay.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <string>
+#include <vector>
 
+#include "AccessFileCopies.h"
 #include "CheckProblems.h"
 #include "JapaneseRelabel.h"
 #include "MdbReaderRun.h"
@@ -29,18 +27,12 @@
 namespace pendra::jet {
 namespace {
 
-namespace fs = std::filesystem;
 using access::RewriteTable;
 using fixture::RelabelJapanese;
+using test::Bytes;
 using test::Problems;
+using test::Read;
 using Rows = std::vector<std::vector<Variant>>;
-
-std::string Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 std::vector<std::string> IndexKeysOf(const std::string& path, const std::string& tableName) {
   const JetFile file(path);
@@ -63,13 +55,6 @@ std::vector<std::string> MdbReaderFirstTexts(const std::string& path, const std:
   return texts;
 }
 
-mdb::AccessTable Read(const std::string& path, const std::string& table) {
-  for (mdb::AccessTable& t : mdb::ReadAccessFile(path).tables)
-    if (t.name == table) return t;
-  ADD_FAILURE() << table << " not in " << path;
-  return {};
-}
-
 // KikiMaster: タグ名 Text(32) (its unique index), 機器名称 Text(64),
 // 開始操作値 Long, 終了操作値 Long, 更新日時 Date/Time.
 Rows KikiRows(const std::vector<std::string>& tags) {
@@ -84,18 +69,8 @@ Rows KikiRows(const std::vector<std::string>& tags) {
 
 class JapaneseRewrite : public ::testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("pendra-jet-japanese-" + std::to_string(getpid()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-  std::string Copy(const std::string& name) {
-    const fs::path target = folder_ / name;
-    fs::copy_file(std::string(PENDRA_ACCESS_TESTDATA) + "/" + name, target, fs::copy_options::overwrite_existing);
-    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
-    return target.string();
-  }
-  fs::path folder_;
+  std::string Copy(const std::string& name) { return copies_.Copy(name); }
+  test::AccessFileCopies copies_{"pendra-jet-japanese"};
 };
 
 TEST_P(JapaneseRewrite, RelabelledCopyIsSoundAndTakesKanaAndKnownKanji) {
@@ -178,11 +153,8 @@ INSTANTIATE_TEST_SUITE_P(Files, JapaneseRewrite, ::testing::Values("ja_V2000.mdb
 // ACE cuts an index entry at 510 bytes and ends it with a checksum we do not
 // reproduce: a key past 502 bytes is refused, one below is written.
 TEST(EntryCap, AceKeyPastTheCapIsRefusedWithTheFileUnchanged) {
-  const fs::path folder = fs::temp_directory_path() / ("pendra-jet-cap-" + std::to_string(getpid()));
-  fs::create_directories(folder);
-  const std::string path = (folder / "cap.accdb").string();
-  fs::copy_file(std::string(PENDRA_ACCESS_TESTDATA) + "/testEmoticonsV2010.accdb", path);
-  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  const test::AccessFileCopies copies("pendra-jet-cap");
+  const std::string path = copies.Copy("testEmoticonsV2010.accdb", "cap.accdb");
   std::string kanji;
   for (int i = 0; i < 255; ++i) kanji += "漢";  // weights of two bytes or more: a key past 510 bytes
   const std::string before = Bytes(path);
@@ -198,7 +170,6 @@ TEST(EntryCap, AceKeyPastTheCapIsRefusedWithTheFileUnchanged) {
   const FileCheck check = CheckAccessFile(path);
   EXPECT_TRUE(check.Clean()) << Problems(check);
   EXPECT_EQ(check.keysNotCompared, 0u);
-  fs::remove_all(folder);
 }
 
 // The genuine Japanese files: every index key Access wrote in them, system

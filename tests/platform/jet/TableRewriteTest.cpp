@@ -28,6 +28,7 @@
 #include <set>
 #include <sstream>
 
+#include "AccessFileCopies.h"
 #include "CheckProblems.h"
 #include "MdbReaderRun.h"
 #include "access/AccessWriter.h"
@@ -48,16 +49,11 @@ namespace {
 namespace fs = std::filesystem;
 // The whole write of a file on the disk (read, rewrite, check, replace).
 using access::RewriteTable;
+using test::Bytes;
 using test::Problems;
+using test::Read;
 const std::string kData = PENDRA_ACCESS_TESTDATA;
 using Rows = std::vector<std::vector<Variant>>;
-
-std::string Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 // The rows as the npm package mdb-reader reads them: the count line first,
 // then one line per row, sorted (it reads rows in an order of its own).
@@ -69,26 +65,7 @@ std::vector<std::string> MdbReaderRows(const std::string& path, const std::strin
 
 class TableRewrite : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("pendra-jet-rewrite-" + std::to_string(getpid()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    fs::permissions(folder_, fs::perms::owner_all);
-    fs::remove_all(folder_);
-  }
-  std::string Copy(const std::string& name) {
-    const fs::path target = folder_ / name;
-    fs::copy_file(kData + "/" + name, target, fs::copy_options::overwrite_existing);
-    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
-    return target.string();
-  }
-  static mdb::AccessTable Read(const std::string& path, const std::string& table) {
-    for (mdb::AccessTable& t : mdb::ReadAccessFile(path).tables)
-      if (t.name == table) return t;
-    ADD_FAILURE() << table << " not in " << path;
-    return {};
-  }
+  std::string Copy(const std::string& name) { return copies_.Copy(name); }
   // Rewrites and checks: clean, the rows read back by libmdb.
   static void RewriteAndVerify(const std::string& path, const std::string& table, const Rows& rows, const std::string& what) {
     RewriteTable(path, table, rows);
@@ -105,7 +82,8 @@ class TableRewrite : public ::testing::Test {
     }
   }
 
-  fs::path folder_;
+  test::AccessFileCopies copies_{"pendra-jet-rewrite"};
+  const fs::path& folder_ = copies_.Folder();
 };
 
 TEST_F(TableRewrite, EveryTableWithItsOwnRowsWithNoneAndAgain) {
