@@ -9,7 +9,6 @@
 // The Access file is a copy of tests/data/access/ja_V2016.accdb (ACE 16);
 // its size is printed before, after one job and after every round.
 #include <iconv.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +22,7 @@
 #include "CommandLine.h"
 #include "LargeTables.h"
 #include "Measure.h"
+#include "TemporaryFolder.h"
 #include "ScheduleJobs.h"
 #include "excel/Excel.h"
 #include "TagMasterUpdate.h"
@@ -66,9 +66,8 @@ size_t Size(const std::string& path) { return static_cast<size_t>(fs::file_size(
 int ImportOnce(const std::string& base, const std::string& master) {
   QuietUi ui(base);
   ui.path = master;
-  const auto start = Clock::now();
-  const auto outcome = pendra::tagimport::Command1_Click(ui);
-  const double took = Seconds(start);
+  pendra::JobOutcome outcome;
+  const double took = TimeOf([&] { outcome = pendra::tagimport::Command1_Click(ui); });
   if (!outcome.IsCompleted()) {
     std::fprintf(stderr, "pendra-bench-access: the import did not complete: %s\n", ui.last.c_str());
     return 1;
@@ -96,7 +95,7 @@ int main(int argc, char** argv) {
   CommandLine line("pendra-bench-access",
                    "The expansion and the tag import on a genuine Access database (ACE 16) against the same jobs\n"
                    "on our own SQLite database, in alternated pairs; the import's peak memory with its reading child.");
-  line.Count("pairs", 5, 1, "alternated pairs; the medians count");
+  line.PairsOption(5);
   line.Count("groups", 1000, 10, "GroupMaster rows of the expansion");
   line.Count("kiki", 32765, 100, "KikiMaster rows of the expansion");
   line.Count("records", 100000, 200, "records of the tag import (half of them updates)");
@@ -112,22 +111,20 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool expansions = only != "tagimport", imports = only != "expansion";
-  const int pairs = static_cast<int>(line.CountOf("pairs"));
+  const int pairs = line.PairCount();
   const TableSizes sizes{line.CountOf("groups"), line.CountOf("kiki")};
   const long records = line.CountOf("records");
 
   // Offices of others on a shared machine (other test runs, a person's
   // Calc) must not turn a round into a refusal.
   pendra::excel::SetProbeScope([](pid_t) { return false; });
-  std::string pattern = (fs::temp_directory_path() / "pendra-bench-access-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return 1;
-  const fs::path dir = pattern;
   try {
+    const TemporaryFolder dir("pendra-bench-access");
     const auto ours = LargeBaseFolder(dir / "sqlite", sizes);
     const auto theirs = LargeBaseFolder(dir / "access", sizes);
     const std::string access = PENDRA_ACCESS_TESTDATA "/ja_V2016.accdb";
-    fs::copy_file(access, theirs.scheduleDb, fs::copy_options::overwrite_existing);
-    fs::copy_file(access, theirs.tagMasterDb, fs::copy_options::overwrite_existing);
+    CopyWritable(access, theirs.scheduleDb, true);
+    CopyWritable(access, theirs.tagMasterDb, true);
     std::printf("jobs on a genuine Access database (ACE 16) against our own SQLite database, median of %d alternated pairs\n",
                 pairs);
     std::printf("  load average before %s\n", LoadAverage().c_str());
@@ -146,14 +143,19 @@ int main(int argc, char** argv) {
         fs::copy_file(pristine, base.tagMasterDb, fs::copy_options::overwrite_existing);
         return MeasuredImport(base.folder, master.string());
       };
-      for (int i = 0; i < pairs; ++i) {
-        const Import a = measured(theirs, pristineAccess);
-        const Import s = measured(ours, pristineTags);
-        times.Add(a.seconds, s.seconds);
-        if (a.Peak() > accessPeak.Peak()) accessPeak = a;
-        if (s.Peak() > sqlitePeak.Peak()) sqlitePeak = s;
-        tagsAfter = Size(theirs.tagMasterDb);
-      }
+      times.Take(
+          pairs,
+          [&] {
+            const Import a = measured(theirs, pristineAccess);
+            if (a.Peak() > accessPeak.Peak()) accessPeak = a;
+            tagsAfter = Size(theirs.tagMasterDb);
+            return a.seconds;
+          },
+          [&] {
+            const Import s = measured(ours, pristineTags);
+            if (s.Peak() > sqlitePeak.Peak()) sqlitePeak = s;
+            return s.seconds;
+          });
       std::printf("  tag import %ld records   Access %.2f s   SQLite %.2f s   %s (aim <= 1.5)\n", records, times.MedianA(),
                   times.MedianB(), times.RatioText().c_str());
       std::printf("             peak memory   Access %.1f MiB (job %.1f + reading child %.1f)   SQLite %.1f MiB (aim <= 96)\n",
@@ -172,18 +174,20 @@ int main(int argc, char** argv) {
       size_t scheduleAfterOne = 0;
       auto expansion = [&](const pendra::fixture::BaseFolder& base) {
         QuietUi ui(base.folder);
-        const auto start = Clock::now();
-        const auto outcome = pendra::schedule::subXlsToDb(ui, workbook.string());
-        const double took = Seconds(start);
+        pendra::JobOutcome outcome;
+        const double took = TimeOf([&] { outcome = pendra::schedule::subXlsToDb(ui, workbook.string()); });
         Require(outcome, ui, "the expansion");
         return took;
       };
       Pairs times;
-      for (int i = 0; i < pairs; ++i) {
-        const double a = expansion(theirs);
-        times.Add(a, expansion(ours));
-        if (i == 0) scheduleAfterOne = Size(theirs.scheduleDb);
-      }
+      times.Take(
+          pairs,
+          [&] {
+            const double took = expansion(theirs);
+            if (scheduleAfterOne == 0) scheduleAfterOne = Size(theirs.scheduleDb);
+            return took;
+          },
+          [&] { return expansion(ours); });
       std::printf("  expansion  %ld + %ld rows   Access %.2f s   SQLite %.2f s   %s (aim <= 1.1)\n", sizes.groups, sizes.kiki,
                   times.MedianA(), times.MedianB(), times.RatioText().c_str());
       std::printf("             Orvik.mdb %zu bytes before, %zu after one expansion, %zu after %d\n", scheduleBefore,
@@ -192,9 +196,7 @@ int main(int argc, char** argv) {
     std::printf("  load average after %s\n", LoadAverage().c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pendra-bench-access: %s\n", e.what());
-    fs::remove_all(dir);
     return 1;
   }
-  fs::remove_all(dir);
   return 0;
 }

@@ -3,8 +3,6 @@
 // .xls, reads every cell back, and compares with the reference measured in
 // the same run, in alternated pairs: `soffice --headless --convert-to xls`
 // of the same rows as CSV, on a warm private profile. The medians count.
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +12,7 @@
 
 #include "CommandLine.h"
 #include "Measure.h"
+#include "TemporaryFolder.h"
 #include "core/PlatformError.h"
 #include "excel/Excel.h"
 
@@ -92,56 +91,56 @@ int main(int argc, char** argv) {
                    "Cells written one call each through the spreadsheet layer and saved as .xls, against soffice\n"
                    "--convert-to xls of the same rows as CSV, in alternated pairs; every cell is read back and checked.");
   line.Count("rows", 32765, 100, "rows of 4 cells");
-  line.Count("pairs", 5, 1, "alternated pairs; the medians count");
+  line.PairsOption(5);
   line.Count("warmup", 1, 0, "unmeasured rounds first (the reference's profile is made)", 0);
   line.Parse(argc, argv);
   const long rows = line.CountOf("rows");
-  const int pairs = static_cast<int>(line.CountOf("pairs"));
+  const int pairs = line.PairCount();
 
-  std::string pattern = (fs::temp_directory_path() / "pendra-bench-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return 1;
-  const fs::path dir = pattern;
   try {
-    const std::string reference = ReferenceCommand(dir, rows);
+    const TemporaryFolder dir("pendra-bench");
+    const std::string reference = ReferenceCommand(dir.Path(), rows);
     const std::string loadBefore = LoadAverage();
     for (long i = 0; i < line.CountOf("warmup"); ++i) {
-      Layer(dir, rows);
+      Layer(dir.Path(), rows);
       Run(reference);
     }
     Pairs writes;  // start + write + SaveAs against the reference
-    std::vector<double> starts, adds, cells, saves, opens, reads, alls;
+    std::vector<LayerRun> runs;
     long mismatches = 0;
-    for (int i = 0; i < pairs; ++i) {
-      const LayerRun run = Layer(dir, rows);
-      writes.Add(run.start + run.add + run.cells + run.save, Timed(reference));
-      if (!fs::exists(dir / "out" / "rows.xls")) throw std::runtime_error("the reference wrote no rows.xls");
-      starts.push_back(run.start);
-      adds.push_back(run.add);
-      cells.push_back(run.cells);
-      saves.push_back(run.save);
-      opens.push_back(run.open);
-      reads.push_back(run.read);
-      alls.push_back(run.all);
+    const auto layer = [&] {
+      const LayerRun& run = runs.emplace_back(Layer(dir.Path(), rows));
       mismatches += run.mismatches;
-    }
+      return run.start + run.add + run.cells + run.save;
+    };
+    // The median of one part of the layer's runs.
+    const auto median = [&runs](double LayerRun::*part) {
+      std::vector<double> values;
+      for (const LayerRun& run : runs) values.push_back(run.*part);
+      return Median(values);
+    };
+    const auto convert = [&] {
+      const double took = Timed(reference);
+      if (!fs::exists(dir / "out" / "rows.xls")) throw std::runtime_error("the reference wrote no rows.xls");
+      return took;
+    };
+    writes.Take(pairs, layer, convert);
 
     std::printf("cells: %ld rows x 4 columns = %ld, median of %d alternated pairs\n", rows, rows * 4, pairs);
     std::printf("  load average before %s, after %s\n", loadBefore.c_str(), LoadAverage().c_str());
     std::printf("reference  soffice --convert-to xls (CSV, warm profile): %.2f s\n", writes.MedianB());
-    std::printf("layer      start instance:                 %.2f s\n", Median(starts));
-    std::printf("layer      new blank workbook:             %.2f s\n", Median(adds));
-    std::printf("layer      write cells (one call each):    %.2f s\n", Median(cells));
-    std::printf("layer      SaveAs .xls:                    %.2f s\n", Median(saves));
+    std::printf("layer      start instance:                 %.2f s\n", median(&LayerRun::start));
+    std::printf("layer      new blank workbook:             %.2f s\n", median(&LayerRun::add));
+    std::printf("layer      write cells (one call each):    %.2f s\n", median(&LayerRun::cells));
+    std::printf("layer      SaveAs .xls:                    %.2f s\n", median(&LayerRun::save));
     std::printf("layer      start + new + write + SaveAs:   %.2f s  %s\n", writes.MedianA(), writes.RatioText().c_str());
-    std::printf("layer      open .xls:                      %.2f s\n", Median(opens));
-    std::printf("layer      read cells (one call each):     %.2f s\n", Median(reads));
-    std::printf("layer      whole run incl. read and Quit:  %.2f s\n", Median(alls));
+    std::printf("layer      open .xls:                      %.2f s\n", median(&LayerRun::open));
+    std::printf("layer      read cells (one call each):     %.2f s\n", median(&LayerRun::read));
+    std::printf("layer      whole run incl. read and Quit:  %.2f s\n", median(&LayerRun::all));
     std::printf("mismatches on read back: %ld\n", mismatches);
-    fs::remove_all(dir);
     return mismatches == 0 ? 0 : 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pendra-bench-excel: %s\n", e.what());
-    fs::remove_all(dir);
     return 1;
   }
 }

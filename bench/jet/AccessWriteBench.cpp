@@ -6,10 +6,8 @@
 // The other reference, the Apache-2.0 Java library doing the same
 // rewrite, is not installed on the build machines and is not run here.
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -17,6 +15,7 @@
 
 #include "CommandLine.h"
 #include "Measure.h"
+#include "TemporaryFolder.h"
 #include "access/AccessWriter.h"
 #include "core/PlatformError.h"
 
@@ -69,13 +68,11 @@ int main(int argc, char** argv) {
                    "Our writer rewriting KikiMaster of a genuine Access file (tests/data/access/ja_V2000.mdb) against\n"
                    "SQLite replacing the same rows in its own database, in alternated pairs; the medians count.");
   line.Count("rows", 32765, 200, "rows written");
-  line.Count("pairs", 5, 1, "alternated pairs");
+  line.PairsOption(5);
   line.Parse(argc, argv);
-  const int rounds = static_cast<int>(line.CountOf("pairs"));
-  const fs::path folder = fs::temp_directory_path() / ("pendra-jet-bench-" + std::to_string(getpid()));
-  fs::create_directories(folder);
-  const std::string access = (folder / "ja_V2000.mdb").string();
-  fs::copy_file(PENDRA_ACCESS_TESTDATA "/ja_V2000.mdb", access);
+  const int rounds = line.PairCount();
+  const TemporaryFolder folder("pendra-jet-bench");
+  const std::string access = folder.CopyIn(PENDRA_ACCESS_TESTDATA "/ja_V2000.mdb", "ja_V2000.mdb");
   const std::string sqlitePath = (folder / "reference.sqlite").string();
   sqlite3* db = nullptr;
   sqlite3_open(sqlitePath.c_str(), &db);
@@ -88,14 +85,9 @@ int main(int argc, char** argv) {
     pendra::access::RewriteTable(access, "KikiMaster", rows);  // both start from 32,765 rows
     SqliteReplace(db, rows);
     afterOne = fs::file_size(access);
-    for (int round = 0; round < rounds; ++round) {
-      auto start = Clock::now();
-      pendra::access::RewriteTable(access, "KikiMaster", rows);
-      const double ours = Seconds(start);
-      start = Clock::now();
-      SqliteReplace(db, rows);
-      times.Add(ours, Seconds(start));
-    }
+    times.Take(
+        rounds, [&] { return TimeOf([&] { pendra::access::RewriteTable(access, "KikiMaster", rows); }); },
+        [&] { return TimeOf([&] { SqliteReplace(db, rows); }); });
     for (int i = 1 + rounds; i < 5; ++i) pendra::access::RewriteTable(access, "KikiMaster", rows);
   } catch (const pendra::PlatformError& e) {
     std::fprintf(stderr, "pendra_jet_bench: %ld: %s\n", e.Number(), e.Description().c_str());
@@ -104,7 +96,6 @@ int main(int argc, char** argv) {
   const uintmax_t afterFive = fs::file_size(access);
   const int rewrites = std::max(5, 1 + rounds);
   sqlite3_close(db);
-  fs::remove_all(folder);
   std::printf("Rewriting KikiMaster (%zu rows, index タグ名), median of %d alternated pairs:\n", rows.size(), rounds);
   std::printf("  RewriteTable %.3f s   reference SQLite delete + insert %.3f s   %s (aim <= 1.5)\n", times.MedianA(),
               times.MedianB(), times.RatioText().c_str());

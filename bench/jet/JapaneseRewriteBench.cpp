@@ -4,33 +4,22 @@
 // order (1041), against the same rewrite into an unchanged copy (General
 // Legacy). The two alternate, round after round; the medians and their
 // ratio are printed (aim: <= 1.1). --help gives the options.
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
+#include "JapaneseRelabel.h"
 #include "Measure.h"
+#include "TemporaryFolder.h"
 #include "access/AccessWriter.h"
 #include "core/PlatformError.h"
-#include "jet/Catalog.h"
-#include "jet/JetFile.h"
-#include "jet/TableDefinition.h"
-#include "mdb/AccessFile.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using Rows = std::vector<std::vector<pendra::Variant>>;
-using namespace pendra::jet;
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+using namespace pendra::bench;
+using pendra::jet::fixture::RelabelJapanese;
 
 // タグ名 Text(32), 機器名称 Text(64), 開始操作値 Long, 終了操作値 Long, 更新日時 Date.
 Rows KikiRows(size_t count) {
@@ -43,72 +32,35 @@ Rows KikiRows(size_t count) {
   return rows;
 }
 
-// Gives every text column of the user tables the sort order 1041, version 0.
-void RelabelJapanese(const std::string& path) {
-  JetFile file(path);
-  for (const CatalogEntry& entry : ReadCatalog(file)) {
-    if (entry.system) continue;
-    const TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
-    for (const Column& column : table.columns) {
-      if (column.type != static_cast<int>(pendra::mdb::AccessType::Text)) continue;
-      const DefinitionPlace place = PlaceOf(file, table, column.descriptorAt + file.layout().columnSortOrder);
-      const size_t at = static_cast<size_t>(place.page) * file.PageSize() + place.offset;
-      file.bytes()[at] = static_cast<char>(1041 & 0xFF);
-      file.bytes()[at + 1] = static_cast<char>(1041 >> 8);
-      file.bytes()[at + 3] = 0;
-    }
-  }
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << file.bytes();
-}
-
-double Rewrite(const std::string& path, const Rows& rows) {
-  const auto start = Clock::now();
-  pendra::access::RewriteTable(path, "KikiMaster", rows);
-  return Seconds(start);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  pendra::bench::CommandLine line("pendra_japanese_rewrite_bench",
-                                  "Our writer rewriting KikiMaster into a copy of tests/data/access/ja_V2000.mdb whose text columns\n"
-                                  "are in the Japanese sort order (1041), against the same rewrite into a General Legacy copy,\n"
-                                  "in alternated pairs; the medians count.");
+  CommandLine line("pendra_japanese_rewrite_bench",
+                   "Our writer rewriting KikiMaster into a copy of tests/data/access/ja_V2000.mdb whose text columns\n"
+                   "are in the Japanese sort order (1041), against the same rewrite into a General Legacy copy,\n"
+                   "in alternated pairs; the medians count.");
   line.Count("rows", 32765, 200, "rows written");
-  line.Count("pairs", 7, 1, "alternated pairs");
+  line.PairsOption(7);
   line.Parse(argc, argv);
-  const int rounds = static_cast<int>(line.CountOf("pairs"));
-  const fs::path folder = fs::temp_directory_path() / ("pendra-japanese-bench-" + std::to_string(getpid()));
-  fs::create_directories(folder);
-  const std::string source = std::string(PENDRA_ACCESS_TESTDATA) + "/ja_V2000.mdb";
-  const std::string legacy = (folder / "legacy.mdb").string();
-  const std::string japanese = (folder / "japanese.mdb").string();
-  fs::copy_file(source, legacy);
-  fs::copy_file(source, japanese);
-  fs::permissions(legacy, fs::perms::owner_read | fs::perms::owner_write);
-  fs::permissions(japanese, fs::perms::owner_read | fs::perms::owner_write);
-  RelabelJapanese(japanese);
+  const int rounds = line.PairCount();
   const Rows rows = KikiRows(static_cast<size_t>(line.CountOf("rows")));
-  pendra::bench::Pairs times;   // A: Japanese, B: General Legacy
+  Pairs times;  // A: Japanese, B: General Legacy
   try {
-    for (int round = 0; round < rounds; ++round) {
-      // Alternated, each order first in every other round.
-      if (round % 2 == 0) {
-        const double l = Rewrite(legacy, rows);
-        times.Add(Rewrite(japanese, rows), l);
-      } else {
-        const double j = Rewrite(japanese, rows);
-        times.Add(j, Rewrite(legacy, rows));
-      }
-    }
+    const TemporaryFolder folder("pendra-japanese-bench");
+    const std::string source = std::string(PENDRA_ACCESS_TESTDATA) + "/ja_V2000.mdb";
+    const std::string legacy = folder.CopyIn(source, "legacy.mdb");
+    const std::string japanese = folder.CopyIn(source, "japanese.mdb");
+    RelabelJapanese(japanese);
+    auto rewrite = [&rows](const std::string& path) {
+      return [&rows, path] { return TimeOf([&] { pendra::access::RewriteTable(path, "KikiMaster", rows); }); };
+    };
+    times.Take(rounds, rewrite(japanese), rewrite(legacy), Pairs::Order::Alternating);
   } catch (const pendra::PlatformError& e) {
     std::fprintf(stderr, "pendra_japanese_rewrite_bench: %ld %s\n", e.Number(), e.Description().c_str());
-    fs::remove_all(folder);
     return 1;
   }
-  fs::remove_all(folder);
   std::printf("rewrite of %zu rows, median of %d alternated pairs (load %s):\n", rows.size(), rounds,
-              pendra::bench::LoadAverage().c_str());
+              LoadAverage().c_str());
   std::printf("  Japanese %.3f s   General Legacy %.3f s   %s (aim <= 1.1)\n", times.MedianA(), times.MedianB(),
               times.RatioText().c_str());
   return 0;

@@ -9,9 +9,6 @@
 // The table is made by the run itself: KikiMaster (text, long and date
 // columns, an index) of a copy of tests/data/access/ja_V2016.accdb (ACE 16),
 // filled by our own writer. --file and --table read an existing file instead.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -21,6 +18,7 @@
 
 #include "CommandLine.h"
 #include "Measure.h"
+#include "TemporaryFolder.h"
 #include "core/PlatformError.h"
 #include "access/AccessWriter.h"
 #include "mdb/AccessFile.h"
@@ -74,7 +72,7 @@ int ReadOnce(const std::string& file, const std::string& table) {
 // rows KikiMaster rows (タグ名 Text(32), 機器名称 Text(64), 開始操作値 Long,
 // 終了操作値 Long, 更新日時 Date) written into a copy of the shipped file.
 void MakeTable(const std::string& file, long rows) {
-  fs::copy_file(PENDRA_ACCESS_TESTDATA "/ja_V2016.accdb", file);
+  CopyWritable(PENDRA_ACCESS_TESTDATA "/ja_V2016.accdb", file);
   std::vector<std::vector<pendra::Variant>> values;
   values.reserve(static_cast<size_t>(rows));
   for (long i = 0; i < rows; ++i)
@@ -92,7 +90,7 @@ int main(int argc, char** argv) {
                    "The Access reading layer reading every value of a large table, against mdb-export of the same\n"
                    "table, in alternated pairs: time and peak memory (ours with its reading child).");
   line.Count("rows", 500000, 2000, "rows of the table the run writes");
-  line.Count("pairs", 5, 1, "alternated pairs; the medians count");
+  line.PairsOption(5);
   line.Count("warmup", 1, 0, "unmeasured rounds first", 0);
   line.Text("file", "read this Access file instead of writing one");
   line.Text("table", "the table of --file to read");
@@ -113,20 +111,17 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  const int pairs = static_cast<int>(line.CountOf("pairs")), warmup = static_cast<int>(line.CountOf("warmup"));
+  const int pairs = line.PairCount(), warmup = static_cast<int>(line.CountOf("warmup"));
 
-  std::string pattern = (fs::temp_directory_path() / "pendra-mdb-bench-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return 1;
-  const fs::path dir = pattern;
   try {
+    const TemporaryFolder dir("pendra-mdb-bench");
     std::string file = line.TextOf("file"), table = line.TextOf("table");
     if (file.empty()) {
       file = (dir / "large.accdb").string();
       table = "KikiMaster";
-      const auto start = Clock::now();
-      MakeTable(file, line.CountOf("rows"));
+      const double took = TimeOf([&] { MakeTable(file, line.CountOf("rows")); });
       std::printf("wrote %ld rows of %s into %s (%ju bytes) in %.1f s\n", line.CountOf("rows"), table.c_str(),
-                  file.c_str(), static_cast<uintmax_t>(fs::file_size(file)), Seconds(start));
+                  file.c_str(), static_cast<uintmax_t>(fs::file_size(file)), took);
     }
     const std::vector<std::string> ours = {SelfPath(), "--read-once", "--file", file, "--table", table};
     const std::vector<std::string> reference = {"mdb-export", file, table};
@@ -139,17 +134,21 @@ int main(int argc, char** argv) {
     std::vector<double> ourPeaks, theirPeaks;
     double selfPeak = 0, childPeak = 0;
     size_t rows = 0, values = 0;
-    for (int i = 0; i < pairs; ++i) {
+    const auto layer = [&] {
       const auto a = RunChild(ours, true);
-      const auto b = RunChild(reference);
-      times.Add(a.seconds, b.seconds);
       std::istringstream in(a.output);
       double self = 0, child = 0;
       if (!(in >> rows >> values >> self >> child)) throw std::runtime_error("no figures: " + a.output);
       ourPeaks.push_back(self + child);
-      theirPeaks.push_back(b.peakMiB);
       if (self + child >= selfPeak + childPeak) selfPeak = self, childPeak = child;
-    }
+      return a.seconds;
+    };
+    const auto mdbExport = [&] {
+      const auto b = RunChild(reference);
+      theirPeaks.push_back(b.peakMiB);
+      return b.seconds;
+    };
+    times.Take(pairs, layer, mdbExport);
     std::printf("Access reading, table %s: %zu rows, %zu values, median of %d alternated pairs\n", table.c_str(), rows,
                 values, pairs);
     std::printf("  load average before %s, after %s\n", loadBefore.c_str(), LoadAverage().c_str());
@@ -159,9 +158,7 @@ int main(int argc, char** argv) {
                 Median(ourPeaks), selfPeak, childPeak, Median(theirPeaks));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pendra_mdb_bench: %s\n", e.what());
-    fs::remove_all(dir);
     return 1;
   }
-  fs::remove_all(dir);
   return 0;
 }

@@ -11,7 +11,6 @@
 // after one unmeasured run of each (profiles made, files in the page cache);
 // the figures are the medians over the pairs. The load average is printed
 // with them: on a busy machine the ratios mean less.
-#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +22,7 @@
 #include "CommandLine.h"
 #include "LargeTables.h"
 #include "Measure.h"
+#include "TemporaryFolder.h"
 #include "ScheduleJobs.h"
 #include "excel/Excel.h"
 #include "core/BasePath.h"
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
                    "The output and the expansion of the schedule tables, each against a reference in alternated\n"
                    "pairs: the output against soffice --convert-to xls of the same rows as CSV, the expansion\n"
                    "against soffice --convert-to csv of the same workbook plus sqlite3 .import.");
-  line.Count("pairs", 5, 1, "alternated pairs; the medians count");
+  line.PairsOption(5);
   line.Count("warmup", 1, 0, "unmeasured rounds first", 0);
   line.Count("groups", 1000, 10, "GroupMaster rows");
   line.Count("kiki", 32765, 100, "KikiMaster rows");
@@ -59,16 +59,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool outputs = only != "expansion", expansions = only != "output";
-  const int pairs = static_cast<int>(line.CountOf("pairs")), warmup = static_cast<int>(line.CountOf("warmup"));
+  const int pairs = line.PairCount(), warmup = static_cast<int>(line.CountOf("warmup"));
   const TableSizes sizes{line.CountOf("groups"), line.CountOf("kiki")};
 
   // Offices of others on a shared machine (other test runs, a person's
   // Calc) must not turn a round into a refusal.
   pendra::excel::SetProbeScope([](pid_t) { return false; });
-  std::string pattern = (fs::temp_directory_path() / "pendra-bench-schedule-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return 1;
-  const fs::path dir = pattern;
   try {
+    const TemporaryFolder folder("pendra-bench-schedule");
+    const fs::path& dir = folder.Path();
     const auto base = LargeBaseFolder(dir, sizes);
     const std::string loadBefore = LoadAverage();
 
@@ -212,9 +211,7 @@ int main(int argc, char** argv) {
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pendra-bench-schedule: %s\n", e.what());
-    fs::remove_all(dir);
     return 1;
   }
-  fs::remove_all(dir);
   return 0;
 }

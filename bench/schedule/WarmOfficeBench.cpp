@@ -5,7 +5,6 @@
 // instance, in pairs (cold, then warm) in the same run; the figures are the
 // medians over the pairs. Also prints the memory the waiting spare holds and
 // the load average.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include "CommandLine.h"
 #include "LargeTables.h"
 #include "Measure.h"
+#include "TemporaryFolder.h"
 #include "ScheduleJobs.h"
 #include "excel/Excel.h"
 
@@ -41,20 +41,19 @@ int main(int argc, char** argv) {
   CommandLine line("pendra-bench-warm-office",
                    "The output and the expansion of the schedule tables taking the spare office the window keeps\n"
                    "ready, against the same jobs starting their own office, in alternated pairs (cold, then warm).");
-  line.Count("pairs", 5, 1, "alternated pairs; the medians count");
+  line.PairsOption(5);
   line.Count("warmup", 1, 0, "unmeasured rounds first", 0);
   line.Count("groups", 1000, 10, "GroupMaster rows");
   line.Count("kiki", 32765, 100, "KikiMaster rows");
   line.Parse(argc, argv);
-  const int pairs = static_cast<int>(line.CountOf("pairs")), warmup = static_cast<int>(line.CountOf("warmup"));
+  const int pairs = line.PairCount(), warmup = static_cast<int>(line.CountOf("warmup"));
   const TableSizes sizes{line.CountOf("groups"), line.CountOf("kiki")};
   // Offices of others on a shared machine must not turn a round into a
   // refusal.
   pendra::excel::SetProbeScope([](pid_t) { return false; });
-  std::string pattern = (fs::temp_directory_path() / "pendra-bench-warm-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return 1;
-  const fs::path dir = pattern;
   try {
+    const TemporaryFolder folder("pendra-bench-warm");
+    const fs::path& dir = folder.Path();
     const auto base = LargeBaseFolder(dir, sizes);
     const fs::path workbook = dir / "Pendra情報.xls";
 
@@ -98,9 +97,7 @@ int main(int argc, char** argv) {
     std::printf("  the waiting spare holds %.0f MB resident\n", spareMegabytes);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pendra-bench-warm-office: %s\n", e.what());
-    fs::remove_all(dir);
     return 1;
   }
-  fs::remove_all(dir);
   return 0;
 }

@@ -17,6 +17,8 @@ void CommandLine::Count(const std::string& name, long full, long smoke, const st
   options_[name] = Option{Kind::Count, help, full, smoke, minimum, {}, false};
 }
 
+void CommandLine::PairsOption(long full) { Count("pairs", full, 1, "alternated pairs; the medians count"); }
+
 void CommandLine::Text(const std::string& name, const std::string& help) {
   order_.push_back(name);
   options_[name] = Option{Kind::Text, help, 0, 0, 0, {}, false};

@@ -19,6 +19,9 @@ class CommandLine {
   // --name N, a whole number >= minimum: full is the figure of a real run,
   // smoke the one --smoke takes.
   void Count(const std::string& name, long full, long smoke, const std::string& help, long minimum = 1);
+  // --pairs N: how many alternated pairs of the measured job and its
+  // reference a run takes (one with --smoke); the medians over them count.
+  void PairsOption(long full);
   // --name VALUE, empty unless given.
   void Text(const std::string& name, const std::string& help);
   // --name, off unless given.
@@ -30,6 +33,7 @@ class CommandLine {
   void Parse(int argc, char** argv);
 
   long CountOf(const std::string& name) const;
+  int PairCount() const { return static_cast<int>(CountOf("pairs")); }
   const std::string& TextOf(const std::string& name) const;
   bool FlagOf(const std::string& name) const;
   bool Smoke() const { return smoke_; }

@@ -30,6 +30,20 @@ void Pairs::Add(double a, double b) {
   ratios_.push_back(a / b);
 }
 
+void Pairs::Take(int count, const std::function<double()>& a, const std::function<double()>& b, Order order) {
+  for (int i = 0; i < count; ++i) {
+    if (order == Order::Alternating && i % 2 == 0) {
+      const double second = b();
+      const double first = a();
+      Add(first, second);
+    } else {
+      const double first = a();
+      const double second = b();
+      Add(first, second);
+    }
+  }
+}
+
 std::string Pairs::RatioText() const {
   char text[64];
   std::snprintf(text, sizeof text, "ratio %.2f (pairs %.2f)", Ratio(), MedianOfRatios());
@@ -163,9 +177,7 @@ void Run(const std::string& command) {
 }
 
 double Timed(const std::string& command) {
-  const auto start = Clock::now();
-  Run(command);
-  return Seconds(start);
+  return TimeOf([&] { Run(command); });
 }
 
 std::string Quote(const std::string& path) { return "'" + path + "'"; }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since);
 
+// The wall-clock seconds one call of run takes.
+template <typename Run>
+double TimeOf(Run&& run) {
+  const auto start = Clock::now();
+  run();
+  return Seconds(start);
+}
+
 // The middle value (the mean of the two middle ones for an even count).
 double Median(std::vector<double> values);
 
@@ -22,7 +31,15 @@ double Median(std::vector<double> values);
 // other, so that both see the same load.
 class Pairs {
  public:
+  // Which of a pair runs first: A in every pair, or B in the first pair and
+  // in every other one after it, so that neither always meets the caches
+  // and the file system as the other left them.
+  enum class Order { AFirst, Alternating };
+
   void Add(double a, double b);
+  // Takes count pairs: a and b each run once a pair and return their
+  // seconds.
+  void Take(int count, const std::function<double()>& a, const std::function<double()>& b, Order order = Order::AFirst);
   size_t Count() const { return a_.size(); }
   double MedianA() const { return Median(a_); }
   double MedianB() const { return Median(b_); }

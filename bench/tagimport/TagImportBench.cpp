@@ -9,7 +9,6 @@
 // --job-only runs the job once, for a profiler.
 #include <iconv.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -30,6 +29,7 @@
 #include "CommandLine.h"
 #include "Fixture.h"
 #include "Measure.h"
+#include "TemporaryFolder.h"
 
 namespace fs = std::filesystem;
 using namespace pendra;
@@ -149,8 +149,8 @@ int main(int argc, char** argv) {
   const bool jobOnly = line.FlagOf("job-only");
   const long records = line.CountOf("records");
   const int rounds = jobOnly ? 1 : static_cast<int>(line.CountOf("pairs"));
-  char pattern[] = "/tmp/pendra-tagbench-XXXXXX";
-  const fs::path dir = mkdtemp(pattern);
+  const bench::TemporaryFolder folder("pendra-tagbench");
+  const fs::path& dir = folder.Path();
   const fs::path base = dir / "base";
   const std::string dbPath = (base / "VL_Database" / "Velmora.mdb").string();
   fs::create_directories(base / "VL_Database");
@@ -244,7 +244,6 @@ int main(int argc, char** argv) {
     }
     if (jobOnly) {
       std::printf("tag import job %.3f s (%ld records)\n", job, records);
-      fs::remove_all(dir);
       return 0;
     }
 
@@ -286,6 +285,5 @@ int main(int argc, char** argv) {
   std::printf("  sqlite-utils upsert     %8.3f s   sqlite-utils / job: %s\n", upserts.MedianA(),
               upserts.RatioText().c_str());
   std::printf("  backup of the database  %8.3f s   share of the job %.1f%% (aim <= 10%%)\n", backup, 100 * backup / job);
-  fs::remove_all(dir);
   return 0;
 }

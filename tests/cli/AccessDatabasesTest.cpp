@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "CliFixture.h"
+#include "MdbReaderRun.h"
 #include "TestFiles.h"
 #include "access/AccessWriter.h"
 #include "dao/Backup.h"
@@ -55,19 +56,12 @@ std::vector<std::string> OtherTables(const std::string& file, const std::vector<
 // The first column of every row of a table as the npm package mdb-reader
 // (an implementation of its own) reads it, sorted, after its count line.
 std::vector<std::string> MdbReaderFirstColumn(const std::string& file, const std::string& table) {
-  const std::string command = "node '" PENDRA_SOURCE_DIR "/tools/mdb-reader/read-table.js' '" + file + "' '" + table + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[65536];
-  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  EXPECT_EQ(pipe ? pclose(pipe) : -1, 0) << out.substr(0, 2000);
-  std::vector<std::string> values;
-  std::istringstream in(out);
-  std::string line;
-  if (std::getline(in, line)) values.push_back(line);
-  while (std::getline(in, line)) {
-    const std::string text = "[{\"t\":\"text\",\"v\":\"";
-    values.push_back(line.rfind(text, 0) == 0 ? line.substr(text.size(), line.find('"', text.size()) - text.size()) : line.substr(0, line.find(','))); 
+  std::vector<std::string> values = jet::test::MdbReaderLines(file, table);
+  const std::string text = "[{\"t\":\"text\",\"v\":\"";
+  for (size_t i = 1; i < values.size(); ++i) {
+    const std::string line = values[i];
+    values[i] = line.rfind(text, 0) == 0 ? line.substr(text.size(), line.find('"', text.size()) - text.size())
+                                         : line.substr(0, line.find(','));
   }
   if (!values.empty()) std::sort(values.begin() + 1, values.end());
   return values;

@@ -164,14 +164,7 @@ TEST_F(RoundTrip, TheSampleMasterFileImports) {
 // The least memory the options accept serves an output of the largest
 // tables and its expansion.
 TEST_F(RoundTrip, TheLeastOfficeMemoryServesTheLargestOutput) {
-  // The largest tables the jobs meet: 1000 groups, 32765 devices.
-  schedule::test::Exec(ScheduleDb(),
-                       "DELETE FROM GroupMaster; DELETE FROM KikiMaster;"
-                       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)"
-                       " INSERT INTO GroupMaster (GPno, GP名称, 有効) SELECT i, 'グループ' || i, -(i % 2) FROM n;"
-                       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32765)"
-                       " INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値)"
-                       " SELECT printf('TAG-%06d', i), '機器名称' || i, i % 100, i % 7 FROM n;");
+  schedule::test::FillLargestTables(ScheduleDb());
   const std::string least = std::to_string(excel::kLeastOfficeMemoryMegabytes);
   const std::string workbook = base.File("大きな表.xls");
   const Outcome output = RunInProcess(On({"output", workbook, "--office-memory", least}));

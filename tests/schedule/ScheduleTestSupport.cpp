@@ -135,6 +135,16 @@ void Exec(const std::string& db, const std::string& sql) {
   if (rc != SQLITE_OK) throw std::runtime_error(message);
 }
 
+void FillLargestTables(const std::string& db) {
+  Exec(db,
+       "DELETE FROM GroupMaster; DELETE FROM KikiMaster;"
+       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)"
+       " INSERT INTO GroupMaster (GPno, GP名称, 有効) SELECT i, 'グループ' || i, -(i % 2) FROM n;"
+       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32765)"
+       " INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値)"
+       " SELECT printf('TAG-%06d', i), '機器名称' || i, i % 100, i % 7 FROM n;");
+}
+
 std::vector<pid_t> OurOfficeProcesses() {
   // Our instances run soffice.bin on a profile named after this process.
   const std::string marker = "/" + std::to_string(getpid()) + "-";

@@ -106,6 +106,11 @@ class ProbeScope {
 std::vector<std::string> Rows(const std::string& db, const std::string& sql);
 void Exec(const std::string& db, const std::string& sql);
 
+// Fills both schedule tables of db with the largest tables the tool meets:
+// 1000 groups and 32765 devices, the most rows a sheet column of the jobs
+// can take.
+void FillLargestTables(const std::string& db);
+
 // Soffice processes started by this test process that are still alive.
 std::vector<pid_t> OurOfficeProcesses();
 

@@ -291,18 +291,6 @@ TEST_F(ThroughTheWindow, AReadOnlyDatabaseIsRefusedBeforeTheFirstQuestion) {
   }
 }
 
-// The largest tables the tool meets: 1000 groups and 32765 devices, the
-// most rows a sheet column of the jobs can take.
-void FillLargeTables(const std::string& db) {
-  Exec(db,
-       "DELETE FROM GroupMaster; DELETE FROM KikiMaster;"
-       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)"
-       " INSERT INTO GroupMaster (GPno, GP名称, 有効) SELECT i, 'グループ' || i, -(i % 2) FROM n;"
-       " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32765)"
-       " INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値)"
-       " SELECT printf('TAG-%06d', i), '機器名称' || i, i % 100, i % 7 FROM n;");
-}
-
 std::string Head(const std::string& path, size_t bytes) {
   std::ifstream in(path, std::ios::binary);
   std::string head(bytes, '\0');
@@ -341,7 +329,7 @@ struct ProgressWatcher {
 };
 
 TEST_F(ThroughTheWindow, TheWindowWorksThroughTheLargestOutputAndShowsItsProgress) {
-  FillLargeTables(base.ScheduleDb());
+  FillLargestTables(base.ScheduleDb());
   ProgressWatcher person(form);
   long ticksAtTheEnd = -1;
   onMessage = [&](const std::string&) { ticksAtTheEnd = person.ticks; };
@@ -361,7 +349,7 @@ TEST_F(ThroughTheWindow, TheWindowWorksThroughTheLargestOutputAndShowsItsProgres
 }
 
 TEST_F(ThroughTheWindow, CancelInTheOutputWritesNothingAndTheWindowStays) {
-  FillLargeTables(base.ScheduleDb());
+  FillLargestTables(base.ScheduleDb());
   ProgressWatcher person(form);
   person.cancel = true;
   const std::string workbook = base.File("取り消し.xls");
@@ -378,7 +366,7 @@ TEST_F(ThroughTheWindow, CancelInTheOutputWritesNothingAndTheWindowStays) {
 }
 
 TEST_F(ThroughTheWindow, CancelInTheExpansionEndsTheProgramWithTheTablesAsTheyWere) {
-  FillLargeTables(base.ScheduleDb());
+  FillLargestTables(base.ScheduleDb());
   const std::string workbook = base.File("大きな表.xls");
   dialogAnswers.push_back(QString::fromStdString(workbook));
   form.Command4->click();
@@ -561,7 +549,7 @@ std::pair<int, std::string> Drive(const std::vector<std::string>& args,
 // written, the tables as they were, and no office process of it left.
 TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
   BaseFolder base;
-  FillLargeTables(base.ScheduleDb());
+  FillLargestTables(base.ScheduleDb());
   const std::string workbook = base.File("大きな表.xls");
   {
     ScriptedUi ui(base.Path());
@@ -636,7 +624,7 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
 // beside the target goes with the program, not left for the user to find.
 TEST(EndingTheProgram, WhileTheOutputSavesLeavesNoHiddenFolder) {
   BaseFolder base;
-  FillLargeTables(base.ScheduleDb());
+  FillLargestTables(base.ScheduleDb());
   const auto hiddenFolders = [&] {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(base.Path()))

@@ -5,14 +5,15 @@
 // are. A text key is Access's or the rewrite is refused with the file as it
 // was; the keys Access already wrote are kept for values that stay.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <string>
+#include <vector>
 
+#include "AccessFileCopies.h"
+#include "CheckProblems.h"
+#include "JapaneseRelabel.h"
+#include "MdbReaderRun.h"
 #include "access/AccessWriter.h"
 #include "core/PlatformError.h"
 #include "jet/Catalog.h"
@@ -26,35 +27,12 @@
 namespace pendra::jet {
 namespace {
 
-namespace fs = std::filesystem;
 using access::RewriteTable;
+using fixture::RelabelJapanese;
+using test::Bytes;
+using test::Problems;
+using test::Read;
 using Rows = std::vector<std::vector<Variant>>;
-
-std::string Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-// Gives every text column of the user tables the sort order 1041, version 0.
-void RelabelJapanese(const std::string& path) {
-  JetFile file(path);
-  for (const CatalogEntry& entry : ReadCatalog(file)) {
-    if (entry.system) continue;
-    const TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
-    for (const Column& column : table.columns) {
-      if (column.type != static_cast<int>(mdb::AccessType::Text) && column.type != static_cast<int>(mdb::AccessType::Memo))
-        continue;
-      const DefinitionPlace place = PlaceOf(file, table, column.descriptorAt + file.layout().columnSortOrder);
-      const size_t at = static_cast<size_t>(place.page) * file.PageSize() + place.offset;
-      file.bytes()[at] = static_cast<char>(1041 & 0xFF);
-      file.bytes()[at + 1] = static_cast<char>(1041 >> 8);
-      file.bytes()[at + 3] = 0;
-    }
-  }
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << file.bytes();
-}
 
 std::vector<std::string> IndexKeysOf(const std::string& path, const std::string& tableName) {
   const JetFile file(path);
@@ -66,37 +44,15 @@ std::vector<std::string> IndexKeysOf(const std::string& path, const std::string&
   return keys;
 }
 
-std::string Problems(const FileCheck& check) {
-  std::string text;
-  for (const std::string& p : check.problems) text += p + "\n";
-  for (const TableCheck& t : check.tables)
-    for (const std::string& p : t.problems) text += t.name + ": " + p + "\n";
-  return text;
-}
-
 // The text values of the table's first column as the npm package mdb-reader
-// reads them (tools/mdb-reader, put there by scripts/install-deps), sorted.
+// reads them, sorted.
 std::vector<std::string> MdbReaderFirstTexts(const std::string& path, const std::string& table) {
-  const std::string command = "node '" PENDRA_SOURCE_DIR "/tools/mdb-reader/read-table.js' '" + path + "' '" + table + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[65536];
-  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  EXPECT_EQ(pipe ? pclose(pipe) : -1, 0) << command << "\n" << out.substr(0, 2000);
   std::vector<std::string> texts;
-  std::istringstream in(out);
   const std::string head = R"([{"t":"text","v":")";
-  for (std::string line; std::getline(in, line);)
+  for (const std::string& line : test::MdbReaderLines(path, table))
     if (line.rfind(head, 0) == 0) texts.push_back(line.substr(head.size(), line.find('"', head.size()) - head.size()));
   std::sort(texts.begin(), texts.end());
   return texts;
-}
-
-mdb::AccessTable Read(const std::string& path, const std::string& table) {
-  for (mdb::AccessTable& t : mdb::ReadAccessFile(path).tables)
-    if (t.name == table) return t;
-  ADD_FAILURE() << table << " not in " << path;
-  return {};
 }
 
 // KikiMaster: タグ名 Text(32) (its unique index), 機器名称 Text(64),
@@ -113,18 +69,8 @@ Rows KikiRows(const std::vector<std::string>& tags) {
 
 class JapaneseRewrite : public ::testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("pendra-jet-japanese-" + std::to_string(getpid()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-  std::string Copy(const std::string& name) {
-    const fs::path target = folder_ / name;
-    fs::copy_file(std::string(PENDRA_ACCESS_TESTDATA) + "/" + name, target, fs::copy_options::overwrite_existing);
-    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
-    return target.string();
-  }
-  fs::path folder_;
+  std::string Copy(const std::string& name) { return copies_.Copy(name); }
+  test::AccessFileCopies copies_{"pendra-jet-japanese"};
 };
 
 TEST_P(JapaneseRewrite, RelabelledCopyIsSoundAndTakesKanaAndKnownKanji) {
@@ -207,11 +153,8 @@ INSTANTIATE_TEST_SUITE_P(Files, JapaneseRewrite, ::testing::Values("ja_V2000.mdb
 // ACE cuts an index entry at 510 bytes and ends it with a checksum we do not
 // reproduce: a key past 502 bytes is refused, one below is written.
 TEST(EntryCap, AceKeyPastTheCapIsRefusedWithTheFileUnchanged) {
-  const fs::path folder = fs::temp_directory_path() / ("pendra-jet-cap-" + std::to_string(getpid()));
-  fs::create_directories(folder);
-  const std::string path = (folder / "cap.accdb").string();
-  fs::copy_file(std::string(PENDRA_ACCESS_TESTDATA) + "/testEmoticonsV2010.accdb", path);
-  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  const test::AccessFileCopies copies("pendra-jet-cap");
+  const std::string path = copies.Copy("testEmoticonsV2010.accdb", "cap.accdb");
   std::string kanji;
   for (int i = 0; i < 255; ++i) kanji += "漢";  // weights of two bytes or more: a key past 510 bytes
   const std::string before = Bytes(path);
@@ -227,7 +170,6 @@ TEST(EntryCap, AceKeyPastTheCapIsRefusedWithTheFileUnchanged) {
   const FileCheck check = CheckAccessFile(path);
   EXPECT_TRUE(check.Clean()) << Problems(check);
   EXPECT_EQ(check.keysNotCompared, 0u);
-  fs::remove_all(folder);
 }
 
 // The genuine Japanese files: every index key Access wrote in them, system

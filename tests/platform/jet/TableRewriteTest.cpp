@@ -28,6 +28,9 @@
 #include <set>
 #include <sstream>
 
+#include "AccessFileCopies.h"
+#include "CheckProblems.h"
+#include "MdbReaderRun.h"
 #include "access/AccessWriter.h"
 #include "core/PlatformError.h"
 #include "jet/Catalog.h"
@@ -46,64 +49,23 @@ namespace {
 namespace fs = std::filesystem;
 // The whole write of a file on the disk (read, rewrite, check, replace).
 using access::RewriteTable;
+using test::Bytes;
+using test::Problems;
+using test::Read;
 const std::string kData = PENDRA_ACCESS_TESTDATA;
 using Rows = std::vector<std::vector<Variant>>;
 
-std::string Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-// The rows as the npm package mdb-reader reads them (tools/mdb-reader, put
-// there by scripts/install-deps): the count line first, then one line per
-// row, sorted (it reads rows in an order of its own).
+// The rows as the npm package mdb-reader reads them: the count line first,
+// then one line per row, sorted (it reads rows in an order of its own).
 std::vector<std::string> MdbReaderRows(const std::string& path, const std::string& table) {
-  const std::string command = "node '" PENDRA_SOURCE_DIR "/tools/mdb-reader/read-table.js' '" + path + "' '" + table + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[65536];
-  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pipe ? pclose(pipe) : -1;
-  EXPECT_EQ(status, 0) << command << "\n" << out.substr(0, 2000);
-  std::vector<std::string> lines;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::vector<std::string> lines = test::MdbReaderLines(path, table);
   if (!lines.empty()) std::sort(lines.begin() + 1, lines.end());
   return lines;
 }
 
-std::string Problems(const FileCheck& check) {
-  std::string text;
-  for (const std::string& p : check.problems) text += p + "\n";
-  for (const TableCheck& t : check.tables)
-    for (const std::string& p : t.problems) text += t.name + ": " + p + "\n";
-  return text;
-}
-
 class TableRewrite : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("pendra-jet-rewrite-" + std::to_string(getpid()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    fs::permissions(folder_, fs::perms::owner_all);
-    fs::remove_all(folder_);
-  }
-  std::string Copy(const std::string& name) {
-    const fs::path target = folder_ / name;
-    fs::copy_file(kData + "/" + name, target, fs::copy_options::overwrite_existing);
-    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
-    return target.string();
-  }
-  static mdb::AccessTable Read(const std::string& path, const std::string& table) {
-    for (mdb::AccessTable& t : mdb::ReadAccessFile(path).tables)
-      if (t.name == table) return t;
-    ADD_FAILURE() << table << " not in " << path;
-    return {};
-  }
+  std::string Copy(const std::string& name) { return copies_.Copy(name); }
   // Rewrites and checks: clean, the rows read back by libmdb.
   static void RewriteAndVerify(const std::string& path, const std::string& table, const Rows& rows, const std::string& what) {
     RewriteTable(path, table, rows);
@@ -120,7 +82,8 @@ class TableRewrite : public ::testing::Test {
     }
   }
 
-  fs::path folder_;
+  test::AccessFileCopies copies_{"pendra-jet-rewrite"};
+  const fs::path& folder_ = copies_.Folder();
 };
 
 TEST_F(TableRewrite, EveryTableWithItsOwnRowsWithNoneAndAgain) {
