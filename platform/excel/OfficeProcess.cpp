@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -21,8 +22,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include <com/sun/star/beans/NamedValue.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/configuration/theDefaultProvider.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 
 extern char** environ;
@@ -73,7 +77,44 @@ void RemoveOrphans(const std::string& root) {
 // it: one start instead of two.
 // Named after the settings it was made with: a seed of older settings is
 // never copied.
-std::string SeedProfile() { return ProfileRoot() + "/seed-2"; }
+std::string SeedProfile() { return ProfileRoot() + "/seed-3"; }
+
+// The office's own version ("7.4"), as its configuration names it; empty
+// when it cannot be read.
+std::string OfficeVersion(const css::uno::Reference<css::uno::XComponentContext>& context) {
+  try {
+    const auto provider = css::configuration::theDefaultProvider::get(context);
+    const css::beans::NamedValue node(ToOU("nodepath"), css::uno::Any(ToOU("/org.openoffice.Setup/Product")));
+    css::uno::Sequence<css::uno::Any> arguments(1);
+    arguments.getArray()[0] <<= node;
+    const css::uno::Reference<css::container::XNameAccess> product(
+        provider->createInstanceWithArguments(ToOU("com.sun.star.configuration.ConfigurationAccess"), arguments),
+        css::uno::UNO_QUERY_THROW);
+    rtl::OUString version;
+    product->getByName(ToOU("ooSetupVersion")) >>= version;
+    const std::string text = FromOU(version);
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return "";
+    return text;
+  } catch (const css::uno::Exception&) {
+    return "";
+  }
+}
+
+// An office whose profile has not seen its version runs its graphics
+// self-tests at every start (a quarter of a second drawing in memory). A
+// profile the office ended with records the version; the seed is taken
+// while the office runs, before it writes that down, so it is written here.
+void RecordVersionSeen(const std::string& profile, const std::string& version) {
+  if (version.empty()) return;
+  const std::string path = profile + "/user/registrymodifications.xcu";
+  std::ifstream in(path);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t end = text.rfind("</oor:items>");
+  if (end == std::string::npos) return;
+  text.insert(end, "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" +
+                       version + "</value></prop></item>\n");
+  std::ofstream(path, std::ios::trunc) << text;
+}
 
 bool CopySeedProfile(const std::string& dir) {
   const std::string seed = SeedProfile();
@@ -88,7 +129,7 @@ bool CopySeedProfile(const std::string& dir) {
   return true;
 }
 
-void KeepSeedProfile(const std::string& dir) {
+void KeepSeedProfile(const std::string& dir, const std::string& version) {
   const std::string seed = SeedProfile();
   std::error_code ec;
   if (fs::exists(seed, ec)) return;
@@ -99,6 +140,10 @@ void KeepSeedProfile(const std::string& dir) {
   // A seed carries no home: each instance's keyring and caches start empty.
   fs::remove_all(staging + "/home", ec);
   fs::remove(staging + "/.lock", ec);
+  // Nor the log of the graphics self-tests: an instance that runs them
+  // again shows by writing it.
+  fs::remove(staging + "/user/GraphicsRenderTests.log", ec);
+  RecordVersionSeen(staging, version);
   if (ec || rename(staging.c_str(), seed.c_str()) != 0) fs::remove_all(staging, ec);
 }
 
@@ -170,7 +215,7 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Start() {
       auto remote = resolver->resolve(url);
       office->context_.set(remote, css::uno::UNO_QUERY_THROW);
       office->desktop_ = css::frame::Desktop::create(office->context_);
-      if (!seeded) KeepSeedProfile(dir);
+      if (!seeded) KeepSeedProfile(dir, OfficeVersion(office->context_));
       return office;
     } catch (const css::connection::NoConnectException&) {
     } catch (const css::uno::Exception& e) {

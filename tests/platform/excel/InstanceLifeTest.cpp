@@ -68,6 +68,18 @@ TEST(InstanceLife, QuitEndsTheOfficeAndLaterCallsRaise440) {
   EXPECT_EQ(ErrorNumber([&] { app->Workbooks(); }), 440);
 }
 
+// The office runs its graphics self-tests (and writes their log) on the
+// first start of a profile that has not seen its version: an instance
+// started from the seed profile, made by the first, does not.
+TEST(InstanceLife, AnInstanceStartedFromTheSeedSkipsTheOfficesFirstStartSelfTests) {
+  for (int instance = 0; instance < 2; ++instance) {
+    auto app = CreateObject();
+    auto workbook = app->Workbooks().Add();
+    if (instance == 1) EXPECT_FALSE(fs::exists(ProfileOf(*workbook) + "/user/GraphicsRenderTests.log"));
+    app->Quit();
+  }
+}
+
 TEST(InstanceLife, DroppingTheLastReferenceWithoutQuitEndsTheOffice) {
   pid_t pid;
   std::string profile;
