@@ -12,6 +12,7 @@
 
 #include "CommandLine.h"
 #include "Measure.h"
+#include "OfficeProfile.h"
 #include "TemporaryFolder.h"
 #include "core/PlatformError.h"
 #include "excel/Excel.h"
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
       Layer(dir.Path(), rows);
       Run(reference);
     }
+    RecordOfficeVersion(dir.Path() / "profile");
     Pairs writes;  // start + write + SaveAs against the reference
     std::vector<LayerRun> runs;
     long mismatches = 0;

@@ -22,6 +22,7 @@
 #include "CommandLine.h"
 #include "LargeTables.h"
 #include "Measure.h"
+#include "OfficeProfile.h"
 #include "TemporaryFolder.h"
 #include "ScheduleJobs.h"
 #include "excel/Excel.h"
@@ -164,6 +165,7 @@ int main(int argc, char** argv) {
       }
     }
 
+    RecordOfficeVersion(dir / "reference-profile");
     for (auto* v : {&outputOurs, &outputOffice, &outputReferenceCpu, &expansionOurs, &expansionOffice, &expansionReferenceCpu})
       v->clear();  // the unmeasured rounds' do not count
     Pairs outputPairs, expansionPairs;

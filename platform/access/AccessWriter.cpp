@@ -34,7 +34,7 @@ WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const
   WriteStats stats;
   stats.bytesBefore = read.bytes.size();
   jet::JetFile image(std::move(read.bytes), path);
-  for (const TableRows& table : tables) stats.rows += jet::RewriteTable(image, table.table, *table.rows).rows;
+  stats.rows = jet::RewriteTables(image, tables).rows;
   stats.bytesAfter = image.bytes().size();
   out.Write(image.bytes());
   out.Commit(

@@ -25,10 +25,8 @@
 
 namespace pendra::access {
 
-struct TableRows {
-  std::string table;
-  const jet::RowSource* rows = nullptr;  // the table's rows, one at a time
-};
+// A table and its rows, given one at a time.
+using TableRows = jet::TableToWrite;
 
 struct WriteStats {
   long rows = 0;

@@ -285,7 +285,7 @@ TableCheck CheckTable(const JetFile& file, const CatalogEntry& entry, Claims& cl
                           (owned.type == 0 ? "行内" : "参照") + " " + std::to_string(owned.pages.size()) + " ページ");
     CheckLongValues(file, table, rows, check);
     for (const RealIndex& index : table.realIndexes)
-      CheckIndex(file, table, index, rows, entry.system, entry.name != options.keysNotCompared, check, claims);
+      CheckIndex(file, table, index, rows, entry.system, options.keysNotCompared.count(entry.name) == 0, check, claims);
   } catch (const PlatformError& e) {
     check.problems.push_back(e.Description());
   }

@@ -8,6 +8,7 @@
 // index trees).
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,11 +39,11 @@ FileCheck CheckAccessFile(const std::string& path);
 
 class JetFile;
 struct CheckOptions {
-  // A table whose index keys are not built again from its rows (its entries
-  // are still matched with its rows one to one): the table the writer is
-  // about to replace, indexes and all. What the writer wrote is checked in
-  // full.
-  std::string keysNotCompared;
+  // Tables whose index keys are not built again from their rows (their
+  // entries are still matched with their rows one to one): the tables the
+  // writer is about to replace, indexes and all. What the writer wrote is
+  // checked in full.
+  std::set<std::string> keysNotCompared;
 };
 FileCheck CheckAccessFile(const JetFile& file, const CheckOptions& options = {});
 

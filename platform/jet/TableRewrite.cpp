@@ -181,22 +181,49 @@ RewriteStats RewriteTable(JetFile& file, const std::string& table, const std::ve
   return RewriteTable(file, table, VectorRows(rows));
 }
 
+namespace {
+long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given);
+}  // namespace
+
 std::string UnkeyableAdvice() {
   return "値を変えるか、Access で [ファイル] → [オプション] → [クライアントの設定] の「新規データベースの並び順序」を"
          "「一般」にしてから、このデータベースで [データベースの最適化/修復] を実行してください (データベースの並べ替え順が"
          "「一般」に変わり、その索引のキーはほぼすべての文字について作れます)。";
 }
 
-RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const RowSource& given) {
-  RewriteStats stats;
+RewriteStats RewriteTable(JetFile& file, const std::string& table, const RowSource& rows) {
+  return RewriteTables(file, {{table, &rows}});
+}
+
+// The file is checked once before and once after all the tables: a table
+// written is checked with the others.
+RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& tables) {
   RefuseFormat(file);
   CheckOptions checkOptions;
-  checkOptions.keysNotCompared = tableName;
+  for (const TableToWrite& table : tables) checkOptions.keysNotCompared.insert(table.table);
   {
     const FileCheck before = CheckAccessFile(file, checkOptions);
     if (!before.Clean()) RaiseDamaged(file.path(), FirstProblem(file, before));
   }
+  RewriteStats stats;
   stats.bytesBefore = file.bytes().size();
+  for (const TableToWrite& table : tables) stats.rows += RewriteOne(file, table.table, *table.rows);
+  // The result must pass the same check as any file before it replaces the
+  // original; what was written is checked in full, the rewritten tables'
+  // keys too.
+  const FileCheck after = CheckAccessFile(file);
+  if (!after.Clean()) {
+    Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" +
+                                      FirstProblem(file, after) + ")。");
+  }
+  stats.bytesAfter = file.bytes().size();
+  return stats;
+}
+
+namespace {
+
+// One table rewritten, unchecked: RewriteTables checks the file around it.
+long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given) {
   const CatalogEntry entry = FindTable(file, tableName);
   TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
   table.name = entry.name;
@@ -427,17 +454,9 @@ RewriteStats RewriteTable(JetFile& file, const std::string& tableName, const Row
     if (file.PageCount() == pagesBefore && free == recorded()) break;
   }
 
-  // The result must pass the same check as any file before it replaces the
-  // original.
-  // What was written is checked in full: the rewritten table's keys too.
-  const FileCheck after = CheckAccessFile(file);
-  if (!after.Clean()) {
-    Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" +
-                                      FirstProblem(file, after) + ")。");
-  }
-  stats.rows = static_cast<long>(pointers.size());
-  stats.bytesAfter = file.bytes().size();
-  return stats;
+  return static_cast<long>(pointers.size());
 }
+
+}  // namespace
 
 }  // namespace pendra::jet

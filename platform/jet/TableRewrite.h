@@ -73,6 +73,12 @@ std::string UnkeyableAdvice();
 // last AutoNumber and the largest given; the table's last AutoNumber never
 // goes down. Messages name file.path().
 RewriteStats RewriteTable(JetFile& file, const std::string& table, const RowSource& rows);
+// Several tables, the file checked once before and once after them all.
+struct TableToWrite {
+  std::string table;
+  const RowSource* rows = nullptr;
+};
+RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& tables);
 RewriteStats RewriteTable(JetFile& file, const std::string& table, const std::vector<std::vector<Variant>>& rows);
 
 }  // namespace pendra::jet
