@@ -130,6 +130,46 @@ TEST(ConfinedChild, SendsNoMoreThanItsBudget) {
   }
 }
 
+// Taken as it comes: the pieces arrive in order while the child still
+// sends, and a receiver that refuses a piece ends the child at once (it
+// would send for ever) with its error, leaving no process behind.
+TEST(ConfinedChild, AReplyTakenAsItComesEndsTheChildWhenTheReceiverRefuses) {
+  ChildLimits limits;
+  limits.time = std::chrono::seconds(20);
+  limits.replyBytes = size_t{1} << 40;
+  std::string taken;
+  const ChildReply whole = RunConfinedStreaming(
+      [](const Send& send) {
+        for (int i = 0; i < 1000; ++i) send(std::to_string(i) + ";");
+      },
+      [&](std::string_view piece) { taken.append(piece); }, limits);
+  EXPECT_EQ(static_cast<int>(whole.end), static_cast<int>(ChildReply::End::Whole));
+  std::string sent;
+  for (int i = 0; i < 1000; ++i) sent += std::to_string(i) + ";";
+  EXPECT_EQ(taken, sent);
+
+  size_t received = 0;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    RunConfinedStreaming(
+        [](const Send& send) {
+          while (true) send(std::string(4096, 'x'));
+        },
+        [&](std::string_view piece) {
+          received += piece.size();
+          if (received > (size_t{1} << 20)) Raise(3049, "refused");
+        },
+        limits);
+    ADD_FAILURE() << "the receiver's refusal was lost";
+  } catch (const PlatformError& e) {
+    EXPECT_EQ(e.Number(), 3049);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  std::ifstream children("/proc/self/task/" + std::to_string(getpid()) + "/children");
+  pid_t left = 0;
+  EXPECT_FALSE(children >> left) << "child " << left << " left behind";
+}
+
 TEST(ConfinedChild, AReadingOverItsBudgetIsRefused) {
   ReadOptions options;
   options.replyBudget = 1000;
