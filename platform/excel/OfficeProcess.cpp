@@ -92,7 +92,7 @@ std::string OfficeVersion(const css::uno::Reference<css::uno::XComponentContext>
         css::uno::UNO_QUERY_THROW);
     rtl::OUString version;
     product->getByName(ToOU("ooSetupVersion")) >>= version;
-    const std::string text = FromOU(version);
+    std::string text = FromOU(version);
     if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return "";
     return text;
   } catch (const css::uno::Exception&) {
