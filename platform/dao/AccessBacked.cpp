@@ -261,8 +261,9 @@ class PrivateCopyRows final : public jet::RowSource {
         original_(connection.access->original[table]),
         touched_(connection.access->touched[table]) {}
 
-  void ForEach(const std::function<void(const jet::GivenRow&)>& take) const override {
-    Statement select(connection_.db, "SELECT _rowid_, * FROM " + Quote(table_) + " ORDER BY _rowid_");
+  void ForEach(const std::function<void(const jet::GivenRow&)>& take, bool withValues) const override {
+    Statement select(connection_.db, (withValues ? "SELECT _rowid_, * FROM " : "SELECT _rowid_ FROM ") + Quote(table_) +
+                                         " ORDER BY _rowid_");
     sqlite3_stmt* stmt = select.get();
     std::vector<Variant> row;
     for (;;) {
@@ -277,14 +278,16 @@ class PrivateCopyRows final : public jet::RowSource {
           continue;
         }
         if (asRead < original_.size()) {
-          row = original_.Row(asRead);
+          if (withValues) row = original_.Row(asRead);
+          else row.clear();
           take(jet::GivenRow{&row, 0});
           continue;
         }
       }
       row.clear();
-      for (size_t i = 0; i < info_->columns.size(); ++i)
-        row.push_back(ReadStored(stmt, static_cast<int>(i) + 1, info_->columns[i].spec.type));
+      if (withValues)
+        for (size_t i = 0; i < info_->columns.size(); ++i)
+          row.push_back(ReadStored(stmt, static_cast<int>(i) + 1, info_->columns[i].spec.type));
       take(jet::GivenRow{&row, 0});
     }
   }

@@ -262,7 +262,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
         lastAutoNumber = std::max<uint32_t>(lastAutoNumber, static_cast<uint32_t>(std::max<int64_t>(0, number)));
       }
       ++i;
-    });
+    }, !autoNumbers.empty());
     // Numbered column by column, in row order, as before.
     std::stable_sort(nulls.begin(), nulls.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
     for (const auto& [row, c] : nulls) numbered[row].emplace_back(c, Variant(static_cast<int32_t>(++lastAutoNumber)));

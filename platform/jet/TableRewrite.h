@@ -48,17 +48,19 @@ struct GivenRow {
 // The rows a table is rewritten with, one at a time, so that nobody holds
 // the values of the whole table at once. Each ForEach gives the same rows
 // in the same order; the rewrite goes through them up to three times.
+// Without values, a source may give a row that is not kept with no values
+// (an empty row): the rewrite asks so when it only looks for kept rows.
 class RowSource {
  public:
   virtual ~RowSource() = default;
-  virtual void ForEach(const std::function<void(const GivenRow&)>& take) const = 0;
+  virtual void ForEach(const std::function<void(const GivenRow&)>& take, bool withValues = true) const = 0;
 };
 
 // Rows held as values by the caller.
 class VectorRows final : public RowSource {
  public:
   explicit VectorRows(const std::vector<std::vector<Variant>>& rows) : rows_(rows) {}
-  void ForEach(const std::function<void(const GivenRow&)>& take) const override {
+  void ForEach(const std::function<void(const GivenRow&)>& take, bool = true) const override {
     for (const auto& row : rows_) take(GivenRow{&row, 0});
   }
 

@@ -263,7 +263,7 @@ TEST_F(TableRewrite, EveryTypeAtItsBoundsAndLongValuesOfEverySize) {
 class MixedRows final : public RowSource {
  public:
   std::vector<GivenRow> rows;
-  void ForEach(const std::function<void(const GivenRow&)>& take) const override {
+  void ForEach(const std::function<void(const GivenRow&)>& take, bool = true) const override {
     for (const GivenRow& row : rows) take(row);
   }
 };
