@@ -56,7 +56,7 @@ void ReadAndSend(const std::string& path, const ReadOptions& options, const deta
 
 AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& options) {
   AccessDatabase database;
-  detail::CollectedDatabase collected(database, options.keepEncoded);
+  detail::CollectedDatabase collected(database);
   ReadAccessFile(path, options, collected);
   return database;
 }

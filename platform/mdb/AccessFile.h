@@ -96,7 +96,6 @@ struct AccessTable {
   std::vector<AccessColumn> columns;
   std::vector<AccessIndex> indexes;  // foreign-key references left out
   std::vector<AccessRow> rows;  // empty when its rows were not asked for
-  EncodedRows encoded;          // the rows instead, with ReadOptions::keepEncoded
   // Where each row lies in the file, in the same order: the page above the
   // row number of the slot the page lists it under (page << 8 | row), as
   // indexes address rows. A writer keeps a row nobody changed from there.
@@ -117,8 +116,6 @@ struct ReadOptions {
   // How many bytes the reading may send back; 0: 64 MiB plus 32 times the
   // file's size.
   size_t replyBudget = 0;
-  // The rows kept in AccessTable::encoded instead of AccessTable::rows.
-  bool keepEncoded = false;
 };
 
 // Where the rows go as they are read, instead of into the tables: a caller

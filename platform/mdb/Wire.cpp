@@ -349,24 +349,20 @@ void DatabaseDecoder::Finish() const {
   if (!ended_ || !pending_.empty()) Broken();
 }
 
-AccessDatabase Decode(const std::string& bytes, bool keepEncoded) {
+AccessDatabase Decode(const std::string& bytes) {
   AccessDatabase database;
-  CollectedDatabase collected(database, keepEncoded);
+  CollectedDatabase collected(database);
   DatabaseDecoder decoder(collected);
   decoder.Feed(bytes);
   decoder.Finish();
   return database;
 }
 
-void CollectedDatabase::Table(const AccessTable& design) {
-  database_.tables.push_back(design);
-  if (keepEncoded_) database_.tables.back().encoded = EncodedRows(design.columns.size());
-}
+void CollectedDatabase::Table(const AccessTable& design) { database_.tables.push_back(design); }
 
-void CollectedDatabase::Row(const AccessRow& row, uint32_t place, std::string_view encoded) {
+void CollectedDatabase::Row(const AccessRow& row, uint32_t place, std::string_view) {
   AccessTable& table = database_.tables.back();
-  if (keepEncoded_) table.encoded.Append(encoded);
-  else table.rows.push_back(row);
+  table.rows.push_back(row);
   table.places.push_back(place);
 }
 

@@ -69,20 +69,19 @@ class DatabaseDecoder {
 // The whole of it at once, for the tests.
 std::string Encode(const AccessDatabase& database);
 std::string Encode(const PlatformError& error);
-AccessDatabase Decode(const std::string& bytes, bool keepEncoded = false);
+AccessDatabase Decode(const std::string& bytes);
 
 // The receiver that keeps every table and row (AccessTable::rows, or
 // AccessTable::encoded with keepEncoded).
 class CollectedDatabase final : public RowReceiver {
  public:
-  CollectedDatabase(AccessDatabase& database, bool keepEncoded) : database_(database), keepEncoded_(keepEncoded) {}
+  explicit CollectedDatabase(AccessDatabase& database) : database_(database) {}
   void Format(const std::string& format) override { database_.format = format; }
   void Table(const AccessTable& design) override;
   void Row(const AccessRow& row, uint32_t place, std::string_view encoded) override;
 
  private:
   AccessDatabase& database_;
-  bool keepEncoded_;
 };
 
 }  // namespace pendra::mdb::detail
