@@ -1,10 +1,10 @@
 #include "OfficeProfile.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
+
+#include "excel/ProfileVersion.h"
 
 namespace pendra::bench {
 
@@ -24,17 +24,6 @@ std::string OfficeVersion() {
 
 }  // namespace
 
-void RecordOfficeVersion(const std::filesystem::path& dir) {
-  const std::filesystem::path path = dir / "user" / "registrymodifications.xcu";
-  std::ifstream in(path);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t end = text.rfind("</oor:items>");
-  if (end == std::string::npos || text.find("ooSetupLastVersion") != std::string::npos) return;
-  const std::string version = OfficeVersion();
-  if (version.empty()) return;
-  text.insert(end, "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" +
-                       version + "</value></prop></item>\n");
-  std::ofstream(path, std::ios::trunc) << text;
-}
+void RecordOfficeVersion(const std::filesystem::path& dir) { excel::RecordVersionSeen(dir.string(), OfficeVersion()); }
 
 }  // namespace pendra::bench

@@ -1,8 +1,6 @@
-// The reference's office profile made like the jobs' own: LibreOffice runs
-// its first-start graphics self-tests at every start of a profile that has
-// not recorded its version, which `soffice --convert-to` never records.
-// The jobs' instances start from a profile that has; the reference is given
-// the same, so that the ratio compares the work, not the self-tests.
+// The reference's office profile made like the jobs' own
+// (excel/ProfileVersion.h): the ratio compares the work, not LibreOffice's
+// first-start self-tests.
 #pragma once
 
 #include <filesystem>

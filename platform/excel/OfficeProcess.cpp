@@ -3,6 +3,7 @@
 #include "InstanceProcesses.h"
 #include "NetworkIsolation.h"
 #include "OfficeHome.h"
+#include "ProfileVersion.h"
 #include "ProfileDisposal.h"
 
 #include <atomic>
@@ -13,7 +14,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -100,22 +100,6 @@ std::string OfficeVersion(const css::uno::Reference<css::uno::XComponentContext>
   }
 }
 
-// An office whose profile has not seen its version runs its graphics
-// self-tests at every start (a quarter of a second drawing in memory). A
-// profile the office ended with records the version; the seed is taken
-// while the office runs, before it writes that down, so it is written here.
-void RecordVersionSeen(const std::string& profile, const std::string& version) {
-  if (version.empty()) return;
-  const std::string path = profile + "/user/registrymodifications.xcu";
-  std::ifstream in(path);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t end = text.rfind("</oor:items>");
-  if (end == std::string::npos) return;
-  text.insert(end, "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" +
-                       version + "</value></prop></item>\n");
-  std::ofstream(path, std::ios::trunc) << text;
-}
-
 bool CopySeedProfile(const std::string& dir) {
   const std::string seed = SeedProfile();
   std::error_code ec;
@@ -141,7 +125,8 @@ void KeepSeedProfile(const std::string& dir, const std::string& version) {
   fs::remove_all(staging + "/home", ec);
   fs::remove(staging + "/.lock", ec);
   // Nor the log of the graphics self-tests: an instance that runs them
-  // again shows by writing it.
+  // again shows by writing it. The seed is taken while the office runs,
+  // before it writes down the version it saw, so that is written here.
   fs::remove(staging + "/user/GraphicsRenderTests.log", ec);
   RecordVersionSeen(staging, version);
   if (ec || rename(staging.c_str(), seed.c_str()) != 0) fs::remove_all(staging, ec);
