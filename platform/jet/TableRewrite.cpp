@@ -235,46 +235,54 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
 
   // One pass before any page changes: the kept rows' bytes are copied
   // (the pages they lie on are given back), and the AutoNumber is found:
-  // Null gets the next number after the largest kept. The numbers are kept
-  // beside the given rows, which are not copied: the table's values are
-  // held once.
+  // Null gets the next number after the largest kept, column by column in
+  // row order. Only the rows given Null are noted, beside the given rows,
+  // which are not copied: the table's values are held once.
   std::vector<size_t> autoNumbers;
   for (size_t c = 0; c < table.columns.size(); ++c)
     if (table.columns[c].IsAutoNumber() && table.columns[c].type == static_cast<int>(AccessType::Long)) autoNumbers.push_back(c);
   std::vector<std::string> keptBytes;  // in the order they are given
-  std::map<size_t, std::vector<std::pair<size_t, Variant>>> numbered;  // row: (column, number)
+  std::vector<std::vector<size_t>> nullRows(autoNumbers.size());  // per AutoNumber column, ascending
+  std::vector<uint32_t> numberedAfter(autoNumbers.size());        // the number before its first
   uint32_t lastAutoNumber = table.nextAutoNumber;
   {
     KeptRows kept(file, table, oldRows);
-    std::vector<std::pair<size_t, size_t>> nulls;  // (row, column)
     size_t i = 0;
     given.ForEach([&](const GivenRow& row) {
       if (row.values == nullptr) keptBytes.emplace_back(kept.Take(row.kept));
-      for (size_t c : autoNumbers) {
+      for (size_t k = 0; k < autoNumbers.size(); ++k) {
+        const size_t c = autoNumbers[k];
         int64_t number = 0;
         if (row.values == nullptr) {
           number = kept.Number(keptBytes.back(), table.columns[c]);
         } else if (c < row.values->size()) {
           const Variant& v = (*row.values)[c];
           if (v.Type() == VarType::Long || v.Type() == VarType::Integer || v.Type() == VarType::Byte) number = v.IntegerValue();
-          if (v.IsNull() || v.IsEmpty()) nulls.emplace_back(i, c);
+          if (v.IsNull() || v.IsEmpty()) nullRows[k].push_back(i);
         }
         lastAutoNumber = std::max<uint32_t>(lastAutoNumber, static_cast<uint32_t>(std::max<int64_t>(0, number)));
       }
       ++i;
     }, !autoNumbers.empty());
-    // Numbered column by column, in row order, as before.
-    std::stable_sort(nulls.begin(), nulls.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-    for (const auto& [row, c] : nulls) numbered[row].emplace_back(c, Variant(static_cast<int32_t>(++lastAutoNumber)));
+    for (size_t k = 0; k < autoNumbers.size(); ++k) {
+      numberedAfter[k] = lastAutoNumber;
+      lastAutoNumber += static_cast<uint32_t>(nullRows[k].size());
+    }
   }
   // A row as it is written: as given, with its AutoNumber where it had none.
   std::vector<Variant> scratch;
   auto withNumbers = [&](size_t i, const std::vector<Variant>& values) -> const std::vector<Variant>& {
-    const auto it = numbered.find(i);
-    if (it == numbered.end()) return values;
-    scratch = values;
-    for (const auto& [c, number] : it->second) scratch[c] = number;
-    return scratch;
+    bool copied = false;
+    for (size_t k = 0; k < autoNumbers.size(); ++k) {
+      const auto it = std::lower_bound(nullRows[k].begin(), nullRows[k].end(), i);
+      if (it == nullRows[k].end() || *it != i) continue;
+      if (!copied) scratch = values;
+      copied = true;
+      const auto number = static_cast<int32_t>(numberedAfter[k] + static_cast<uint32_t>(it - nullRows[k].begin()) + 1);
+      const Variant value(number);
+      scratch[autoNumbers[k]] = value;
+    }
+    return copied ? scratch : values;
   };
   // The values of row i for a message; a kept row's are not at hand.
   auto describe = [&](size_t i, const RealIndex& index) {
