@@ -140,14 +140,37 @@ void RemoveSaveFolder(int parentFd, const std::string& name) {
 // The save folders that exist right now, for a program that ends at once
 // (the window's "終了" during a save ends the process without unwinding
 // the job): it removes them on its way out instead of leaving a hidden
-// folder in the user's folder until the next save there.
+// folder in the user's folder until the next save there. A folder is made
+// and noted under one lock, so none exists unnoted; once the program ends,
+// none is made any more.
 class SavesUnderWay {
  public:
-  static void Note(int parentFd, const std::string& name) {
-    const int held = fcntl(parentFd, F_DUPFD_CLOEXEC, 0);
-    if (held < 0) return;  // then only the next save into that folder removes it
+  // Makes the folder `name` in the parent and notes it; its descriptor
+  // (O_PATH), or -1 with errno set.
+  static int Make(int parentFd, const std::string& name) {
     const std::lock_guard<std::mutex> lock(Mutex());
+    if (Ending()) {
+      errno = ECANCELED;
+      return -1;
+    }
+    const int held = fcntl(parentFd, F_DUPFD_CLOEXEC, 0);
+    if (held < 0) return -1;
+    if (mkdirat(parentFd, name.c_str(), 0700) != 0) {
+      const int error = errno;
+      close(held);
+      errno = error;
+      return -1;
+    }
+    const int fd = openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      const int error = errno;
+      unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+      close(held);
+      errno = error;
+      return -1;
+    }
     Folders().emplace_back(held, name);
+    return fd;
   }
   static void Forget(int parentFd, const std::string& name) {
     const std::lock_guard<std::mutex> lock(Mutex());
@@ -165,20 +188,21 @@ class SavesUnderWay {
   }
   static void RemoveAll() {
     const std::lock_guard<std::mutex> lock(Mutex());
-    for (auto& [parentFd, name] : Folders()) {
-      // The office may still drop a file in while it is being emptied.
-      for (int pass = 0; pass < 5; ++pass) {
-        RemoveSaveFolder(parentFd, name);
-        struct stat st {};
-        if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
-      }
-    }
+    Ending() = true;
+    // The office that saves must be dead first: alive, it writes on into
+    // the folder, and its store makes the folder again when it is gone.
+    KillOwnInstancesNow();
+    for (auto& [parentFd, name] : Folders()) RemoveSaveFolder(parentFd, name);
   }
 
  private:
   static std::mutex& Mutex() {
     static std::mutex mutex;
     return mutex;
+  }
+  static bool& Ending() {
+    static bool ending = false;
+    return ending;
   }
   static std::vector<std::pair<int, std::string>>& Folders() {
     static std::vector<std::pair<int, std::string>> folders;
@@ -194,13 +218,9 @@ class SaveFolder {
   SaveFolder(const PinnedFolder& folder, const std::string& path) : folder_(folder) {
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
       name_ = ".~pendra-" + std::to_string(getpid()) + "-" + std::to_string(std::random_device()() % 1000000);
-      if (mkdirat(folder.Fd(), name_.c_str(), 0700) != 0) {
-        if (errno == EEXIST) continue;
-        CannotSave(path, "書き込みできません (" + std::string(std::strerror(errno)) + ")。");
-      }
-      fd_ = openat(folder.Fd(), name_.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      fd_ = SavesUnderWay::Make(folder.Fd(), name_);
+      if (fd_ < 0 && errno != EEXIST) CannotSave(path, "書き込みできません (" + std::string(std::strerror(errno)) + ")。");
     }
-    if (fd_ >= 0) SavesUnderWay::Note(folder.Fd(), name_);
     if (fd_ < 0) CannotSave(path, "書き込みできません。");
   }
   ~SaveFolder() {

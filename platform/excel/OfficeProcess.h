@@ -80,5 +80,9 @@ class OfficeProcess {
 const std::string& ProfileRoot();
 // PIDs this process has spawned and not yet reaped.
 std::set<pid_t> OwnPids();
+// Kills every instance this process spawned, with its group, and waits
+// (briefly) until each has died; for a program about to end at once, so
+// that nothing of an instance writes after that.
+void KillOwnInstancesNow();
 
 }  // namespace pendra::excel

@@ -75,7 +75,9 @@ TEST(InstanceLife, AnInstanceStartedFromTheSeedSkipsTheOfficesFirstStartSelfTest
   for (int instance = 0; instance < 2; ++instance) {
     auto app = CreateObject();
     auto workbook = app->Workbooks().Add();
-    if (instance == 1) EXPECT_FALSE(fs::exists(ProfileOf(*workbook) + "/user/GraphicsRenderTests.log"));
+    if (instance == 1) {
+      EXPECT_FALSE(fs::exists(ProfileOf(*workbook) + "/user/GraphicsRenderTests.log"));
+    }
     app->Quit();
   }
 }
