@@ -1,5 +1,7 @@
 #include "InstanceProcesses.h"
 
+#include "core/ProcessFile.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -26,15 +28,7 @@ bool PidfdKill(int pidfd) { return syscall(SYS_pidfd_send_signal, pidfd, SIGKILL
 
 // Whether the process's environment holds `mark` as one whole entry.
 bool CarriesMark(pid_t pid, const std::string& mark) {
-  const std::string path = "/proc/" + std::to_string(pid) + "/environ";
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::string environment;
-  char buffer[16384];
-  ssize_t n;
-  while (environment.size() < kMaxEnvironment && (n = read(fd, buffer, sizeof buffer)) > 0)
-    environment.append(buffer, static_cast<size_t>(n));
-  close(fd);
+  const std::string environment = ReadProcessFile("/proc/" + std::to_string(pid) + "/environ", kMaxEnvironment);
   size_t start = 0;
   while (start < environment.size()) {
     size_t end = environment.find('\0', start);

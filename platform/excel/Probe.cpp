@@ -5,7 +5,6 @@
 // another program's private instance) shows no window and holds no
 // document of the user's: it does not count.
 #include <dirent.h>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <mutex>
@@ -13,6 +12,7 @@
 #include <unistd.h>
 
 #include "OfficeProcess.h"
+#include "core/ProcessFile.h"
 #include "excel/Excel.h"
 
 namespace pendra::excel {
@@ -45,8 +45,7 @@ bool IsUsersOffice(pid_t pid, const std::string& ownProfiles) {
   const std::string dir = "/proc/" + std::to_string(pid);
   struct stat st {};
   if (stat(dir.c_str(), &st) != 0 || st.st_uid != getuid()) return false;
-  std::ifstream in(dir + "/cmdline", std::ios::binary);
-  const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string cmdline = ReadProcessFile(dir + "/cmdline");
   std::vector<std::string> args;
   for (size_t start = 0; start < cmdline.size();) {
     const size_t end = cmdline.find('\0', start);

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "ExcelInternal.h"
+#include "core/ProcessFile.h"
 #include "UnoSupport.h"
 #include "excel/Excel.h"
 
@@ -152,8 +153,7 @@ std::vector<pid_t> OurOfficeProcesses() {
   for (const auto& entry : fs::directory_iterator("/proc")) {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream cmdline(entry.path() / "cmdline");
-    std::string all((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    const std::string all = ReadProcessFile(entry.path() / "cmdline");
     std::ifstream stat(entry.path() / "stat");
     std::string statLine;
     std::getline(stat, statLine);

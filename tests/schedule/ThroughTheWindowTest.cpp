@@ -31,6 +31,7 @@
 #include "Messages.h"
 #include "ProgressWindow.h"
 #include "core/PlatformError.h"
+#include "core/ProcessFile.h"
 #include "excel/Excel.h"
 #include "ScheduleJobs.h"
 #include "ScheduleTestSupport.h"
@@ -422,8 +423,7 @@ TEST_F(ThroughTheWindow, TheWorkbookIsSavedInTheFormatItsNameNames) {
 bool OfficeOfProcessRuns(pid_t pid) {
   const std::string marker = "/" + std::to_string(pid) + "-";
   for (const auto& entry : fs::directory_iterator("/proc")) {
-    std::ifstream cmdline(entry.path() / "cmdline");
-    const std::string all((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    const std::string all = ReadProcessFile(entry.path() / "cmdline");
     if (all.find("soffice.bin") != std::string::npos && all.find(marker) != std::string::npos) return true;
   }
   return false;
