@@ -26,27 +26,11 @@
 #include "ScheduleJobs.h"
 #include "ScheduleLayout.h"
 #include "TransferCounts.h"
-#include "TableChanges.h"
+#include "TableContents.h"
 
 namespace pendra::schedule {
 
 namespace {
-
-// Whether the committed tables differ from the copy taken before, by key,
-// past the time the job stamps on every row: an expansion of the unedited
-// workbook keeps no copy that would push a kept one out for nothing. When
-// either cannot be read, the copy stays.
-bool ChangedAnything(const std::string& databasePath, const std::string& copyPath) {
-  try {
-    for (const auto& table : backups::ScheduleTablesByKey()) {
-      const auto change = backups::Compare(backups::ReadRows(copyPath, table), backups::ReadRows(databasePath, table));
-      if (change.added + change.removed + change.changed > 0) return true;
-    }
-    return false;
-  } catch (const PlatformError&) {
-    return true;
-  }
-}
 
 // The cell the job is reading or storing, for the failure message: in a
 // sheet of thousands of rows an error number alone cannot be found.
@@ -194,6 +178,9 @@ JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
       dao::Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
       // Under the transaction's lock: the copy is exactly what is replaced.
       dao::JobBackup backup(db->Name(), "expand");
+      // An expansion of the unedited workbook keeps no copy that would
+      // push a kept one out for nothing.
+      const TableContents before = ScheduleTableContents(*db);
       for (const TableLayout* layout : ScheduleTables()) {
         sheets.push_back(TransferSheet(ui, *xlBook, *db, *layout, place));
         rows += sheets.back().stored;
@@ -206,8 +193,9 @@ JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
         ui.SetWaitPointer(false);
         return JobOutcome::Refused();  // the transaction rolls back: nothing changed
       }
+      const bool changed = ScheduleTableContents(*db) != before;
       transaction.Commit();
-      if (ChangedAnything(db->Name(), backup.CopyPath())) backup.Keep();
+      if (changed) backup.Keep();
     }
     db->Close();
 

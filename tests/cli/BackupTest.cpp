@@ -419,6 +419,37 @@ TEST_F(Backups, ADryRunOfAnUnchangedWorkbookReportsNoChange) {
   EXPECT_EQ(ScheduleSnapshot(ScheduleDb()), before);
 }
 
+// An expansion keeps its copy exactly when it changed a value: the order of
+// the rows and the time it stamps are no change; the letter case of a tag
+// and a flag are.
+TEST_F(Backups, AnExpansionKeepsItsBackupExactlyWhenAValueChanged) {
+  using Rows = std::vector<std::vector<Variant>>;
+  const Rows groups = {{1.0, "一", true}, {2.0, "二", false}};
+  const Rows kiki = {{"fic-1", "機器一", 1.0, 0.0}, {"FIC-2", "機器二", 2.0, 1.0}};
+  const struct {
+    const char* what;
+    Rows groups, kiki;
+    bool kept;
+  } cases[] = {
+      {"the same rows", groups, kiki, false},
+      {"the same rows in another order", {groups[1], groups[0]}, {kiki[1], kiki[0]}, false},
+      {"a tag's letter case", groups, {{"FIC-1", "機器一", 1.0, 0.0}, kiki[1]}, true},
+      {"a flag", {groups[0], {2.0, "二", true}}, kiki, true},
+  };
+  for (const auto& c : cases) {
+    schedule::test::Exec(ScheduleDb(),
+                         "DELETE FROM GroupMaster; DELETE FROM KikiMaster;"
+                         "INSERT INTO GroupMaster VALUES (1, '一', -1), (2, '二', 0);"
+                         "INSERT INTO KikiMaster (タグ名, 機器名称, 開始操作値, 終了操作値)"
+                         " VALUES ('fic-1', '機器一', 1, 0), ('FIC-2', '機器二', 2, 1);");
+    const std::string workbook = base.File(std::string(c.what) + ".xls");
+    schedule::test::WriteWorkbook(base.Template(), workbook, {{"GroupMaster", c.groups}, {"KikiMaster", c.kiki}});
+    const size_t copies = Copies(ScheduleDb()).size();
+    ASSERT_EQ(RunInProcess(On({"expand", workbook, "--yes"})).exitCode, 0) << c.what;
+    EXPECT_EQ(Copies(ScheduleDb()).size(), copies + (c.kept ? 1 : 0)) << c.what;
+  }
+}
+
 // Rows below a blank first cell: the batch command asks as the window does.
 // A dry run prints the question; without a terminal and without --yes it is
 // refused and nothing changes, with --yes too (exit 3, naming the option);
