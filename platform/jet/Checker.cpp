@@ -147,7 +147,24 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     if (keysKnown && entry.key.size() > LongestBuiltKey(file)) notCompared.insert({row.page, row.row});
     expected.push_back(std::move(entry));
   }
-  std::vector<IndexEntry> found = walk.entries;
+  // What the tree's order tells, taken before its entries are compared
+  // (the comparison takes them over: a large table's are not held twice).
+  const size_t entriesFound = walk.entries.size();
+  size_t distinct = 0;
+  std::string duplicateRow;  // the first entry with the key of the one before, in a unique index
+  if (keysKnown) {
+    for (size_t i = 0; i < walk.entries.size(); ++i)
+      if (i == 0 || walk.entries[i].key != walk.entries[i - 1].key) ++distinct;
+    // Nulls never collide: only keys with a value in some column must be
+    // unique (Access keeps several all-Null entries in a unique index).
+    if (index.IsUnique()) {
+      for (size_t i = 1; i < walk.entries.size() && duplicateRow.empty(); ++i) {
+        const IndexEntry& e = walk.entries[i];
+        if (e.key == walk.entries[i - 1].key && nullEntries.count({e.page, e.row}) == 0) duplicateRow = RowName(e.page, e.row);
+      }
+    }
+  }
+  std::vector<IndexEntry> found = std::move(walk.entries);
   if (!keysKnown) {
     for (IndexEntry& e : expected) e.key.clear();
     for (IndexEntry& e : found) e.key.clear();
@@ -173,26 +190,14 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
 
   // The definition records how many distinct keys the index holds.
   if (keysKnown) {
-    size_t distinct = 0;
-    for (size_t i = 0; i < walk.entries.size(); ++i)
-      if (i == 0 || walk.entries[i].key != walk.entries[i - 1].key) ++distinct;
     // Access raises the count with each new key but never lowers it when a
     // row goes, so only a count below the keys found is wrong.
     // Access's own system tables do not keep it at all.
     if (!systemTable && distinct > index.entryCount)
       problem("記録されたキーの数 " + std::to_string(index.entryCount) + " が実際の " + std::to_string(distinct) + " と違います");
-    // Nulls never collide: only keys with a value in some column must be
-    // unique (Access keeps several all-Null entries in a unique index).
-    if (index.IsUnique()) {
-      for (size_t i = 1; i < walk.entries.size(); ++i) {
-        const IndexEntry& e = walk.entries[i];
-        if (e.key != walk.entries[i - 1].key || nullEntries.count({e.page, e.row}) != 0) continue;
-        problem("一意の索引に同じキーが二つ以上あります (行 " + RowName(e.page, e.row) + ")");
-        break;
-      }
-    }
+    if (!duplicateRow.empty()) problem("一意の索引に同じキーが二つ以上あります (行 " + duplicateRow + ")");
   }
-  check.notes.push_back(name + ": " + std::to_string(walk.entries.size()) + " エントリー, " + std::to_string(walk.pages.size()) +
+  check.notes.push_back(name + ": " + std::to_string(entriesFound) + " エントリー, " + std::to_string(walk.pages.size()) +
                         " ページ" + (keysKnown || !compareKeys || rows.empty() ? "" : " (キーの値は照合していません)") +
                         (keysKnown && !notCompared.empty()
                              ? " (キーを作れない値の " + std::to_string(notCompared.size()) + " エントリーはキーを照合していません)"

@@ -1,7 +1,9 @@
 #include "KnownKeys.h"
 
+#include <algorithm>
 #include <set>
 
+#include "IndexKey.h"
 #include "IndexTree.h"
 #include "JetText.h"
 #include "core/PlatformError.h"
@@ -49,11 +51,29 @@ bool ValuesOf(const JetFile& file, const TableDefinition& table, const RealIndex
   return true;
 }
 
+// Whether the writer builds the key of the row's values in this index
+// itself, and so never asks for Access's: every column keyed (or one the
+// writer refuses outright, whatever Access holds) and the whole key within
+// what the writer builds.
+bool KeyedByTheWriter(const JetFile& file, const TableDefinition& table, const RealIndex& index, const StoredRow& row) {
+  std::string key;
+  for (const IndexColumn& ic : index.columns) {
+    const Column* column = table.ColumnNumbered(ic.columnNumber);
+    if (column == nullptr) return false;
+    ColumnKeyRefusal refusal;
+    if (!AppendColumnKey(file, *column, ic.ascending, row.Field(*column), key, &refusal)) return !refusal.refused;
+  }
+  return key.size() <= LongestBuiltKey(file);
+}
+
 }  // namespace
 
 KnownKeys::KnownKeys(const JetFile& file, const TableDefinition& table, const std::vector<LiveRow>& rows) {
-  std::map<std::pair<uint32_t, uint32_t>, const LiveRow*> byPointer;
-  for (const LiveRow& row : rows) byPointer[{row.page, row.row}] = &row;
+  // Rows by their place, packed as page << 8 | row: sorted, searched.
+  std::vector<std::pair<uint32_t, const LiveRow*>> byPointer;
+  byPointer.reserve(rows.size());
+  for (const LiveRow& row : rows) byPointer.emplace_back(row.page << 8 | row.row, &row);
+  std::sort(byPointer.begin(), byPointer.end());
   for (const RealIndex& index : table.realIndexes) {
     IndexWalk walk;
     try {
@@ -64,11 +84,17 @@ KnownKeys::KnownKeys(const JetFile& file, const TableDefinition& table, const st
     std::map<std::string, std::string>& keys = keys_[index.number];
     std::set<std::string> ambiguous;
     for (const IndexEntry& entry : walk.entries) {
-      const auto row = byPointer.find({entry.page, entry.row});
-      if (row == byPointer.end()) continue;
+      const uint32_t place = entry.page << 8 | entry.row;
+      const auto row = std::lower_bound(byPointer.begin(), byPointer.end(), std::make_pair(place, static_cast<const LiveRow*>(nullptr)));
+      if (row == byPointer.end() || row->first != place) continue;
+      // Only the keys the writer may ask for are kept: in a table of a
+      // million rows whose keys it builds itself, holding every key would
+      // cost more memory than the rows.
       std::string values;
       try {
-        if (!ValuesOf(file, table, index, StoredRow(file, row->second->bytes), values)) continue;
+        const StoredRow stored(file, row->second->bytes, table);
+        if (KeyedByTheWriter(file, table, index, stored)) continue;
+        if (!ValuesOf(file, table, index, stored, values)) continue;
       } catch (const PlatformError&) {
         continue;
       }

@@ -4,7 +4,8 @@
 // that row's values of the index's columns. A rewritten row holding the same
 // values gets the same key, even where our encoder has none (a kanji never
 // seen): the same values in the same index and sort order make the same key,
-// so rows nobody changed never block a rewrite.
+// so rows nobody changed never block a rewrite. Only keys the writer cannot
+// build itself are kept: it never asks for the others.
 #pragma once
 
 #include <map>

@@ -61,7 +61,7 @@ void DataPageWriter::NewPage() {
 
 size_t DataPageWriter::FreeSpace(uint32_t page) const { return Le16(file_.Page(page), 2); }
 
-uint32_t DataPageWriter::Add(const std::string& row) {
+uint32_t DataPageWriter::Add(std::string_view row) {
   const Layout& l = file_.layout();
   constexpr uint32_t kMaxRowsPerPage = 255;
   if (pages_.empty() || FreeSpace(pages_.back()) < row.size() + 2 ||

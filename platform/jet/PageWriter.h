@@ -7,6 +7,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "JetFile.h"
@@ -35,7 +36,7 @@ class DataPageWriter {
  public:
   DataPageWriter(JetFile& file, PageAllocator& pages, uint32_t owner, bool longValues);
   // Adds a row; returns its pointer (page << 8 | row number).
-  uint32_t Add(const std::string& row);
+  uint32_t Add(std::string_view row);
   const std::vector<uint32_t>& Pages() const { return pages_; }
   // The free bytes left on a page this writer filled.
   size_t FreeSpace(uint32_t page) const;

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <map>
 #include <set>
-#include <unordered_map>
 
 #include "Catalog.h"
 #include "Checker.h"
@@ -141,18 +140,20 @@ void PutDefinition(JetFile& file, const TableDefinition& table, size_t at, uint3
 class KeptRows {
  public:
   KeptRows(const JetFile& file, const TableDefinition& table, const std::vector<LiveRow>& oldRows)
-      : file_(file), table_(table), oldRows_(oldRows) {
-    for (size_t i = 0; i < oldRows.size(); ++i) byPlace_.emplace(oldRows[i].page << 8 | oldRows[i].row, i);
+      : file_(file), table_(table), oldRows_(oldRows), taken_(oldRows.size()) {
+    byPlace_.reserve(oldRows.size());
+    for (size_t i = 0; i < oldRows.size(); ++i) byPlace_.emplace_back(oldRows[i].page << 8 | oldRows[i].row, i);
+    std::sort(byPlace_.begin(), byPlace_.end());
   }
   // The stored bytes of the row at place; raises 3049 for a place that
   // holds no live row of the table, or one kept before.
   std::string_view Take(uint32_t place) {
-    const auto it = byPlace_.find(place);
-    if (it == byPlace_.end())
+    const auto it = std::lower_bound(byPlace_.begin(), byPlace_.end(), std::make_pair(place, size_t{0}));
+    if (it == byPlace_.end() || it->first != place || taken_[it->second])
       RaiseDamaged(file_.path(), "テーブル '" + table_.name + "' の " + std::to_string(place >> 8) + "/" + std::to_string(place & 0xFF) +
                                      " に読み取った行がありません");
     const std::string_view bytes = oldRows_[it->second].bytes;
-    byPlace_.erase(it);
+    taken_[it->second] = true;
     const StoredRow stored(file_, bytes, table_);
     for (const Column& column : table_.columns) {
       if (!IsLongValueColumn(column)) continue;
@@ -172,7 +173,8 @@ class KeptRows {
   const JetFile& file_;
   const TableDefinition& table_;
   const std::vector<LiveRow>& oldRows_;
-  std::unordered_map<uint32_t, size_t> byPlace_;
+  std::vector<std::pair<uint32_t, size_t>> byPlace_;  // sorted by place
+  std::vector<bool> taken_;                            // by index into oldRows_
 };
 
 }  // namespace
@@ -241,7 +243,14 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
   std::vector<size_t> autoNumbers;
   for (size_t c = 0; c < table.columns.size(); ++c)
     if (table.columns[c].IsAutoNumber() && table.columns[c].type == static_cast<int>(AccessType::Long)) autoNumbers.push_back(c);
-  std::vector<std::string> keptBytes;  // in the order they are given
+  // The kept rows' bytes one after another, in the order they are given,
+  // and where each ends: a million kept rows cost their bytes and 4 more.
+  std::string keptBytes;
+  std::vector<uint32_t> keptEnds;
+  const auto keptRow = [&](size_t k) {
+    const size_t start = k == 0 ? 0 : keptEnds[k - 1];
+    return std::string_view(keptBytes).substr(start, keptEnds[k] - start);
+  };
   std::vector<std::vector<size_t>> nullRows(autoNumbers.size());  // per AutoNumber column, ascending
   std::vector<uint32_t> numberedAfter(autoNumbers.size());        // the number before its first
   uint32_t lastAutoNumber = table.nextAutoNumber;
@@ -249,12 +258,15 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
     KeptRows kept(file, table, oldRows);
     size_t i = 0;
     given.ForEach([&](const GivenRow& row) {
-      if (row.values == nullptr) keptBytes.emplace_back(kept.Take(row.kept));
+      if (row.values == nullptr) {
+        keptBytes += kept.Take(row.kept);
+        keptEnds.push_back(static_cast<uint32_t>(keptBytes.size()));
+      }
       for (size_t k = 0; k < autoNumbers.size(); ++k) {
         const size_t c = autoNumbers[k];
         int64_t number = 0;
         if (row.values == nullptr) {
-          number = kept.Number(keptBytes.back(), table.columns[c]);
+          number = kept.Number(keptRow(keptEnds.size() - 1), table.columns[c]);
         } else if (c < row.values->size()) {
           const Variant& v = (*row.values)[c];
           if (v.Type() == VarType::Long || v.Type() == VarType::Integer || v.Type() == VarType::Byte) number = v.IntegerValue();
@@ -348,9 +360,8 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
       keptAt.push_back(row.values == nullptr);
       if (row.values == nullptr) {
         // The same rows in the same order as the first pass.
-        if (nextKept == keptBytes.size()) Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の行が読むたびに変わりました。");
-        pointers.push_back(dataPages.Add(keptBytes[nextKept]));
-        std::string().swap(keptBytes[nextKept++]);
+        if (nextKept == keptEnds.size()) Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の行が読むたびに変わりました。");
+        pointers.push_back(dataPages.Add(keptRow(nextKept++)));
         return;
       }
       const std::string encoded = encoder.Encode(withNumbers(i, *row.values), static_cast<long>(i));
