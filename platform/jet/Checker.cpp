@@ -1,6 +1,7 @@
 #include "Checker.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -12,6 +13,7 @@
 #include "LongValue.h"
 #include "RowLayout.h"
 #include "UsageMap.h"
+#include "core/Fnv1a.h"
 #include "core/PlatformError.h"
 #include "mdb/AccessFile.h"
 
@@ -63,6 +65,28 @@ class Claims {
   std::vector<std::string> twice_;
 };
 
+// A list of index entries told as a multiset, whatever its order: each
+// entry hashed (FNV-1a, then mixed), the hashes summed, and counted. Two
+// lists with the same digest hold the same entries; a difference slips
+// through only where 64-bit sums collide.
+struct EntryDigest {
+  uint64_t count = 0, sum = 0;
+  void Add(std::string_view key, uint32_t page, uint32_t row) {
+    uint64_t h = Fnv1a64(key);
+    for (int i = 0; i < 4; ++i) h = Fnv1aStep(h, static_cast<unsigned char>(page >> (8 * i)));
+    h = Fnv1aStep(h, static_cast<unsigned char>(row));
+    // The splitmix64 finaliser: FNV's low bits alone sum poorly.
+    h ^= h >> 30;
+    h *= 0xbf58476d1ce4e5b9ull;
+    h ^= h >> 27;
+    h *= 0x94d049bb133111ebull;
+    h ^= h >> 31;
+    ++count;
+    sum += h;
+  }
+  bool operator==(const EntryDigest& other) const { return count == other.count && sum == other.sum; }
+};
+
 // Whether the keys of an index can be built at all: its columns' types and
 // sort orders are ones we know (the same for every row).
 bool KeysBuildable(const JetFile& file, const TableDefinition& table, const RealIndex& index) {
@@ -103,50 +127,62 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     }
   }
 
-  // The entries the rows call for; a key we cannot build (a sort order or
-  // type we do not know) leaves only the row pointers to compare.
   bool keysKnown = compareKeys && KeysBuildable(file, table, index);
-  std::vector<IndexEntry> expected;
   std::set<std::pair<uint32_t, uint32_t>> nullEntries;  // rows whose index columns are all Null
   // Rows whose value has no key we know to be Access's (TextKey.h): only
   // their row pointers are compared.
   std::set<std::pair<uint32_t, uint32_t>> notCompared;
-  for (const LiveRow& row : rows) {
-    if (!keysKnown && !index.IgnoresNulls()) {
-      expected.push_back({std::string(), row.page, row.row, 0});
-      continue;
-    }
-    IndexEntry entry;
-    entry.page = row.page;
-    entry.row = row.row;
-    bool allNull = true;
-    try {
-      const StoredRow stored(file, row.bytes, table);
-      for (const IndexColumn& ic : index.columns) {
-        const Column& column = *table.ColumnNumbered(ic.columnNumber);
-        const StoredField field = stored.Field(column);
-        if (!field.null) allNull = false;
-        // A value whose key we cannot build although we know its type and
-        // order (text that does not decode in the file's code page) leaves
-        // the row pointers to compare: the writer never writes one.
-        ColumnKeyRefusal refusal;
-        if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key, &refusal)) {
-          if (refusal.refused) {
-            notCompared.insert({row.page, row.row});
-          } else {
-            keysKnown = false;
+  // The entries the rows call for, each given to `take`; a key we cannot
+  // build (a sort order or type we do not know) leaves only the row
+  // pointers to compare. False when a row cannot be read (told).
+  const auto expectedEntries = [&](const std::function<void(const IndexEntry&)>& take) {
+    for (const LiveRow& row : rows) {
+      if (!keysKnown && !index.IgnoresNulls()) {
+        take({std::string(), row.page, row.row, 0});
+        continue;
+      }
+      IndexEntry entry;
+      entry.page = row.page;
+      entry.row = row.row;
+      bool allNull = true;
+      try {
+        const StoredRow stored(file, row.bytes, table);
+        for (const IndexColumn& ic : index.columns) {
+          const Column& column = *table.ColumnNumbered(ic.columnNumber);
+          const StoredField field = stored.Field(column);
+          if (!field.null) allNull = false;
+          // A value whose key we cannot build although we know its type and
+          // order (text that does not decode in the file's code page) leaves
+          // the row pointers to compare: the writer never writes one.
+          ColumnKeyRefusal refusal;
+          if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key, &refusal)) {
+            if (refusal.refused) {
+              notCompared.insert({row.page, row.row});
+            } else {
+              keysKnown = false;
+            }
           }
         }
+      } catch (const PlatformError& e) {
+        problem("行 " + RowName(row.page, row.row) + ": " + e.Description());
+        return false;
       }
-    } catch (const PlatformError& e) {
-      problem("行 " + RowName(row.page, row.row) + ": " + e.Description());
-      return;
+      if (allNull && index.IgnoresNulls()) continue;
+      if (allNull) nullEntries.insert({row.page, row.row});
+      if (keysKnown && entry.key.size() > LongestBuiltKey(file)) notCompared.insert({row.page, row.row});
+      if (notCompared.count({row.page, row.row}) != 0) entry.key.clear();
+      take(entry);
     }
-    if (allNull && index.IgnoresNulls()) continue;
-    if (allNull) nullEntries.insert({row.page, row.row});
-    if (keysKnown && entry.key.size() > LongestBuiltKey(file)) notCompared.insert({row.page, row.row});
-    expected.push_back(std::move(entry));
-  }
+    return true;
+  };
+  // First told apart by their digests alone: a million rows' entries are
+  // not held a second time to find that they match.
+  EntryDigest expectedWithKeys, expectedPointers;
+  if (!expectedEntries([&](const IndexEntry& e) {
+        expectedWithKeys.Add(e.key, e.page, e.row);
+        expectedPointers.Add({}, e.page, e.row);
+      }))
+    return;
   // What the tree's order tells, taken before its entries are compared
   // (the comparison takes them over: a large table's are not held twice).
   const size_t entriesFound = walk.entries.size();
@@ -165,28 +201,32 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     }
   }
   std::vector<IndexEntry> found = std::move(walk.entries);
-  if (!keysKnown) {
-    for (IndexEntry& e : expected) e.key.clear();
-    for (IndexEntry& e : found) e.key.clear();
-  } else if (!notCompared.empty()) {
-    for (IndexEntry& e : expected)
-      if (notCompared.count({e.page, e.row}) != 0) e.key.clear();
-    for (IndexEntry& e : found)
-      if (notCompared.count({e.page, e.row}) != 0) e.key.clear();
+  for (IndexEntry& e : found)
+    if (!keysKnown || notCompared.count({e.page, e.row}) != 0) e.key.clear();
+  EntryDigest foundDigest;
+  for (const IndexEntry& e : found) foundDigest.Add(e.key, e.page, e.row);
+  if (!(foundDigest == (keysKnown ? expectedWithKeys : expectedPointers))) {
+    // They differ: both lists, sorted, name the entries missing and extra.
+    std::vector<IndexEntry> expected;
+    expectedEntries([&](const IndexEntry& e) {
+      expected.push_back(e);
+      if (!keysKnown) expected.back().key.clear();
+    });
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    std::vector<IndexEntry> missing, extra;
+    std::set_difference(expected.begin(), expected.end(), found.begin(), found.end(), std::back_inserter(missing));
+    std::set_difference(found.begin(), found.end(), expected.begin(), expected.end(), std::back_inserter(extra));
+    for (size_t i = 0; i < missing.size() && i < kMaxShown; ++i)
+      problem("行 " + RowName(missing[i].page, missing[i].row) + " のエントリー" + (keysKnown ? " (キー " + Hex(missing[i].key) + ")" : "") +
+              " がありません");
+    for (size_t i = 0; i < extra.size() && i < kMaxShown; ++i)
+      problem("エントリー " + (keysKnown ? Hex(extra[i].key) + " " : "") + "(行 " + RowName(extra[i].page, extra[i].row) +
+              ") に合う行がありません");
+    if (missing.size() + extra.size() > 2 * kMaxShown)
+      problem("食い違いは合わせて " + std::to_string(missing.size() + extra.size()) + " 件です");
   }
-  std::sort(expected.begin(), expected.end());
-  std::sort(found.begin(), found.end());
-  std::vector<IndexEntry> missing, extra;
-  std::set_difference(expected.begin(), expected.end(), found.begin(), found.end(), std::back_inserter(missing));
-  std::set_difference(found.begin(), found.end(), expected.begin(), expected.end(), std::back_inserter(extra));
-  for (size_t i = 0; i < missing.size() && i < kMaxShown; ++i)
-    problem("行 " + RowName(missing[i].page, missing[i].row) + " のエントリー" + (keysKnown ? " (キー " + Hex(missing[i].key) + ")" : "") +
-            " がありません");
-  for (size_t i = 0; i < extra.size() && i < kMaxShown; ++i)
-    problem("エントリー " + (keysKnown ? Hex(extra[i].key) + " " : "") + "(行 " + RowName(extra[i].page, extra[i].row) +
-            ") に合う行がありません");
-  if (missing.size() + extra.size() > 2 * kMaxShown)
-    problem("食い違いは合わせて " + std::to_string(missing.size() + extra.size()) + " 件です");
+  found = {};
 
   // The definition records how many distinct keys the index holds.
   if (keysKnown) {
