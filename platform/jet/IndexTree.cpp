@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <functional>
-#include <optional>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "DataPage.h"
@@ -73,7 +74,12 @@ IndexPage ReadIndexPage(const JetFile& file, uint32_t number) {
 IndexWalk WalkIndex(const JetFile& file, const TableDefinition& table, const RealIndex& index) {
   IndexWalk walk;
   std::set<uint32_t> seen;
-  std::map<int, std::vector<IndexPage>> levels;  // each level's pages, left to right
+  // Each level's pages, left to right, with their links (not their
+  // entries: those of the leaves are the walk's, held once).
+  struct Links {
+    uint32_t number, previous, next;
+  };
+  std::map<int, std::vector<Links>> levels;
   const auto problem = [&](const std::string& text) {
     if (walk.problems.size() < 20) walk.problems.push_back(text);
   };
@@ -92,12 +98,14 @@ IndexWalk WalkIndex(const JetFile& file, const TableDefinition& table, const Rea
     if (page.owner != table.page) problem(Page(number) + " は別のテーブル (" + std::to_string(page.owner) + ") の索引のページです");
     for (size_t i = 1; i < page.entries.size(); ++i)
       if (!(page.entries[i - 1] < page.entries[i])) problem(Page(number) + " の索引エントリーが順番どおりではありません");
-    levels[depth].push_back(page);
+    levels[depth].push_back({page.number, page.previous, page.next});
     if (page.leaf) {
       if (page.tail != 0) problem(Page(number) + " は葉なのに末尾のページを持っています");
-      walk.entries.insert(walk.entries.end(), page.entries.begin(), page.entries.end());
       if (page.entries.empty()) return std::nullopt;
-      return page.entries.back();
+      std::optional<IndexEntry> last = page.entries.back();
+      walk.entries.insert(walk.entries.end(), std::make_move_iterator(page.entries.begin()),
+                          std::make_move_iterator(page.entries.end()));
+      return last;
     }
     std::optional<IndexEntry> last;
     const IndexEntry* previous = nullptr;
