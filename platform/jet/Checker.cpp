@@ -65,24 +65,28 @@ class Claims {
   std::vector<std::string> twice_;
 };
 
-// A list of index entries told as a multiset, whatever its order: each
-// entry hashed (FNV-1a, then mixed), the hashes summed, and counted. Two
-// lists with the same digest hold the same entries; a difference slips
-// through only where 64-bit sums collide.
+// An index entry hashed: FNV-1a over its key and row pointer, then mixed
+// (the splitmix64 finaliser: FNV's low bits alone sum poorly).
+uint64_t EntryHash(std::string_view key, uint32_t page, uint32_t row) {
+  uint64_t h = Fnv1a64(key);
+  for (int i = 0; i < 4; ++i) h = Fnv1aStep(h, static_cast<unsigned char>(page >> (8 * i)));
+  h = Fnv1aStep(h, static_cast<unsigned char>(row));
+  h ^= h >> 30;
+  h *= 0xbf58476d1ce4e5b9ull;
+  h ^= h >> 27;
+  h *= 0x94d049bb133111ebull;
+  h ^= h >> 31;
+  return h;
+}
+
+// A list of index entries told as a multiset, whatever its order: their
+// hashes summed, and counted. Two lists with the same digest hold the same
+// entries; a difference slips through only where 64-bit sums collide.
 struct EntryDigest {
   uint64_t count = 0, sum = 0;
-  void Add(std::string_view key, uint32_t page, uint32_t row) {
-    uint64_t h = Fnv1a64(key);
-    for (int i = 0; i < 4; ++i) h = Fnv1aStep(h, static_cast<unsigned char>(page >> (8 * i)));
-    h = Fnv1aStep(h, static_cast<unsigned char>(row));
-    // The splitmix64 finaliser: FNV's low bits alone sum poorly.
-    h ^= h >> 30;
-    h *= 0xbf58476d1ce4e5b9ull;
-    h ^= h >> 27;
-    h *= 0x94d049bb133111ebull;
-    h ^= h >> 31;
+  void Add(uint64_t entryHash) {
     ++count;
-    sum += h;
+    sum += entryHash;
   }
   bool operator==(const EntryDigest& other) const { return count == other.count && sum == other.sum; }
 };
@@ -101,9 +105,29 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
                 bool systemTable, bool compareKeys, TableCheck& check, Claims& claims) {
   const std::string name = "索引 " + table.IndexNames(index.number);
   const auto problem = [&](const std::string& text) { check.problems.push_back(name + ": " + text); };
+  // The tree's leaf entries as they come, each kept as its place and its
+  // hash (a million rows' entries are not held); the distinct keys
+  // counted, and in a unique index the places whose key repeats the one
+  // before.
+  struct FoundEntry {
+    uint32_t place;
+    uint64_t hash;  // EntryHash with the key
+  };
+  std::vector<FoundEntry> found;
+  size_t distinct = 0;
+  std::vector<uint32_t> repeatedKeys;
+  std::string previousKey;
   IndexWalk walk;
   try {
-    walk = WalkIndex(file, table, index);
+    walk = WalkIndex(file, table, index, [&](IndexEntry&& e) {
+      found.push_back({e.page << 8 | e.row, EntryHash(e.key, e.page, e.row)});
+      if (found.size() == 1 || e.key != previousKey) {
+        ++distinct;
+      } else if (index.IsUnique()) {
+        repeatedKeys.push_back(e.page << 8 | e.row);
+      }
+      previousKey = std::move(e.key);
+    });
   } catch (const PlatformError& e) {
     problem(e.Description());
     return;
@@ -179,32 +203,26 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
   // not held a second time to find that they match.
   EntryDigest expectedWithKeys, expectedPointers;
   if (!expectedEntries([&](const IndexEntry& e) {
-        expectedWithKeys.Add(e.key, e.page, e.row);
-        expectedPointers.Add({}, e.page, e.row);
+        expectedWithKeys.Add(EntryHash(e.key, e.page, e.row));
+        expectedPointers.Add(EntryHash({}, e.page, e.row));
       }))
     return;
-  // What the tree's order tells, taken before its entries are compared
-  // (the comparison takes them over: a large table's are not held twice).
-  const size_t entriesFound = walk.entries.size();
-  size_t distinct = 0;
-  std::string duplicateRow;  // the first entry with the key of the one before, in a unique index
-  if (keysKnown) {
-    for (size_t i = 0; i < walk.entries.size(); ++i)
-      if (i == 0 || walk.entries[i].key != walk.entries[i - 1].key) ++distinct;
-    // Nulls never collide: only keys with a value in some column must be
-    // unique (Access keeps several all-Null entries in a unique index).
-    if (index.IsUnique()) {
-      for (size_t i = 1; i < walk.entries.size() && duplicateRow.empty(); ++i) {
-        const IndexEntry& e = walk.entries[i];
-        if (e.key == walk.entries[i - 1].key && nullEntries.count({e.page, e.row}) == 0) duplicateRow = RowName(e.page, e.row);
-      }
-    }
+  // Nulls never collide: only keys with a value in some column must be
+  // unique (Access keeps several all-Null entries in a unique index).
+  std::string duplicateRow;
+  for (const uint32_t place : repeatedKeys) {
+    if (nullEntries.count({place >> 8, place & 0xFF}) != 0) continue;
+    duplicateRow = RowName(place >> 8, place & 0xFF);
+    break;
   }
-  std::vector<IndexEntry> found = std::move(walk.entries);
-  for (IndexEntry& e : found)
-    if (!keysKnown || notCompared.count({e.page, e.row}) != 0) e.key.clear();
   EntryDigest foundDigest;
-  for (const IndexEntry& e : found) foundDigest.Add(e.key, e.page, e.row);
+  for (const FoundEntry& f : found) {
+    const uint32_t page = f.place >> 8, row = f.place & 0xFF;
+    const bool keyed = keysKnown && notCompared.count({page, row}) == 0;
+    foundDigest.Add(keyed ? f.hash : EntryHash({}, page, row));
+  }
+  const size_t entriesFound = found.size();
+  found = {};
   if (!(foundDigest == (keysKnown ? expectedWithKeys : expectedPointers))) {
     // They differ: both lists, sorted, name the entries missing and extra.
     std::vector<IndexEntry> expected;
@@ -212,11 +230,14 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
       expected.push_back(e);
       if (!keysKnown) expected.back().key.clear();
     });
+    std::vector<IndexEntry> listed = WalkIndex(file, table, index).entries;
+    for (IndexEntry& e : listed)
+      if (!keysKnown || notCompared.count({e.page, e.row}) != 0) e.key.clear();
     std::sort(expected.begin(), expected.end());
-    std::sort(found.begin(), found.end());
+    std::sort(listed.begin(), listed.end());
     std::vector<IndexEntry> missing, extra;
-    std::set_difference(expected.begin(), expected.end(), found.begin(), found.end(), std::back_inserter(missing));
-    std::set_difference(found.begin(), found.end(), expected.begin(), expected.end(), std::back_inserter(extra));
+    std::set_difference(expected.begin(), expected.end(), listed.begin(), listed.end(), std::back_inserter(missing));
+    std::set_difference(listed.begin(), listed.end(), expected.begin(), expected.end(), std::back_inserter(extra));
     for (size_t i = 0; i < missing.size() && i < kMaxShown; ++i)
       problem("行 " + RowName(missing[i].page, missing[i].row) + " のエントリー" + (keysKnown ? " (キー " + Hex(missing[i].key) + ")" : "") +
               " がありません");
@@ -226,7 +247,6 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     if (missing.size() + extra.size() > 2 * kMaxShown)
       problem("食い違いは合わせて " + std::to_string(missing.size() + extra.size()) + " 件です");
   }
-  found = {};
 
   // The definition records how many distinct keys the index holds.
   if (keysKnown) {

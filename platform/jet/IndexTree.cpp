@@ -71,11 +71,12 @@ IndexPage ReadIndexPage(const JetFile& file, uint32_t number) {
   return page;
 }
 
-IndexWalk WalkIndex(const JetFile& file, const TableDefinition& table, const RealIndex& index) {
+IndexWalk WalkIndex(const JetFile& file, const TableDefinition& table, const RealIndex& index,
+                    const std::function<void(IndexEntry&&)>& leafEntry) {
   IndexWalk walk;
   std::set<uint32_t> seen;
   // Each level's pages, left to right, with their links (not their
-  // entries: those of the leaves are the walk's, held once).
+  // entries: a large index's are never all held here).
   struct Links {
     uint32_t number, previous, next;
   };
@@ -83,15 +84,22 @@ IndexWalk WalkIndex(const JetFile& file, const TableDefinition& table, const Rea
   const auto problem = [&](const std::string& text) {
     if (walk.problems.size() < 20) walk.problems.push_back(text);
   };
-  // Returns the subtree's last entry (nothing when it is empty or broken).
-  std::function<std::optional<IndexEntry>(uint32_t, int)> visit = [&](uint32_t number, int depth) -> std::optional<IndexEntry> {
+  // The leaf entries in the tree's order, each after the one before.
+  size_t leaves = 0;
+  std::optional<IndexEntry> lastLeaf;
+  std::string outOfOrder;  // told after the tree's own problems
+  struct Ends {
+    std::optional<IndexEntry> first, last;
+  };
+  // Returns the subtree's first and last entries (none when it is empty or broken).
+  std::function<Ends(uint32_t, int)> visit = [&](uint32_t number, int depth) -> Ends {
     if (depth > kMaxDepth) {
       problem("索引の木が深すぎます (" + Page(number) + ")");
-      return std::nullopt;
+      return {};
     }
     if (!seen.insert(number).second) {
       problem(Page(number) + " が索引の木に二度現れます");
-      return std::nullopt;
+      return {};
     }
     walk.pages.push_back(number);
     IndexPage page = ReadIndexPage(file, number);
@@ -101,37 +109,42 @@ IndexWalk WalkIndex(const JetFile& file, const TableDefinition& table, const Rea
     levels[depth].push_back({page.number, page.previous, page.next});
     if (page.leaf) {
       if (page.tail != 0) problem(Page(number) + " は葉なのに末尾のページを持っています");
-      if (page.entries.empty()) return std::nullopt;
-      std::optional<IndexEntry> last = page.entries.back();
-      walk.entries.insert(walk.entries.end(), std::make_move_iterator(page.entries.begin()),
-                          std::make_move_iterator(page.entries.end()));
-      return last;
+      if (page.entries.empty()) return {};
+      Ends ends{page.entries.front(), page.entries.back()};
+      for (IndexEntry& entry : page.entries) {
+        if (lastLeaf && !(*lastLeaf < entry) && outOfOrder.empty())
+          outOfOrder = "索引エントリーが順番どおりではありません (" + std::to_string(leaves) + " 番目)";
+        lastLeaf = entry;
+        ++leaves;
+        leafEntry(std::move(entry));
+      }
+      return ends;
     }
-    std::optional<IndexEntry> last;
+    Ends ends;
     const IndexEntry* previous = nullptr;
     for (const IndexEntry& entry : page.entries) {
-      const size_t before = walk.entries.size();
-      const std::optional<IndexEntry> childLast = visit(entry.child, depth + 1);
-      if (walk.entries.size() > before && previous && !(*previous < walk.entries[before]))
+      const Ends child = visit(entry.child, depth + 1);
+      if (child.first && previous && !(*previous < *child.first))
         problem(Page(entry.child) + " の最初のエントリーが親の前のエントリー以下です");
-      if (childLast && !childLast->SameAs(entry))
+      if (child.last && !child.last->SameAs(entry))
         problem(Page(number) + " のエントリーが子 " + Page(entry.child) + " の最後のエントリーと違います");
       previous = &entry;
-      last = childLast;
+      if (!ends.first) ends.first = child.first;
+      ends.last = child.last;
     }
-    if (page.tail != 0 && (page.entries.empty() || page.entries.back().child != page.tail)) last = visit(page.tail, depth + 1);
-    return last;
+    if (page.tail != 0 && (page.entries.empty() || page.entries.back().child != page.tail)) {
+      const Ends tail = visit(page.tail, depth + 1);
+      if (!ends.first) ends.first = tail.first;
+      ends.last = tail.last;
+    }
+    return ends;
   };
   if (index.rootPage == 0 || !file.HasPage(index.rootPage)) {
     problem("索引の根のページ " + std::to_string(index.rootPage) + " がありません");
     return walk;
   }
   visit(index.rootPage, 0);
-  for (size_t i = 1; i < walk.entries.size(); ++i)
-    if (!(walk.entries[i - 1] < walk.entries[i])) {
-      problem("索引エントリーが順番どおりではありません (" + std::to_string(i) + " 番目)");
-      break;
-    }
+  if (!outOfOrder.empty()) problem(outOfOrder);
   // Each level's pages are chained left to right.
   for (const auto& [depth, pages] : levels) {
     for (size_t i = 0; i < pages.size(); ++i) {
@@ -142,6 +155,13 @@ IndexWalk WalkIndex(const JetFile& file, const TableDefinition& table, const Rea
                 std::to_string(pages[i].next) + ") が木の並びと違います");
     }
   }
+  return walk;
+}
+
+IndexWalk WalkIndex(const JetFile& file, const TableDefinition& table, const RealIndex& index) {
+  std::vector<IndexEntry> entries;
+  IndexWalk walk = WalkIndex(file, table, index, [&](IndexEntry&& entry) { entries.push_back(std::move(entry)); });
+  walk.entries = std::move(entries);
   return walk;
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,5 +48,9 @@ struct IndexWalk {
 // Walks the whole tree from its root, checking the order of the entries,
 // each node entry against its child and the chain of pages on each level.
 IndexWalk WalkIndex(const JetFile& file, const TableDefinition& table, const RealIndex& index);
+// The same walk, each leaf entry given to `leafEntry` in the tree's order
+// instead of kept in `entries`: a large index's entries are not all held.
+IndexWalk WalkIndex(const JetFile& file, const TableDefinition& table, const RealIndex& index,
+                    const std::function<void(IndexEntry&&)>& leafEntry);
 
 }  // namespace pendra::jet

@@ -75,33 +75,32 @@ KnownKeys::KnownKeys(const JetFile& file, const TableDefinition& table, const st
   for (const LiveRow& row : rows) byPointer.emplace_back(row.page << 8 | row.row, &row);
   std::sort(byPointer.begin(), byPointer.end());
   for (const RealIndex& index : table.realIndexes) {
-    IndexWalk walk;
-    try {
-      walk = WalkIndex(file, table, index);
-    } catch (const PlatformError&) {
-      continue;
-    }
-    std::map<std::string, std::string>& keys = keys_[index.number];
+    std::map<std::string, std::string> keys;
     std::set<std::string> ambiguous;
-    for (const IndexEntry& entry : walk.entries) {
-      const uint32_t place = entry.page << 8 | entry.row;
-      const auto row = std::lower_bound(byPointer.begin(), byPointer.end(), std::make_pair(place, static_cast<const LiveRow*>(nullptr)));
-      if (row == byPointer.end() || row->first != place) continue;
-      // Only the keys the writer may ask for are kept: in a table of a
-      // million rows whose keys it builds itself, holding every key would
-      // cost more memory than the rows.
-      std::string values;
-      try {
-        const StoredRow stored(file, row->second->bytes, table);
-        if (KeyedByTheWriter(file, table, index, stored)) continue;
-        if (!ValuesOf(file, table, index, stored, values)) continue;
-      } catch (const PlatformError&) {
-        continue;
-      }
-      const auto [it, fresh] = keys.emplace(values, entry.key);
-      if (!fresh && it->second != entry.key) ambiguous.insert(values);
+    try {
+      WalkIndex(file, table, index, [&](IndexEntry&& entry) {
+        const uint32_t place = entry.page << 8 | entry.row;
+        const auto row = std::lower_bound(byPointer.begin(), byPointer.end(), std::make_pair(place, static_cast<const LiveRow*>(nullptr)));
+        if (row == byPointer.end() || row->first != place) return;
+        // Only the keys the writer may ask for are kept: in a table of a
+        // million rows whose keys it builds itself, holding every key would
+        // cost more memory than the rows.
+        std::string values;
+        try {
+          const StoredRow stored(file, row->second->bytes, table);
+          if (KeyedByTheWriter(file, table, index, stored)) return;
+          if (!ValuesOf(file, table, index, stored, values)) return;
+        } catch (const PlatformError&) {
+          return;
+        }
+        const auto [it, fresh] = keys.emplace(values, entry.key);
+        if (!fresh && it->second != entry.key) ambiguous.insert(values);
+      });
+    } catch (const PlatformError&) {
+      continue;  // an index that cannot be walked gives none
     }
     for (const std::string& values : ambiguous) keys.erase(values);
+    keys_[index.number] = std::move(keys);
   }
 }
 

@@ -317,7 +317,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
   std::set<uint32_t> released;
   released.insert(owned.pages.begin(), owned.pages.end());
   for (const RealIndex& index : table.realIndexes) {
-    const IndexWalk walk = WalkIndex(file, table, index);
+    const IndexWalk walk = WalkIndex(file, table, index, [](IndexEntry&&) {});  // its pages alone
     released.insert(walk.pages.begin(), walk.pages.end());
   }
   // Access's own keys, read before any page changes.
