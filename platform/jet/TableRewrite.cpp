@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <new>
 #include <set>
 
 #include "Catalog.h"
@@ -177,6 +178,24 @@ class KeptRows {
   std::vector<bool> taken_;                            // by index into oldRows_
 };
 
+// Room in the image for what the rewrite adds, asked for once: grown page
+// by page, the image is copied each time its capacity doubles and, for that
+// moment, held twice. The room is a generous guess (the new rows as large
+// as the old ones on average, half-filled pages, an index entry of 64
+// bytes); room never written costs address space, not memory.
+void ReserveRoom(JetFile& file, const TableDefinition& table, const std::vector<LiveRow>& oldRows, size_t rows,
+                 size_t keptBytes, size_t newRows) {
+  size_t oldBytes = 0;
+  for (const LiveRow& row : oldRows) oldBytes += row.bytes.size();
+  const size_t averageRow = oldRows.empty() ? 256 : std::max<size_t>(64, oldBytes / oldRows.size());
+  const size_t room = 2 * (keptBytes + newRows * averageRow) + rows * 64 * table.realIndexes.size() + 64 * file.PageSize();
+  try {
+    file.bytes().reserve(file.bytes().size() + room);
+  } catch (const std::bad_alloc&) {
+    // Without the room the image grows as it goes.
+  }
+}
+
 }  // namespace
 
 RewriteStats RewriteTable(JetFile& file, const std::string& table, const std::vector<std::vector<Variant>>& rows) {
@@ -254,9 +273,10 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
   std::vector<std::vector<size_t>> nullRows(autoNumbers.size());  // per AutoNumber column, ascending
   std::vector<uint32_t> numberedAfter(autoNumbers.size());        // the number before its first
   uint32_t lastAutoNumber = table.nextAutoNumber;
+  size_t rowsGiven = 0;
   {
     KeptRows kept(file, table, oldRows);
-    size_t i = 0;
+    size_t& i = rowsGiven;
     given.ForEach([&](const GivenRow& row) {
       if (row.values == nullptr) {
         keptBytes += kept.Take(row.kept);
@@ -340,6 +360,9 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
     for (uint32_t page : lv.pages)
       if (IsLongValuePage(file, page)) released.insert(page);
   }
+  // The old rows are read for the last time above: the room moves the
+  // image, and with it the bytes they show.
+  ReserveRoom(file, table, oldRows, rowsGiven, keptBytes.size(), rowsGiven - keptEnds.size());
   std::set<uint32_t> pool(freeBefore.begin(), freeBefore.end());
   PageAllocator allocator(file, pool);
   for (uint32_t page : released) allocator.GiveBack(page);
@@ -427,7 +450,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
                                         describe(shown(rowAt(entries[i]), rowAt(entries[i - 1])), index) +
                                         ") が重複しています。重複する値は一意の索引に入れられません。");
     }
-    const BuiltIndex built = BuildIndex(file, allocator, table.page, std::move(entries));
+      const BuiltIndex built = BuildIndex(file, allocator, table.page, std::move(entries));
     PutDefinition(file, table, index.rootPageAt, built.root);
     PutDefinition(file, table, index.entryCountAt, built.distinctKeys);
     builtPages[index.number] = built.pages;
