@@ -199,10 +199,21 @@ std::map<std::string, int64_t> LastAutoNumbers(const std::string& path, std::str
 // Every change of a row names its table. A DELETE without WHERE would
 // empty a table without a word (SQLite's truncation), so the authorizer
 // has deletes done row by row.
+// A row added or updated that was read from the file is marked: it is no
+// longer written back as read. (A row added after them is never one.)
 void NoteChange(void* access, int operation, const char*, const char* table, sqlite3_int64 rowid) {
   auto& side = *static_cast<AccessSide*>(access);
   side.changed.insert(table);
-  if (operation != SQLITE_DELETE) side.touched[table].insert(rowid);
+  if (operation == SQLITE_DELETE || rowid < 1) return;
+  const auto places = side.places.find(table);
+  const auto original = side.original.find(table);
+  const size_t read = places != side.places.end() ? places->second.size()
+                      : original != side.original.end() ? original->second.size()
+                                                        : 0;
+  if (static_cast<uint64_t>(rowid) > read) return;
+  std::vector<bool>& touched = side.touched[table];
+  if (touched.size() < read) touched.resize(read);
+  touched[static_cast<size_t>(rowid) - 1] = true;
 }
 
 int RowByRowDeletes(void*, int action, const char* table, const char*, const char*, const char*) {
@@ -272,7 +283,8 @@ class PrivateCopyRows final : public jet::RowSource {
       if (rc != SQLITE_ROW) RaiseSqlite(connection_.db, rc, Operation::Read);
       const sqlite3_int64 rowid = sqlite3_column_int64(stmt, 0);
       const size_t asRead = static_cast<size_t>(rowid) - 1;
-      if (rowid >= 1 && !touched_.count(rowid)) {
+      const bool touched = asRead < touched_.size() && touched_[asRead];
+      if (rowid >= 1 && !touched) {
         if (asRead < places_.size()) {
           take(jet::GivenRow{nullptr, places_[asRead]});
           continue;
@@ -298,7 +310,7 @@ class PrivateCopyRows final : public jet::RowSource {
   const std::shared_ptr<const TableInfo> info_;
   const std::vector<uint32_t>& places_;
   const mdb::EncodedRows& original_;
-  const std::unordered_set<int64_t>& touched_;
+  const std::vector<bool>& touched_;
 };
 
 }  // namespace

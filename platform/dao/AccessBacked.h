@@ -27,7 +27,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "access/Fingerprint.h"
@@ -56,7 +55,9 @@ struct AccessSide {
   // the reading child sent them.
   std::map<std::string, std::vector<uint32_t>> places;
   std::map<std::string, mdb::EncodedRows> original;
-  std::map<std::string, std::unordered_set<int64_t>> touched;   // rowids added or updated
+  // Per table, the rows as read (by rowid - 1) that a statement added or
+  // updated since: a bit a row.
+  std::map<std::string, std::vector<bool>> touched;
   int folderLock = -1;         // the folder, locked while a transaction is open
 
   ~AccessSide();
