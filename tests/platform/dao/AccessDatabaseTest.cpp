@@ -209,6 +209,40 @@ TEST_P(AccessDatabase, ACommittedChangeIsWrittenBackWithTheOldFileAsItsBackup) {
   EXPECT_EQ(unchanged.size(), groupsBefore.size() - 1);
 }
 
+// The last row read goes and a row is added: the private copy gives the new
+// row the rowid the gone one had. It is written with its own values, not
+// as the row that was read there; the row updated gets its new values.
+TEST_P(AccessDatabase, ARowAddedInThePlaceOfTheLastRowReadIsWrittenAsAdded) {
+  const std::string path = Placed();
+  std::vector<std::vector<Variant>> groups;
+  for (const auto& table : mdb::ReadAccessFile(path).tables)
+    if (table.name == "GroupMaster") groups = table.rows;
+  ASSERT_GE(groups.size(), 2u);
+  const std::vector<Variant> last = groups.back();
+  groups.pop_back();
+  groups.front()[1] = Variant("更新した行");
+  const std::vector<Variant> added = {Variant(int32_t{999}), Variant("追加した行"), Variant(true)};
+  groups.push_back(added);
+  {
+    auto db = Ws().OpenDatabase(path);
+    dao::Transaction transaction(Ws());
+    db->Execute("DELETE FROM GroupMaster WHERE GPno = " + last[0].ToText());
+    db->Execute("UPDATE GroupMaster SET GP名称 = '更新した行' WHERE GPno = " + groups.front()[0].ToText());
+    auto rs = db->OpenRecordset("SELECT * FROM GroupMaster", dbOpenDynaset);
+    rs->AddNew();
+    for (size_t c = 0; c < added.size(); ++c) dao::Field(*rs, static_cast<int>(c)) = added[c];
+    rs->Update();
+    rs->Close();
+    transaction.Commit();
+  }
+  for (const auto& table : mdb::ReadAccessFile(path).tables) {
+    if (table.name == "GroupMaster") {
+      EXPECT_EQ(Described(table.rows), Described(groups));
+    }
+  }
+  EXPECT_TRUE(jet::CheckAccessFile(path).Clean());
+}
+
 TEST_P(AccessDatabase, RefusedWhileAccessHasItOpen) {
   const std::string path = Placed();
   const std::string before = Bytes(path);
