@@ -176,6 +176,21 @@ TEST_F(Damaged, EachDamageIsReported) {
          byte = static_cast<char>(byte ^ 0x01);
        },
        "に合う行がありません"},
+      {"two entries pointing at each other's row",
+       [](JetFile& f, const TableDefinition& t) {
+         // The root of KikiMaster's index is its one leaf: the keys stay in
+         // order and every row keeps one entry, but the first two keys now
+         // name each other's rows.
+         const Layout& l = f.layout();
+         const size_t page = size_t{t.realIndexes[0].rootPage} * f.PageSize();
+         std::vector<size_t> ends;  // each entry's end, from the page's mask
+         for (size_t bit = 0; bit < l.indexMaskSize * 8; ++bit)
+           if (static_cast<uint8_t>(f.bytes()[page + l.indexMask + bit / 8]) & (1u << (bit % 8))) ends.push_back(bit);
+         ASSERT_GE(ends.size(), 2u);
+         const size_t entries = page + l.indexMask + l.indexMaskSize;
+         for (size_t i = 1; i <= 4; ++i) std::swap(f.bytes()[entries + ends[0] - i], f.bytes()[entries + ends[1] - i]);
+       },
+       "KikiMaster: ! 索引 タグ名: 行 "},
       {"row value changed under its index",
        [](JetFile& f, const TableDefinition&) {
          // GroupMaster's GPno (Long) of its first row.
