@@ -450,7 +450,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
                                         describe(shown(rowAt(entries[i]), rowAt(entries[i - 1])), index) +
                                         ") が重複しています。重複する値は一意の索引に入れられません。");
     }
-      const BuiltIndex built = BuildIndex(file, allocator, table.page, std::move(entries));
+    const BuiltIndex built = BuildIndex(file, allocator, table.page, std::move(entries));
     PutDefinition(file, table, index.rootPageAt, built.root);
     PutDefinition(file, table, index.entryCountAt, built.distinctKeys);
     builtPages[index.number] = built.pages;
