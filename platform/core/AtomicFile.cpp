@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "PlatformError.h"
+#include "ProcessFile.h"
 
 namespace pendra {
 
@@ -25,16 +25,7 @@ std::string TemporaryPrefix(const std::string& target) { return ".~" + fs::path(
 
 // The mode a file newly made by the program gets: 0666 less the umask,
 // read without changing it (the umask is the whole process's).
-mode_t NewFileMode() {
-  mode_t mask = 022;
-  if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, status))
-      if (std::strncmp(line, "Umask:", 6) == 0) mask = static_cast<mode_t>(std::strtol(line + 6, nullptr, 8));
-    std::fclose(status);
-  }
-  return 0666 & ~mask;
-}
+mode_t NewFileMode() { return 0666 & ~CurrentUmask().value_or(022); }
 
 bool DiskFull(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 

@@ -196,26 +196,30 @@ std::map<std::string, int64_t> LastAutoNumbers(const std::string& path, std::str
   return last;
 }
 
-// Every change of a row names its table. A DELETE without WHERE would
-// empty a table without a word (SQLite's truncation), so the authorizer
-// has deletes done row by row.
-// A row added or updated that was read from the file is marked: it is no
-// longer written back as read. (A row added after them is never one.)
+// How many rows of the table were read from the file (rowids 1 to n).
+size_t RowsRead(const AccessSide& side, const std::string& table) {
+  const auto places = side.places.find(table);
+  if (places != side.places.end()) return places->second.size();
+  const auto original = side.original.find(table);
+  return original != side.original.end() ? original->second.size() : 0;
+}
+
+// Every change of a row names its table. A row added or updated that was
+// read from the file is marked: it is no longer written back as read. (A
+// row added after them is never one.)
 void NoteChange(void* access, int operation, const char*, const char* table, sqlite3_int64 rowid) {
   auto& side = *static_cast<AccessSide*>(access);
   side.changed.insert(table);
   if (operation == SQLITE_DELETE || rowid < 1) return;
-  const auto places = side.places.find(table);
-  const auto original = side.original.find(table);
-  const size_t read = places != side.places.end() ? places->second.size()
-                      : original != side.original.end() ? original->second.size()
-                                                        : 0;
+  const size_t read = RowsRead(side, table);
   if (static_cast<uint64_t>(rowid) > read) return;
   std::vector<bool>& touched = side.touched[table];
   if (touched.size() < read) touched.resize(read);
   touched[static_cast<size_t>(rowid) - 1] = true;
 }
 
+// A DELETE without WHERE would empty a table without a word (SQLite's
+// truncation), so the authorizer has deletes done row by row.
 int RowByRowDeletes(void*, int action, const char* table, const char*, const char*, const char*) {
   const bool ours = table && std::strncmp(table, "sqlite_", 7) != 0;
   return action == SQLITE_DELETE && ours ? SQLITE_IGNORE : SQLITE_OK;

@@ -8,7 +8,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <mutex>
 #include <random>
@@ -29,6 +28,7 @@
 
 #include "ExcelInternal.h"
 #include "core/AsciiText.h"
+#include "core/ProcessFile.h"
 
 namespace pendra::excel {
 
@@ -105,22 +105,6 @@ void RemoveStaleSaveFolders(const PinnedFolder& folder) {
     if (kill(owner, 0) == 0 || errno == EPERM) continue;
     fs::remove_all(entry.path(), ec);
   }
-}
-
-// The process's umask, read without changing it: umask() reads it only by
-// setting another, and for that moment a file any other thread creates would
-// get the wrong mode. Linux shows it in /proc/self/status.
-std::optional<mode_t> CurrentUmask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) != 0) continue;
-    char* end = nullptr;
-    const unsigned long mask = std::strtoul(line.c_str() + 6, &end, 8);
-    if (end == line.c_str() + 6 || mask > 0777) return std::nullopt;
-    return static_cast<mode_t>(mask);
-  }
-  return std::nullopt;
 }
 
 // LibreOffice's leftovers are plain files; the folder is ours alone.

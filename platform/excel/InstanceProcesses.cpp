@@ -14,6 +14,10 @@
 
 namespace pendra::excel {
 
+int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
+bool PidfdKill(int pidfd) { return syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0; }
+
 namespace {
 
 // A process that keeps forking could escape one pass; each pass kills what
@@ -22,9 +26,6 @@ constexpr int kMaxPasses = 8;
 // An environment is a few kilobytes; a larger one is read up to here.
 constexpr size_t kMaxEnvironment = 1 << 20;
 
-int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
-
-bool PidfdKill(int pidfd) { return syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0; }
 
 // Whether the process's environment holds `mark` as one whole entry.
 bool CarriesMark(pid_t pid, const std::string& mark) {

@@ -8,9 +8,16 @@
 // that carries the mark, until none is left.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace pendra::excel {
+
+// A handle on the process (-1 when it is gone), by which a signal reaches
+// it and no other even once its PID is reused; and SIGKILL through it.
+int PidfdOpen(pid_t pid);
+bool PidfdKill(int pidfd);
 
 // The environment entry ("NAME=value") that marks the processes of the
 // instance whose private profile is profileDir.

@@ -17,7 +17,6 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -173,10 +172,10 @@ void KillOwnInstancesNow() {
   for (const pid_t pid : OwnPids()) {
     // Held first: while the pidfd is open the PID names the office, and
     // the office, unreaped, still owns its group's ID.
-    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    const int pidfd = PidfdOpen(pid);
     if (pidfd < 0) continue;
     kill(-pid, SIGKILL);
-    syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
+    PidfdKill(pidfd);
     pollfd died{pidfd, POLLIN, 0};
     poll(&died, 1, 2000);
     close(pidfd);

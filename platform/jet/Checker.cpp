@@ -170,23 +170,14 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
       entry.row = row.row;
       bool allNull = true;
       try {
-        const StoredRow stored(file, row.bytes, table);
-        for (const IndexColumn& ic : index.columns) {
-          const Column& column = *table.ColumnNumbered(ic.columnNumber);
-          const StoredField field = stored.Field(column);
-          if (!field.null) allNull = false;
-          // A value whose key we cannot build although we know its type and
-          // order (text that does not decode in the file's code page) leaves
-          // the row pointers to compare: the writer never writes one.
-          ColumnKeyRefusal refusal;
-          if (keysKnown && !AppendColumnKey(file, column, ic.ascending, field, entry.key, &refusal)) {
-            if (refusal.refused) {
-              notCompared.insert({row.page, row.row});
-            } else {
-              keysKnown = false;
-            }
-          }
-        }
+        RowKey built = BuildRowKey(file, table, index, StoredRow(file, row.bytes, table));
+        allNull = built.allNull;
+        // A value whose key we cannot build although we know its type and
+        // order (text that does not decode in the file's code page) leaves
+        // the row pointers to compare: the writer never writes one.
+        if (keysKnown && built.refused) notCompared.insert({row.page, row.row});
+        if (built.unkeyable) keysKnown = false;
+        if (keysKnown) entry.key = std::move(built.key);
       } catch (const PlatformError& e) {
         problem("行 " + RowName(row.page, row.row) + ": " + e.Description());
         return false;

@@ -20,6 +20,29 @@ void Invert(std::string& key, size_t from) {
 
 }  // namespace
 
+RowKey BuildRowKey(const JetFile& file, const TableDefinition& table, const RealIndex& index, const StoredRow& row) {
+  RowKey built;
+  for (const IndexColumn& ic : index.columns) {
+    const Column* column = table.ColumnNumbered(ic.columnNumber);
+    if (column == nullptr) {
+      built.unkeyable = true;
+      continue;
+    }
+    const StoredField field = row.Field(*column);
+    built.allNull = built.allNull && field.null;
+    ColumnKeyRefusal refusal;
+    if (AppendColumnKey(file, *column, ic.ascending, field, built.key, &refusal)) continue;
+    if (refusal.refused && built.refused == nullptr) {
+      built.refused = column;
+      built.refusal = refusal;
+    } else if (!refusal.refused && !built.unkeyable) {
+      built.unkeyable = true;
+      built.unkeyableColumn = column;
+    }
+  }
+  return built;
+}
+
 size_t LongestBuiltKey(const JetFile& file) { return file.format() == Format::Jet4 ? 685 : 502; }
 
 std::optional<SortOrder> TextSortOrder(const JetFile& file, const Column& column, std::string& why) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "RowLayout.h"
+#include "TableDefinition.h"
 #include "TextKey.h"
 
 namespace pendra::jet {
@@ -40,6 +41,18 @@ bool AppendColumnKey(const JetFile& file, const Column& column, bool ascending, 
 // the index already holds Access's key for the value (KnownKeys.h), and left
 // uncompared by the check.
 size_t LongestBuiltKey(const JetFile& file);
+
+// A stored row's entry key in an index, column by column, as the writer
+// builds it; the check and the keys Access wrote (KnownKeys.h) ask the same.
+struct RowKey {
+  std::string key;                    // the parts that could be built
+  bool allNull = true;                // no column of the index holds a value
+  const Column* refused = nullptr;    // the first column whose value has no key we know
+  ColumnKeyRefusal refusal;           // why, for that column
+  bool unkeyable = false;             // a column whose type or sort order has no key we build
+  const Column* unkeyableColumn = nullptr;  // the first such (none: the index names no column of the table)
+};
+RowKey BuildRowKey(const JetFile& file, const TableDefinition& table, const RealIndex& index, const StoredRow& row);
 
 // The key of a value given as its stored bytes (the writer's path): the same
 // rules, for a value not read from a row.

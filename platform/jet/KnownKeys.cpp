@@ -56,14 +56,8 @@ bool ValuesOf(const JetFile& file, const TableDefinition& table, const RealIndex
 // writer refuses outright, whatever Access holds) and the whole key within
 // what the writer builds.
 bool KeyedByTheWriter(const JetFile& file, const TableDefinition& table, const RealIndex& index, const StoredRow& row) {
-  std::string key;
-  for (const IndexColumn& ic : index.columns) {
-    const Column* column = table.ColumnNumbered(ic.columnNumber);
-    if (column == nullptr) return false;
-    ColumnKeyRefusal refusal;
-    if (!AppendColumnKey(file, *column, ic.ascending, row.Field(*column), key, &refusal)) return !refusal.refused;
-  }
-  return key.size() <= LongestBuiltKey(file);
+  const RowKey built = BuildRowKey(file, table, index, row);
+  return built.unkeyable || (built.refused == nullptr && built.key.size() <= LongestBuiltKey(file));
 }
 
 }  // namespace

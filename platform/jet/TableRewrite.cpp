@@ -406,23 +406,17 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
     std::vector<uint32_t> allNullRows;  // rows with no value in any column of the index
     for (size_t i = 0; i < pointers.size(); ++i) {
       const StoredRow stored(file, RowAt(file, pointers[i]), table);
+      RowKey built = BuildRowKey(file, table, index, stored);
+      if (built.unkeyable)
+        Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " の列 '" +
+                                          (built.unkeyableColumn ? built.unkeyableColumn->name : std::string()) +
+                                          "' の値から索引 '" + table.IndexNames(index.number) + "' のキーを作れないため書き込みません。");
       IndexEntry e;
+      e.key = std::move(built.key);
       e.page = pointers[i] >> 8;
       e.row = pointers[i] & 0xFF;
-      bool allNull = true;
-      ColumnKeyRefusal refusal;
-      const Column* refused = nullptr;
-      for (const IndexColumn& ic : index.columns) {
-        const Column& column = *table.ColumnNumbered(ic.columnNumber);
-        const StoredField field = stored.Field(column);
-        allNull = allNull && field.null;
-        if (!AppendColumnKey(file, column, ic.ascending, field, e.key, &refusal)) {
-          if (!refusal.refused)
-            Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " の列 '" + column.name + "' の値から索引 '" +
-                                              table.IndexNames(index.number) + "' のキーを作れないため書き込みません。");
-          if (refused == nullptr) refused = &column;
-        }
-      }
+      const bool allNull = built.allNull;
+      const Column* refused = built.refused;
       if (allNull && index.IgnoresNulls()) continue;
       const bool tooLong = refused == nullptr && e.key.size() > LongestBuiltKey(file);
       if (refused != nullptr || tooLong) {
@@ -431,7 +425,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
           Raise(err::kInvalidOperation, "テーブル '" + table.name + "' の索引 '" + table.IndexNames(index.number) + "' の値 (" +
                                             describe(i, index) + ") は索引キーが長すぎ、Access と同じキーを作れないため書き込みません。"
                                             "値を短くしてください。");
-        if (accessKey == nullptr) RefuseUnkeyable(table, index, *refused, describe(i, index), refusal);
+        if (accessKey == nullptr) RefuseUnkeyable(table, index, *refused, describe(i, index), built.refusal);
         e.key = *accessKey;
       }
       if (allNull) allNullRows.push_back(pointers[i]);

@@ -71,8 +71,8 @@ std::string Encode(const AccessDatabase& database);
 std::string Encode(const PlatformError& error);
 AccessDatabase Decode(const std::string& bytes);
 
-// The receiver that keeps every table and row (AccessTable::rows, or
-// AccessTable::encoded with keepEncoded).
+// The receiver that keeps every table and row (AccessTable::rows and
+// AccessTable::places).
 class CollectedDatabase final : public RowReceiver {
  public:
   explicit CollectedDatabase(AccessDatabase& database) : database_(database) {}
