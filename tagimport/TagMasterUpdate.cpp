@@ -66,14 +66,14 @@ void ShowOpenFailure(UserInterface& ui, std::string_view what, const PlatformErr
   ui.MsgBox(text, MsgBoxButtons::OkOnly, kTitle);
 }
 
-// One record: update the first row with its tag, or add a row. Each record
-// is a savepoint of the import's transaction, so a refused record undoes
-// only its own changes.
-void ImportRecord(Workspace& ws, Database& db, const MasterCsvRecord& record,
-                  ImportReport& report) {
+// One record: update the first row with its tag, or add a row. A record
+// writes through one statement (Update), and a statement that fails
+// changes nothing, so a refused record leaves the rows as they were
+// without a savepoint of its own (which would copy every page it touches
+// once more).
+void ImportRecord(Database& db, const MasterCsvRecord& record, ImportReport& report) {
   const std::string& tag = record[1];
   try {
-    dao::Transaction savepoint(ws);
     std::unique_ptr<Recordset> rs =
         db.OpenRecordset(kLookup, dao::dbOpenDynaset, std::vector<Variant>{Variant(tag)});
     const bool added = rs->Eof();
@@ -99,22 +99,21 @@ void ImportRecord(Workspace& ws, Database& db, const MasterCsvRecord& record,
     }
     rs->Update(dao::dbUpdateRegular, false);
     rs->Close();
-    savepoint.Commit();
     for (const auto& [column, error] : refusedColumns) {
       report.ColumnRefused(record.LineNumber(), tag, column->column,
                            record[column->position], error);
     }
     report.Stored(added, !allWritten);
   } catch (const PlatformError& error) {
-    // The savepoint rolled back as it went out of scope (or is gone with
-    // the transaction, which the commit at the end reports).
+    // Nothing of the record was stored (or the transaction is gone, which
+    // the commit at the end reports).
     report.RecordRefused(record.LineNumber(), tag, error);
   }
 }
 
 // Every line after the header records, until the end of the file or a
 // reading error; returns how many lines were handled.
-long ImportRecords(UserInterface& ui, MasterCsvReader& reader, Workspace& ws, Database& db,
+long ImportRecords(UserInterface& ui, MasterCsvReader& reader, Database& db,
                    ImportReport& report) {
   long done = 0;
   for (;;) {
@@ -131,7 +130,7 @@ long ImportRecords(UserInterface& ui, MasterCsvReader& reader, Workspace& ws, Da
     if (record.IsMalformed()) {
       report.LineSkipped(record.LineNumber(), record.Problem());
     } else {
-      ImportRecord(ws, db, record, report);
+      ImportRecord(db, record, report);
     }
     if (++done % kProgressEvery == 0) ui.ReportProgress(kTable, done, -1);
   }
@@ -220,7 +219,7 @@ JobOutcome Command1_Click(UserInterface& ui) {
   }
 
   // 6. Record by record.
-  const long done = ImportRecords(ui, reader, *ws, *db, report);
+  const long done = ImportRecords(ui, reader, *db, report);
 
   // 7. The master file.
   reader.Close();
