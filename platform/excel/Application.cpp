@@ -64,7 +64,7 @@ void Application::Impl::EnsureAlive() {
   if (office) {
     if (auto limit = office->LimitReached()) throw *limit;
   }
-  if (quit || !office || !office->Running()) Raise(err::kAutomationError, text::kInstanceGone);
+  if (quit || !office || !office->RunningLately()) Raise(err::kAutomationError, text::kInstanceGone);
 }
 
 std::vector<std::shared_ptr<DocumentState>> Application::Impl::OpenDocuments(

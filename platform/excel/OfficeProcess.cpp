@@ -333,6 +333,14 @@ bool OfficeProcess::Running() {
   return false;
 }
 
+bool OfficeProcess::RunningLately() {
+  const auto now = std::chrono::steady_clock::now();
+  if (pid_ > 0 && now - seenRunning_ < 100us) return true;
+  if (!Running()) return false;
+  seenRunning_ = now;
+  return true;
+}
+
 bool OfficeProcess::WaitExit(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (Running()) {
