@@ -1,7 +1,7 @@
 #include "TableContents.h"
 
-#include <algorithm>
 #include <charconv>
+#include <string>
 
 #include "TableChanges.h"
 
@@ -42,7 +42,8 @@ void AppendExactly(std::string& row, const Variant& value) {
 }  // namespace
 
 TableContents ScheduleTableContents(dao::Database& db) {
-  TableContents rows;
+  TableContents contents;
+  std::string row;
   for (const auto& table : backups::ScheduleTablesByKey()) {
     std::vector<int> compared;
     const auto fields = db.TableDefFields(table.table);
@@ -50,14 +51,13 @@ TableContents ScheduleTableContents(dao::Database& db) {
       if (!table.setByTheJob || fields[i].Name != table.setByTheJob) compared.push_back(static_cast<int>(i));
     auto rs = db.OpenRecordset(std::string("SELECT * FROM ") + table.table, dao::dbOpenSnapshot);
     for (; !rs->Eof(); rs->MoveNext()) {
-      std::string row = table.table;
+      row = table.table;
       for (const int column : compared) AppendExactly(row, dao::Field(*rs, column).Value());
-      rows.push_back(std::move(row));
+      contents.AddBytes(row);
     }
     rs->Close();
   }
-  std::sort(rows.begin(), rows.end());
-  return rows;
+  return contents;
 }
 
 }  // namespace pendra::schedule

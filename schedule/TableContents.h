@@ -5,16 +5,15 @@
 // copy would hold nothing the database does not, and is not kept.
 #pragma once
 
-#include <string>
-#include <vector>
-
+#include "core/OrderFreeDigest.h"
 #include "dao/Dao.h"
 
 namespace pendra::schedule {
 
 // Each row as one text (its table's name, then every compared value with
-// its kind, exactly: no rounding of a number), sorted.
-using TableContents = std::vector<std::string>;
+// its kind, exactly: no rounding of a number), told whatever the rows'
+// order.
+using TableContents = OrderFreeDigest;
 
 TableContents ScheduleTableContents(dao::Database& db);
 

@@ -13,6 +13,8 @@
 // anything is committed, the user is asked whether rows the rules leave
 // out (below the end of a table) or a table left empty may go; No rolls
 // everything back. The completion message's second line counts what was done.
+#include <optional>
+
 #include "core/BasePath.h"
 #include "core/Int16.h"
 #include "core/NumericTest.h"
@@ -27,6 +29,7 @@
 #include "ScheduleLayout.h"
 #include "TransferCounts.h"
 #include "TableContents.h"
+#include "WorkbookAlongside.h"
 
 namespace pendra::schedule {
 
@@ -167,36 +170,44 @@ JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
     ui.SetWaitPointer(true);
     if (RefusedWhileSpreadsheetRuns(ui)) return JobOutcome::Refused();
 
-    std::shared_ptr<excel::Application> xlApp = excel::CreateObject();
-    std::shared_ptr<excel::Workbook> xlBook = xlApp->Workbooks().Add();
-    xlBook = excel::GetObject(workbookPath);
-
-    std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
-    std::vector<SheetTransfer> sheets;
-    long rows = 0;
-    {
-      dao::Transaction transaction(dao::DBEngine::Instance().Workspaces(0));
+    // The office starts and loads the workbook while the database is
+    // opened, copied and read: each waits on a process of its own.
+    const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kScheduleDatabase);
+    std::unique_ptr<dao::Database> db;
+    std::optional<dao::Transaction> transaction;
+    std::optional<dao::JobBackup> backup;
+    TableContents before;
+    OpenedWorkbook opened = OpenWorkbookAlongside(workbookPath, [&] {
+      db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(databasePath);
+      transaction.emplace(dao::DBEngine::Instance().Workspaces(0));
       // Under the transaction's lock: the copy is exactly what is replaced.
-      dao::JobBackup backup(db->Name(), "expand");
+      backup.emplace(db->Name(), "expand");
       // An expansion of the unedited workbook keeps no copy that would
       // push a kept one out for nothing.
-      const TableContents before = ScheduleTableContents(*db);
-      for (const TableLayout* layout : ScheduleTables()) {
-        sheets.push_back(TransferSheet(ui, *xlBook, *db, *layout, place));
-        rows += sheets.back().stored;
-      }
-      // The workbook is read whole: the office goes before any question,
-      // so that its time limit does not run while the user thinks.
-      xlBook->Application()->Quit();
-      xlBook.reset();
-      if (!UserAcceptsLosses(ui, sheets)) {
-        ui.SetWaitPointer(false);
-        return JobOutcome::Refused();  // the transaction rolls back: nothing changed
-      }
-      const bool changed = ScheduleTableContents(*db) != before;
-      transaction.Commit();
-      if (changed) backup.Keep();
+      before = ScheduleTableContents(*db);
+    });
+    std::shared_ptr<excel::Workbook> xlBook = opened.workbook;
+    std::vector<SheetTransfer> sheets;
+    long rows = 0;
+    for (const TableLayout* layout : ScheduleTables()) {
+      sheets.push_back(TransferSheet(ui, *xlBook, *db, *layout, place));
+      rows += sheets.back().stored;
     }
+    // The workbook is read whole: the office goes before any question,
+    // so that its time limit does not run while the user thinks. It ends
+    // while what the tables now hold is read.
+    xlBook.reset();
+    std::future<void> quitting = QuitAlongside(std::move(opened));
+    const bool changed = ScheduleTableContents(*db) != before;
+    quitting.get();
+    if (!UserAcceptsLosses(ui, sheets)) {
+      ui.SetWaitPointer(false);
+      return JobOutcome::Refused();  // the transaction rolls back: nothing changed
+    }
+    transaction->Commit();
+    if (changed) backup->Keep();
+    backup.reset();
+    transaction.reset();
     db->Close();
 
     ui.SetWaitPointer(false);

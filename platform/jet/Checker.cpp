@@ -14,6 +14,7 @@
 #include "RowLayout.h"
 #include "UsageMap.h"
 #include "core/Fnv1a.h"
+#include "core/OrderFreeDigest.h"
 #include "core/PlatformError.h"
 #include "mdb/AccessFile.h"
 
@@ -65,31 +66,16 @@ class Claims {
   std::vector<std::string> twice_;
 };
 
-// An index entry hashed: FNV-1a over its key and row pointer, then mixed
-// (the splitmix64 finaliser: FNV's low bits alone sum poorly).
+// An index entry hashed: FNV-1a over its key and row pointer, then mixed.
 uint64_t EntryHash(std::string_view key, uint32_t page, uint32_t row) {
   uint64_t h = Fnv1a64(key);
   for (int i = 0; i < 4; ++i) h = Fnv1aStep(h, static_cast<unsigned char>(page >> (8 * i)));
   h = Fnv1aStep(h, static_cast<unsigned char>(row));
-  h ^= h >> 30;
-  h *= 0xbf58476d1ce4e5b9ull;
-  h ^= h >> 27;
-  h *= 0x94d049bb133111ebull;
-  h ^= h >> 31;
-  return h;
+  return Mix64(h);
 }
 
-// A list of index entries told as a multiset, whatever its order: their
-// hashes summed, and counted. Two lists with the same digest hold the same
-// entries; a difference slips through only where 64-bit sums collide.
-struct EntryDigest {
-  uint64_t count = 0, sum = 0;
-  void Add(uint64_t entryHash) {
-    ++count;
-    sum += entryHash;
-  }
-  bool operator==(const EntryDigest& other) const { return count == other.count && sum == other.sum; }
-};
+// A list of index entries told as a multiset, whatever its order.
+using EntryDigest = OrderFreeDigest;
 
 // Whether the keys of an index can be built at all: its columns' types and
 // sort orders are ones we know (the same for every row).
