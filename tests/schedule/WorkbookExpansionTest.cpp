@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "Messages.h"
 #include "dao/Backup.h"
@@ -177,13 +178,35 @@ TEST_F(WorkbookExpansion, AnErrorValueInTheFirstColumnChangesNothing) {
   EXPECT_EQ(Snapshot(), before);
 }
 
-TEST_F(WorkbookExpansion, AMissingWorkbookChangesNothing) {
+// The office loads the workbook while the database is opened and copied:
+// whichever side fails, nothing changes, no copy is kept and no office is
+// left; when both fail, the workbook's failure is told, as it comes first.
+TEST_F(WorkbookExpansion, AFailureOnEitherSideChangesNothing) {
+  const std::string workbook = base.File("出力.xls");
+  subDbToXls(ui, workbook);
   const auto before = Snapshot();
-  subXlsToDb(ui, base.File("存在しない.xls"));
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].prompt.rfind("Pendra情報の展開エラー ｴﾗｰ番号  ", 0), 0u);
-  EXPECT_EQ(Snapshot(), before);
-  EXPECT_TRUE(OurOfficeProcesses().empty());
+  const std::string kept = base.File("保管.mdb");
+  fs::copy_file(base.ScheduleDb(), kept);
+  struct Case {
+    const char* name;
+    bool workbookThere, databaseReadable;
+    bool toldTheWorkbook;  // the message names the workbook, else the database
+  };
+  for (const Case& c : {Case{"missing workbook", false, true, true}, Case{"both", false, false, true},
+                        Case{"unreadable database", true, false, false}}) {
+    SCOPED_TRACE(c.name);
+    ui.boxes.clear();
+    if (!c.databaseReadable) std::ofstream(base.ScheduleDb(), std::ios::binary | std::ios::trunc) << std::string(4096, 'x');
+    subXlsToDb(ui, c.workbookThere ? workbook : base.File("存在しない.xls"));
+    fs::copy_file(kept, base.ScheduleDb(), fs::copy_options::overwrite_existing);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    const std::string& prompt = ui.boxes[0].prompt;
+    EXPECT_EQ(prompt.rfind("Pendra情報の展開エラー ｴﾗｰ番号  ", 0), 0u) << prompt;
+    EXPECT_EQ(prompt.find("存在しない.xls") != std::string::npos, c.toldTheWorkbook) << prompt;
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_TRUE(dao::ListBackups(base.ScheduleDb()).empty());
+    EXPECT_TRUE(OurOfficeProcesses().empty());
+  }
 }
 
 TEST_F(WorkbookExpansion, EndingTheProgramMidwayChangesNothing) {
