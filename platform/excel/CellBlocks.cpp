@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
@@ -141,6 +142,7 @@ void CellBlocks::Write(int32_t row, int32_t column, const Variant& value) {
 }
 
 void CellBlocks::Forget() {
+  DropAhead();
   usedEnd_.reset();
   rowBlock_ = -1;
   loaded_.clear();
@@ -389,7 +391,7 @@ std::vector<StoredKind> StoredKinds(const Reference<css::table::XCellRange>& ran
 // The number format type of each cell where it is logical, a date or a
 // time (0 elsewhere), taken by area.
 std::vector<sal_Int16> FormatTypes(const Reference<css::table::XCellRange>& range, const BlockArea& area,
-                                   DocumentState& document) {
+                                   const std::function<sal_Int16(sal_Int32)>& formatType) {
   std::vector<sal_Int16> types(static_cast<size_t>(area.rows) * area.columns, 0);
   Reference<css::sheet::XUniqueCellFormatRangesSupplier> supplier(range, UNO_QUERY_THROW);
   auto groups = supplier->getUniqueCellFormatRanges();
@@ -398,11 +400,80 @@ std::vector<sal_Int16> FormatTypes(const Reference<css::table::XCellRange>& rang
     Reference<css::sheet::XSheetCellRanges> ranges(groups->getByIndex(g), UNO_QUERY_THROW);
     sal_Int32 key = 0;
     Reference<css::beans::XPropertySet>(ranges, UNO_QUERY_THROW)->getPropertyValue(ToOU("NumberFormat")) >>= key;
-    const sal_Int16 type = document.FormatType(key);
+    const sal_Int16 type = formatType(key);
     if (!(type & (NumberFormat::LOGICAL | NumberFormat::DATE | NumberFormat::TIME))) continue;
     for (const auto& a : ranges->getRangeAddresses()) area.ForEachCell(a, [&](size_t k) { types[k] = type; });
   }
   return types;
+}
+
+// What fetching cells reads besides them. The fetch ahead takes a copy of
+// its own, sharing nothing the job's thread changes.
+struct FetchSource {
+  Reference<css::sheet::XSpreadsheet> sheet;
+  DocumentKinds kinds;
+  // Cells this layer wrote a Boolean into (of the rows fetched, at least).
+  const std::set<std::pair<int32_t, int32_t>>* writtenBooleans;
+  std::function<sal_Int16(sal_Int32)> formatType;
+};
+
+struct Block {
+  int32_t firstRow, firstColumn, rows, columns;
+  std::vector<Variant> cells;
+};
+
+Block Fetch(const FetchSource& source, int32_t firstRow, int32_t firstColumn, int32_t rows, int32_t columns) {
+  Block block{firstRow, firstColumn, rows, columns, {}};
+  block.cells.resize(static_cast<size_t>(rows) * columns);
+  Remote("getDataArray", [&] {
+    auto range = source.sheet->getCellRangeByPosition(firstColumn - 1, firstRow - 1, firstColumn + columns - 2,
+                                                      firstRow + rows - 2);
+    const BlockArea area{firstRow - 1, firstColumn - 1, rows, columns};
+    const Sequence<Sequence<Any>> data = Reference<css::sheet::XCellRangeData>(range, UNO_QUERY_THROW)->getDataArray();
+    RefuseOverlongTexts(data, firstRow, firstColumn);
+    // Where the document can hold texts of length zero, the text cells are
+    // asked for: getDataArray gives such a text and an empty cell alike.
+    const auto kinds = StoredKinds(range, area, data, !source.kinds.excelImport);
+    const bool anyFormula = std::find(kinds.begin(), kinds.end(), StoredKind::Formula) != kinds.end();
+    Sequence<Sequence<rtl::OUString>> formulas;
+    if (anyFormula) formulas = Reference<css::sheet::XCellRangeFormula>(range, UNO_QUERY_THROW)->getFormulaArray();
+    const auto types = FormatTypes(range, area, source.formatType);
+    for (int32_t i = 0; i < rows; ++i) {
+      for (int32_t j = 0; j < columns; ++j) {
+        const size_t k = area.Index(i, j);
+        const bool written =
+            (types[k] & NumberFormat::LOGICAL) && source.writtenBooleans->count({firstRow + i, firstColumn + j});
+        const rtl::OUString* formula = kinds[k] == StoredKind::Formula ? &formulas[i][j] : nullptr;
+        const StoredCell cell{kinds[k], data[i][j], types[k], formula, written};
+        if (auto value = ValueOf(cell, source.kinds)) {
+          block.cells[k] = std::move(*value);
+        } else {
+          const sal_Int32 error = source.sheet->getCellByPosition(firstColumn - 1 + j, firstRow - 1 + i)->getError();
+          block.cells[k] = Variant::Error(AutomationError(error));
+        }
+      }
+    }
+  });
+  return block;
+}
+
+// The given columns (ascending) of rows firstRow on, into `into`: runs of
+// neighbouring columns in one call each.
+void FetchColumns(const FetchSource& source, int32_t firstRow, int32_t rows, const std::vector<int32_t>& columns,
+                  std::map<int32_t, std::vector<Variant>>& into) {
+  for (size_t start = 0; start < columns.size();) {
+    size_t last = start;
+    while (last + 1 < columns.size() && columns[last + 1] == columns[last] + 1 &&
+           columns[last + 1] - columns[start] + 1 <= kReadBlockColumns)
+      ++last;
+    Block block = Fetch(source, firstRow, columns[start], rows, columns[last] - columns[start] + 1);
+    for (int32_t j = 0; j < block.columns; ++j) {
+      std::vector<Variant>& values = into[block.firstColumn + j];
+      values.reserve(static_cast<size_t>(rows));
+      for (int32_t i = 0; i < rows; ++i) values.push_back(std::move(block.cells[static_cast<size_t>(i) * block.columns + j]));
+    }
+    start = last + 1;
+  }
 }
 
 }  // namespace
@@ -428,72 +499,65 @@ Variant CellBlocks::Read(int32_t row, int32_t column) {
     // Jobs read downwards: the rows behind are done with.
     loaded_.clear();
     rowBlock_ = rowBlock;
+    firstRowRead_ = row;
+    TakeAhead();
   }
   auto it = loaded_.find(column);
   if (it == loaded_.end()) {
     LoadColumns();
     it = loaded_.find(column);
   }
+  // Once the job reads the block's second row, the columns it reads are
+  // known.
+  if (row > firstRowRead_ && !ahead_) FetchAhead();
   return it->second[static_cast<size_t>(row - 1 - rowBlock_ * kReadBlockRows)];
 }
 
 void CellBlocks::LoadColumns() {
   const int32_t firstRow = rowBlock_ * kReadBlockRows + 1;
   const int32_t rows = std::min(kReadBlockRows, usedEnd_->first - firstRow + 1);
-  // Runs of neighbouring columns go in one call each.
-  auto isWanted = [&](int32_t c) {
-    return c <= usedEnd_->second && readColumns_.count(c) && !loaded_.count(c);
-  };
-  for (auto start = readColumns_.begin(); start != readColumns_.end();) {
-    if (!isWanted(*start)) {
-      ++start;
-      continue;
-    }
-    int32_t last = *start;
-    while (last - *start + 1 < kReadBlockColumns && isWanted(last + 1)) ++last;
-    Block block = Fetch(firstRow, *start, rows, last - *start + 1);
-    for (int32_t j = 0; j < block.columns; ++j) {
-      std::vector<Variant>& values = loaded_[block.firstColumn + j];
-      values.reserve(static_cast<size_t>(rows));
-      for (int32_t i = 0; i < rows; ++i) values.push_back(std::move(block.cells[static_cast<size_t>(i) * block.columns + j]));
-    }
-    start = readColumns_.upper_bound(last);
-  }
+  std::vector<int32_t> wanted;
+  for (const int32_t c : readColumns_)
+    if (c <= usedEnd_->second && !loaded_.count(c)) wanted.push_back(c);
+  const FetchSource source{sheet_, kinds_, &writtenBooleans_, [this](sal_Int32 key) { return document_.FormatType(key); }};
+  FetchColumns(source, firstRow, rows, wanted, loaded_);
 }
 
-CellBlocks::Block CellBlocks::Fetch(int32_t firstRow, int32_t firstColumn, int32_t rows, int32_t columns) {
-  Block block{firstRow, firstColumn, rows, columns, {}};
-  block.cells.resize(static_cast<size_t>(rows) * columns);
-  Remote("getDataArray", [&] {
-    auto range = sheet_->getCellRangeByPosition(firstColumn - 1, firstRow - 1, firstColumn + columns - 2,
-                                                firstRow + rows - 2);
-    const BlockArea area{firstRow - 1, firstColumn - 1, rows, columns};
-    const Sequence<Sequence<Any>> data = Reference<css::sheet::XCellRangeData>(range, UNO_QUERY_THROW)->getDataArray();
-    RefuseOverlongTexts(data, firstRow, firstColumn);
-    // Where the document can hold texts of length zero, the text cells are
-    // asked for: getDataArray gives such a text and an empty cell alike.
-    const auto kinds = StoredKinds(range, area, data, !kinds_.excelImport);
-    const bool anyFormula = std::find(kinds.begin(), kinds.end(), StoredKind::Formula) != kinds.end();
-    Sequence<Sequence<rtl::OUString>> formulas;
-    if (anyFormula) formulas = Reference<css::sheet::XCellRangeFormula>(range, UNO_QUERY_THROW)->getFormulaArray();
-    const auto types = FormatTypes(range, area, document_);
-    for (int32_t i = 0; i < rows; ++i) {
-      for (int32_t j = 0; j < columns; ++j) {
-        const size_t k = area.Index(i, j);
-        const bool written =
-            (types[k] & NumberFormat::LOGICAL) && writtenBooleans_.count({firstRow + i, firstColumn + j});
-        const rtl::OUString* formula = kinds[k] == StoredKind::Formula ? &formulas[i][j] : nullptr;
-        const StoredCell cell{kinds[k], data[i][j], types[k], formula, written};
-        if (auto value = ValueOf(cell, kinds_)) {
-          block.cells[k] = std::move(*value);
-        } else {
-          const sal_Int32 error = sheet_->getCellByPosition(firstColumn - 1 + j, firstRow - 1 + i)->getError();
-          block.cells[k] = Variant::Error(AutomationError(error));
-        }
-      }
-    }
-  });
-  return block;
+void CellBlocks::FetchAhead() {
+  const int32_t next = rowBlock_ + 1;
+  const int32_t firstRow = next * kReadBlockRows + 1;
+  if (firstRow > usedEnd_->first) return;
+  const int32_t rows = std::min(kReadBlockRows, usedEnd_->first - firstRow + 1);
+  std::vector<int32_t> columns;
+  for (const int32_t c : readColumns_)
+    if (c <= usedEnd_->second) columns.push_back(c);
+  // Its own copy of all it reads: the Booleans written in its rows, and the
+  // number formats it looks up.
+  auto booleans = std::make_shared<std::set<std::pair<int32_t, int32_t>>>(
+      writtenBooleans_.lower_bound({firstRow, 0}), writtenBooleans_.lower_bound({firstRow + rows, 0}));
+  auto document = document_.document;
+  auto formatTypes = std::make_shared<std::map<sal_Int32, sal_Int16>>();
+  FetchSource source{sheet_, kinds_, booleans.get(), [document, formatTypes](sal_Int32 key) {
+                       const auto it = formatTypes->find(key);
+                       if (it != formatTypes->end()) return it->second;
+                       return (*formatTypes)[key] = NumberFormatType(document, key);
+                     }};
+  ahead_ = Ahead{next, std::async(std::launch::async, [source = std::move(source), booleans, firstRow, rows, columns] {
+                   Columns fetched;
+                   FetchColumns(source, firstRow, rows, columns, fetched);
+                   return fetched;
+                 })};
+}
+
+void CellBlocks::TakeAhead() {
+  if (!ahead_) return;
+  if (ahead_->rowBlock != rowBlock_) {
+    DropAhead();
+    return;
+  }
+  std::future<Columns> columns = std::move(ahead_->columns);
+  ahead_.reset();
+  loaded_ = columns.get();  // its failure is this block's, as if fetched now
 }
 
 }  // namespace pendra::excel

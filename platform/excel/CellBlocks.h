@@ -2,13 +2,17 @@
 // and go over in rectangles (setDataArray), with the number formats that
 // Booleans and dates need applied per format in one call each; reads fetch
 // blocks of rows together with the cell kinds, of the columns the job has
-// read from the sheet only, and keep only the block of rows being read.
+// read from the sheet only, and keep only the block of rows being read;
+// while the job works through one block, the next is fetched on a thread of
+// its own, so that the office's work and the job's overlap.
 // A workbook is untrusted: a cell of a column no job reads costs nothing,
 // however large it is, and a text longer than any cell can hold is refused
 // before it is copied.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <future>
 #include <map>
 #include <optional>
 #include <set>
@@ -40,15 +44,23 @@ class CellBlocks {
   void Forget();
 
  private:
-  struct Block {
-    int32_t firstRow, firstColumn, rows, columns;
-    std::vector<Variant> cells;
+  // Values of a block of rows by column, as loaded_ holds them.
+  using Columns = std::map<int32_t, std::vector<Variant>>;
+  // The next block of rows, being fetched.
+  struct Ahead {
+    int32_t rowBlock;
+    std::future<Columns> columns;
   };
   void LoadUsedArea();
   // Loads, for the block of rows being read, every column read so far that
   // is not loaded yet and lies in the used area.
   void LoadColumns();
-  Block Fetch(int32_t firstRow, int32_t firstColumn, int32_t rows, int32_t columns);
+  // Starts fetching the block after the one being read, of the columns read
+  // so far; then takes it when the job gets there, or drops it (waiting for
+  // it) when the job goes elsewhere or the sheet may have changed.
+  void FetchAhead();
+  void TakeAhead();
+  void DropAhead() { ahead_.reset(); }
 
   DocumentState& document_;
   css::uno::Reference<css::sheet::XSpreadsheet> sheet_;
@@ -65,7 +77,9 @@ class CellBlocks {
   // The block of rows being read (index from 0, -1: none) and its loaded
   // columns' values by row within the block.
   int32_t rowBlock_ = -1;
-  std::map<int32_t, std::vector<Variant>> loaded_;
+  int32_t firstRowRead_ = 0;  // of that block
+  Columns loaded_;
+  std::optional<Ahead> ahead_;
 };
 
 // The longest text a cell can hold (what the automation application's cells

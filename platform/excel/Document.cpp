@@ -283,15 +283,19 @@ SheetData& DocumentState::Sheet(const std::string& name) {
   return *sheets.emplace(found.first, std::move(data)).first->second;
 }
 
-sal_Int16 DocumentState::FormatType(sal_Int32 key) {
-  auto it = formatTypes.find(key);
-  if (it != formatTypes.end()) return it->second;
+sal_Int16 NumberFormatType(const Reference<css::sheet::XSpreadsheetDocument>& document, sal_Int32 key) {
   sal_Int16 type = 0;
   Remote("NumberFormat", [&] {
     Reference<css::util::XNumberFormatsSupplier> supplier(document, UNO_QUERY_THROW);
     supplier->getNumberFormats()->getByKey(key)->getPropertyValue(ToOU("Type")) >>= type;
   });
-  return formatTypes[key] = type;
+  return type;
+}
+
+sal_Int16 DocumentState::FormatType(sal_Int32 key) {
+  auto it = formatTypes.find(key);
+  if (it != formatTypes.end()) return it->second;
+  return formatTypes[key] = NumberFormatType(document, key);
 }
 
 DocumentKinds DocumentState::Kinds() {

@@ -63,6 +63,9 @@ struct DocumentState {
   DocumentKinds Kinds();
 };
 
+// The NumberFormat type of a number format key of the document.
+sal_Int16 NumberFormatType(const css::uno::Reference<css::sheet::XSpreadsheetDocument>& document, sal_Int32 key);
+
 struct SheetState {
   std::shared_ptr<DocumentState> document;
   SheetData* data;

@@ -146,6 +146,22 @@ TEST_F(CellValues, ReadAfterWriteSeesTheWriteAndLeavesOtherCellsAlone) {
   EXPECT_EQ(sheet.Cells(3, 1).Value(), Variant("二回目"));
 }
 
+// While one block of rows is read, the next is fetched ahead. A write the
+// job makes meanwhile shows in that block all the same.
+TEST_F(CellValues, ABlockFetchedAheadShowsWhatWasWrittenAfterItsFetchBegan) {
+  auto sheet = app_->Workbooks().Add()->Sheets("Sheet1");
+  for (int16_t r = 1; r <= 6000; ++r) sheet.Cells(r, 1) = Variant(1.0 * r);
+  // Columns A and B of row 1, then row 2: the rows from 4097 on are fetched.
+  EXPECT_EQ(sheet.Cells(1, 1).Value(), Variant(1.0));
+  EXPECT_EQ(sheet.Cells(1, 2).Value(), Variant());
+  EXPECT_EQ(sheet.Cells(2, 1).Value(), Variant(2.0));
+  sheet.Cells(1, 1) = Variant(10.0);
+  sheet.Cells(4500, 1) = Variant("書いた");
+  EXPECT_EQ(sheet.Cells(4500, 1).Value(), Variant("書いた"));
+  EXPECT_EQ(sheet.Cells(1, 1).Value(), Variant(10.0));
+  EXPECT_EQ(sheet.Cells(4501, 1).Value(), Variant(4501.0));
+}
+
 TEST_F(CellValues, RowsUpTo32767AreCellsAndPlacesOutsideTheSheetRaise1004) {
   auto sheet = app_->Workbooks().Add()->Sheets("Sheet1");
   sheet.Cells(32767, 4) = Variant("最終行");
