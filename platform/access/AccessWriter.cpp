@@ -1,7 +1,3 @@
-#include <chrono>
-#include <cstdio>
-#define TMARK(x) do { static auto& t = *new std::chrono::steady_clock::time_point(); auto n = std::chrono::steady_clock::now(); (void)t; fprintf(stderr, "  %-14s %.1f ms\n", x, std::chrono::duration<double, std::milli>(n - gT).count()); gT = n; } while (0)
-inline std::chrono::steady_clock::time_point gT;
 #include "AccessWriter.h"
 
 #include <sys/stat.h>
@@ -28,19 +24,19 @@ void RequireWritable(const std::string& path) {
 }
 
 WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const std::vector<TableRows>& tables) {
-  gT = std::chrono::steady_clock::now();RefuseWhileAccessHasIt(path);
+  RefuseWhileAccessHasIt(path);
   RequireWritable(path);
   // The temporary file first: while it lies beside the database, a write
   // is under way (and a killed one's is removed by the next).
   AtomicFile out(path);
-  TMARK("start");RegularFile read = ReadAccessImage(path);TMARK("read");
+  RegularFile read = ReadAccessImage(path);
   if (!asRead.taken || FingerprintOf(read) != asRead) RaiseChanged(path);
   WriteStats stats;
   stats.bytesBefore = read.bytes.size();
-  TMARK("fingerprint");jet::JetFile image(std::move(read.bytes), path);
+  jet::JetFile image(std::move(read.bytes), path);
   stats.rows = jet::RewriteTables(image, tables).rows;
   stats.bytesAfter = image.bytes().size();
-  TMARK("rewrite");out.Write(image.bytes());TMARK("write");
+  out.Write(image.bytes());
   out.Commit(
       [&] {
         // Another program may have written or opened the file while we worked.
@@ -55,7 +51,7 @@ WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const
             aside.st_mtim.tv_sec != read.modifiedSeconds || aside.st_mtim.tv_nsec != read.modifiedNanoseconds)
           RaiseChanged(path);
       });
-  TMARK("commit");return stats;
+  return stats;
 }
 
 WriteStats RewriteTable(const std::string& path, const std::string& table, const std::vector<std::vector<Variant>>& rows) {

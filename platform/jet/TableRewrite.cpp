@@ -1,7 +1,3 @@
-#include <chrono>
-#include <cstdio>
-#define TMARK(x) do { static auto& t = *new std::chrono::steady_clock::time_point(); auto n = std::chrono::steady_clock::now(); (void)t; fprintf(stderr, "  %-14s %.1f ms\n", x, std::chrono::duration<double, std::milli>(n - gT).count()); gT = n; } while (0)
-inline std::chrono::steady_clock::time_point gT;
 #include "TableRewrite.h"
 
 #include <algorithm>
@@ -227,16 +223,16 @@ RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& table
   CheckOptions checkOptions;
   for (const TableToWrite& table : tables) checkOptions.keysNotCompared.insert(table.table);
   {
-    const FileCheck before = CheckAccessFile(file, checkOptions);TMARK("check before");
+    const FileCheck before = CheckAccessFile(file, checkOptions);
     if (!before.Clean()) RaiseDamaged(file.path(), FirstProblem(file, before));
   }
   RewriteStats stats;
   stats.bytesBefore = file.bytes().size();
-  for (const TableToWrite& table : tables) { stats.rows += RewriteOne(file, table.table, *table.rows); TMARK(table.table.c_str()); }
+  for (const TableToWrite& table : tables) stats.rows += RewriteOne(file, table.table, *table.rows);
   // The result must pass the same check as any file before it replaces the
   // original; what was written is checked in full, the rewritten tables'
   // keys too.
-  const FileCheck after = CheckAccessFile(file);TMARK("check after");
+  const FileCheck after = CheckAccessFile(file);
   if (!after.Clean()) {
     Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" +
                                       FirstProblem(file, after) + ")。");
@@ -263,7 +259,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
   // Null gets the next number after the largest kept, column by column in
   // row order. Only the rows given Null are noted, beside the given rows,
   // which are not copied: the table's values are held once.
-  TMARK("rw: old rows");std::vector<size_t> autoNumbers;
+  std::vector<size_t> autoNumbers;
   for (size_t c = 0; c < table.columns.size(); ++c)
     if (table.columns[c].IsAutoNumber() && table.columns[c].type == static_cast<int>(AccessType::Long)) autoNumbers.push_back(c);
   // The kept rows' bytes one after another, in the order they are given,
@@ -305,7 +301,8 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
       lastAutoNumber += static_cast<uint32_t>(nullRows[k].size());
     }
   }
-  TMARK("rw: pass 1");std::vector<Variant> scratch;
+  // A row as it is written: as given, with its AutoNumber where it had none.
+  std::vector<Variant> scratch;
   auto withNumbers = [&](size_t i, const std::vector<Variant>& values) -> const std::vector<Variant>& {
     bool copied = false;
     for (size_t k = 0; k < autoNumbers.size(); ++k) {
@@ -344,7 +341,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
     released.insert(walk.pages.begin(), walk.pages.end());
   }
   // Access's own keys, read before any page changes.
-  TMARK("rw: walks");const KnownKeys knownKeys(file, table, oldRows);TMARK("rw: known keys");
+  const KnownKeys knownKeys(file, table, oldRows);
   std::map<uint32_t, std::set<uint32_t>> longValueRows;
   CollectLongValuePages(file, table, oldRows, longValueRows);
   // By the set of its live rows, never by their count: a damaged pointer
@@ -366,7 +363,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
   // The old rows are read for the last time above: the room moves the
   // image, and with it the bytes they show.
   ReserveRoom(file, table, oldRows, rowsGiven, keptBytes.size(), rowsGiven - keptEnds.size());
-  TMARK("rw: lv+room");std::set<uint32_t> pool(freeBefore.begin(), freeBefore.end());
+  std::set<uint32_t> pool(freeBefore.begin(), freeBefore.end());
   PageAllocator allocator(file, pool);
   for (uint32_t page : released) allocator.GiveBack(page);
 
@@ -396,7 +393,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
       pointers.push_back(dataPages.Add(encoded));
     });
   }
-  TMARK("rw: encode");
+  // The row given at a pointer, for a message.
   auto rowAt = [&](const IndexEntry& e) {
     return static_cast<size_t>(std::find(pointers.begin(), pointers.end(), e.page << 8 | e.row) - pointers.begin());
   };
@@ -437,7 +434,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
     // Nulls never collide: several rows whose index columns are all Null
     // may share a unique index, as Access allows. (Equal keys are Null in
     // the same columns.)
-    TMARK("rw: keys");if (index.IsUnique()) {
+    if (index.IsUnique()) {
       std::sort(entries.begin(), entries.end());
       std::sort(allNullRows.begin(), allNullRows.end());
       const auto keyed = [&](const IndexEntry& e) { return !std::binary_search(allNullRows.begin(), allNullRows.end(), e.page << 8 | e.row); };
@@ -450,7 +447,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
     const BuiltIndex built = BuildIndex(file, allocator, table.page, std::move(entries));
     PutDefinition(file, table, index.rootPageAt, built.root);
     PutDefinition(file, table, index.entryCountAt, built.distinctKeys);
-    builtPages[index.number] = built.pages;TMARK("rw: index built");
+    builtPages[index.number] = built.pages;
   }
   PutDefinition(file, table, file.layout().tdefRows, static_cast<uint32_t>(pointers.size()));
   PutDefinition(file, table, file.layout().tdefAutoNumber, lastAutoNumber);
@@ -493,7 +490,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
     if (file.PageCount() == pagesBefore && free == recorded()) break;
   }
 
-  TMARK("rw: maps");return static_cast<long>(pointers.size());
+  return static_cast<long>(pointers.size());
 }
 
 }  // namespace
