@@ -23,7 +23,8 @@ void RequireWritable(const std::string& path) {
     Raise(err::kCannotOpenFile, "フォルダー '" + dir + "' に書き込めません (読み取り専用)。");
 }
 
-WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const std::vector<TableRows>& tables) {
+WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const std::vector<TableRows>& tables,
+                       const jet::ReadAhead* ahead) {
   RefuseWhileAccessHasIt(path);
   RequireWritable(path);
   // The temporary file first: while it lies beside the database, a write
@@ -34,7 +35,9 @@ WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const
   WriteStats stats;
   stats.bytesBefore = read.bytes.size();
   jet::JetFile image(std::move(read.bytes), path);
-  stats.rows = jet::RewriteTables(image, tables).rows;
+  // The image is the one read (its fingerprint says so): what was learnt
+  // ahead from that holds for it.
+  stats.rows = jet::RewriteTables(image, tables, ahead).rows;
   stats.bytesAfter = image.bytes().size();
   out.Write(image.bytes());
   out.Commit(

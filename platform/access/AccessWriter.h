@@ -38,8 +38,10 @@ struct WriteStats {
 // or none. The caller holds the folder lock. Raises with the file unchanged
 // on any refusal: 3197 when the file is not the one read (asRead), 3260
 // while Access has it open, 3051 when it or its folder is read-only, 3026
-// when the disk is full, and whatever jet::RewriteTable refuses.
-WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const std::vector<TableRows>& tables);
+// when the disk is full, and whatever jet::RewriteTable refuses. `ahead`,
+// when given, was learnt from the file as read (asRead).
+WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const std::vector<TableRows>& tables,
+                       const jet::ReadAhead* ahead = nullptr);
 
 // One table, the whole protocol here (the folder lock, the file as it is
 // now): for the tests, the benchmarks and tools.

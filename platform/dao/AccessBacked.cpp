@@ -180,13 +180,17 @@ class PrivateCopyLoader final : public mdb::RowReceiver {
   std::vector<uint32_t>* places_ = nullptr;
 };
 
+// The largest file whose image is held a second time, while the private
+// copy is made, for the writer's read-ahead; a larger one's commit learns
+// it all itself.
+constexpr size_t kReadAheadLargest = size_t{32} << 20;
+
 // The last AutoNumber each table records (its definition's counter), read
 // from the file image; a file the writer cannot parse gives none, and its
 // tables number from their rows as before.
-std::map<std::string, int64_t> LastAutoNumbers(const std::string& path, std::string bytes) {
+std::map<std::string, int64_t> LastAutoNumbers(const jet::JetFile& file) {
   std::map<std::string, int64_t> last;
   try {
-    const jet::JetFile file(std::move(bytes), path);
     if (file.IsJet3()) return last;
     for (const jet::CatalogEntry& entry : jet::ReadCatalog(file))
       if (!entry.system) last[entry.name] = jet::ReadTableDefinition(file, entry.definitionPage).nextAutoNumber;
@@ -233,7 +237,16 @@ void Load(Connection& connection) {
   // at the commit.
   RegularFile image = access::ReadAccessImage(side.path);
   const access::Fingerprint before = access::FingerprintOf(image);
-  side.lastAutoNumber = LastAutoNumbers(side.path, std::move(image.bytes));
+  side.readAhead = {};
+  side.lastAutoNumber.clear();
+  std::shared_ptr<const jet::JetFile> file;
+  try {
+    file = std::make_shared<const jet::JetFile>(std::move(image.bytes), side.path);
+    side.lastAutoNumber = LastAutoNumbers(*file);
+    if (file->IsJet3() || file->bytes().size() > kReadAheadLargest) file.reset();
+  } catch (const PlatformError&) {
+    // Not a file the writer can parse: nothing to learn ahead.
+  }
   // Until the reading is whole, nothing may be written back from it.
   side.loaded = {};
   side.places.clear();
@@ -251,6 +264,14 @@ void Load(Connection& connection) {
     side.loaded = before;
     side.changed.clear();
     side.touched.clear();
+    // The writer's work that needs only the file as read runs while the
+    // job works, on the other processor (not during the reading, which
+    // has both busy); the image goes as soon as it is done.
+    if (file)
+      side.readAhead = std::async(std::launch::async, [file = std::move(file)]() mutable {
+                         const auto image = std::move(file);
+                         return jet::ReadAheadOf(*image);
+                       }).share();
   } catch (...) {
     sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_set_authorizer(connection.db, RowByRowDeletes, nullptr);
@@ -378,10 +399,11 @@ void WriteBackAccess(Connection& connection) {
     sources.push_back(std::make_unique<PrivateCopyRows>(connection, table));
     tables.push_back({table, sources.back().get()});
   }
-  access::WriteTables(side.path, side.loaded, tables);
+  access::WriteTables(side.path, side.loaded, tables, side.readAhead.valid() ? &side.readAhead.get() : nullptr);
   // The private copy holds what was written, but no longer maps row for
   // row onto the rows as read: the next transaction reads the file again.
   side.loaded = {};
+  side.readAhead = {};
 }
 
 void EndAccessWrite(Connection& connection) {

@@ -23,6 +23,7 @@
 // commit with nothing changed (platform/access, AccessWriter.h).
 #pragma once
 
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "access/Fingerprint.h"
+#include "jet/TableRewrite.h"
 #include "core/Variant.h"
 #include "mdb/AccessFile.h"
 
@@ -58,6 +60,10 @@ struct AccessSide {
   // Per table, the rows as read (by rowid - 1) that a statement added or
   // updated since: a bit a row.
   std::map<std::string, std::vector<bool>> touched;
+  // What the writer learns of the file as loaded before it changes a page
+  // (the check, Access's own keys), learnt on a thread of its own while the
+  // job works; none for a file too large to hold twice.
+  std::shared_future<jet::ReadAhead> readAhead;
   int folderLock = -1;         // the folder, locked while a transaction is open
 
   ~AccessSide();

@@ -203,7 +203,12 @@ RewriteStats RewriteTable(JetFile& file, const std::string& table, const std::ve
 }
 
 namespace {
-long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given);
+long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given, const KnownKeys* knownAhead);
+
+// A table's live rows, as the rewrite reads them before any page changes.
+std::vector<LiveRow> TableRows(const JetFile& file, const TableDefinition& table) {
+  return LiveRows(file, ReadUsageMap(file, table.ownedMap).pages);
+}
 }  // namespace
 
 std::string UnkeyableAdvice() {
@@ -218,17 +223,39 @@ RewriteStats RewriteTable(JetFile& file, const std::string& table, const RowSour
 
 // The file is checked once before and once after all the tables: a table
 // written is checked with the others.
-RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& tables) {
+ReadAhead ReadAheadOf(const JetFile& file) {
+  ReadAhead ahead;
+  try {
+    ahead.checkedClean = CheckAccessFile(file).Clean();
+    for (const CatalogEntry& entry : ReadCatalog(file)) {
+      TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
+      table.name = entry.name;
+      ahead.knownKeys.emplace(entry.name, KnownKeys(file, table, TableRows(file, table)));
+    }
+  } catch (const PlatformError&) {
+    // What was not learnt is learnt by the rewrite, which says why.
+  }
+  return ahead;
+}
+
+RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& tables, const ReadAhead* ahead) {
   RefuseFormat(file);
-  CheckOptions checkOptions;
-  for (const TableToWrite& table : tables) checkOptions.keysNotCompared.insert(table.table);
-  {
+  if (ahead == nullptr || !ahead->checkedClean) {
+    CheckOptions checkOptions;
+    for (const TableToWrite& table : tables) checkOptions.keysNotCompared.insert(table.table);
     const FileCheck before = CheckAccessFile(file, checkOptions);
     if (!before.Clean()) RaiseDamaged(file.path(), FirstProblem(file, before));
   }
   RewriteStats stats;
   stats.bytesBefore = file.bytes().size();
-  for (const TableToWrite& table : tables) stats.rows += RewriteOne(file, table.table, *table.rows);
+  for (const TableToWrite& table : tables) {
+    const KnownKeys* known = nullptr;
+    if (ahead != nullptr) {
+      const auto it = ahead->knownKeys.find(table.table);
+      if (it != ahead->knownKeys.end()) known = &it->second;
+    }
+    stats.rows += RewriteOne(file, table.table, *table.rows, known);
+  }
   // The result must pass the same check as any file before it replaces the
   // original; what was written is checked in full, the rewritten tables'
   // keys too.
@@ -244,7 +271,7 @@ RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& table
 namespace {
 
 // One table rewritten, unchecked: RewriteTables checks the file around it.
-long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given) {
+long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given, const KnownKeys* knownAhead) {
   const CatalogEntry entry = FindTable(file, tableName);
   TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
   table.name = entry.name;
@@ -252,7 +279,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
 
   // The old rows, read before any page changes.
   const UsageMap owned = ReadUsageMap(file, table.ownedMap);
-  const std::vector<LiveRow> oldRows = LiveRows(file, owned.pages);
+  const std::vector<LiveRow> oldRows = TableRows(file, table);
 
   // One pass before any page changes: the kept rows' bytes are copied
   // (the pages they lie on are given back), and the AutoNumber is found:
@@ -340,8 +367,9 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
     const IndexWalk walk = WalkIndex(file, table, index, [](IndexEntry&&) {});  // its pages alone
     released.insert(walk.pages.begin(), walk.pages.end());
   }
-  // Access's own keys, read before any page changes.
-  const KnownKeys knownKeys(file, table, oldRows);
+  // Access's own keys, read before any page changes (or ahead of them).
+  const KnownKeys readNow = knownAhead ? KnownKeys() : KnownKeys(file, table, oldRows);
+  const KnownKeys& knownKeys = knownAhead ? *knownAhead : readNow;
   std::map<uint32_t, std::set<uint32_t>> longValueRows;
   CollectLongValuePages(file, table, oldRows, longValueRows);
   // By the set of its live rows, never by their count: a damaged pointer

@@ -20,10 +20,12 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "JetFile.h"
+#include "KnownKeys.h"
 #include "core/Variant.h"
 
 namespace pendra::jet {
@@ -80,7 +82,20 @@ struct TableToWrite {
   std::string table;
   const RowSource* rows = nullptr;
 };
-RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& tables);
+// What a rewrite learns of the file before it changes a page, learnt ahead
+// of it (while the job still works) from an image byte for byte equal to
+// the one it will rewrite: whether the file passes the check with every key
+// compared (the check before the rewrite compares fewer), and Access's own
+// keys of each table. It reads only the image it is given, so it may run on
+// a thread of its own. A table left out is read by the rewrite itself.
+struct ReadAhead {
+  bool checkedClean = false;
+  std::map<std::string, KnownKeys> knownKeys;  // by table name
+};
+ReadAhead ReadAheadOf(const JetFile& file);
+
+// `ahead`, when given, must come from an image equal to `file`.
+RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& tables, const ReadAhead* ahead = nullptr);
 RewriteStats RewriteTable(JetFile& file, const std::string& table, const std::vector<std::vector<Variant>>& rows);
 
 }  // namespace pendra::jet

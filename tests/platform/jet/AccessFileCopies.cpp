@@ -7,6 +7,9 @@
 #include <sstream>
 #include <system_error>
 
+#include "jet/JetFile.h"
+#include "jet/TableRewrite.h"
+
 namespace pendra::jet::test {
 
 namespace fs = std::filesystem;
@@ -41,6 +44,19 @@ mdb::AccessTable Read(const std::string& path, const std::string& table) {
     if (t.name == table) return t;
   ADD_FAILURE() << table << " not in " << path;
   return {};
+}
+
+void ExpectTheSameWithWhatIsLearntAhead(const std::string& path, const std::string& table,
+                                        const std::vector<std::vector<Variant>>& rows) {
+  const JetFile original(path);
+  const ReadAhead ahead = ReadAheadOf(original);
+  EXPECT_TRUE(ahead.checkedClean) << path;
+  EXPECT_EQ(ahead.knownKeys.count(table), 1u) << table;
+  const VectorRows given(rows);
+  JetFile alone(original.bytes(), path), withAhead(original.bytes(), path);
+  RewriteTables(alone, {{table, &given}});
+  RewriteTables(withAhead, {{table, &given}}, &ahead);
+  EXPECT_TRUE(alone.bytes() == withAhead.bytes()) << table;
 }
 
 }  // namespace pendra::jet::test

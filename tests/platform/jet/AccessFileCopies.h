@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "mdb/AccessFile.h"
 
@@ -35,5 +36,12 @@ std::string Bytes(const std::string& path);
 // The table of the file as libmdb reads it; a failure of the calling test
 // when the file has no such table.
 mdb::AccessTable Read(const std::string& path, const std::string& table);
+
+// A failure of the calling test unless the table rewritten with `rows` in
+// images of the file gives the same bytes whether or not the rewrite is
+// given what was learnt ahead of it (jet::ReadAheadOf), as the database
+// layer gives it.
+void ExpectTheSameWithWhatIsLearntAhead(const std::string& path, const std::string& table,
+                                        const std::vector<std::vector<Variant>>& rows);
 
 }  // namespace pendra::jet::test

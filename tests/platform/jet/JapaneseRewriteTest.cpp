@@ -135,6 +135,8 @@ TEST_P(JapaneseRewrite, KeysTheFileHoldsAreKeptForValuesThatStay) {
   EXPECT_TRUE(relabelled.Clean()) << Problems(relabelled);
   EXPECT_EQ(relabelled.keysNotCompared, 1u);
   const std::vector<std::string> keys = IndexKeysOf(path, "KikiMaster");
+  // Access's key comes from what was learnt ahead just as well.
+  test::ExpectTheSameWithWhatIsLearntAhead(path, "KikiMaster", rows);
 
   RewriteTable(path, "KikiMaster", rows);
   EXPECT_EQ(IndexKeysOf(path, "KikiMaster"), keys);
