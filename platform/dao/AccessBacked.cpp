@@ -180,9 +180,9 @@ class PrivateCopyLoader final : public mdb::RowReceiver {
   std::vector<uint32_t>* places_ = nullptr;
 };
 
-// The largest file whose image is held a second time, while the private
-// copy is made, for the writer's read-ahead; a larger one's commit learns
-// it all itself.
+// The largest file whose image is held a second time, beside the private
+// copy, for the writer's read-ahead; a larger one's commit learns it all
+// itself.
 constexpr size_t kReadAheadLargest = size_t{32} << 20;
 
 // The last AutoNumber each table records (its definition's counter), read
@@ -198,6 +198,24 @@ std::map<std::string, int64_t> LastAutoNumbers(const jet::JetFile& file) {
     last.clear();
   }
   return last;
+}
+
+// The writer's work that needs only the file as read (jet::ReadAheadOf),
+// started for a transaction on the file as loaded: it runs while the job
+// works, on the other processor, and the image goes as soon as it is done.
+// A job that only reads never begins one, and never pays for it.
+void LearnAhead(AccessSide& side, std::string bytes) {
+  std::shared_ptr<const jet::JetFile> file;
+  try {
+    file = std::make_shared<const jet::JetFile>(std::move(bytes), side.path);
+  } catch (const PlatformError&) {
+    return;  // the commit says what is wrong with it
+  }
+  if (file->IsJet3() || file->bytes().size() > kReadAheadLargest) return;
+  side.readAhead = std::async(std::launch::async, [file = std::move(file)]() mutable {
+                     const auto image = std::move(file);
+                     return jet::ReadAheadOf(*image);
+                   }).share();
 }
 
 // How many rows of the table were read from the file (rowids 1 to n).
@@ -239,13 +257,10 @@ void Load(Connection& connection) {
   const access::Fingerprint before = access::FingerprintOf(image);
   side.readAhead = {};
   side.lastAutoNumber.clear();
-  std::shared_ptr<const jet::JetFile> file;
   try {
-    file = std::make_shared<const jet::JetFile>(std::move(image.bytes), side.path);
-    side.lastAutoNumber = LastAutoNumbers(*file);
-    if (file->IsJet3() || file->bytes().size() > kReadAheadLargest) file.reset();
+    side.lastAutoNumber = LastAutoNumbers(jet::JetFile(std::move(image.bytes), side.path));
   } catch (const PlatformError&) {
-    // Not a file the writer can parse: nothing to learn ahead.
+    // Not a file the writer can parse: its tables number from their rows.
   }
   // Until the reading is whole, nothing may be written back from it.
   side.loaded = {};
@@ -264,14 +279,6 @@ void Load(Connection& connection) {
     side.loaded = before;
     side.changed.clear();
     side.touched.clear();
-    // The writer's work that needs only the file as read runs while the
-    // job works, on the other processor (not during the reading, which
-    // has both busy); the image goes as soon as it is done.
-    if (file)
-      side.readAhead = std::async(std::launch::async, [file = std::move(file)]() mutable {
-                         const auto image = std::move(file);
-                         return jet::ReadAheadOf(*image);
-                       }).share();
   } catch (...) {
     sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_set_authorizer(connection.db, RowByRowDeletes, nullptr);
@@ -382,7 +389,12 @@ void BeginAccessWrite(Connection& connection) {
                                       "' は Access 97 (Jet 3) 形式のため、書き込めません (読み取りはできます)。\n"
                                       "Access で新しい形式 (Access 2000 以降) に変換するか、"
                                       "「pendra import-mdb ファイル名」でこのプログラムの形式のコピーに取り込んでください。");
-    if (access::CurrentFingerprint(side.path) != side.loaded) Load(connection);
+    RegularFile image = access::ReadAccessImage(side.path);
+    if (access::FingerprintOf(image) != side.loaded) {
+      Load(connection);
+    } else if (!side.readAhead.valid()) {
+      LearnAhead(side, std::move(image.bytes));
+    }
   } catch (...) {
     EndAccessWrite(connection);
     throw;

@@ -61,8 +61,9 @@ struct AccessSide {
   // updated since: a bit a row.
   std::map<std::string, std::vector<bool>> touched;
   // What the writer learns of the file as loaded before it changes a page
-  // (the check, Access's own keys), learnt on a thread of its own while the
-  // job works; none for a file too large to hold twice.
+  // (the check, Access's own keys), learnt on a thread of its own from the
+  // outer BeginTrans on, while the job works; none for a file too large to
+  // hold twice.
   std::shared_future<jet::ReadAhead> readAhead;
   int folderLock = -1;         // the folder, locked while a transaction is open
 
