@@ -28,10 +28,4 @@ inline bool RefusedWhileSpreadsheetRuns(UserInterface& ui) {
   return true;
 }
 
-// The schedule database under the base folder, in workspace 0.
-inline std::unique_ptr<dao::Database> OpenScheduleDatabase(UserInterface& ui) {
-  return dao::DBEngine::Instance().Workspaces(0).OpenDatabase(
-      UnderBaseFolder(ui.BaseFolder(), kScheduleDatabase));
-}
-
 }  // namespace pendra::schedule

@@ -8,6 +8,7 @@
 // an existing target is replaced only after the user said so, and a target
 // that appears while the job runs is not replaced at all; the workbook
 // lands in the folder that was checked.
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
@@ -24,6 +25,7 @@
 #include "ScheduleJobs.h"
 #include "ScheduleLayout.h"
 #include "TransferCounts.h"
+#include "WorkbookAlongside.h"
 
 namespace pendra::schedule {
 
@@ -33,6 +35,24 @@ namespace {
 // would be empty (Null, or text of length zero).
 bool IsEmptyKey(const Variant& key) { return key.IsNull() || key.IsEmpty() || (key.IsString() && key.StringValue().empty()); }
 
+// A table as read for its sheet: its rows, or why they could not be read
+// (told where writing its sheet begins, once the sheet is found, as when
+// the table was read then).
+struct TableRead {
+  std::unique_ptr<dao::Recordset> rs;
+  std::exception_ptr failure;
+};
+
+TableRead ReadTable(dao::Database& db, const TableLayout& layout) {
+  TableRead read;
+  try {
+    read.rs = db.OpenRecordset(layout.selectStatement, dao::dbOpenSnapshot);
+  } catch (const PlatformError&) {
+    read.failure = std::current_exception();
+  }
+  return read;
+}
+
 // Writes the table's rows from row 2 of its sheet, each field's value
 // unchanged into its cell, in the SELECT order except that rows with an
 // empty key come last: written first (a Null sorts first) their empty
@@ -40,9 +60,10 @@ bool IsEmptyKey(const Variant& key) { return key.IsNull() || key.IsEmpty() || (k
 // would be lost on the way back. Counts what the workbook cannot give back:
 // a cell holds no text of length zero (it is stored as an empty cell, in
 // every format), so such a value returns as Null.
-TableWritten WriteSheet(UserInterface& ui, excel::Workbook& xlBook, dao::Database& db, const TableLayout& layout) {
+TableWritten WriteSheet(UserInterface& ui, excel::Workbook& xlBook, TableRead& read, const TableLayout& layout) {
   excel::Worksheet xlSheet = xlBook.Sheets(layout.sheet());
-  auto rs = db.OpenRecordset(layout.selectStatement, dao::dbOpenSnapshot);
+  if (read.failure) std::rethrow_exception(read.failure);
+  dao::Recordset* rs = read.rs.get();
   const long total = rs->RecordCount();
   TableWritten written;
   written.table = layout.table;
@@ -133,17 +154,25 @@ JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
     ui.SetWaitPointer(true);
     if (RefusedWhileSpreadsheetRuns(ui)) return JobOutcome::Refused();
 
-    std::shared_ptr<excel::Application> xlApp = excel::CreateObject();
-    std::shared_ptr<excel::Workbook> xlBook = xlApp->Workbooks().Add();
-    xlBook = excel::GetObject(templatePath);
+    // The office starts and loads the template while the database is
+    // opened and both tables are read: each waits on a process of its own.
+    const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kScheduleDatabase);
+    std::unique_ptr<dao::Database> db;
+    std::vector<TableRead> tables;
+    OpenedWorkbook opened = OpenWorkbookAlongside(templatePath, [&] {
+      db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(databasePath);
+      for (const TableLayout* layout : ScheduleTables()) tables.push_back(ReadTable(*db, *layout));
+    });
+    std::shared_ptr<excel::Application> xlApp = opened.application;
+    std::shared_ptr<excel::Workbook> xlBook = opened.workbook;
 
-    std::unique_ptr<dao::Database> db = OpenScheduleDatabase(ui);
     long rows = 0;
     std::vector<TableWritten> written;
-    for (const TableLayout* layout : ScheduleTables()) {
-      written.push_back(WriteSheet(ui, *xlBook, *db, *layout));
+    for (size_t t = 0; t < ScheduleTables().size(); ++t) {
+      written.push_back(WriteSheet(ui, *xlBook, tables[t], *ScheduleTables()[t]));
       rows += written.back().rows;
     }
+    tables.clear();
     db->Close();
 
     xlBook->Windows(kTemplateWindow).SetVisible(true);

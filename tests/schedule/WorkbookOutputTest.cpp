@@ -143,24 +143,41 @@ TEST_F(WorkbookOutput, ARunningUsersOfficeRefusesWithNothingWritten) {
   EXPECT_TRUE(OurOfficeProcesses().empty());
 }
 
-TEST_F(WorkbookOutput, AMissingTemplateFailsWithoutATarget) {
-  fs::remove(base.Template());
-  const std::string target = base.File("原紙なし.xls");
-  subDbToXls(ui, target);
-  EXPECT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputFailed});
-  EXPECT_FALSE(ui.waitPointer);
-  EXPECT_FALSE(fs::exists(target));
-  EXPECT_TRUE(OurOfficeProcesses().empty());
-}
-
-TEST_F(WorkbookOutput, AMissingDatabaseFailsWithoutATarget) {
-  fs::remove(base.ScheduleDb());
-  const std::string target = base.File("DBなし.xls");
-  subDbToXls(ui, target);
-  EXPECT_EQ(ui.Prompts(), std::vector<std::string>{std::string(msg::kOutputFailed) + "\nｴﾗｰ番号  3024:ファイル '" +
-                                                   base.ScheduleDb() + "' が見つかりません。"});
-  EXPECT_FALSE(fs::exists(target));
-  EXPECT_TRUE(OurOfficeProcesses().empty());
+// The office loads the template while the database is opened and read:
+// whatever is missing, the job fails with no target and no office left,
+// and a failure is told as it was when the steps ran one after the other
+// (the template before the database, a sheet before its table).
+TEST(WorkbookOutputFailures, AMissingFileOrTableFailsWithoutATarget) {
+  struct Case {
+    const char* name;
+    bool templateThere, kikiSheetThere, databaseThere, kikiTableThere;
+    const char* secondLine;  // its start; "" for a message naming neither
+  };
+  for (const Case& c : {Case{"template", false, true, true, true, ""}, Case{"database", true, true, false, true, "ｴﾗｰ番号  3024:"},
+                        Case{"both", false, true, false, true, ""}, Case{"table", true, true, true, false, "ｴﾗｰ番号  3078:"},
+                        Case{"sheet and table", true, false, true, false, "ｴﾗｰ番号  9:"}}) {
+    SCOPED_TRACE(c.name);
+    BaseFolder base;
+    ProbeScope probe;
+    ScriptedUi ui{base.Path()};
+    if (!c.templateThere) fs::remove(base.Template());
+    if (!c.kikiSheetThere) {
+      WriteWorkbook(base.Template(), base.File("原紙.xls"), {}, {"KikiMaster"});
+      fs::rename(base.File("原紙.xls"), base.Template());
+    }
+    if (!c.kikiTableThere) Exec(base.ScheduleDb(), "DROP TABLE KikiMaster");
+    if (!c.databaseThere) fs::remove(base.ScheduleDb());
+    const std::string target = base.File("失敗.xls");
+    subDbToXls(ui, target);
+    ASSERT_EQ(ui.FirstLines(), std::vector<std::string>{msg::kOutputFailed});
+    const std::string prompt = ui.Prompts().front();
+    const std::string second = prompt.substr(prompt.find('\n') + 1);
+    if (*c.secondLine) EXPECT_EQ(second.rfind(c.secondLine, 0), 0u) << second;
+    else EXPECT_EQ(second.find("3024"), std::string::npos) << second;
+    EXPECT_FALSE(ui.waitPointer);
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_TRUE(OurOfficeProcesses().empty());
+  }
 }
 
 TEST_F(WorkbookOutput, ATargetThatCannotBeWrittenSaysWhyOnTheSecondLine) {
