@@ -204,6 +204,9 @@ JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
       ui.SetWaitPointer(false);
       return JobOutcome::Refused();  // the transaction rolls back: nothing changed
     }
+    // The last moment a person can still cancel with nothing changed: a
+    // click on Cancel after the last row is honoured too.
+    ui.DoEvents();
     transaction->Commit();
     if (changed) backup->Keep();
     backup.reset();
