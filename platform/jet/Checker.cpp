@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <future>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "Catalog.h"
@@ -23,6 +25,10 @@ namespace pendra::jet {
 namespace {
 
 constexpr size_t kMaxShown = 5;
+// From this many rows on, an index's tree is walked on a thread of its own
+// while the entries its rows call for are worked out: both only read the
+// image, and each takes about half the check of the index.
+constexpr size_t kWalkAlongsideRows = 4096;
 
 std::string Pages(const std::vector<uint32_t>& pages) {
   std::string text;
@@ -99,44 +105,36 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
     uint32_t place;
     uint64_t hash;  // EntryHash with the key
   };
-  std::vector<FoundEntry> found;
-  size_t distinct = 0;
-  std::vector<uint32_t> repeatedKeys;
-  std::string previousKey;
-  IndexWalk walk;
-  try {
-    walk = WalkIndex(file, table, index, [&](IndexEntry&& e) {
-      found.push_back({e.page << 8 | e.row, EntryHash(e.key, e.page, e.row)});
-      if (found.size() == 1 || e.key != previousKey) {
-        ++distinct;
-      } else if (index.IsUnique()) {
-        repeatedKeys.push_back(e.page << 8 | e.row);
-      }
-      previousKey = std::move(e.key);
-    });
-  } catch (const PlatformError& e) {
-    problem(e.Description());
-    return;
-  }
-  for (const std::string& text : walk.problems) problem(text);
-  std::sort(walk.pages.begin(), walk.pages.end());
-  claims.Add(walk.pages, "テーブル " + table.name + " の" + name);
-  // The index's own usage map lists exactly the pages of its tree.
-  if (index.ownedMap != 0) {
+  struct Walked {
+    IndexWalk walk;
+    std::vector<FoundEntry> found;
+    size_t distinct = 0;
+    std::vector<uint32_t> repeatedKeys;
+    std::optional<std::string> failure;  // the tree could not be walked
+  };
+  const auto walkTree = [&file, &table, &index] {
+    Walked w;
+    std::string previousKey;
     try {
-      const UsageMap map = ReadUsageMap(file, index.ownedMap);
-      claims.Add(map.mapPages, "テーブル " + table.name + " の" + name + "の使用状況マップ");
-      // A page of the tree missing from the map is damage. Pages the map
-      // lists beyond the tree are slack: Access leaves the bits of index
-      // pages emptied by deletes, even after the page is given back and
-      // taken again; no reader uses this map, and the writer rebuilds it.
-      const auto unlisted = Minus(walk.pages, map.pages);
-      if (!unlisted.empty()) problem("ページ " + Pages(unlisted) + " が索引の使用状況マップにありません");
+      w.walk = WalkIndex(file, table, index, [&](IndexEntry&& e) {
+        w.found.push_back({e.page << 8 | e.row, EntryHash(e.key, e.page, e.row)});
+        if (w.found.size() == 1 || e.key != previousKey) {
+          ++w.distinct;
+        } else if (index.IsUnique()) {
+          w.repeatedKeys.push_back(e.page << 8 | e.row);
+        }
+        previousKey = std::move(e.key);
+      });
     } catch (const PlatformError& e) {
-      problem(e.Description());
+      w.failure = e.Description();
     }
-  }
-
+    return w;
+  };
+  std::future<Walked> walking;
+  if (rows.size() >= kWalkAlongsideRows) walking = std::async(std::launch::async, walkTree);
+  // Told after what the walk finds, as when the two ran one after the other.
+  std::vector<std::string> rowProblems;
+  const auto rowProblem = [&](const std::string& text) { rowProblems.push_back(name + ": " + text); };
   bool keysKnown = compareKeys && KeysBuildable(file, table, index);
   std::set<std::pair<uint32_t, uint32_t>> nullEntries;  // rows whose index columns are all Null
   // Rows whose value has no key we know to be Access's (TextKey.h): only
@@ -165,7 +163,7 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
         if (built.unkeyable) keysKnown = false;
         if (keysKnown) entry.key = std::move(built.key);
       } catch (const PlatformError& e) {
-        problem("行 " + RowName(row.page, row.row) + ": " + e.Description());
+        rowProblem("行 " + RowName(row.page, row.row) + ": " + e.Description());
         return false;
       }
       if (allNull && index.IgnoresNulls()) continue;
@@ -179,11 +177,40 @@ void CheckIndex(const JetFile& file, const TableDefinition& table, const RealInd
   // First told apart by their digests alone: a million rows' entries are
   // not held a second time to find that they match.
   EntryDigest expectedWithKeys, expectedPointers;
-  if (!expectedEntries([&](const IndexEntry& e) {
-        expectedWithKeys.Add(EntryHash(e.key, e.page, e.row));
-        expectedPointers.Add(EntryHash({}, e.page, e.row));
-      }))
+  const bool rowsRead = expectedEntries([&](const IndexEntry& e) {
+    expectedWithKeys.Add(EntryHash(e.key, e.page, e.row));
+    expectedPointers.Add(EntryHash({}, e.page, e.row));
+  });
+
+  Walked walked = walking.valid() ? walking.get() : walkTree();
+  if (walked.failure) {
+    problem(*walked.failure);
     return;
+  }
+  IndexWalk& walk = walked.walk;
+  for (const std::string& text : walk.problems) problem(text);
+  std::sort(walk.pages.begin(), walk.pages.end());
+  claims.Add(walk.pages, "テーブル " + table.name + " の" + name);
+  // The index's own usage map lists exactly the pages of its tree.
+  if (index.ownedMap != 0) {
+    try {
+      const UsageMap map = ReadUsageMap(file, index.ownedMap);
+      claims.Add(map.mapPages, "テーブル " + table.name + " の" + name + "の使用状況マップ");
+      // A page of the tree missing from the map is damage. Pages the map
+      // lists beyond the tree are slack: Access leaves the bits of index
+      // pages emptied by deletes, even after the page is given back and
+      // taken again; no reader uses this map, and the writer rebuilds it.
+      const auto unlisted = Minus(walk.pages, map.pages);
+      if (!unlisted.empty()) problem("ページ " + Pages(unlisted) + " が索引の使用状況マップにありません");
+    } catch (const PlatformError& e) {
+      problem(e.Description());
+    }
+  }
+  check.problems.insert(check.problems.end(), rowProblems.begin(), rowProblems.end());
+  if (!rowsRead) return;
+  std::vector<FoundEntry>& found = walked.found;
+  const size_t distinct = walked.distinct;
+  const std::vector<uint32_t>& repeatedKeys = walked.repeatedKeys;
   // Nulls never collide: only keys with a value in some column must be
   // unique (Access keeps several all-Null entries in a unique index).
   std::string duplicateRow;
