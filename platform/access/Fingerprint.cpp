@@ -2,12 +2,40 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+#include <string_view>
+
 #include "core/Fnv1a.h"
+#include "core/OrderFreeDigest.h"
 #include "core/PlatformError.h"
 
 namespace pendra::access {
 
-Fingerprint FingerprintOf(const RegularFile& file) { return {file.identity, Fnv1a64(file.bytes), true}; }
+namespace {
+
+// Every byte hashed eight at a time in four independent lanes (FNV-1a's
+// step on words), the lanes then mixed in turn: a file is hashed up to three
+// times a write, and FNV-1a a byte at a time took 3.5 ms a 3 MB file. A
+// word that differs changes its lane and so the result (each step is
+// one-to-one); the hash is only compared within a run, never stored.
+uint64_t HashOfBytes(std::string_view bytes) {
+  uint64_t lanes[4] = {kFnv1aOffset, kFnv1aOffset + 1, kFnv1aOffset + 2, kFnv1aOffset + 3};
+  size_t at = 0;
+  for (; at + sizeof lanes <= bytes.size(); at += sizeof lanes) {
+    for (size_t k = 0; k < 4; ++k) {
+      uint64_t word;
+      std::memcpy(&word, bytes.data() + at + 8 * k, sizeof word);
+      lanes[k] = (lanes[k] ^ word) * kFnv1aPrime;
+    }
+  }
+  uint64_t hash = Mix64(Fnv1a64(bytes.substr(at)) ^ bytes.size());
+  for (const uint64_t lane : lanes) hash = Mix64(hash ^ lane);
+  return hash;
+}
+
+}  // namespace
+
+Fingerprint FingerprintOf(const RegularFile& file) { return {file.identity, HashOfBytes(file.bytes), true}; }
 
 RegularFile ReadAccessImage(const std::string& path) { return ReadRegularFile(path, kMaxAccessFileSize); }
 

@@ -1,6 +1,6 @@
 // What a job knows of an Access file it read: the file's identity on the
-// disk (device, inode, size, modification time) and a hash of every byte
-// read. Another program's change shows in the bytes even when it keeps the
+// disk (device, inode, size, modification time) and a 64-bit hash of every
+// byte read. Another program's change shows in the bytes even when it keeps the
 // size and sets the time back; a file put in its place shows in the inode.
 // The change time is left out: our own backup (a second name for the file)
 // changes it without changing a byte.
