@@ -2,6 +2,9 @@
 // designs, written back only when a transaction commits a change, left
 // byte for byte as they were otherwise, and refused while Access has them
 // open.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -87,6 +90,18 @@ void AnotherProgramAddsARow(const std::string& path, bool renamed) {
   const std::string target = renamed ? path + ".other" : path;
   std::ofstream(target, std::ios::binary | std::ios::trunc) << file.bytes();
   if (renamed) fs::rename(target, path);
+}
+
+// Another program changes one byte in place and sets the file's time back:
+// its size, inode and time are as they were, only the bytes tell.
+void AnotherProgramChangesOneByteUnseen(const std::string& path) {
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  std::string bytes = Bytes(path);
+  bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x10);
+  std::ofstream(path, std::ios::binary | std::ios::in | std::ios::out) << bytes;
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
 std::vector<std::string> Described(const std::vector<std::vector<Variant>>& rows) {
@@ -284,6 +299,7 @@ TEST_P(AccessDatabase, ACommitRefusedForWhatHappenedMeanwhileKeepsTheOtherProgra
       {"another program writes in place", nothing, [](const std::string& p) { AnotherProgramAddsARow(p, false); }, err::kDataChanged},
       {"another program renames its file over it", nothing, [](const std::string& p) { AnotherProgramAddsARow(p, true); },
        err::kDataChanged},
+      {"another program changes one byte unseen", nothing, AnotherProgramChangesOneByteUnseen, err::kDataChanged},
       {"Access opens it", nothing, [&](const std::string& p) { std::ofstream(lockFile(p)) << "ACCESS-USER"; }, err::kCouldNotUseLocked},
       {"made read-only", nothing, [](const std::string& p) { fs::permissions(p, fs::perms::owner_read); }, err::kCannotOpenFile},
       {"damaged from the start", DamageIndex, nothing, 3049},
