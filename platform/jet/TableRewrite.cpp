@@ -203,11 +203,28 @@ RewriteStats RewriteTable(JetFile& file, const std::string& table, const std::ve
 }
 
 namespace {
-long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given, const KnownKeys* knownAhead);
+// What was learnt of one table ahead of its rewrite; null: nothing.
+struct TableAhead {
+  const KnownKeys* knownKeys = nullptr;
+  const std::vector<uint32_t>* indexPages = nullptr;
+};
+
+long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given, const TableAhead& ahead);
 
 // A table's live rows, as the rewrite reads them before any page changes.
 std::vector<LiveRow> TableRows(const JetFile& file, const TableDefinition& table) {
   return LiveRows(file, ReadUsageMap(file, table.ownedMap).pages);
+}
+
+// The pages of all the table's index trees; raises where one cannot be
+// walked.
+std::vector<uint32_t> IndexPages(const JetFile& file, const TableDefinition& table) {
+  std::vector<uint32_t> pages;
+  for (const RealIndex& index : table.realIndexes) {
+    const IndexWalk walk = WalkIndex(file, table, index, [](IndexEntry&&) {});  // its pages alone
+    pages.insert(pages.end(), walk.pages.begin(), walk.pages.end());
+  }
+  return pages;
 }
 }  // namespace
 
@@ -231,6 +248,11 @@ ReadAhead ReadAheadOf(const JetFile& file) {
       TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
       table.name = entry.name;
       ahead.knownKeys.emplace(entry.name, KnownKeys(file, table, TableRows(file, table)));
+      try {
+        ahead.indexPages.emplace(entry.name, IndexPages(file, table));
+      } catch (const PlatformError&) {
+        // The rewrite walks it itself, and refuses.
+      }
     }
   } catch (const PlatformError&) {
     // What was not learnt is learnt by the rewrite, which says why.
@@ -249,12 +271,14 @@ RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& table
   RewriteStats stats;
   stats.bytesBefore = file.bytes().size();
   for (const TableToWrite& table : tables) {
-    const KnownKeys* known = nullptr;
+    TableAhead learnt;
     if (ahead != nullptr) {
-      const auto it = ahead->knownKeys.find(table.table);
-      if (it != ahead->knownKeys.end()) known = &it->second;
+      const auto keys = ahead->knownKeys.find(table.table);
+      if (keys != ahead->knownKeys.end()) learnt.knownKeys = &keys->second;
+      const auto pages = ahead->indexPages.find(table.table);
+      if (pages != ahead->indexPages.end()) learnt.indexPages = &pages->second;
     }
-    stats.rows += RewriteOne(file, table.table, *table.rows, known);
+    stats.rows += RewriteOne(file, table.table, *table.rows, learnt);
   }
   // The result must pass the same check as any file before it replaces the
   // original; what was written is checked in full, the rewritten tables'
@@ -271,7 +295,7 @@ RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& table
 namespace {
 
 // One table rewritten, unchecked: RewriteTables checks the file around it.
-long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given, const KnownKeys* knownAhead) {
+long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given, const TableAhead& ahead) {
   const CatalogEntry entry = FindTable(file, tableName);
   TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
   table.name = entry.name;
@@ -363,13 +387,12 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
   const std::vector<uint32_t>& freeBefore = globalBefore.pages;
   std::set<uint32_t> released;
   released.insert(owned.pages.begin(), owned.pages.end());
-  for (const RealIndex& index : table.realIndexes) {
-    const IndexWalk walk = WalkIndex(file, table, index, [](IndexEntry&&) {});  // its pages alone
-    released.insert(walk.pages.begin(), walk.pages.end());
-  }
+  const std::vector<uint32_t> indexPages = ahead.indexPages ? std::vector<uint32_t>() : IndexPages(file, table);
+  const std::vector<uint32_t>& treePages = ahead.indexPages ? *ahead.indexPages : indexPages;
+  released.insert(treePages.begin(), treePages.end());
   // Access's own keys, read before any page changes (or ahead of them).
-  const KnownKeys readNow = knownAhead ? KnownKeys() : KnownKeys(file, table, oldRows);
-  const KnownKeys& knownKeys = knownAhead ? *knownAhead : readNow;
+  const KnownKeys readNow = ahead.knownKeys ? KnownKeys() : KnownKeys(file, table, oldRows);
+  const KnownKeys& knownKeys = ahead.knownKeys ? *ahead.knownKeys : readNow;
   std::map<uint32_t, std::set<uint32_t>> longValueRows;
   CollectLongValuePages(file, table, oldRows, longValueRows);
   // By the set of its live rows, never by their count: a damaged pointer

@@ -91,6 +91,9 @@ struct TableToWrite {
 struct ReadAhead {
   bool checkedClean = false;
   std::map<std::string, KnownKeys> knownKeys;  // by table name
+  // By table name, the pages of all its index trees (which the rewrite
+  // gives back).
+  std::map<std::string, std::vector<uint32_t>> indexPages;
 };
 ReadAhead ReadAheadOf(const JetFile& file);
 
