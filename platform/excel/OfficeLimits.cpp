@@ -117,6 +117,7 @@ void LimitWatch::Forget() {
 }
 
 std::optional<PlatformError> LimitWatch::Reached() const {
+  if (!anyReached_.load(std::memory_order_acquire)) return std::nullopt;
   std::lock_guard lock(mutex_);
   return reached_;
 }
@@ -164,6 +165,7 @@ void LimitWatch::Watch() {
       reached_ = PlatformError(err::kAutomationError, StandardDescription(err::kAutomationError) + " " + *reason_);
     }
     if (reached_) {
+      anyReached_.store(true, std::memory_order_release);
       {
         std::lock_guard last(gLimitsMutex);
         gLastReached = reached_;

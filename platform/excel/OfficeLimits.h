@@ -7,6 +7,7 @@
 // error says which limit ended it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -55,6 +56,9 @@ class LimitWatch {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   bool clockStopped_ = false;
   std::optional<PlatformError> reached_;
+  // reached_ is set: looked at without the lock by every call of a job,
+  // thousands a millisecond, and set before the office is killed.
+  std::atomic<bool> anyReached_{false};
   std::optional<std::string> reason_;
   bool stop_ = false;
   std::thread thread_;
