@@ -28,4 +28,13 @@ inline bool RefusedWhileSpreadsheetRuns(UserInterface& ui) {
   return true;
 }
 
+// The schedule database under the base folder.
+inline std::string ScheduleDatabasePath(UserInterface& ui) { return UnderBaseFolder(ui.BaseFolder(), kScheduleDatabase); }
+
+// The schedule database opened in workspace 0. It asks the user interface
+// nothing: the jobs open it on a thread of its own while the office starts.
+inline std::unique_ptr<dao::Database> OpenScheduleDatabase(const std::string& path) {
+  return dao::DBEngine::Instance().Workspaces(0).OpenDatabase(path);
+}
+
 }  // namespace pendra::schedule

@@ -150,7 +150,7 @@ JobOutcome Command3_Click(UserInterface& ui) {
   // Told before the question, and the program runs on: nothing was asked.
   if (RefusedAsTheTemplate(ui, ui.PathBoxText())) return JobOutcome::Refused();
   try {
-    dao::RequireWritable(UnderBaseFolder(ui.BaseFolder(), kScheduleDatabase));
+    dao::RequireWritable(ScheduleDatabasePath(ui));
   } catch (const PlatformError& error) {
     ui.MsgBox(msg::ExpansionFailed(error), MsgBoxButtons::OkOnly, msg::kTitle);
     return JobOutcome::Failed();
@@ -172,13 +172,13 @@ JobOutcome subXlsToDb(UserInterface& ui, const std::string& workbookPath) {
 
     // The office starts and loads the workbook while the database is
     // opened, copied and read: each waits on a process of its own.
-    const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kScheduleDatabase);
+    const std::string databasePath = ScheduleDatabasePath(ui);
     std::unique_ptr<dao::Database> db;
     std::optional<dao::Transaction> transaction;
     std::optional<dao::JobBackup> backup;
     TableContents before;
     OpenedWorkbook opened = OpenWorkbookAlongside(workbookPath, [&] {
-      db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(databasePath);
+      db = OpenScheduleDatabase(databasePath);
       transaction.emplace(dao::DBEngine::Instance().Workspaces(0));
       // Under the transaction's lock: the copy is exactly what is replaced.
       backup.emplace(db->Name(), "expand");

@@ -156,11 +156,11 @@ JobOutcome subDbToXls(UserInterface& ui, const std::string& target) {
 
     // The office starts and loads the template while the database is
     // opened and both tables are read: each waits on a process of its own.
-    const std::string databasePath = UnderBaseFolder(ui.BaseFolder(), kScheduleDatabase);
+    const std::string databasePath = ScheduleDatabasePath(ui);
     std::unique_ptr<dao::Database> db;
     std::vector<TableRead> tables;
     OpenedWorkbook opened = OpenWorkbookAlongside(templatePath, [&] {
-      db = dao::DBEngine::Instance().Workspaces(0).OpenDatabase(databasePath);
+      db = OpenScheduleDatabase(databasePath);
       for (const TableLayout* layout : ScheduleTables()) tables.push_back(ReadTable(*db, *layout));
     });
     std::shared_ptr<excel::Application> xlApp = opened.application;

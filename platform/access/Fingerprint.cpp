@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "core/Fnv1a.h"
-#include "core/OrderFreeDigest.h"
 #include "core/PlatformError.h"
 
 namespace pendra::access {

@@ -20,4 +20,15 @@ constexpr std::uint64_t Fnv1a64(std::string_view bytes) {
   return hash;
 }
 
+// The splitmix64 finaliser: spreads every bit of h over the result (FNV's
+// low bits alone sum poorly); one-to-one.
+constexpr std::uint64_t Mix64(std::uint64_t h) {
+  h ^= h >> 30;
+  h *= 0xbf58476d1ce4e5b9ull;
+  h ^= h >> 27;
+  h *= 0x94d049bb133111ebull;
+  h ^= h >> 31;
+  return h;
+}
+
 }  // namespace pendra

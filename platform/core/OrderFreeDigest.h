@@ -11,17 +11,6 @@
 
 namespace pendra {
 
-// The splitmix64 finaliser: spreads every bit of h over the result (FNV's
-// low bits alone sum poorly).
-constexpr std::uint64_t Mix64(std::uint64_t h) {
-  h ^= h >> 30;
-  h *= 0xbf58476d1ce4e5b9ull;
-  h ^= h >> 27;
-  h *= 0x94d049bb133111ebull;
-  h ^= h >> 31;
-  return h;
-}
-
 struct OrderFreeDigest {
   std::uint64_t count = 0, sum = 0, otherSum = 0;
 

@@ -188,9 +188,10 @@ constexpr size_t kReadAheadLargest = size_t{32} << 20;
 // The last AutoNumber each table records (its definition's counter), read
 // from the file image; a file the writer cannot parse gives none, and its
 // tables number from their rows as before.
-std::map<std::string, int64_t> LastAutoNumbers(const jet::JetFile& file) {
+std::map<std::string, int64_t> LastAutoNumbers(const std::string& path, std::string bytes) {
   std::map<std::string, int64_t> last;
   try {
+    const jet::JetFile file(std::move(bytes), path);
     if (file.IsJet3()) return last;
     for (const jet::CatalogEntry& entry : jet::ReadCatalog(file))
       if (!entry.system) last[entry.name] = jet::ReadTableDefinition(file, entry.definitionPage).nextAutoNumber;
@@ -256,12 +257,7 @@ void Load(Connection& connection) {
   RegularFile image = access::ReadAccessImage(side.path);
   const access::Fingerprint before = access::FingerprintOf(image);
   side.readAhead = {};
-  side.lastAutoNumber.clear();
-  try {
-    side.lastAutoNumber = LastAutoNumbers(jet::JetFile(std::move(image.bytes), side.path));
-  } catch (const PlatformError&) {
-    // Not a file the writer can parse: its tables number from their rows.
-  }
+  side.lastAutoNumber = LastAutoNumbers(side.path, std::move(image.bytes));
   // Until the reading is whole, nothing may be written back from it.
   side.loaded = {};
   side.places.clear();

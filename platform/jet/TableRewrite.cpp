@@ -211,11 +211,6 @@ struct TableAhead {
 
 long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& given, const TableAhead& ahead);
 
-// A table's live rows, as the rewrite reads them before any page changes.
-std::vector<LiveRow> TableRows(const JetFile& file, const TableDefinition& table) {
-  return LiveRows(file, ReadUsageMap(file, table.ownedMap).pages);
-}
-
 // The pages of all the table's index trees; raises where one cannot be
 // walked.
 std::vector<uint32_t> IndexPages(const JetFile& file, const TableDefinition& table) {
@@ -238,8 +233,6 @@ RewriteStats RewriteTable(JetFile& file, const std::string& table, const RowSour
   return RewriteTables(file, {{table, &rows}});
 }
 
-// The file is checked once before and once after all the tables: a table
-// written is checked with the others.
 ReadAhead ReadAheadOf(const JetFile& file) {
   ReadAhead ahead;
   try {
@@ -247,7 +240,7 @@ ReadAhead ReadAheadOf(const JetFile& file) {
     for (const CatalogEntry& entry : ReadCatalog(file)) {
       TableDefinition table = ReadTableDefinition(file, entry.definitionPage);
       table.name = entry.name;
-      ahead.knownKeys.emplace(entry.name, KnownKeys(file, table, TableRows(file, table)));
+      ahead.knownKeys.emplace(entry.name, KnownKeys(file, table, LiveRows(file, ReadUsageMap(file, table.ownedMap).pages)));
       try {
         ahead.indexPages.emplace(entry.name, IndexPages(file, table));
       } catch (const PlatformError&) {
@@ -260,6 +253,8 @@ ReadAhead ReadAheadOf(const JetFile& file) {
   return ahead;
 }
 
+// The file is checked once before and once after all the tables: a table
+// written is checked with the others.
 RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& tables, const ReadAhead* ahead) {
   RefuseFormat(file);
   if (ahead == nullptr || !ahead->checkedClean) {
@@ -303,7 +298,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
 
   // The old rows, read before any page changes.
   const UsageMap owned = ReadUsageMap(file, table.ownedMap);
-  const std::vector<LiveRow> oldRows = TableRows(file, table);
+  const std::vector<LiveRow> oldRows = LiveRows(file, owned.pages);
 
   // One pass before any page changes: the kept rows' bytes are copied
   // (the pages they lie on are given back), and the AutoNumber is found:
@@ -387,8 +382,7 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
   const std::vector<uint32_t>& freeBefore = globalBefore.pages;
   std::set<uint32_t> released;
   released.insert(owned.pages.begin(), owned.pages.end());
-  const std::vector<uint32_t> indexPages = ahead.indexPages ? std::vector<uint32_t>() : IndexPages(file, table);
-  const std::vector<uint32_t>& treePages = ahead.indexPages ? *ahead.indexPages : indexPages;
+  const std::vector<uint32_t> treePages = ahead.indexPages ? *ahead.indexPages : IndexPages(file, table);
   released.insert(treePages.begin(), treePages.end());
   // Access's own keys, read before any page changes (or ahead of them).
   const KnownKeys readNow = ahead.knownKeys ? KnownKeys() : KnownKeys(file, table, oldRows);
