@@ -62,8 +62,9 @@ struct AccessSide {
   std::map<std::string, std::vector<bool>> touched;
   // What the writer learns of the file as loaded before it changes a page
   // (the check, Access's own keys), learnt on a thread of its own from the
-  // outer BeginTrans on, while the job works; none for a file too large to
-  // hold twice.
+  // outer BeginTrans on, while the job works, and dropped (its thread
+  // joined) when the transaction ends; none for a file too large to hold
+  // twice.
   std::shared_future<jet::ReadAhead> readAhead;
   int folderLock = -1;         // the folder, locked while a transaction is open
 
