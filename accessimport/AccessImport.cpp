@@ -112,7 +112,8 @@ ImportResult ImportAccessFile(UserInterface& ui, const std::string& accessFile, 
   mdb::AccessDatabase file;
   try {
     mdb::ReadOptions options;
-    options.rowsOf = [](const std::string& table) { return Ours(table) != nullptr; };
+    options.rowsOf.emplace();
+    for (const auto& table : kOurTables) options.rowsOf->emplace_back(table.name);
     file = mdb::ReadAccessFile(accessFile, options);
   } catch (const PlatformError& e) {
     errors << "pendra: ｴﾗｰ番号 " << e.Number() << ":" << e.Description() << "\n";

@@ -19,7 +19,6 @@
 #include "excel/Excel.h"
 #include "SingleInstance.h"
 #include "Startup.h"
-#include "mdb/AccessFile.h"
 
 namespace {
 
@@ -34,7 +33,6 @@ bool AskedForBackups(int argc, char* argv[]) {
 // database is refused by the database's own lock.
 int RunBackupsWindow(int argc, char* argv[]) {
   using namespace pendra::app;
-  pendra::mdb::KeepForkedReadingSafe();
   pendra::UseInstalledLocale();
   QApplication app(argc, argv);
   ConfigureApplication(app);
@@ -70,7 +68,6 @@ int main(int argc, char* argv[]) {
 
   // Before the application object, which takes the locale from the
   // environment, and before any office is started with it.
-  pendra::mdb::KeepForkedReadingSafe();
   pendra::UseInstalledLocale();
   QApplication app(argc, argv);
   ConfigureApplication(app);

@@ -81,7 +81,7 @@ std::string KeyText(const Variant& key) {
 // the same text before and after a job.
 TableRows ReadAccessRows(const std::string& databasePath, const KeyedTable& table) {
   mdb::ReadOptions only;
-  only.rowsOf = [&](const std::string& name) { return name == table.table; };
+  only.rowsOf = {{table.table}};
   for (const auto& t : mdb::ReadAccessFile(databasePath, only).tables) {
     if (t.name != table.table) continue;
     size_t key = 0;
@@ -122,7 +122,7 @@ TableRows ReadRows(const std::string& databasePath, const KeyedTable& table) {
 long CountRows(const std::string& databasePath, const char* table) {
   if (dao::IsAccessFile(databasePath)) {
     mdb::ReadOptions designsOnly;
-    designsOnly.rowsOf = [](const std::string&) { return false; };
+    designsOnly.rowsOf.emplace();
     for (const auto& t : mdb::ReadAccessFile(databasePath, designsOnly).tables)
       if (t.name == table) return t.recordedRows;
     return 0;

@@ -55,7 +55,7 @@ class CountedRows final : public pendra::mdb::RowReceiver {
 int ReadOnce(const std::string& file, const std::string& table) {
   try {
     pendra::mdb::ReadOptions options;
-    options.rowsOf = [&](const std::string& name) { return name == table; };
+    options.rowsOf = {{table}};
     CountedRows counted(table);
     pendra::mdb::ReadAccessFile(file, options, counted);
     if (counted.Found()) {

@@ -1,8 +1,7 @@
 #include "AccessFile.h"
 
-#include <cstdlib>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -39,17 +38,22 @@ size_t DefaultReplyBudget(uintmax_t fileBytes) {
   return static_cast<size_t>(std::min<uintmax_t>(most, kFloor + std::min(most / kTimesTheFile, fileBytes) * kTimesTheFile));
 }
 
-// The child's side: the rows sent as they are read.
-void ReadAndSend(const std::string& path, const ReadOptions& options, const detail::Send& send) {
-  detail::DatabaseEncoder encoder(send);
-  try {
-    detail::ReadInThisProcess(path, options, &encoder);
-    encoder.Finish();
-  } catch (const PlatformError& e) {
-    encoder.Fail(e);
-  } catch (const std::bad_alloc&) {
-    encoder.Fail(PlatformError(err::kOutOfMemory, StandardDescription(err::kOutOfMemory)));
-  }
+// The reading program lies beside every program of this tool (in the build
+// tree too, as a link).
+const std::string& ReadingProgram() {
+  static const std::string path = [] {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : (self.parent_path() / "pendra-mdb-read").string();
+  }();
+  return path;
+}
+
+// The program's arguments: the file and which tables' rows to send.
+std::vector<std::string> ReadingArguments(const std::string& path, const ReadOptions& options) {
+  std::vector<std::string> argv{ReadingProgram(), path, options.rowsOf ? "only" : "all"};
+  if (options.rowsOf) argv.insert(argv.end(), options.rowsOf->begin(), options.rowsOf->end());
+  return argv;
 }
 
 }  // namespace
@@ -72,8 +76,11 @@ void ReadAccessFile(const std::string& path, const ReadOptions& options, RowRece
   limits.replyBytes = options.replyBudget > 0 ? options.replyBudget : DefaultReplyBudget(fileBytes);
 
   detail::DatabaseDecoder decoder(receiver);
-  const auto reply = detail::RunConfinedStreaming([&](const detail::Send& send) { ReadAndSend(path, options, send); },
-                                                  [&](std::string_view bytes) { decoder.Feed(bytes); }, limits);
+  if (access(ReadingProgram().c_str(), X_OK) != 0)
+    Raise(err::kOutOfMemory, "Access ファイルを読み取るプログラム '" + ReadingProgram() +
+                                 "' がありません。インストールし直して下さい。");
+  const auto reply = detail::RunConfinedProgram(ReadingArguments(path, options),
+                                                [&](std::string_view bytes) { decoder.Feed(bytes); }, limits);
   using End = detail::ChildReply::End;
   switch (reply.end) {
     case End::Whole: break;
@@ -91,7 +98,5 @@ void ReadAccessFile(const std::string& path, const ReadOptions& options, RowRece
   }
   decoder.Finish();
 }
-
-void KeepForkedReadingSafe() { ::setenv("G_SLICE", "always-malloc", 1); }
 
 }  // namespace pendra::mdb

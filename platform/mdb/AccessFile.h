@@ -5,9 +5,9 @@
 // cuts long values, prints numbers and dates through the locale and cannot
 // tell Null from an empty text: values are decoded from the parsed row.
 //
-// A file is untrusted input. The reading runs in a confined child process
-// (ConfinedChild.h: it can read files and write to its parent, nothing
-// else) under a time limit (damaged files can make libmdb loop for ever)
+// A file is untrusted input. The reading runs in a confined program of its
+// own, pendra-mdb-read (ConfinedChild.h: it can read files and write to
+// its parent, nothing else), under a time limit (damaged files can make libmdb loop for ever)
 // and a budget for what it sends back, in proportion to the file. A table
 // that yields fewer rows than it records, or a row that cannot be taken
 // apart, is reported as damaged (libmdb reports a read error like the end
@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,9 +109,11 @@ struct AccessDatabase {
 };
 
 struct ReadOptions {
-  // Which tables' rows to keep (all when unset). Every table is read
-  // through all the same, so that damage anywhere in the file is found.
-  std::function<bool(const std::string& table)> rowsOf;
+  // Which tables' rows to keep: every table's when unset, else those named
+  // (ASCII case ignored, as Access names tables; none when the list is
+  // empty). Every table is read through all the same, so that damage
+  // anywhere in the file is found.
+  std::optional<std::vector<std::string>> rowsOf;
   // How long the reading may take; 0: 30 s plus 1 s per megabyte of file.
   std::chrono::seconds timeLimit{0};
   // How many bytes the reading may send back; 0: 64 MiB plus 32 times the
@@ -139,14 +142,5 @@ AccessDatabase ReadAccessFile(const std::string& path, const ReadOptions& option
 // The same, each table and row given to the receiver as it is read. When
 // it raises, the rows given before belong to a reading that failed.
 void ReadAccessFile(const std::string& path, const ReadOptions& options, RowReceiver& receiver);
-
-// For a program whose other threads run GLib's main loop (the window's
-// event loop) while a thread of it reads: the reading child is a fork, and
-// libmdb in it allocates through GLib. GLib 2.74's slice allocator takes
-// process-wide locks that a fork can copy held, and the child then waits
-// for ever (until the reading's time limit); with G_SLICE=always-malloc it
-// uses malloc, which glibc keeps usable across a fork. Call before anything
-// uses GLib (before the application object).
-void KeepForkedReadingSafe();
 
 }  // namespace pendra::mdb

@@ -58,9 +58,6 @@ constexpr uint32_t kArchitecture = AUDIT_ARCH_AARCH64;
 constexpr rlim_t kChildMemory = rlim_t{4} << 30;
 #endif
 
-// How the child ends when it could not be confined (before any work).
-constexpr int kUnconfinedExit = 97;
-
 // Opening a file in any of these ways could change it.
 constexpr uint32_t kWritingOpenFlags = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND | (O_TMPFILE & ~O_DIRECTORY);
 
@@ -163,13 +160,12 @@ bool CloseAllBut(const std::vector<int>& kept) {
   return CloseRange(from, ~0U);
 }
 
-[[noreturn]] void ChildMain(int out, pid_t parent, const std::function<void(const Send&)>& work) {
-  // Ends with the parent (with the thread that started it, which waits for
-  // it); the parent may have gone already.
-  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(kUnconfinedExit);
-  std::vector<int> writable{out};
+}  // namespace
+
+bool ConfineThisProcess(int reply) {
+  std::vector<int> writable{reply};
 #if PENDRA_ADDRESS_SANITIZER
-  const int reports = fcntl(STDERR_FILENO, F_DUPFD, out + 1);
+  const int reports = fcntl(STDERR_FILENO, F_DUPFD, reply + 1);
   if (reports >= 0) {
     // The sanitizers' interface takes the descriptor as a pointer.
     // NOLINTNEXTLINE(performance-no-int-to-ptr): it is never dereferenced.
@@ -177,7 +173,7 @@ bool CloseAllBut(const std::vector<int>& kept) {
     writable.push_back(reports);
   }
 #endif
-  if (!CloseAllBut(writable)) _exit(kUnconfinedExit);
+  if (!CloseAllBut(writable)) return false;
   const rlimit noCore{0, 0};
 #if PENDRA_ADDRESS_SANITIZER
   const bool memoryLimited = true;
@@ -185,36 +181,30 @@ bool CloseAllBut(const std::vector<int>& kept) {
   const rlimit memory{kChildMemory, kChildMemory};
   const bool memoryLimited = setrlimit(RLIMIT_AS, &memory) == 0;
 #endif
-  if (!memoryLimited || setrlimit(RLIMIT_CORE, &noCore) != 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-      !SyscallFilter(writable).Install())
-    _exit(kUnconfinedExit);
+  return memoryLimited && setrlimit(RLIMIT_CORE, &noCore) == 0 && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         SyscallFilter(writable).Install();
+}
 
-  work([out](std::string_view bytes) {
+Send SendTo(int reply) {
+  return [reply](std::string_view bytes) {
     for (size_t at = 0; at < bytes.size();) {
-      const ssize_t n = write(out, bytes.data() + at, bytes.size() - at);
+      const ssize_t n = write(reply, bytes.data() + at, bytes.size() - at);
       if (n <= 0) _exit(1);
       at += static_cast<size_t>(n);
     }
-  });
-  _exit(0);
+  };
 }
 
-}  // namespace
-
-ChildReply RunConfined(const std::function<std::string()>& work, const ChildLimits& limits) {
-  std::string bytes;
-  ChildReply reply = RunConfinedStreaming([&](const Send& send) { send(work()); },
-                                          [&](std::string_view piece) { bytes.append(piece); }, limits);
-  if (reply.end != ChildReply::End::OverBudget) reply.bytes = std::move(bytes);
-  return reply;
-}
-
-ChildReply RunConfinedStreaming(const std::function<void(const Send& send)>& work,
-                                const std::function<void(std::string_view)>& received, const ChildLimits& limits) {
+ChildReply RunConfinedProgram(const std::vector<std::string>& args,
+                              const std::function<void(std::string_view)>& received, const ChildLimits& limits) {
   ChildReply reply;
   reply.end = ChildReply::End::NotStarted;
+  // Everything the child needs is made before the fork.
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return reply;
+  if (args.empty() || pipe2(pipeFds, O_CLOEXEC) != 0) return reply;
   const pid_t parent = getpid();
   const pid_t child = fork();
   if (child < 0) {
@@ -223,11 +213,17 @@ ChildReply RunConfinedStreaming(const std::function<void(const Send& send)>& wor
     return reply;
   }
   if (child == 0) {
-    close(pipeFds[0]);
-    ChildMain(pipeFds[1], parent, work);
+    // Ends with the thread that started it, which waits for it; the parent
+    // may have gone already. The pipe becomes its standard output, kept
+    // open across the exec.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(kNotRunExit);
+    if (pipeFds[1] == STDOUT_FILENO ? fcntl(STDOUT_FILENO, F_SETFD, 0) != 0
+                                    : dup2(pipeFds[1], STDOUT_FILENO) != STDOUT_FILENO)
+      _exit(kNotRunExit);
+    execve(argv[0], argv.data(), environ);
+    _exit(kNotRunExit);
   }
   close(pipeFds[1]);
-
   // What the child sends, until it closes the pipe, the time is up or it
   // sends more than the budget.
   reply.end = ChildReply::End::Whole;
@@ -268,9 +264,12 @@ ChildReply RunConfinedStreaming(const std::function<void(const Send& send)>& wor
     throw;
   }
   const int status = end();
-  if (reply.end == ChildReply::End::Whole && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
-    reply.end = WIFEXITED(status) && WEXITSTATUS(status) == kUnconfinedExit ? ChildReply::End::Unconfined
-                                                                             : ChildReply::End::Failed;
+  if (reply.end == ChildReply::End::Whole && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+    const int exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    reply.end = exit == kUnconfinedExit ? ChildReply::End::Unconfined
+                : exit == kNotRunExit   ? ChildReply::End::NotStarted
+                                        : ChildReply::End::Failed;
+  }
   return reply;
 }
 

@@ -5,11 +5,13 @@
 #include <glib.h>
 #include <mdbtools.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <set>
 
 #include "TextDecoding.h"
+#include "core/AsciiText.h"
 #include "core/PlatformError.h"
 
 namespace pendra::mdb::detail {
@@ -349,6 +351,11 @@ struct Handle {
   ~Handle() { mdb_close(mdb); }
 };
 
+bool RowsAskedFor(const ReadOptions& options, const std::string& table) {
+  return !options.rowsOf || std::any_of(options.rowsOf->begin(), options.rowsOf->end(),
+                                        [&](const std::string& name) { return EqualIgnoringAsciiCase(name, table); });
+}
+
 }  // namespace
 
 AccessDatabase ReadInThisProcess(const std::string& path, const ReadOptions& options, RowSink* sink) {
@@ -374,7 +381,7 @@ AccessDatabase ReadInThisProcess(const std::string& path, const ReadOptions& opt
     if (sink) sink->Table(database.tables.back());
     // Every table is read through, so damage anywhere in the file shows;
     // the rows of the tables asked for are kept.
-    reader.Rows(table.def, database.tables.back(), !options.rowsOf || options.rowsOf(database.tables.back().name));
+    reader.Rows(table.def, database.tables.back(), RowsAskedFor(options, database.tables.back().name));
   }
   return database;
 }

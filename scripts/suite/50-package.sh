@@ -145,7 +145,7 @@ dpkg-deb -c "$DEB" >"$work/contents.txt"
 # Just the paths, with link targets after " -> ".
 awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' "$work/contents.txt" >"$work/paths.txt"
 has_path() { grep -qxF "$1" "$work/paths.txt"; }
-for path in "./opt/pendra-set/Pendra_Set" "./opt/pendra-set/pendra" \
+for path in "./opt/pendra-set/Pendra_Set" "./opt/pendra-set/pendra" "./opt/pendra-set/pendra-mdb-read" \
             "./opt/pendra-set/share/pendra-seed-data" \
             "./opt/pendra-set/share/pendra-move-data" \
             "./opt/pendra-set/share/examples/master-sample.csv" \
@@ -201,7 +201,7 @@ echo "-- unpacked into a throw-away root"
 root="$work/root"
 dpkg-deb -x "$DEB" "$root"
 base="$root$PREFIX"
-for program in Pendra_Set pendra; do
+for program in Pendra_Set pendra pendra-mdb-read; do
   [ -f "$base/$program" ] || continue
   check "$program is an executable" test -x "$base/$program"
   check "$program is stripped" bash -c "file -b '$base/$program' | grep -q ', stripped'"
@@ -230,6 +230,9 @@ sample_base="$work/sample-base"
 cp -r "$base/share/defaults" "$sample_base"
 check "the installed sample master file imports into the demo database" \
   "$base/pendra" import-csv "$base/share/examples/master-sample.csv" --base "$sample_base" --yes
+# An Access file is read by the reading program beside pendra.
+check "the unpacked pendra reads an Access file through the reading program beside it" \
+  bash -c "'$base/pendra' import-mdb '$SRC/tests/data/access/ja_V2000.mdb' --base '$sample_base' --dry-run | grep -q '(Jet 4)'"
 
 desktop="$root/usr/share/applications/Pendra_Set.desktop"
 entry() { sed -n "s/^$1=//p" "$desktop"; }

@@ -8,7 +8,6 @@
 #include <cstdlib>
 
 #include "Startup.h"
-#include "mdb/AccessFile.h"
 
 namespace {
 
@@ -27,7 +26,6 @@ int main(int argc, char** argv) {
   // Test discovery runs this binary without the tests' environment.
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   qInstallMessageHandler(QuietOffscreen);
-  pendra::mdb::KeepForkedReadingSafe();
   QApplication app(argc, argv);
   pendra::app::ConfigureApplication(app);
   return RUN_ALL_TESTS();

@@ -34,7 +34,6 @@
 #include "Startup.h"
 #include "core/InstalledLocale.h"
 #include "excel/Excel.h"
-#include "mdb/AccessFile.h"
 
 namespace {
 
@@ -83,7 +82,6 @@ int main(int argc, char** argv) {
   // Other tests' offices on this machine are nobody's documents.
   pendra::excel::SetProbeScope([](pid_t) { return false; });
 
-  pendra::mdb::KeepForkedReadingSafe();
   pendra::UseInstalledLocale();  // as the program's main() does
   QApplication app(argc, argv);
   pendra::app::ConfigureApplication(app);
