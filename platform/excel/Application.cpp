@@ -88,7 +88,10 @@ std::shared_ptr<DocumentState> Application::Impl::Load(const std::shared_ptr<exc
   auto component = Remote("Open", [&] {
     return office->Desktop()->loadComponentFromURL(url, ToOU("_blank"), 0, args);
   });
-  Reference<css::sheet::XSpreadsheetDocument> sheets(component, UNO_QUERY);
+  // Asking for an interface is a call to the office too: it fails like any
+  // other when the office has just died.
+  const auto sheets =
+      Remote("Open", [&] { return Reference<css::sheet::XSpreadsheetDocument>(component, UNO_QUERY); });
   // A new workbook has no format of its own yet: SaveAs picks it by the
   // target's extension.
   rtl::OUString filter;

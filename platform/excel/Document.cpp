@@ -64,10 +64,10 @@ namespace {
 // restored afterwards, so a person editing the workbook sees no difference.
 class RowHeightsKept {
  public:
-  explicit RowHeightsKept(const css::uno::Reference<css::sheet::XSpreadsheetDocument>& document)
-      : props_(document, css::uno::UNO_QUERY) {
-    if (!props_.is()) return;
+  explicit RowHeightsKept(const css::uno::Reference<css::sheet::XSpreadsheetDocument>& document) {
     Remote("IsAdjustHeightEnabled", [&] {
+      props_.set(document, css::uno::UNO_QUERY);  // a call to the office too
+      if (!props_.is()) return;
       props_->getPropertyValue(ToOU("IsAdjustHeightEnabled")) >>= previous_;
       if (previous_) props_->setPropertyValue(ToOU("IsAdjustHeightEnabled"), css::uno::Any(false));
     });

@@ -201,6 +201,7 @@ ChildReply RunConfinedProgram(const std::vector<std::string>& args,
   reply.end = ChildReply::End::NotStarted;
   // Everything the child needs is made before the fork.
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   int pipeFds[2];

@@ -37,7 +37,6 @@ struct ChildReply {
     NotStarted,  // no pipe or no process could be made, or the program not run
   };
   End end = End::Failed;
-  std::string bytes;  // what it sent (up to the budget)
 };
 
 // How a confined program ends when it could not be confined (before any
@@ -55,8 +54,7 @@ bool ConfineThisProcess(int reply);
 // this process's environment; it dies with the calling thread. What it
 // writes to its standard output is its reply, given to `received` piece by
 // piece as it arrives (the program blocks while the parent is busy with
-// what came before), so neither side holds the whole reply; the reply's
-// bytes stay empty. When `received` throws, the program is ended and the
+// what came before), so neither side holds the whole reply. When `received` throws, the program is ended and the
 // exception goes on to the caller.
 ChildReply RunConfinedProgram(const std::vector<std::string>& argv,
                               const std::function<void(std::string_view)>& received, const ChildLimits& limits);
