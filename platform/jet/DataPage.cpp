@@ -31,16 +31,30 @@ std::vector<RowSlot> RowSlots(const JetFile& file, uint32_t page) {
   return slots;
 }
 
-std::string_view RowAt(const JetFile& file, uint32_t pointer) {
-  const uint32_t page = pointer >> 8;
-  const uint32_t row = pointer & 0xFF;
-  const std::vector<RowSlot> slots = RowSlots(file, page);
+namespace {
+
+std::string_view RowIn(const JetFile& file, uint32_t page, const std::vector<RowSlot>& slots, uint32_t row) {
   // Usage maps and the targets of overflow pointers are kept in rows marked
   // deleted, so that scans of the page's table pass them by.
   const size_t first = file.layout().dataRowTable + 2 * slots.size();
   if (row >= slots.size() || slots[row].start < first || slots[row].start > slots[row].end)
     RaiseDamaged(file.path(), "ページ " + std::to_string(page) + " に行 " + std::to_string(row) + " がありません");
   return file.Page(page).substr(slots[row].start, slots[row].end - slots[row].start);
+}
+
+}  // namespace
+
+std::string_view RowAt(const JetFile& file, uint32_t pointer) {
+  return RowIn(file, pointer >> 8, RowSlots(file, pointer >> 8), pointer & 0xFF);
+}
+
+std::string_view RowsByPage::At(uint32_t pointer) {
+  const uint32_t page = pointer >> 8;
+  if (page != page_ || page == 0) {
+    slots_ = RowSlots(file_, page);
+    page_ = page;
+  }
+  return RowIn(file_, page, slots_, pointer & 0xFF);
 }
 
 uint32_t OwnerOf(const JetFile& file, uint32_t page) { return Le32(file.Page(page), 4); }

@@ -34,6 +34,20 @@ std::vector<RowSlot> RowSlots(const JetFile& file, uint32_t page);
 // The bytes of one row, given as a pointer (row number in the low byte,
 // page above it, as usage maps and long values are addressed).
 std::string_view RowAt(const JetFile& file, uint32_t pointer);
+// The same for rows asked for page after page (an index built over the
+// rows just written): a page's offsets are read once for all its rows,
+// where RowAt reads them again for every row. The pages must not change
+// while it is used.
+class RowsByPage {
+ public:
+  explicit RowsByPage(const JetFile& file) : file_(file) {}
+  std::string_view At(uint32_t pointer);
+
+ private:
+  const JetFile& file_;
+  uint32_t page_ = 0;  // whose offsets slots_ holds; 0 is never a data page
+  std::vector<RowSlot> slots_;
+};
 // The table definition page a data page belongs to (0 for long-value pages,
 // which carry "LVAL" there).
 uint32_t OwnerOf(const JetFile& file, uint32_t page);

@@ -449,8 +449,9 @@ long RewriteOne(JetFile& file, const std::string& tableName, const RowSource& gi
     std::vector<IndexEntry> entries;
     entries.reserve(pointers.size());
     std::vector<uint32_t> allNullRows;  // rows with no value in any column of the index
+    RowsByPage rows(file);
     for (size_t i = 0; i < pointers.size(); ++i) {
-      const StoredRow stored(file, RowAt(file, pointers[i]), table);
+      const StoredRow stored(file, rows.At(pointers[i]), table);
       RowKey built = BuildRowKey(file, table, index, stored);
       if (built.unkeyable)
         Raise(err::kInvalidOperation, "行 " + std::to_string(i + 1) + " の列 '" +
