@@ -1,5 +1,7 @@
 #include "JetText.h"
 
+#include <algorithm>
+
 #include "mdb/TextDecoding.h"
 
 namespace pendra::jet {
@@ -23,9 +25,11 @@ bool StoredToUtf16(const JetFile& file, const std::string& stored, std::u16strin
   }
   if (!IsCompressed(stored)) {
     if (stored.size() % 2 != 0) return false;
-    for (size_t i = 0; i < stored.size(); i += 2) out += static_cast<char16_t>(Le16(stored, i));
+    out.resize(stored.size() / 2);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char16_t>(Le16(stored, 2 * i));
     return true;
   }
+  out.reserve(stored.size() - 2);
   bool oneByte = true;
   for (size_t i = 2; i < stored.size();) {
     if (stored[i] == '\0') {
@@ -60,6 +64,7 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 
 std::u16string Utf8ToUtf16(std::string_view text) {
   std::u16string out;
+  out.reserve(text.size());  // never more characters than bytes
   for (size_t i = 0; i < text.size();) {
     const auto b = static_cast<uint8_t>(text[i]);
     uint32_t c = 0xFFFD;
@@ -96,21 +101,25 @@ std::string DecodeName(const JetFile& file, const std::string& stored) {
 }
 
 std::string EncodeStoredText(std::u16string_view text, bool compressible) {
-  std::string plain;
-  for (char16_t c : text) {
-    plain += static_cast<char>(c & 0xFF);
-    plain += static_cast<char>(c >> 8);
-  }
-  if (!compressible || text.empty()) return plain;
   // Only text whose characters all fit one byte (and are not 0) is
   // compressed: a two-byte character whose low byte is 00 would read as a
-  // switch between runs, and mixed runs save little.
-  std::string packed("\xFF\xFE", 2);
-  for (char16_t c : text) {
-    if (c == 0 || c >= 0x100) return plain;
-    packed += static_cast<char>(c);
+  // switch between runs, and mixed runs save little. The marker costs two
+  // bytes: three characters are the fewest it saves on.
+  const bool oneByteEach =
+      std::all_of(text.begin(), text.end(), [](char16_t c) { return c != 0 && c < 0x100; });
+  if (compressible && oneByteEach && text.size() > 2) {
+    std::string packed(2 + text.size(), '\0');
+    packed[0] = '\xFF';
+    packed[1] = '\xFE';
+    for (size_t i = 0; i < text.size(); ++i) packed[2 + i] = static_cast<char>(text[i]);
+    return packed;
   }
-  return packed.size() < plain.size() ? packed : plain;
+  std::string plain(2 * text.size(), '\0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    plain[2 * i] = static_cast<char>(text[i] & 0xFF);
+    plain[2 * i + 1] = static_cast<char>(text[i] >> 8);
+  }
+  return plain;
 }
 
 }  // namespace pendra::jet
