@@ -419,9 +419,7 @@ void EndAccessWrite(Connection& connection) {
   side.changed.clear();
   side.touched.clear();
   // The read-ahead's thread never outlives the transaction: dropping its
-  // result joins it. Still running, or still on its way out, it could
-  // hold a lock of the allocator when the next reading child is forked,
-  // and the child would wait for ever (seen under the address sanitizer).
+  // result joins it.
   side.readAhead = {};
   if (side.folderLock >= 0) {
     ::close(side.folderLock);
