@@ -122,7 +122,8 @@ BuiltIndex BuildIndex(JetFile& file, PageAllocator& pages, uint32_t tablePage, s
     if (2 * (e.key.size() + 8) > area)
       Raise(err::kInvalidOperation, "索引のキーが長すぎます (" + std::to_string(e.key.size()) + " バイト、最大 " +
                                         std::to_string(area / 2 - 8) + " バイト)。この索引は書き込めません。");
-  std::sort(entries.begin(), entries.end());
+  // A unique index's entries come sorted already (its keys were compared).
+  if (!std::is_sorted(entries.begin(), entries.end())) std::sort(entries.begin(), entries.end());
   for (size_t i = 0; i < entries.size(); ++i)
     if (i == 0 || entries[i].key != entries[i - 1].key) ++built.distinctKeys;
   bool leaf = true;
