@@ -257,7 +257,6 @@ std::string RowEncoder::Encode(const std::vector<Variant>& values, long row) {
   std::string nullMask((columnCount + 7) / 8, '\0');
   std::string fixed(fixedSize_, '\0');
   std::vector<std::string> variable(static_cast<size_t>(varCount_));
-  std::vector<bool> present(static_cast<size_t>(varCount_), false);
   for (size_t i = 0; i < values.size(); ++i) {
     const Column& column = table_.columns[i];
     const Variant& value = values[i];
@@ -278,7 +277,6 @@ std::string RowEncoder::Encode(const std::vector<Variant>& values, long row) {
         fixed.replace(static_cast<size_t>(column.fixedOffset), static_cast<size_t>(column.length), bytes);
       } else {
         variable[static_cast<size_t>(column.varIndex)] = std::move(bytes);
-        present[static_cast<size_t>(column.varIndex)] = true;
       }
     } catch (const PlatformError& e) {
       Raise(e.Number(), "行 " + std::to_string(row + 1) + ": " + e.Description());
@@ -286,13 +284,24 @@ std::string RowEncoder::Encode(const std::vector<Variant>& values, long row) {
     nullMask[bit / 8] = static_cast<char>(nullMask[bit / 8] | (1 << (bit % 8)));
   }
   // Count, fixed data, variable data, offsets last to first, count, mask.
-  std::string out = Le(columnCount, 2) + fixed;
   // A table without variable-length columns keeps no such section at all.
+  if (table_.varColumns == 0 && varCount_ > 0)
+    RaiseDamaged(file_.path(), "テーブル '" + table_.name + "' の定義に可変長の列の数がありません");
+  size_t size = 2 + fixed.size() + nullMask.size();
+  if (table_.varColumns != 0) {
+    for (const std::string& v : variable) size += v.size();
+    size += 2 * (variable.size() + 2);
+  }
+  std::string out;
+  out.reserve(size);
+  out += Le(columnCount, 2);
+  out += fixed;
   if (table_.varColumns == 0) {
-    if (varCount_ > 0) RaiseDamaged(file_.path(), "テーブル '" + table_.name + "' の定義に可変長の列の数がありません");
-    return out + nullMask;
+    out += nullMask;
+    return out;
   }
   std::vector<size_t> offsets;
+  offsets.reserve(variable.size() + 1);
   for (const std::string& v : variable) {
     offsets.push_back(out.size());
     out += v;
