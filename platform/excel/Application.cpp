@@ -85,13 +85,13 @@ std::shared_ptr<DocumentState> Application::Impl::Load(const std::shared_ptr<exc
   args.getArray()[0] = Property("Hidden", Any(true));
   args.getArray()[1] = Property("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE));
   args.getArray()[2] = Property("UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE));
-  auto component = Remote("Open", [&] {
-    return office->Desktop()->loadComponentFromURL(url, ToOU("_blank"), 0, args);
-  });
   // Asking for an interface is a call to the office too: it fails like any
   // other when the office has just died.
-  const auto sheets =
-      Remote("Open", [&] { return Reference<css::sheet::XSpreadsheetDocument>(component, UNO_QUERY); });
+  Reference<css::lang::XComponent> component;
+  const auto sheets = Remote("Open", [&] {
+    component = office->Desktop()->loadComponentFromURL(url, ToOU("_blank"), 0, args);
+    return Reference<css::sheet::XSpreadsheetDocument>(component, UNO_QUERY);
+  });
   // A new workbook has no format of its own yet: SaveAs picks it by the
   // target's extension.
   rtl::OUString filter;

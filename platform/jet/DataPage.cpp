@@ -50,7 +50,7 @@ std::string_view RowAt(const JetFile& file, uint32_t pointer) {
 
 std::string_view RowsByPage::At(uint32_t pointer) {
   const uint32_t page = pointer >> 8;
-  if (page != page_ || page == 0) {
+  if (page != page_) {
     slots_ = RowSlots(file_, page);
     page_ = page;
   }

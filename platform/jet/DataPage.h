@@ -45,7 +45,7 @@ class RowsByPage {
 
  private:
   const JetFile& file_;
-  uint32_t page_ = 0;  // whose offsets slots_ holds; 0 is never a data page
+  uint32_t page_ = ~0U;  // whose offsets slots_ holds (no page has this number)
   std::vector<RowSlot> slots_;
 };
 // The table definition page a data page belongs to (0 for long-value pages,

@@ -287,11 +287,8 @@ std::string RowEncoder::Encode(const std::vector<Variant>& values, long row) {
   // A table without variable-length columns keeps no such section at all.
   if (table_.varColumns == 0 && varCount_ > 0)
     RaiseDamaged(file_.path(), "テーブル '" + table_.name + "' の定義に可変長の列の数がありません");
-  size_t size = 2 + fixed.size() + nullMask.size();
-  if (table_.varColumns != 0) {
-    for (const std::string& v : variable) size += v.size();
-    size += 2 * (variable.size() + 2);
-  }
+  size_t size = 2 + fixed.size() + 2 * (variable.size() + 2) + nullMask.size();  // at most
+  for (const std::string& v : variable) size += v.size();
   std::string out;
   out.reserve(size);
   out += Le(columnCount, 2);

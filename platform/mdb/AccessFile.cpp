@@ -1,7 +1,6 @@
 #include "AccessFile.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -76,9 +75,6 @@ void ReadAccessFile(const std::string& path, const ReadOptions& options, RowRece
   limits.replyBytes = options.replyBudget > 0 ? options.replyBudget : DefaultReplyBudget(fileBytes);
 
   detail::DatabaseDecoder decoder(receiver);
-  if (access(ReadingProgram().c_str(), X_OK) != 0)
-    Raise(err::kOutOfMemory, "Access ファイルを読み取るプログラム '" + ReadingProgram() +
-                                 "' がありません。インストールし直して下さい。");
   const auto reply = detail::RunConfinedProgram(ReadingArguments(path, options),
                                                 [&](std::string_view bytes) { decoder.Feed(bytes); }, limits);
   using End = detail::ChildReply::End;
@@ -90,7 +86,9 @@ void ReadAccessFile(const std::string& path, const ReadOptions& options, RowRece
     case End::OverBudget:
       Raise(3049, "データベース '" + path + "' から読み取った内容がファイルの大きさに見合う上限 (" +
                       std::to_string(limits.replyBytes) + " バイト) を超えました。ファイルが破損している可能性があります。");
-    case End::NotStarted: Raise(err::kOutOfMemory);
+    case End::NotStarted:
+      Raise(err::kOutOfMemory, "Access ファイルを読み取るプログラム '" + ReadingProgram() +
+                                   "' を起動できませんでした。インストールを確かめて下さい。");
     case End::Unconfined:
       Raise(err::kOutOfMemory, "データベース '" + path + "' を読み取る子プロセスを制限できないため、読み取りませんでした。");
     case End::Failed:

@@ -7,8 +7,9 @@
 //
 // A file is untrusted input. The reading runs in a confined program of its
 // own, pendra-mdb-read (ConfinedChild.h: it can read files and write to
-// its parent, nothing else), under a time limit (damaged files can make libmdb loop for ever)
-// and a budget for what it sends back, in proportion to the file. A table
+// its parent, nothing else), under a time limit (damaged files can make
+// libmdb loop for ever) and a budget for what it sends back, in proportion
+// to the file. A table
 // that yields fewer rows than it records, or a row that cannot be taken
 // apart, is reported as damaged (libmdb reports a read error like the end
 // of a table).

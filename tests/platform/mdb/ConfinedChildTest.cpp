@@ -7,10 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,7 +19,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -144,7 +140,7 @@ TEST(ConfinedChild, AReplyTakenAsItComesEndsTheChildWhenTheReceiverRefuses) {
   const auto start = std::chrono::steady_clock::now();
   try {
     RunConfinedProgram(
-        {kProbe, "forever"},
+        {kProbe, "send", std::to_string(size_t{1} << 50)},  // without end, as far as the test goes
         [&](std::string_view piece) {
           received += piece.size();
           if (received > (size_t{1} << 20)) Raise(3049, "refused");
@@ -186,18 +182,15 @@ TEST(ConfinedChild, LocksOtherThreadsHoldNeverHoldUpAReading) {
   });
   ReadOptions options;
   options.timeLimit = std::chrono::seconds(5);
-  int late = 0;
   for (int i = 0; i < 40; ++i) {
     try {
       ReadAccessFile((kData / "ja_V2000.mdb").string(), options);
     } catch (const PlatformError& e) {
-      ++late;
-      ADD_FAILURE() << e.Description();
+      ADD_FAILURE() << "reading " << i << ": " << e.Description();
     }
   }
   stop = true;
   for (auto& thread : busy) thread.join();
-  EXPECT_EQ(late, 0);
 }
 
 TEST(ConfinedChild, AReadingOverItsBudgetIsRefused) {

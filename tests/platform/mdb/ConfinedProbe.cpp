@@ -3,9 +3,8 @@
 //
 //   confined-probe try CALL [PATH [PATH]]  one system call: "ok" or "-1 errno"
 //   confined-probe read PATH               the file's first line
-//   confined-probe send N                  N bytes
+//   confined-probe send N                  N bytes, 4 KiB at a time
 //   confined-probe count N                 "0;1;…;N-1;"
-//   confined-probe forever                 bytes without end
 //   confined-probe spin                    nothing, for ever
 #include <fcntl.h>
 #include <sched.h>
@@ -14,8 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -66,11 +65,13 @@ int main(int argc, char* argv[]) {
     std::getline(in, line);
     send(line);
   } else if (what == "send" && argc == 3) {
-    send(std::string(std::strtoull(argv[2], nullptr, 10), 'x'));
+    for (unsigned long long left = std::strtoull(argv[2], nullptr, 10); left > 0;) {
+      const auto piece = std::min<unsigned long long>(left, 4096);
+      send(std::string(piece, 'x'));
+      left -= piece;
+    }
   } else if (what == "count" && argc == 3) {
     for (long i = 0; i < std::atol(argv[2]); ++i) send(std::to_string(i) + ";");
-  } else if (what == "forever") {
-    while (true) send(std::string(4096, 'x'));
   } else if (what == "spin") {
     while (true) sched_yield();
   } else {
