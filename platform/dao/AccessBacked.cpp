@@ -212,7 +212,7 @@ void LearnAhead(AccessSide& side, std::string bytes) {
   } catch (const PlatformError&) {
     return;  // the commit says what is wrong with it
   }
-  if (file->IsJet3() || file->bytes().size() > kReadAheadLargest) return;
+  if (file->IsJet3() || file->Size() > kReadAheadLargest) return;
   side.readAhead = std::async(std::launch::async, [file = std::move(file)]() mutable {
                      const auto image = std::move(file);
                      return jet::ReadAheadOf(*image);

@@ -1,6 +1,7 @@
 #include "IndexBuilder.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "DataPage.h"
 #include "core/PlatformError.h"
@@ -79,14 +80,13 @@ std::vector<PagePlan> Pack(const JetFile& file, const std::vector<IndexEntry>& e
 
 void WritePage(JetFile& file, const PagePlan& plan, bool leaf, uint32_t tablePage, uint32_t previous, uint32_t next) {
   const Layout& l = file.layout();
-  std::string& b = file.bytes();
-  const size_t at = static_cast<size_t>(plan.number) * file.PageSize();
-  b[at] = static_cast<char>(leaf ? kIndexLeafPage : kIndexNodePage);
-  b[at + 1] = 0x01;
-  PutLe32(b, at + 4, tablePage);
-  PutLe32(b, at + l.indexPrev, previous);
-  PutLe32(b, at + l.indexNext, next);
-  PutLe32(b, at + l.indexTail, plan.tail);
+  char* b = file.PageBytes(plan.number);
+  b[0] = static_cast<char>(leaf ? kIndexLeafPage : kIndexNodePage);
+  b[1] = 0x01;
+  PutLe32(b, 4, tablePage);
+  PutLe32(b, l.indexPrev, previous);
+  PutLe32(b, l.indexNext, next);
+  PutLe32(b, l.indexTail, plan.tail);
   std::vector<std::string> bytes;
   for (size_t i = 0; i < plan.count; ++i) bytes.push_back(EntryBytes(plan.first[i], leaf));
   size_t prefix = 0;
@@ -94,20 +94,20 @@ void WritePage(JetFile& file, const PagePlan& plan, bool leaf, uint32_t tablePag
     prefix = plan.first[0].key.size();
     for (size_t i = 1; i < bytes.size(); ++i) prefix = std::min({prefix, CommonPrefix(bytes[0], bytes[i]), plan.first[i].key.size()});
   }
-  PutLe16(b, at + l.indexPrefix, static_cast<uint32_t>(prefix));
+  PutLe16(b, l.indexPrefix, static_cast<uint32_t>(prefix));
   size_t offset = 0;
-  const size_t entriesAt = at + l.indexMask + l.indexMaskSize;
+  const size_t entriesAt = l.indexMask + l.indexMaskSize;
   for (size_t i = 0; i < bytes.size(); ++i) {
     const std::string piece = i == 0 ? bytes[i] : bytes[i].substr(prefix);
     // Never past the page: Pack and the size check in BuildIndex keep every
     // page's entries within its area.
     if (offset + piece.size() > EntryArea(file))
       Raise(err::kInvalidOperation, "索引のページ " + std::to_string(plan.number) + " にエントリーが入りきりません。");
-    b.replace(entriesAt + offset, piece.size(), piece);
+    std::memcpy(b + entriesAt + offset, piece.data(), piece.size());
     offset += piece.size();
-    b[at + l.indexMask + offset / 8] = static_cast<char>(b[at + l.indexMask + offset / 8] | (1 << (offset % 8)));
+    b[l.indexMask + offset / 8] = static_cast<char>(b[l.indexMask + offset / 8] | (1 << (offset % 8)));
   }
-  PutLe16(b, at + 2, static_cast<uint32_t>(file.PageSize() - (l.indexMask + l.indexMaskSize) - offset));
+  PutLe16(b, 2, static_cast<uint32_t>(file.PageSize() - (l.indexMask + l.indexMaskSize) - offset));
 }
 
 }  // namespace

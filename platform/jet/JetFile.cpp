@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "core/PlatformError.h"
 #include "core/RegularFile.h"
@@ -69,35 +70,46 @@ void RaiseDamaged(const std::string& path, const std::string& what) {
   Raise(3049, "データベース '" + path + "' が壊れています (" + what + ")。");
 }
 
-JetFile::JetFile(const std::string& path) : path_(path) {
-  // Regular files only, bounded by their real size (RegularFile.h).
-  bytes_ = ReadRegularFile(path, kMaxFileSize).bytes;
+void StringBytes::Reserve(size_t capacity) {
+  try {
+    bytes_.reserve(capacity);
+  } catch (const std::bad_alloc&) {
+    // Without the room the image grows as it goes.
+  }
+}
+
+// Regular files only, bounded by their real size (RegularFile.h).
+JetFile::JetFile(const std::string& path) : JetFile(ReadRegularFile(path, kMaxFileSize).bytes, path) {}
+
+JetFile::JetFile(std::string bytes, const std::string& path)
+    : JetFile(std::make_unique<StringBytes>(std::move(bytes)), path) {}
+
+JetFile::JetFile(std::unique_ptr<ImageBytes> bytes, const std::string& path) : bytes_(std::move(bytes)), path_(path) {
   Parse();
 }
 
-JetFile::JetFile(std::string bytes, const std::string& path) : bytes_(std::move(bytes)), path_(path) { Parse(); }
-
 void JetFile::Parse() {
   const std::string notAccess = "'" + path_ + "' は Access のデータベースではありません";
+  const std::string_view bytes(bytes_->Data(), bytes_->Size());
   // Page 0 starts with 00 01 00 00 and the engine's name.
-  if (bytes_.size() < 2048 || bytes_.compare(0, 4, std::string("\x00\x01\x00\x00", 4)) != 0 ||
-      (bytes_.compare(4, 15, "Standard Jet DB") != 0 && bytes_.compare(4, 15, "Standard ACE DB") != 0))
+  if (bytes.size() < 2048 || bytes.substr(0, 4) != std::string_view("\x00\x01\x00\x00", 4) ||
+      (bytes.substr(4, 15) != "Standard Jet DB" && bytes.substr(4, 15) != "Standard ACE DB"))
     Raise(err::kUnrecognizedFormat, notAccess + "。");
-  switch (static_cast<uint8_t>(bytes_[kVersionAt])) {
+  switch (static_cast<uint8_t>(bytes[kVersionAt])) {
     case 0: format_ = Format::Jet3; break;
     case 1: format_ = Format::Jet4; break;
     case 2: format_ = Format::Ace12; break;
     case 3: format_ = Format::Ace14; break;
     case 5: format_ = Format::Ace16; break;
     case 6: format_ = Format::Ace17; break;
-    default: Raise(err::kUnrecognizedFormat, notAccess + " (未知の版 " + std::to_string(static_cast<uint8_t>(bytes_[kVersionAt])) + ")。");
+    default: Raise(err::kUnrecognizedFormat, notAccess + " (未知の版 " + std::to_string(static_cast<uint8_t>(bytes[kVersionAt])) + ")。");
   }
   layout_ = IsJet3() ? kJet3Layout : kJet4Layout;
-  if (bytes_.size() % layout_.pageSize != 0 || bytes_.size() < 3 * layout_.pageSize)
+  if (bytes.size() % layout_.pageSize != 0 || bytes.size() < 3 * layout_.pageSize)
     RaiseDamaged(path_, "ファイルの大きさがページの倍数ではありません");
 
   // The header's facts, unmasked into a copy (the file keeps its bytes).
-  std::string header = bytes_.substr(0, layout_.pageSize);
+  std::string header(bytes.substr(0, layout_.pageSize));
   const size_t maskLength = IsJet3() ? 126 : 128;
   for (size_t i = 0; i < maskLength; ++i) header[kMaskedFrom + i] = static_cast<char>(header[kMaskedFrom + i] ^ kHeaderMask[i]);
   codePage_ = static_cast<int>(Le16(header, kCodePageAt));
@@ -129,7 +141,22 @@ void JetFile::Parse() {
 
 std::string_view JetFile::Page(uint32_t number) const {
   if (!HasPage(number)) RaiseDamaged(path_, "ページ " + std::to_string(number) + " はファイルの外です");
-  return std::string_view(bytes_).substr(static_cast<size_t>(number) * layout_.pageSize, layout_.pageSize);
+  bytes_->Touched();
+  return std::string_view(bytes_->Data() + static_cast<size_t>(number) * layout_.pageSize, layout_.pageSize);
 }
+
+char* JetFile::PageBytes(uint32_t number) {
+  if (!HasPage(number)) RaiseDamaged(path_, "ページ " + std::to_string(number) + " はファイルの外です");
+  bytes_->Touched();
+  return bytes_->Data() + static_cast<size_t>(number) * layout_.pageSize;
+}
+
+std::string& JetFile::bytes() {
+  auto* text = dynamic_cast<StringBytes*>(bytes_.get());
+  if (text == nullptr) Raise(err::kInvalidOperation, "'" + path_ + "' の内容はメモリー上の文字列ではありません。");
+  return text->String();
+}
+
+const std::string& JetFile::bytes() const { return const_cast<JetFile*>(this)->bytes(); }
 
 }  // namespace pendra::jet

@@ -1,7 +1,7 @@
-// A genuine Access database file held in memory as pages: its format (Jet 3,
-// Jet 4, ACE), its header facts, and bounds-checked access to the bytes of
-// each page. The whole file is read at once (our databases are a few
-// megabytes; the limit keeps an untrusted file from exhausting memory).
+// A genuine Access database file as pages: its format (Jet 3, Jet 4, ACE),
+// its header facts, and bounds-checked access to the bytes of each page.
+// The bytes are a string read at once (the limit keeps an untrusted file
+// from exhausting memory), or wherever the caller keeps them (ImageBytes.h).
 //
 // Page layout facts (see docs/design.md, "Access file layout"): page 0 is the
 // header; bytes 0x18.. of it are masked with a fixed byte sequence; the
@@ -9,8 +9,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "ImageBytes.h"
 
 namespace pendra::jet {
 
@@ -30,6 +33,17 @@ inline void PutLe16(std::string& b, size_t at, uint32_t v) {
   b[at + 1] = static_cast<char>((v >> 8) & 0xFF);
 }
 inline void PutLe32(std::string& b, size_t at, uint32_t v) {
+  PutLe16(b, at, v & 0xFFFF);
+  PutLe16(b, at + 2, v >> 16);
+}
+// The same on the bytes of a page being written.
+inline uint32_t Le16(const char* b, size_t at) { return Le16(std::string_view(b + at, 2), 0); }
+inline uint32_t Le32(const char* b, size_t at) { return Le32(std::string_view(b + at, 4), 0); }
+inline void PutLe16(char* b, size_t at, uint32_t v) {
+  b[at] = static_cast<char>(v & 0xFF);
+  b[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+inline void PutLe32(char* b, size_t at, uint32_t v) {
   PutLe16(b, at, v & 0xFFFF);
   PutLe16(b, at + 2, v >> 16);
 }
@@ -59,19 +73,33 @@ class JetFile {
   explicit JetFile(const std::string& path);
   // A file image already in memory; path only names it in messages.
   JetFile(std::string bytes, const std::string& path);
+  // An image whose bytes the caller keeps.
+  JetFile(std::unique_ptr<ImageBytes> bytes, const std::string& path);
 
   Format format() const { return format_; }
   bool IsJet3() const { return format_ == Format::Jet3; }
   const Layout& layout() const { return layout_; }
   size_t PageSize() const { return layout_.pageSize; }
-  uint32_t PageCount() const { return static_cast<uint32_t>(bytes_.size() / layout_.pageSize); }
+  uint32_t PageCount() const { return static_cast<uint32_t>(bytes_->Size() / layout_.pageSize); }
+  size_t Size() const { return bytes_->Size(); }
   const std::string& path() const { return path_; }
 
   // The bytes of one page; raises 3049 for a page beyond the file.
   std::string_view Page(uint32_t number) const;
   bool HasPage(uint32_t number) const { return number < PageCount(); }
-  std::string& bytes() { return bytes_; }
-  const std::string& bytes() const { return bytes_; }
+  // The same, to be written.
+  char* PageBytes(uint32_t number);
+  // Appends a page of zeros.
+  void AppendPage() { bytes_->Append(layout_.pageSize); }
+  // Room for `size` bytes in all, so that the pages do not move while the
+  // file grows to it (a hint).
+  void Reserve(size_t size) { bytes_->Reserve(size); }
+  // Where the bytes start (for a view's place in the file).
+  const char* Data() const { return bytes_->Data(); }
+  // The whole image as a string: only for an image read into memory (the
+  // tests and tools change and save such images).
+  std::string& bytes();
+  const std::string& bytes() const;
 
   // Header facts (from the unmasked header).
   int CodePage() const { return codePage_; }
@@ -87,7 +115,7 @@ class JetFile {
  private:
   void Parse();
 
-  std::string bytes_;
+  std::unique_ptr<ImageBytes> bytes_;
   std::string path_;
   Format format_ = Format::Jet4;
   Layout layout_{};

@@ -17,7 +17,7 @@ std::string ReadLongValue(const JetFile& file, std::string_view field, std::set<
   const uint32_t header = Le32(field, 0);
   const size_t length = header & 0x3FFFFFFF;
   // No value is longer than the file that holds it.
-  if (length > file.bytes().size()) RaiseDamaged(file.path(), "長い値の長さが正しくありません");
+  if (length > file.Size()) RaiseDamaged(file.path(), "長い値の長さが正しくありません");
   if ((header & 0x80000000u) != 0) {
     if (field.size() - kHeader < length) RaiseDamaged(file.path(), "行の中の長い値が記録された長さより短いです");
     return std::string(field.substr(kHeader, length));

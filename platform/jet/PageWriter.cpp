@@ -1,6 +1,7 @@
 #include "PageWriter.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "DataPage.h"
 
@@ -8,13 +9,11 @@ namespace pendra::jet {
 
 namespace {
 
-char* PageBytes(JetFile& file, uint32_t page) { return file.bytes().data() + static_cast<size_t>(page) * file.PageSize(); }
-
-// The row's place in the file (a map is rewritten where it is).
+// The row's page and its place on it (a map is rewritten where it is).
 size_t RowOffset(const JetFile& file, uint32_t pointer, size_t& length) {
   const std::string_view row = RowAt(file, pointer);
   length = row.size();
-  return static_cast<size_t>(row.data() - file.bytes().data());
+  return static_cast<size_t>(row.data() - file.Page(pointer >> 8).data());
 }
 
 }  // namespace
@@ -26,14 +25,14 @@ uint32_t PageAllocator::Take() {
     free_.erase(free_.begin());
   } else {
     page = file_.PageCount();
-    file_.bytes().append(file_.PageSize(), '\0');
+    file_.AppendPage();
   }
-  std::fill_n(PageBytes(file_, page), file_.PageSize(), '\0');
+  std::fill_n(file_.PageBytes(page), file_.PageSize(), '\0');
   return page;
 }
 
 void PageAllocator::GiveBack(uint32_t page) {
-  std::fill_n(PageBytes(file_, page), file_.PageSize(), '\0');
+  std::fill_n(file_.PageBytes(page), file_.PageSize(), '\0');
   free_.insert(page);
 }
 
@@ -46,15 +45,14 @@ size_t DataPageWriter::MaxRow() const { return longValues_ ? 4076 : 4060; }
 
 void DataPageWriter::NewPage() {
   const uint32_t page = allocator_.Take();
-  std::string& b = file_.bytes();
-  const size_t at = static_cast<size_t>(page) * file_.PageSize();
-  b[at] = static_cast<char>(kDataPage);
-  b[at + 1] = 0x01;
-  PutLe16(b, at + 2, static_cast<uint32_t>(file_.PageSize() - file_.layout().dataRowTable));
+  char* b = file_.PageBytes(page);
+  b[0] = static_cast<char>(kDataPage);
+  b[1] = 0x01;
+  PutLe16(b, 2, static_cast<uint32_t>(file_.PageSize() - file_.layout().dataRowTable));
   if (longValues_) {
-    b.replace(at + 4, 4, "LVAL");
+    std::memcpy(b + 4, "LVAL", 4);
   } else {
-    PutLe32(b, at + 4, owner_);
+    PutLe32(b, 4, owner_);
   }
   pages_.push_back(page);
 }
@@ -68,22 +66,21 @@ uint32_t DataPageWriter::Add(std::string_view row) {
       Le16(file_.Page(pages_.back()), l.dataRowCount) >= kMaxRowsPerPage)
     NewPage();
   const uint32_t page = pages_.back();
-  std::string& b = file_.bytes();
-  const size_t at = static_cast<size_t>(page) * file_.PageSize();
-  const uint32_t count = Le16(b, at + l.dataRowCount);
-  const size_t end = count == 0 ? file_.PageSize() : (Le16(b, at + l.dataRowTable + 2 * size_t{count - 1}) & kRowOffsetMask);
+  char* b = file_.PageBytes(page);
+  const uint32_t count = Le16(b, l.dataRowCount);
+  const size_t end = count == 0 ? file_.PageSize() : (Le16(b, l.dataRowTable + 2 * size_t{count - 1}) & kRowOffsetMask);
   const size_t start = end - row.size();
-  b.replace(at + start, row.size(), row);
-  PutLe16(b, at + l.dataRowTable + 2 * size_t{count}, static_cast<uint32_t>(start));
-  PutLe16(b, at + l.dataRowCount, count + 1);
-  PutLe16(b, at + 2, static_cast<uint32_t>(FreeSpace(page) - row.size() - 2));
+  std::memcpy(b + start, row.data(), row.size());
+  PutLe16(b, l.dataRowTable + 2 * size_t{count}, static_cast<uint32_t>(start));
+  PutLe16(b, l.dataRowCount, count + 1);
+  PutLe16(b, 2, static_cast<uint32_t>(FreeSpace(page) - row.size() - 2));
   return page << 8 | count;
 }
 
 void WriteUsageMap(JetFile& file, uint32_t pointer, const std::set<uint32_t>& pages, const std::function<uint32_t()>& allocate) {
   size_t length = 0;
-  size_t at = RowOffset(file, pointer, length);
-  std::string& b = file.bytes();
+  const size_t at = RowOffset(file, pointer, length);
+  char* b = file.PageBytes(pointer >> 8);
   if (length < 5) RaiseDamaged(file.path(), "使用状況マップの行が短すぎます");
   const auto type = static_cast<uint8_t>(b[at]);
   if (type == 0) {
@@ -93,13 +90,13 @@ void WriteUsageMap(JetFile& file, uint32_t pointer, const std::set<uint32_t>& pa
     if (fits) {
       if (!pages.empty() && (*pages.begin() < first || *pages.rbegin() >= first + capacity)) first = *pages.begin();
       PutLe32(b, at + 1, first);
-      std::fill_n(b.begin() + static_cast<std::ptrdiff_t>(at + 5), length - 5, '\0');
+      std::fill_n(b + at + 5, length - 5, '\0');
       for (uint32_t page : pages) b[at + 5 + (page - first) / 8] = static_cast<char>(b[at + 5 + (page - first) / 8] | (1 << ((page - first) % 8)));
       return;
     }
     // Too wide for the row: the same row becomes a reference map.
     b[at] = 1;
-    std::fill_n(b.begin() + static_cast<std::ptrdiff_t>(at + 1), length - 1, '\0');
+    std::fill_n(b + at + 1, length - 1, '\0');
   }
   const uint32_t perMapPage = static_cast<uint32_t>((file.PageSize() - 4) * 8);
   const size_t slots = (length - 1) / 4;
@@ -111,17 +108,17 @@ void WriteUsageMap(JetFile& file, uint32_t pointer, const std::set<uint32_t>& pa
     if (mapPage == 0 && !used) continue;
     if (mapPage == 0) {
       mapPage = allocate();
-      at = RowOffset(file, pointer, length);  // the file may have grown
+      b = file.PageBytes(pointer >> 8);  // the file may have grown, and moved
       PutLe32(b, at + 1 + 4 * slot, mapPage);
     }
-    const size_t pageAt = static_cast<size_t>(mapPage) * file.PageSize();
-    std::fill_n(b.begin() + static_cast<std::ptrdiff_t>(pageAt), file.PageSize(), '\0');
-    b[pageAt] = static_cast<char>(kUsageMapPage);
-    b[pageAt + 1] = 0x01;
+    char* map = file.PageBytes(mapPage);
+    std::fill_n(map, file.PageSize(), '\0');
+    map[0] = static_cast<char>(kUsageMapPage);
+    map[1] = 0x01;
     for (uint32_t page : pages) {
       if (page / perMapPage != slot) continue;
       const uint32_t bit = page % perMapPage;
-      b[pageAt + 4 + bit / 8] = static_cast<char>(b[pageAt + 4 + bit / 8] | (1 << (bit % 8)));
+      map[4 + bit / 8] = static_cast<char>(map[4 + bit / 8] | (1 << (bit % 8)));
     }
   }
 }

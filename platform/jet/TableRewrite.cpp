@@ -134,7 +134,7 @@ std::string FirstProblem(const JetFile& file, const FileCheck& check) {
 
 void PutDefinition(JetFile& file, const TableDefinition& table, size_t at, uint32_t value) {
   const DefinitionPlace place = PlaceOf(file, table, at);
-  PutLe32(file.bytes(), static_cast<size_t>(place.page) * file.PageSize() + place.offset, value);
+  PutLe32(file.PageBytes(place.page), place.offset, value);
 }
 
 // The old rows a rewrite keeps, by their place; each is kept once at most.
@@ -189,11 +189,7 @@ void ReserveRoom(JetFile& file, const TableDefinition& table, const std::vector<
   for (const LiveRow& row : oldRows) oldBytes += row.bytes.size();
   const size_t averageRow = oldRows.empty() ? 256 : std::max<size_t>(64, oldBytes / oldRows.size());
   const size_t room = 2 * (keptBytes + newRows * averageRow) + rows * 64 * table.realIndexes.size() + 64 * file.PageSize();
-  try {
-    file.bytes().reserve(file.bytes().size() + room);
-  } catch (const std::bad_alloc&) {
-    // Without the room the image grows as it goes.
-  }
+  file.Reserve(file.Size() + room);
 }
 
 }  // namespace
@@ -264,7 +260,7 @@ RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& table
     if (!before.Clean()) RaiseDamaged(file.path(), FirstProblem(file, before));
   }
   RewriteStats stats;
-  stats.bytesBefore = file.bytes().size();
+  stats.bytesBefore = file.Size();
   for (const TableToWrite& table : tables) {
     TableAhead learnt;
     if (ahead != nullptr) {
@@ -283,7 +279,7 @@ RewriteStats RewriteTables(JetFile& file, const std::vector<TableToWrite>& table
     Raise(err::kInvalidOperation, "書き込んだ結果の検査で問題が見つかったため、元のファイルを残しました (" +
                                       FirstProblem(file, after) + ")。");
   }
-  stats.bytesAfter = file.bytes().size();
+  stats.bytesAfter = file.Size();
   return stats;
 }
 
