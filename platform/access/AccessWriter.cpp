@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "FolderLock.h"
 #include "LockFile.h"
+#include "RewriteImage.h"
 #include "core/AtomicFile.h"
 #include "core/PlatformError.h"
 #include "jet/JetFile.h"
@@ -30,16 +33,20 @@ WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const
   // The temporary file first: while it lies beside the database, a write
   // is under way (and a killed one's is removed by the next).
   AtomicFile out(path);
-  RegularFile read = ReadAccessImage(path);
-  if (!asRead.taken || FingerprintOf(read) != asRead) RaiseChanged(path);
+  // The file as read, taken into the image as its fingerprint is taken; a
+  // large one is rewritten in the temporary file itself (RewriteImage.h).
+  auto rewritten = std::make_unique<RewriteImage>(out, path);
+  RewriteImage& bytes = *rewritten;
+  const Fingerprint read = CurrentFingerprint(path, [&](std::string_view piece) { bytes.Add(piece); });
+  if (!asRead.taken || read != asRead) RaiseChanged(path);
+  jet::JetFile image(std::move(rewritten), path);
   WriteStats stats;
-  stats.bytesBefore = read.bytes.size();
-  jet::JetFile image(std::move(read.bytes), path);
+  stats.bytesBefore = image.Size();
   // The image is the one read (its fingerprint says so): what was learnt
   // ahead from that holds for it.
   stats.rows = jet::RewriteTables(image, tables, ahead).rows;
-  stats.bytesAfter = image.bytes().size();
-  out.Write(image.bytes());
+  stats.bytesAfter = image.Size();
+  bytes.Finish();
   out.Commit(
       [&] {
         // Another program may have written or opened the file while we worked.

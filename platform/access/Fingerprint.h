@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "core/RegularFile.h"
 
@@ -28,8 +30,9 @@ Fingerprint FingerprintOf(const RegularFile& file);
 // The file read whole, bounded (RegularFile.h).
 RegularFile ReadAccessImage(const std::string& path);
 
-// The file as it is now.
-Fingerprint CurrentFingerprint(const std::string& path);
+// The file as it is now, read in pieces (never held whole); each piece is
+// also handed to `copy` when one is given.
+Fingerprint CurrentFingerprint(const std::string& path, const std::function<void(std::string_view)>& copy = {});
 
 // Raises 3197 (nothing changed; run the job again) when the file at path
 // is no longer the one read.

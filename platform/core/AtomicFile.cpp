@@ -69,10 +69,14 @@ void AtomicFile::Fail(const char* step, int error) {
   fd_ = -1;
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
   temporary_.clear();
+  RaiseWriteFailed(target_, step, error);
+}
+
+void RaiseWriteFailed(const std::string& target, const char* step, int error) {
   if (DiskFull(error))
-    Raise(err::kDiskFull, "ディスクがいっぱいのため、'" + target_ + "' を書き込めませんでした。元のファイルは変わっていません。" +
+    Raise(err::kDiskFull, "ディスクがいっぱいのため、'" + target + "' を書き込めませんでした。元のファイルは変わっていません。" +
                               "ディスクの空きを増やしてから、もう一度実行してください。");
-  Raise(err::kDiskIO, "'" + target_ + "' を書き込めませんでした (" + step + ": " + std::strerror(error) +
+  Raise(err::kDiskIO, "'" + target + "' を書き込めませんでした (" + step + ": " + std::strerror(error) +
                           ")。元のファイルは変わっていません。");
 }
 

@@ -27,6 +27,8 @@ class AtomicFile {
 
   // For a writer that fills the file by name (SQLite's backup).
   const std::string& TemporaryPath() const { return temporary_; }
+  // For a writer that fills the file through a mapping of its own.
+  int Fd() const { return fd_; }
   // Appends bytes. Raises 3026 when the disk is full, 3043 on another error.
   void Write(std::string_view bytes);
   // Flushes, gives the file the target's owner and mode (when the target
@@ -44,6 +46,10 @@ class AtomicFile {
   std::string temporary_;
   int fd_ = -1;
 };
+
+// The error for a write towards target that failed at `step` with errno
+// `error`: 3026 when the disk is full, 3043 otherwise; the target is unchanged.
+[[noreturn]] void RaiseWriteFailed(const std::string& target, const char* step, int error);
 
 // The whole of bytes as the file at target, through an AtomicFile.
 void WriteFileAtomically(const std::string& target, std::string_view bytes, const std::function<void()>& lastCheck = {});

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "PlatformError.h"
 
@@ -28,6 +30,7 @@ class Descriptor {
   ~Descriptor() {
     if (fd_ >= 0) ::close(fd_);
   }
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int get() const { return fd_; }
@@ -36,9 +39,8 @@ class Descriptor {
   int fd_;
 };
 
-}  // namespace
-
-RegularFile ReadRegularFile(const std::string& path, uintmax_t maxSize) {
+// Opens the file with every check made; `info` is what fstat gave then.
+Descriptor OpenChecked(const std::string& path, uintmax_t maxSize, struct stat& info) {
   struct stat named {};
   if (::stat(path.c_str(), &named) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) Raise(err::kDatabaseFileNotFound, "ファイル '" + path + "' が見つかりません。");
@@ -47,9 +49,8 @@ RegularFile ReadRegularFile(const std::string& path, uintmax_t maxSize) {
   RequireRegular(path, named);
   // O_NONBLOCK: a FIFO put in the file's place between stat and open does
   // not hold the open; fstat then refuses it.
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) Raise(err::kCannotOpenFile, "ファイル '" + path + "' を開けません (" + std::strerror(errno) + ")。");
-  struct stat info {};
   if (::fstat(fd.get(), &info) != 0) Raise(err::kCannotOpenFile, "ファイル '" + path + "' を開けません (" + std::strerror(errno) + ")。");
   RequireRegular(path, info);
   const auto size = static_cast<uintmax_t>(info.st_size);
@@ -58,19 +59,49 @@ RegularFile ReadRegularFile(const std::string& path, uintmax_t maxSize) {
   if (size > allocated && size - allocated > kMaxHoleBytes)
     Raise(err::kUnrecognizedFormat, "'" + path + "' は大部分が空き (穴) のファイルのため、読みません (大きさ " + std::to_string(size) +
                                         " バイト、中身 " + std::to_string(allocated) + " バイト)。");
-  RegularFile file;
-  file.identity = IdentityOf(info);
-  file.bytes.resize(static_cast<size_t>(size));
+  return fd;
+}
+
+// Reads into `into` until it is full or the file ends (shortened meanwhile:
+// what there is); returns the bytes read.
+size_t ReadUpTo(const Descriptor& fd, const std::string& path, char* into, size_t size) {
   size_t done = 0;
-  while (done < file.bytes.size()) {
-    const ssize_t n = ::read(fd.get(), file.bytes.data() + done, file.bytes.size() - done);
+  while (done < size) {
+    const ssize_t n = ::read(fd.get(), into + done, size - done);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n < 0) Raise(err::kDiskIO, "ファイル '" + path + "' を読めません (" + std::strerror(errno) + ")。");
-    if (n == 0) break;   // shortened meanwhile: what there is
+    if (n == 0) break;
     done += static_cast<size_t>(n);
   }
-  file.bytes.resize(done);
+  return done;
+}
+
+}  // namespace
+
+RegularFile ReadRegularFile(const std::string& path, uintmax_t maxSize) {
+  struct stat info {};
+  const Descriptor fd = OpenChecked(path, maxSize, info);
+  RegularFile file;
+  file.identity = IdentityOf(info);
+  file.bytes.resize(static_cast<size_t>(info.st_size));
+  file.bytes.resize(ReadUpTo(fd, path, file.bytes.data(), file.bytes.size()));
   return file;
+}
+
+FileIdentity ReadRegularFileInPieces(const std::string& path, uintmax_t maxSize,
+                                     const std::function<void(std::string_view)>& take) {
+  struct stat info {};
+  const Descriptor fd = OpenChecked(path, maxSize, info);
+  constexpr size_t kPiece = size_t{1} << 20;
+  std::string piece(kPiece, '\0');
+  for (uintmax_t left = static_cast<uintmax_t>(info.st_size); left > 0;) {
+    const auto want = static_cast<size_t>(std::min<uintmax_t>(left, kPiece));
+    const size_t n = ReadUpTo(fd, path, piece.data(), want);
+    if (n > 0) take(std::string_view(piece.data(), n));
+    if (n < want) break;   // shortened meanwhile: what there is
+    left -= n;
+  }
+  return IdentityOf(info);
 }
 
 }  // namespace pendra

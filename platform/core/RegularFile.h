@@ -14,7 +14,9 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace pendra {
 
@@ -38,5 +40,10 @@ struct RegularFile {
 // Raises 3024 (no such file), 3044 (a folder), 3051 (not a regular file, or
 // it cannot be opened), 3343 (larger than maxSize, or mostly holes).
 RegularFile ReadRegularFile(const std::string& path, uintmax_t maxSize);
+
+// The same, the bytes handed to `take` a piece at a time (a multiple of 32
+// bytes each but the last) instead of held whole.
+FileIdentity ReadRegularFileInPieces(const std::string& path, uintmax_t maxSize,
+                                     const std::function<void(std::string_view)>& take);
 
 }  // namespace pendra

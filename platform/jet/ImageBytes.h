@@ -14,24 +14,34 @@ namespace pendra::jet {
 class ImageBytes {
  public:
   virtual ~ImageBytes() = default;
-  virtual const char* Data() const = 0;
-  virtual char* Data() = 0;
-  virtual size_t Size() const = 0;
+  const char* Data() const { return text_ != nullptr ? text_->data() : data_; }
+  char* Data() { return text_ != nullptr ? text_->data() : data_; }
+  size_t Size() const { return text_ != nullptr ? text_->size() : size_; }
   // Appends `count` zero bytes; raises when there is no room for them.
   virtual void Append(size_t count) = 0;
   // Room for `capacity` bytes in all; a hint that may be ignored.
   virtual void Reserve(size_t capacity) = 0;
-  // A page was read or written: an image that keeps pages only for speed
-  // may let some go now (its bytes stay where they are).
-  virtual void Touched() const {}
+  // The page at `offset` was read or written: an image that keeps pages in
+  // memory only for speed may let some go now (its bytes stay where they
+  // are, and read the same).
+  void Touched(size_t offset) const {
+    if (tracksTouches_) TouchedPage(offset);
+  }
+
+ protected:
+  virtual void TouchedPage(size_t /*offset*/) const {}
+  // Where the bytes are, read without a call (pages are looked at millions
+  // of times a rewrite): a string, or else data_ and size_, which each kind
+  // of image keeps up to date.
+  std::string* text_ = nullptr;
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  bool tracksTouches_ = false;
 };
 
 class StringBytes final : public ImageBytes {
  public:
-  explicit StringBytes(std::string bytes) : bytes_(std::move(bytes)) {}
-  const char* Data() const override { return bytes_.data(); }
-  char* Data() override { return bytes_.data(); }
-  size_t Size() const override { return bytes_.size(); }
+  explicit StringBytes(std::string bytes) : bytes_(std::move(bytes)) { text_ = &bytes_; }
   void Append(size_t count) override { bytes_.append(count, '\0'); }
   void Reserve(size_t capacity) override;
   std::string& String() { return bytes_; }

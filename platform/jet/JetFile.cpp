@@ -141,14 +141,22 @@ void JetFile::Parse() {
 
 std::string_view JetFile::Page(uint32_t number) const {
   if (!HasPage(number)) RaiseDamaged(path_, "ページ " + std::to_string(number) + " はファイルの外です");
-  bytes_->Touched();
-  return std::string_view(bytes_->Data() + static_cast<size_t>(number) * layout_.pageSize, layout_.pageSize);
+  const size_t at = static_cast<size_t>(number) * layout_.pageSize;
+  bytes_->Touched(at);
+  return std::string_view(bytes_->Data() + at, layout_.pageSize);
+}
+
+void JetFile::Touch(std::string_view bytes) const {
+  const auto at = reinterpret_cast<uintptr_t>(bytes.data());
+  const auto start = reinterpret_cast<uintptr_t>(bytes_->Data());
+  if (at >= start && at < start + bytes_->Size()) bytes_->Touched(at - start);
 }
 
 char* JetFile::PageBytes(uint32_t number) {
   if (!HasPage(number)) RaiseDamaged(path_, "ページ " + std::to_string(number) + " はファイルの外です");
-  bytes_->Touched();
-  return bytes_->Data() + static_cast<size_t>(number) * layout_.pageSize;
+  const size_t at = static_cast<size_t>(number) * layout_.pageSize;
+  bytes_->Touched(at);
+  return bytes_->Data() + at;
 }
 
 std::string& JetFile::bytes() {

@@ -96,6 +96,9 @@ class JetFile {
   void Reserve(size_t size) { bytes_->Reserve(size); }
   // Where the bytes start (for a view's place in the file).
   const char* Data() const { return bytes_->Data(); }
+  // Bytes of a page, taken earlier, are being read again (ImageBytes.h);
+  // bytes from elsewhere are no concern of the image's.
+  void Touch(std::string_view bytes) const;
   // The whole image as a string: only for an image read into memory (the
   // tests and tools change and save such images).
   std::string& bytes();

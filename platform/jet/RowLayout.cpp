@@ -9,6 +9,7 @@ StoredRow::StoredRow(const JetFile& file, std::string_view row) : StoredRow(file
 StoredRow::StoredRow(const JetFile& file, std::string_view row, const TableDefinition& table) : StoredRow(file, row, table.varColumns > 0) {}
 
 StoredRow::StoredRow(const JetFile& file, std::string_view row, bool variableSection) : file_(file), row_(row) {
+  file.Touch(row);
   const bool jet3 = file.IsJet3();
   const auto bad = [&] { RaiseDamaged(file.path(), "行の形が正しくありません"); };
   const size_t countSize = jet3 ? 1 : 2;
