@@ -12,7 +12,8 @@ namespace pendra::access {
 namespace {
 
 // Larger images live in the temporary file.
-constexpr size_t kInMemoryLargest = size_t{16} << 20;
+std::atomic<size_t> g_inMemoryLargest{size_t{16} << 20};
+size_t InMemoryLargest() { return g_inMemoryLargest.load(std::memory_order_relaxed); }
 // The file grows ahead of the image by this much at a time: one allocation
 // of disk space for a thousand pages.
 constexpr size_t kGrowth = size_t{4} << 20;
@@ -24,6 +25,8 @@ size_t RoundUp(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * u
 
 }  // namespace
 
+size_t SetLargestImageInMemory(size_t bytes) { return g_inMemoryLargest.exchange(bytes); }
+
 RewriteImage::RewriteImage(AtomicFile& out, std::string target) : out_(out), target_(std::move(target)) {
   text_ = &memory_;
 }
@@ -33,7 +36,7 @@ RewriteImage::~RewriteImage() {
 }
 
 void RewriteImage::Add(std::string_view piece) {
-  if (!Mapped() && Size() + piece.size() > kInMemoryLargest) Spill();
+  if (!Mapped() && Size() + piece.size() > InMemoryLargest()) Spill();
   if (!Mapped()) {
     memory_.append(piece);
     return;
@@ -64,7 +67,7 @@ void RewriteImage::MapAtLeast(size_t bytes) {
 }
 
 void RewriteImage::Reserve(size_t capacity) {
-  if (!Mapped() && capacity > kInMemoryLargest) Spill();
+  if (!Mapped() && capacity > InMemoryLargest()) Spill();
   if (!Mapped()) {
     try {
       memory_.reserve(capacity);
@@ -78,7 +81,7 @@ void RewriteImage::Reserve(size_t capacity) {
 }
 
 void RewriteImage::Append(size_t count) {
-  if (!Mapped() && Size() + count > kInMemoryLargest) Spill();
+  if (!Mapped() && Size() + count > InMemoryLargest()) Spill();
   if (!Mapped()) {
     memory_.append(count, '\0');
     return;

@@ -21,6 +21,10 @@
 
 namespace pendra::access {
 
+// The largest image kept in memory (16 MB) for the whole process; tests
+// lower it to rewrite through the temporary file. Returns the one before.
+size_t SetLargestImageInMemory(size_t bytes);
+
 class RewriteImage final : public jet::ImageBytes {
  public:
   // `out`: the temporary file, empty; target names the database in messages.

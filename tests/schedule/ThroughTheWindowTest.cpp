@@ -604,7 +604,9 @@ TEST(EndingTheProgram, AtOnceInEveryStepOfBothJobs) {
                        Case{"expansion", "office"}, Case{"expansion", "opening"}, Case{"expansion", "rows"},
                        Case{"output", "rows", "close"}, Case{"expansion", "opening", "close"}}) {
     change();
-    const std::string target = base.File(std::string("出力-") + c.step + "-" + c.how + ".xls");
+    // Named for the case: an output that completed leaves its target, which
+    // no later case may take for its own.
+    const std::string target = base.File(std::string("出力-") + c.job + "-" + c.step + "-" + c.how + ".xls");
     const bool output = std::string(c.job) == "output";
     const std::string path = output ? target : workbook;
     pid_t pid = -1;

@@ -32,6 +32,7 @@
 #include "CheckProblems.h"
 #include "MdbReaderRun.h"
 #include "access/AccessWriter.h"
+#include "access/RewriteImage.h"
 #include "core/PlatformError.h"
 #include "jet/Catalog.h"
 #include "jet/Checker.h"
@@ -562,47 +563,95 @@ TEST_F(TableRewrite, RefusalsLeaveTheFileAsItWas) {
   }
 }
 
-// A rewrite killed at a random moment leaves the old file or the new one,
-// whole and clean.
-TEST_F(TableRewrite, KilledAnywhereLeavesTheOldFileOrTheNewOne) {
-  const std::string path = Copy("ja_V2000.mdb");
-  const Rows many = GeneratedKikiRows(3000);
-  const std::string expectedCopy = (folder_ / "expected.mdb").string();
-  fs::copy_file(path, expectedCopy);
-  RewriteTable(expectedCopy, "KikiMaster", many);
-  const std::string newBytes = Bytes(expectedCopy);
-  const std::string oldBytes = Bytes(path);
-  std::mt19937 random(12345);
-  // How long one rewrite takes here, to spread the kills over it.
-  const auto start = std::chrono::steady_clock::now();
-  RewriteTable(expectedCopy, "KikiMaster", many);
-  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
-  int sawOld = 0, sawNew = 0;
-  for (int round = 0; round < 20; ++round) {
-    fs::copy_file(kData + std::string("/ja_V2000.mdb"), path, fs::copy_options::overwrite_existing);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      try {
-        RewriteTable(path, "KikiMaster", many);
-      } catch (...) {
-        _exit(3);
+// Images larger than `bytes` are rewritten in the temporary file while one
+// of these lives.
+class LargestImageInMemory {
+ public:
+  explicit LargestImageInMemory(size_t bytes) : before_(access::SetLargestImageInMemory(bytes)) {}
+  ~LargestImageInMemory() { access::SetLargestImageInMemory(before_); }
+  LargestImageInMemory(const LargestImageInMemory&) = delete;
+  LargestImageInMemory& operator=(const LargestImageInMemory&) = delete;
+
+ private:
+  size_t before_;
+};
+
+// The ways an image is rewritten: in memory; in the temporary file from the
+// first byte; moved there once it outgrows 256 KB.
+constexpr size_t kImagesInMemory[] = {SIZE_MAX, 0, 256 * 1024};
+
+// A large image, rewritten in the temporary file, ends as exactly the bytes
+// the same rewrite gives in memory: rows, long values, indexes and maps.
+TEST_F(TableRewrite, AnImageInTheTemporaryFileEndsAsTheSameBytes) {
+  struct Case {
+    const char* file;
+    const char* table;  // nullptr: every table with its own rows
+  };
+  for (const Case& c : {Case{"ja_V2000.mdb", "KikiMaster"}, Case{"ja_V2016.accdb", "KikiMaster"}, Case{"test2V2007.accdb", nullptr},
+                        Case{"testUnicodeCompV2003.mdb", nullptr}}) {
+    std::vector<std::string> written;
+    for (const size_t inMemory : kImagesInMemory) {
+      const LargestImageInMemory largest(inMemory);
+      const std::string path = Copy(c.file);
+      if (c.table != nullptr) {
+        RewriteTable(path, c.table, GeneratedKikiRows(20000));
+      } else {
+        for (const mdb::AccessTable& table : mdb::ReadAccessFile(path).tables) RewriteTable(path, table.name, table.rows);
       }
-      _exit(0);
+      EXPECT_TRUE(CheckAccessFile(path).Clean()) << c.file << " " << inMemory;
+      written.push_back(Bytes(path));
+      EXPECT_TRUE(written.back() == written.front()) << c.file << ": " << inMemory << " bytes in memory";
+      for (const auto& left : fs::directory_iterator(folder_))
+        EXPECT_FALSE(left.path().filename().string().starts_with(".~")) << left.path();
     }
-    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, micros * 12 / 10)(random)));
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    const std::string now = Bytes(path);
-    ASSERT_TRUE(now == oldBytes || now == newBytes) << "round " << round << ": a mixture of " << now.size() << " bytes";
-    (now == oldBytes ? sawOld : sawNew)++;
-    EXPECT_TRUE(CheckAccessFile(path).Clean()) << "round " << round;
-    for (const auto& left : fs::directory_iterator(folder_))
-      if (left.path().filename().string().starts_with(".~")) fs::remove(left.path());
   }
-  EXPECT_GT(sawOld, 0);
-  EXPECT_GT(sawNew, 0);
+}
+
+// A rewrite killed at a random moment leaves the old file or the new one,
+// whole and clean, wherever the image was.
+TEST_F(TableRewrite, KilledAnywhereLeavesTheOldFileOrTheNewOne) {
+  for (const size_t inMemory : {SIZE_MAX, size_t{0}}) {
+    const LargestImageInMemory largest(inMemory);
+    SCOPED_TRACE(inMemory);
+    const std::string path = Copy("ja_V2000.mdb");
+    const Rows many = GeneratedKikiRows(3000);
+    const std::string expectedCopy = (folder_ / "expected.mdb").string();
+    fs::copy_file(path, expectedCopy, fs::copy_options::overwrite_existing);
+    RewriteTable(expectedCopy, "KikiMaster", many);
+    const std::string newBytes = Bytes(expectedCopy);
+    const std::string oldBytes = Bytes(path);
+    std::mt19937 random(12345);
+    // How long one rewrite takes here, to spread the kills over it.
+    const auto start = std::chrono::steady_clock::now();
+    RewriteTable(expectedCopy, "KikiMaster", many);
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+    int sawOld = 0, sawNew = 0;
+    for (int round = 0; round < 20; ++round) {
+      fs::copy_file(kData + std::string("/ja_V2000.mdb"), path, fs::copy_options::overwrite_existing);
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        try {
+          RewriteTable(path, "KikiMaster", many);
+        } catch (...) {
+          _exit(3);
+        }
+        _exit(0);
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, micros * 12 / 10)(random)));
+      kill(child, SIGKILL);
+      int status = 0;
+      waitpid(child, &status, 0);
+      const std::string now = Bytes(path);
+      ASSERT_TRUE(now == oldBytes || now == newBytes) << "round " << round << ": a mixture of " << now.size() << " bytes";
+      (now == oldBytes ? sawOld : sawNew)++;
+      EXPECT_TRUE(CheckAccessFile(path).Clean()) << "round " << round;
+      for (const auto& left : fs::directory_iterator(folder_))
+        if (left.path().filename().string().starts_with(".~")) fs::remove(left.path());
+    }
+    EXPECT_GT(sawOld, 0);
+    EXPECT_GT(sawNew, 0);
+  }
 }
 
 // A table whose columns are all fixed-length (the Access-made table
@@ -719,44 +768,48 @@ TEST_F(TableRewrite, ALongValuePageIsGivenBackOnlyWhenEveryLiveRowOnItIsOurs) {
 // own mount namespace): 3026 saying the disk is full, the file as it was,
 // no temporary file left on the disk.
 TEST_F(TableRewrite, AFullDiskIsReportedAsSuchAndLeavesNothingBehind) {
-  const fs::path disk = folder_ / "disk";
-  const std::string report = (folder_ / "report").string();
-  fs::create_directories(disk);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::ofstream out(report);
-    const std::string size = "size=" + std::to_string(fs::file_size(kData + "/ja_V2000.mdb") + 16384);
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", disk.c_str(), "tmpfs", 0, size.c_str()) != 0) {
-      out << "no file system of its own: " << std::strerror(errno) << "\n";
-      _exit(1);
+  for (const size_t inMemory : {SIZE_MAX, size_t{0}}) {
+    SCOPED_TRACE(inMemory);
+    const fs::path disk = folder_ / "disk";
+    const std::string report = (folder_ / "report").string();
+    fs::create_directories(disk);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      access::SetLargestImageInMemory(inMemory);
+      std::ofstream out(report);
+      const std::string size = "size=" + std::to_string(fs::file_size(kData + "/ja_V2000.mdb") + 16384);
+      if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          mount("tmpfs", disk.c_str(), "tmpfs", 0, size.c_str()) != 0) {
+        out << "no file system of its own: " << std::strerror(errno) << "\n";
+        _exit(1);
+      }
+      const std::string path = (disk / "Orvik.mdb").string();
+      fs::copy_file(kData + "/ja_V2000.mdb", path);
+      const std::string before = Bytes(path);
+      try {
+        RewriteTable(path, "KikiMaster", GeneratedKikiRows(3000));
+        out << "written\n";
+      } catch (const PlatformError& e) {
+        out << e.Number() << "\n" << e.Description() << "\n";
+      }
+      out << (Bytes(path) == before ? "unchanged" : "changed") << "\n";
+      for (const auto& left : fs::directory_iterator(disk)) out << left.path().filename().string() << "\n";
+      out.close();
+      _exit(0);
     }
-    const std::string path = (disk / "Orvik.mdb").string();
-    fs::copy_file(kData + "/ja_V2000.mdb", path);
-    const std::string before = Bytes(path);
-    try {
-      RewriteTable(path, "KikiMaster", GeneratedKikiRows(3000));
-      out << "written\n";
-    } catch (const PlatformError& e) {
-      out << e.Number() << "\n" << e.Description() << "\n";
-    }
-    out << (Bytes(path) == before ? "unchanged" : "changed") << "\n";
-    for (const auto& left : fs::directory_iterator(disk)) out << left.path().filename().string() << "\n";
-    out.close();
-    _exit(0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::vector<std::string> lines;
+    std::ifstream in(report);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[0], "3026");
+    EXPECT_NE(lines[1].find("ディスクがいっぱい"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find((disk / "Orvik.mdb").string()), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2], "unchanged");
+    EXPECT_EQ(lines[3], "Orvik.mdb");
   }
-  int status = 0;
-  waitpid(child, &status, 0);
-  std::vector<std::string> lines;
-  std::ifstream in(report);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
-  EXPECT_EQ(lines[0], "3026");
-  EXPECT_NE(lines[1].find("ディスクがいっぱい"), std::string::npos) << lines[1];
-  EXPECT_NE(lines[1].find((disk / "Orvik.mdb").string()), std::string::npos) << lines[1];
-  EXPECT_EQ(lines[2], "unchanged");
-  EXPECT_EQ(lines[3], "Orvik.mdb");
 }
 
 }  // namespace
