@@ -1,7 +1,6 @@
 #include "IndexBuilder.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "DataPage.h"
 #include "core/PlatformError.h"
@@ -103,7 +102,7 @@ void WritePage(JetFile& file, const PagePlan& plan, bool leaf, uint32_t tablePag
     // page's entries within its area.
     if (offset + piece.size() > EntryArea(file))
       Raise(err::kInvalidOperation, "索引のページ " + std::to_string(plan.number) + " にエントリーが入りきりません。");
-    std::memcpy(b + entriesAt + offset, piece.data(), piece.size());
+    std::copy(piece.begin(), piece.end(), b + entriesAt + offset);
     offset += piece.size();
     b[l.indexMask + offset / 8] = static_cast<char>(b[l.indexMask + offset / 8] | (1 << (offset % 8)));
   }

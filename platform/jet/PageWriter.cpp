@@ -50,7 +50,7 @@ void DataPageWriter::NewPage() {
   b[1] = 0x01;
   PutLe16(b, 2, static_cast<uint32_t>(file_.PageSize() - file_.layout().dataRowTable));
   if (longValues_) {
-    std::memcpy(b + 4, "LVAL", 4);
+    std::copy_n("LVAL", 4, b + 4);
   } else {
     PutLe32(b, 4, owner_);
   }
