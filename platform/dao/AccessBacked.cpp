@@ -8,6 +8,7 @@
 
 #include "Connection.h"
 #include "FieldType.h"
+#include "PrivateCopyRows.h"
 #include "access/AccessWriter.h"
 #include "access/FolderLock.h"
 #include "access/LockFile.h"
@@ -286,60 +287,6 @@ void Load(Connection& connection) {
   // Statements prepared before stay valid (SQLite prepares them again for
   // the new tables), so a statement about to run survives the reading.
 }
-
-// The rows of a table of the private database, one at a time: kept as
-// they lie in the file, or as read, where no statement touched them; else
-// as the layer reads them.
-class PrivateCopyRows final : public jet::RowSource {
- public:
-  PrivateCopyRows(Connection& connection, const std::string& table)
-      : connection_(connection),
-        table_(table),
-        info_(connection.Table(table)),
-        places_(connection.access->places[table]),
-        original_(connection.access->original[table]),
-        touched_(connection.access->touched[table]) {}
-
-  void ForEach(const std::function<void(const jet::GivenRow&)>& take, bool withValues) const override {
-    Statement select(connection_.db, (withValues ? "SELECT _rowid_, * FROM " : "SELECT _rowid_ FROM ") + Quote(table_) +
-                                         " ORDER BY _rowid_");
-    sqlite3_stmt* stmt = select.get();
-    std::vector<Variant> row;
-    for (;;) {
-      const int rc = sqlite3_step(stmt);
-      if (rc == SQLITE_DONE) break;
-      if (rc != SQLITE_ROW) RaiseSqlite(connection_.db, rc, Operation::Read);
-      const sqlite3_int64 rowid = sqlite3_column_int64(stmt, 0);
-      const size_t asRead = static_cast<size_t>(rowid) - 1;
-      const bool touched = asRead < touched_.size() && touched_[asRead];
-      if (rowid >= 1 && !touched) {
-        if (asRead < places_.size()) {
-          take(jet::GivenRow{nullptr, places_[asRead]});
-          continue;
-        }
-        if (asRead < original_.size()) {
-          if (withValues) row = original_.Row(asRead);
-          else row.clear();
-          take(jet::GivenRow{&row, 0});
-          continue;
-        }
-      }
-      row.clear();
-      if (withValues)
-        for (size_t i = 0; i < info_->columns.size(); ++i)
-          row.push_back(ReadStored(stmt, static_cast<int>(i) + 1, info_->columns[i].spec.type));
-      take(jet::GivenRow{&row, 0});
-    }
-  }
-
- private:
-  Connection& connection_;
-  const std::string table_;
-  const std::shared_ptr<const TableInfo> info_;
-  const std::vector<uint32_t>& places_;
-  const mdb::EncodedRows& original_;
-  const std::vector<bool>& touched_;
-};
 
 }  // namespace
 

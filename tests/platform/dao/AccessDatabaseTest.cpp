@@ -258,6 +258,49 @@ TEST_P(AccessDatabase, ARowAddedInThePlaceOfTheLastRowReadIsWrittenAsAdded) {
   EXPECT_TRUE(jet::CheckAccessFile(path).Clean());
 }
 
+// The rows go to the writer while the next ones are still read: a row it
+// refuses deep in a large table (a text beginning with U+FEFF, which no
+// reader gives back as written) ends the commit with the file as it was,
+// and the same connection commits the next transaction in full.
+TEST_P(AccessDatabase, ARowRefusedDeepInALargeTableLeavesTheFileAndTheConnectionWorking) {
+  const std::string path = Placed();
+  const std::string before = Bytes(path);
+  constexpr int kRows = 8000, kRefused = 3000;
+  auto db = Ws().OpenDatabase(path);
+  for (const bool withRefusedRow : {true, false}) {
+    dao::Transaction transaction(Ws());
+    db->Execute("DELETE FROM KikiMaster");
+    auto rs = db->OpenRecordset("SELECT * FROM KikiMaster", dbOpenDynaset);
+    for (int i = 0; i < kRows; ++i) {
+      rs->AddNew();
+      rs->Fields("タグ名") = Variant("T" + std::to_string(i));
+      rs->Fields("機器名称") = Variant((withRefusedRow && i == kRefused ? "\xEF\xBB\xBF" : "") + std::string("機器"));
+      rs->Update();
+    }
+    rs->Close();
+    if (withRefusedRow) {
+      try {
+        transaction.Commit();
+        ADD_FAILURE() << "committed";
+      } catch (const PlatformError& error) {
+        EXPECT_NE(std::string(error.what()).find("U+FEFF"), std::string::npos) << error.what();
+      }
+      EXPECT_TRUE(Bytes(path) == before);
+    } else {
+      transaction.Commit();
+    }
+  }
+  db->Close();
+  const auto after = mdb::ReadAccessFile(path);
+  for (const auto& table : after.tables) {
+    if (table.name != "KikiMaster") continue;
+    ASSERT_EQ(table.rows.size(), static_cast<size_t>(kRows));
+    EXPECT_EQ(table.rows[kRefused][0], Variant("T" + std::to_string(kRefused)));
+    EXPECT_EQ(table.rows.back()[1], Variant("機器"));
+  }
+  EXPECT_TRUE(jet::CheckAccessFile(path).Clean());
+}
+
 TEST_P(AccessDatabase, RefusedWhileAccessHasItOpen) {
   const std::string path = Placed();
   const std::string before = Bytes(path);
