@@ -15,7 +15,7 @@ namespace pendra::dao::detail {
 
 namespace {
 
-constexpr size_t kRowsPerBatch = 512;
+constexpr size_t kRowsPerBatch = 256;
 constexpr size_t kBatches = 4;
 
 struct Batch {
