@@ -7,6 +7,7 @@
 #include "jet/TableRewrite.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -32,6 +33,7 @@
 #include "CheckProblems.h"
 #include "MdbReaderRun.h"
 #include "access/AccessWriter.h"
+#include "access/Fingerprint.h"
 #include "access/RewriteImage.h"
 #include "core/PlatformError.h"
 #include "jet/Catalog.h"
@@ -604,6 +606,36 @@ TEST_F(TableRewrite, AnImageInTheTemporaryFileEndsAsTheSameBytes) {
       for (const auto& left : fs::directory_iterator(folder_))
         EXPECT_FALSE(left.path().filename().string().starts_with(".~")) << left.path();
     }
+  }
+}
+
+// The commit reads the file again in 1 MiB pieces, straight into the
+// rewrite's image: its fingerprint is the one the job took of the file
+// read whole, at every size around a piece's end, and a byte changed in
+// the last piece (with the file's time set back) still shows.
+TEST_F(TableRewrite, TheFileReadInPiecesHasTheFingerprintOfTheFileReadWhole) {
+  constexpr size_t kPiece = size_t{1} << 20;
+  std::mt19937 random(7);
+  for (const size_t size : {size_t{0}, size_t{1}, kPiece - 1, kPiece, kPiece + 1, 3 * kPiece + kPiece / 2}) {
+    SCOPED_TRACE(size);
+    const std::string path = (folder_ / "pieces.mdb").string();
+    std::string bytes(size, '\0');
+    for (char& b : bytes) b = static_cast<char>(random());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    const access::Fingerprint whole = access::FingerprintOf(access::ReadAccessImage(path));
+    std::string copied;
+    EXPECT_TRUE(access::CurrentFingerprint(path, [&](std::string_view piece) { copied += piece; }) == whole);
+    EXPECT_TRUE(copied == bytes);
+    if (size == 0) continue;
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    bytes.back() = static_cast<char>(bytes.back() ^ 0x01);
+    std::ofstream(path, std::ios::binary | std::ios::in | std::ios::out) << bytes;
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    const access::Fingerprint changed = access::CurrentFingerprint(path);
+    EXPECT_TRUE(changed.identity == whole.identity);
+    EXPECT_NE(changed.hash, whole.hash);
   }
 }
 
