@@ -577,7 +577,7 @@ check "the database that was in use is the one in place" test "$(sum "$DATA/${DA
 check "the older copy that was in $DATA is kept beside it" \
   bash -c "cat '$DATA/${DATABASES[1]}'.kept-* | grep -qx 'an older copy'"
 check "no data are left as files in $PREFIX" \
-  test -z "$(find "$PREFIX" -mindepth 1 -maxdepth 1 ! -type l ! -name Pendra_Set ! -name pendra ! -name share)"
+  test -z "$(find "$PREFIX" -mindepth 1 -maxdepth 1 ! -type l ! -name Pendra_Set ! -name pendra ! -name pendra-mdb-read ! -name share)"
 check "the moved database folder still belongs to group pendra, setgid" \
   test "$(stat -c '%G %a' "$DATA/${SCHEDULE_DIR}")" = "pendra 2775"
 check "pendra output on the upgraded installation (as a member of pendra)" as_user pendra output "$out" --yes
