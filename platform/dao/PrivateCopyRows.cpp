@@ -25,7 +25,7 @@ struct Batch {
 
 // The batches between the thread that reads the private copy and the one
 // that encodes its rows. A few batches exist at all and go back and forth,
-// so the reader is never more than a few hundred rows ahead.
+// so the reader is never more than kBatches * kRowsPerBatch rows ahead.
 class RowsInFlight {
  public:
   RowsInFlight() : batches_(kBatches) {

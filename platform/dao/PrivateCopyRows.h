@@ -21,9 +21,9 @@ class PrivateCopyRows final : public jet::RowSource {
  public:
   PrivateCopyRows(Connection& connection, const std::string& table);
 
-  // With values, the private copy is read on a thread of its own a few
-  // hundred rows ahead of take, which encodes them meanwhile: the rows in
-  // flight are bounded, whatever the table's size.
+  // With values, the private copy is read on a thread of its own, at
+  // most 1024 rows ahead of take, which encodes the rows before meanwhile:
+  // the rows in flight are bounded, whatever the table's size.
   void ForEach(const std::function<void(const jet::GivenRow&)>& take, bool withValues) const override;
 
   // One row as read: kept where it lies, or its values.
