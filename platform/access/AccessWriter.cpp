@@ -40,12 +40,9 @@ WriteStats WriteTables(const std::string& path, const Fingerprint& asRead, const
   const Fingerprint read = CurrentFingerprint(path, [&](std::string_view piece) { bytes.Add(piece); });
   if (!asRead.taken || read != asRead) RaiseChanged(path);
   jet::JetFile image(std::move(rewritten), path);
-  WriteStats stats;
-  stats.bytesBefore = image.Size();
   // The image is the one read (its fingerprint says so): what was learnt
   // ahead from that holds for it.
-  stats.rows = jet::RewriteTables(image, tables, ahead).rows;
-  stats.bytesAfter = image.Size();
+  const WriteStats stats = jet::RewriteTables(image, tables, ahead);
   bytes.Finish();
   out.Commit(
       [&] {

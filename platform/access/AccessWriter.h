@@ -28,11 +28,8 @@ namespace pendra::access {
 // A table and its rows, given one at a time.
 using TableRows = jet::TableToWrite;
 
-struct WriteStats {
-  long rows = 0;
-  size_t bytesBefore = 0;
-  size_t bytesAfter = 0;
-};
+// Rows written, and the file's size before and after.
+using WriteStats = jet::RewriteStats;
 
 // Replaces all rows of each table of the Access file at path, all of them
 // or none. The caller holds the folder lock. Raises with the file unchanged

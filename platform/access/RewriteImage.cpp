@@ -69,11 +69,7 @@ void RewriteImage::MapAtLeast(size_t bytes) {
 void RewriteImage::Reserve(size_t capacity) {
   if (!Mapped() && capacity > InMemoryLargest()) Spill();
   if (!Mapped()) {
-    try {
-      memory_.reserve(capacity);
-    } catch (const std::bad_alloc&) {
-      // Without the room the image grows as it goes.
-    }
+    jet::ReserveIfPossible(memory_, capacity);
     return;
   }
   // Address space only: nothing is written, and the file does not grow.

@@ -11,6 +11,10 @@
 
 namespace pendra::jet {
 
+// Room for `capacity` bytes in the string when memory allows; without it
+// the string grows as it goes.
+void ReserveIfPossible(std::string& bytes, size_t capacity);
+
 class ImageBytes {
  public:
   virtual ~ImageBytes() = default;
@@ -43,7 +47,7 @@ class StringBytes final : public ImageBytes {
  public:
   explicit StringBytes(std::string bytes) : bytes_(std::move(bytes)) { text_ = &bytes_; }
   void Append(size_t count) override { bytes_.append(count, '\0'); }
-  void Reserve(size_t capacity) override;
+  void Reserve(size_t capacity) override { ReserveIfPossible(bytes_, capacity); }
   std::string& String() { return bytes_; }
   const std::string& String() const { return bytes_; }
 

@@ -70,9 +70,9 @@ void RaiseDamaged(const std::string& path, const std::string& what) {
   Raise(3049, "データベース '" + path + "' が壊れています (" + what + ")。");
 }
 
-void StringBytes::Reserve(size_t capacity) {
+void ReserveIfPossible(std::string& bytes, size_t capacity) {
   try {
-    bytes_.reserve(capacity);
+    bytes.reserve(capacity);
   } catch (const std::bad_alloc&) {
     // Without the room the image grows as it goes.
   }
