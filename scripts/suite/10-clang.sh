@@ -3,11 +3,10 @@
 # own sources (the window, the batch command, the layers, the jobs and the
 # tools), configured for clang in a build folder of their own. clang-tidy
 # compiles every file with clang's front end, so code only gcc accepts fails
-# here as a compile error; only what the sources include from the build (the
-# UNO type headers) is generated first, since compiling the product once
-# more would add nothing the check does not see (the sanitizer run links most
-# of it with clang). Fails on a compile error and on any clang-tidy finding
-# that .clang-tidy or a NOLINT with its reason does not excuse.
+# here as a compile error. Nothing is built but the UNO type headers, the
+# one thing the sources include from the build; the sanitizer run links most
+# of the product with clang. Fails on a compile error and on any clang-tidy
+# finding that .clang-tidy or a NOLINT with its reason does not excuse.
 #
 # PENDRA_CLANG_BUILD_DIR the build folder (default: the main one + "-clang")
 # PENDRA_QUICK=1         leaves the suite out (a quick local run)
